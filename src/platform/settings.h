@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace tunesift {
+
+// The per-user settings store: text values under organization "Quorvane", application and group
+// "Tunesift". Numbers are stored as decimal text, Booleans as "True" and "False". Nothing else in
+// the program touches QSettings.
+namespace settingskeys {
+inline constexpr char kOrganization[] = "Quorvane";
+inline constexpr char kApplication[] = "Tunesift";
+inline constexpr char kGroup[] = "Tunesift";
+
+inline constexpr char kExactFilename[] = "ExactFilename";
+inline constexpr char kExactFilesize[] = "ExactFilesize";
+inline constexpr char kSimilarFilename[] = "SimilarFilename";
+inline constexpr char kExactTag[] = "ExactTag";
+inline constexpr char kSimilarTag[] = "SimilarTag";
+inline constexpr char kWindowState[] = "WindowState";
+inline constexpr char kFormWidth[] = "FormWidth";
+inline constexpr char kFormHeight[] = "FormHeight";
+inline constexpr char kStop[] = "Stop";
+} // namespace settingskeys
+
+// One store per thread: QSettings objects of one process see each other's writes at once.
+class SettingsStore
+{
+public:
+    SettingsStore();
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The stored text; nothing when the key was never written.
+    std::optional<QString> text(const char* key) const;
+    void setText(const char* key, const QString& value);
+
+    // The text read as a 16-bit signed number; nothing when missing, not a whole number or out
+    // of range.
+    std::optional<qint16> readInt16(const char* key) const;
+    void writeNumber(const char* key, qint64 value);
+
+    // "True" (any letter case) and non-zero numbers are true; anything else is false.
+    bool readBool(const char* key) const;
+    void writeBool(const char* key, bool value);
+
+    void sync();
+
+private:
+    struct Impl;
+    Impl* m_impl;
+};
+
+} // namespace tunesift

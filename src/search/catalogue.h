@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tunesift {
+
+// The files a run compares, in scan order. Each folder text is stored once and the entries refer
+// to it; names live in one character arena, so a million entries stay small.
+class Catalogue
+{
+public:
+    static constexpr std::size_t kCapacity = 1'000'001;
+
+    // Size states besides a real byte count.
+    static constexpr std::int64_t kSizeNotRead = -1;    // Exact Filesize was not ticked
+    static constexpr std::int64_t kSizeUnreadable = -2; // the file could not be opened
+
+    void clear();
+
+    std::size_t count() const { return m_entries.size(); }
+    bool full() const { return m_entries.size() >= kCapacity; }
+
+    // Starts a new folder (a text ending in the separator); later entries belong to it.
+    std::uint32_t addFolder(std::string_view folder);
+    // False when the catalogue is full; nothing is stored then.
+    bool append(std::uint32_t folder, std::string_view name, std::int64_t size = kSizeNotRead);
+
+    std::string_view name(std::size_t entry) const
+    {
+        const Entry& e = m_entries[entry];
+        return {m_names.data() + e.nameOffset, e.nameLength};
+    }
+    std::string_view folder(std::size_t entry) const { return m_folders[m_entries[entry].folder]; }
+    std::uint32_t folderId(std::size_t entry) const { return m_entries[entry].folder; }
+    std::string path(std::size_t entry) const;
+
+    std::int64_t size(std::size_t entry) const { return m_entries[entry].size; }
+    void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
+
+    std::size_t folderCount() const { return m_folders.size(); }
+
+private:
+    struct Entry
+    {
+        std::uint64_t nameOffset;
+        std::uint32_t nameLength;
+        std::uint32_t folder;
+        std::int64_t size;
+    };
+    std::vector<Entry> m_entries;
+    std::vector<std::string> m_folders;
+    std::string m_names;
+};
+
+} // namespace tunesift
