@@ -42,6 +42,7 @@ public:
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
     std::size_t folderCount() const { return m_folders.size(); }
+    std::string_view folderText(std::uint32_t folder) const { return m_folders[folder]; }
 
 private:
     struct Entry

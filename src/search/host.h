@@ -5,11 +5,27 @@
 namespace tunesift {
 
 // The five criteria, in the order in which a run takes them.
-enum class Criterion { ExactFilename, ExactFilesize, SimilarFilename, ExactTag, SimilarTag };
+enum class Criterion
+{
+    ExactFilename,
+    ExactFilesize,
+    SimilarFilename,
+    ExactTag,
+    SimilarTag
+};
 inline constexpr int kCriterionCount = 5;
 
-enum class MessageButtons { Ok, YesNo };
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageButtons
+{
+    Ok,
+    YesNo
+};
+enum class MessageAnswer
+{
+    Ok,
+    Yes,
+    No
+};
 
 // Everything a search run needs from its surroundings. The GUI answers from its widgets and the
 // settings store, the command line from its arguments and Ctrl-C, the tests record every call.

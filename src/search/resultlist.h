@@ -14,7 +14,8 @@ class Catalogue;
 
 // Colour-group names of the rows. None is the empty name and White the name the delete command
 // writes; neither is in the colour table, so both leave a row unshaded.
-enum class ColorGroup : std::uint8_t {
+enum class ColorGroup : std::uint8_t
+{
     None,
     White,
     Blue,
@@ -37,9 +38,9 @@ std::string_view MatchTypeWord(Criterion criterion);
 
 struct ResultRow
 {
-    std::uint32_t entry = 0;  // catalogue entry whose full path is the row's text
-    std::uint32_t pathId = 0; // equal for rows of equal paths (the row's identity)
-    std::int64_t size = 0;    // byte count read when the row was written
+    std::uint32_t entry = 0;     // catalogue entry whose full path is the row's text
+    std::uint32_t pathId = 0;    // equal for rows of equal paths (the row's identity)
+    std::int64_t size = 0;       // byte count read when the row was written
     std::int64_t songLength = 0; // playing time in seconds
     std::int32_t bitRate = 0;    // kbit/s
     Criterion criterion = Criterion::ExactFilename;

@@ -1,0 +1,276 @@
+// tunesift-cli: runs one duplicate search exactly as the find button does and prints the rows.
+
+#include "search/host.h"
+#include "search/resultlist.h"
+#include "search/scan.h"
+#include "search/searchrun.h"
+
+#include <array>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace tunesift;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+const char* const kUsage =
+    "Usage: tunesift-cli [OPTION]... FOLDER...\n"
+    "Finds duplicate MP3 files below the FOLDERs, as Tunesift's find button does, and prints\n"
+    "one line per result row.\n"
+    "\n"
+    "Criteria (at least one):\n"
+    "  --exact-filename     files with exactly the same name\n"
+    "  --exact-filesize     files with exactly the same size\n"
+    "  --similar-filename   names that share more than 90% of their words\n"
+    "  --exact-tag          files with the same ID3v1 title\n"
+    "  --similar-tag        ID3v1 titles that share more than 90% of their words\n"
+    "\n"
+    "Output:\n"
+    "  --format tsv         (default) six TAB-separated fields per row: path, size text,\n"
+    "                       length, bit rate, match type, colour group\n"
+    "  --format jsonl       one JSON object per row with the keys path, size (bytes),\n"
+    "                       sizeText, length, bitrate, type, group\n"
+    "  --catalogue-only     scan only and print the number of MP3 files catalogued\n"
+    "  --help               show this text\n"
+    "\n"
+    "The FOLDERs are scanned in the order given, each exactly as written. Rows go to standard\n"
+    "output in the order the search wrote them; the search's messages go to standard error.\n"
+    "Ctrl-C stops the search at its next check point.\n"
+    "\n"
+    "Exit status: 0 when the search ran to its end (with or without rows), 2 for a usage\n"
+    "error, 1 for any other failure (including a search stopped by Ctrl-C).\n";
+
+// Answers the run from the command line: the criteria are those named for the whole run, the
+// stop flag is Ctrl-C, messages go to standard error and the large-catalogue question is
+// answered with yes.
+class CliHost : public SearchHost
+{
+public:
+    explicit CliHost(std::array<bool, kCriterionCount> criteria) : m_criteria(criteria) {}
+
+    bool isCriterionTicked(Criterion criterion) override
+    {
+        return m_criteria[static_cast<std::size_t>(criterion)];
+    }
+    bool isStopRequested() override
+    {
+        if (g_interrupted)
+            m_stopped = true;
+        return m_stopped;
+    }
+    void resetStop() override {}
+    void setCaption(const std::string&) override {}
+    void setProgress(int) override {}
+    MessageAnswer showMessage(const std::string& text, const std::string& title,
+                              MessageButtons buttons) override
+    {
+        if (buttons == MessageButtons::YesNo)
+            return MessageAnswer::Yes;
+        std::string line = title + ": " + text;
+        for (char& c : line)
+            if (c == '\r')
+                c = '\n';
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return MessageAnswer::Ok;
+    }
+    void showResults() override { m_resultsShown = true; }
+
+    bool stopped() const { return m_stopped; }
+    bool resultsShown() const { return m_resultsShown; }
+
+private:
+    std::array<bool, kCriterionCount> m_criteria;
+    bool m_stopped = false;
+    bool m_resultsShown = false;
+};
+
+void appendJsonString(std::string& out, std::string_view text)
+{
+    out.push_back('"');
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out += escape;
+            } else {
+                out.push_back(ch);
+            }
+        }
+    }
+    out.push_back('"');
+}
+
+void printRows(const ResultList& results, bool jsonl)
+{
+    std::string out;
+    out.reserve(1 << 20);
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        const std::string path = results.path(k);
+        const std::string size = results.sizeText(k, ",", ".");
+        const std::string length = results.lengthText(k);
+        const std::string bitRate = results.bitRateText(k);
+        const std::string_view type = results.typeText(k);
+        const std::string_view group = ColorGroupName(results.color(k));
+        if (jsonl) {
+            out += "{\"path\":";
+            appendJsonString(out, path);
+            out += ",\"size\":" + std::to_string(results.row(k).size) + ",\"sizeText\":";
+            appendJsonString(out, size);
+            out += ",\"length\":";
+            appendJsonString(out, length);
+            out += ",\"bitrate\":" + bitRate + ",\"type\":";
+            appendJsonString(out, type);
+            out += ",\"group\":";
+            appendJsonString(out, group);
+            out += "}\n";
+        } else {
+            out += path;
+            out += '\t';
+            out += size;
+            out += '\t';
+            out += length;
+            out += '\t';
+            out += bitRate;
+            out += '\t';
+            out.append(type);
+            out += '\t';
+            out.append(group);
+            out += '\n';
+        }
+        if (out.size() > (1 << 20) - 4096) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+}
+
+int usageError(const std::string& problem)
+{
+    std::fprintf(stderr, "tunesift-cli: %s\n\n%s", problem.c_str(), kUsage);
+    return kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::array<bool, kCriterionCount> criteria{};
+    bool jsonl = false;
+    bool catalogueOnly = false;
+    bool optionsEnded = false;
+    std::vector<std::string> folders;
+
+    for (int k = 1; k < argc; ++k) {
+        const std::string_view arg = argv[k];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            folders.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (arg == "--exact-filename") {
+            criteria[static_cast<std::size_t>(Criterion::ExactFilename)] = true;
+        } else if (arg == "--exact-filesize") {
+            criteria[static_cast<std::size_t>(Criterion::ExactFilesize)] = true;
+        } else if (arg == "--similar-filename") {
+            criteria[static_cast<std::size_t>(Criterion::SimilarFilename)] = true;
+        } else if (arg == "--exact-tag") {
+            criteria[static_cast<std::size_t>(Criterion::ExactTag)] = true;
+        } else if (arg == "--similar-tag") {
+            criteria[static_cast<std::size_t>(Criterion::SimilarTag)] = true;
+        } else if (arg == "--catalogue-only") {
+            catalogueOnly = true;
+        } else if (arg == "--format" || arg.starts_with("--format=")) {
+            std::string_view value;
+            if (arg == "--format") {
+                if (k + 1 >= argc)
+                    return usageError("--format needs a value: tsv or jsonl");
+                value = argv[++k];
+            } else {
+                value = arg.substr(std::strlen("--format="));
+            }
+            if (value == "tsv")
+                jsonl = false;
+            else if (value == "jsonl")
+                jsonl = true;
+            else
+                return usageError("unknown format '" + std::string(value) + "' (use tsv or jsonl)");
+        } else {
+            return usageError("unknown option '" + std::string(arg) + "'");
+        }
+    }
+
+    if (folders.empty())
+        return usageError("no folder given");
+    bool anyCriterion = false;
+    for (const bool ticked : criteria)
+        anyCriterion = anyCriterion || ticked;
+    if (!anyCriterion && !catalogueOnly)
+        return usageError("no criterion given");
+
+    std::signal(SIGINT, onInterrupt);
+
+    SearchSession session;
+    CliHost host(criteria);
+    if (catalogueOnly) {
+        // The scan of every folder, with nothing compared.
+        FolderScan scan(session.catalogue(), host);
+        for (const std::string& folder : folders)
+            if (!scan.ScanFolder(folder))
+                break;
+        if (host.stopped()) {
+            std::fprintf(stderr, "tunesift-cli: stopped\n");
+            return kExitFailure;
+        }
+        std::printf("%zu\n", session.catalogue().count());
+        return kExitOk;
+    }
+
+    RunSearch(session, folders, host);
+    if (host.stopped()) {
+        std::fprintf(stderr, "tunesift-cli: stopped\n");
+        return kExitFailure;
+    }
+    if (host.resultsShown())
+        printRows(session.results(), jsonl);
+    return kExitOk;
+}

@@ -1,0 +1,43 @@
+#include "search/catalogue.h"
+
+namespace tunesift {
+
+void Catalogue::clear()
+{
+    m_entries.clear();
+    m_folders.clear();
+    m_names.clear();
+}
+
+std::uint32_t Catalogue::addFolder(std::string_view folder)
+{
+    m_folders.emplace_back(folder);
+    return static_cast<std::uint32_t>(m_folders.size() - 1);
+}
+
+bool Catalogue::append(std::uint32_t folder, std::string_view name, std::int64_t size)
+{
+    if (full())
+        return false;
+    Entry entry{};
+    entry.nameOffset = m_names.size();
+    entry.nameLength = static_cast<std::uint32_t>(name.size());
+    entry.folder = folder;
+    entry.size = size;
+    m_names.append(name);
+    m_entries.push_back(entry);
+    return true;
+}
+
+std::string Catalogue::path(std::size_t entry) const
+{
+    const std::string_view f = folder(entry);
+    const std::string_view n = name(entry);
+    std::string out;
+    out.reserve(f.size() + n.size());
+    out.append(f);
+    out.append(n);
+    return out;
+}
+
+} // namespace tunesift

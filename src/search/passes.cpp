@@ -1,0 +1,503 @@
+#include "search/passes.h"
+
+#include "mp3/id3v1.h"
+#include "mp3/mp3info.h"
+#include "search/filesize.h"
+#include "search/similar.h"
+#include "search/textcase.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <unordered_map>
+
+namespace tunesift {
+
+namespace {
+
+constexpr std::uint32_t kNoText = std::numeric_limits<std::uint32_t>::max();
+
+const char* const kResultsFullText =
+    "Tunesift can list at most 1,000,001 rows in one search. The list is full, so the search "
+    "stopped adding rows; the rows found so far are shown.";
+
+// Catalogue entries grouped by the text a criterion compares (name, size or title). Text ids
+// follow the order of first appearance; the members of a text are in catalogue order.
+template <typename Key>
+struct TextGroups
+{
+    std::vector<std::uint32_t> textOf; // per entry; kNoText when the entry takes no part
+    std::vector<std::uint32_t> start;  // per text, its first position in members; one sentinel
+    std::vector<std::uint32_t> members;
+    std::vector<Key> keys; // per text
+
+    std::uint32_t textCount() const { return static_cast<std::uint32_t>(keys.size()); }
+};
+
+template <typename Key, typename KeyOf>
+TextGroups<Key> groupEntries(std::size_t count, KeyOf keyOf)
+{
+    TextGroups<Key> groups;
+    groups.textOf.assign(count, kNoText);
+    std::unordered_map<Key, std::uint32_t> ids;
+    ids.reserve(count);
+    std::vector<std::uint32_t> sizes;
+    for (std::size_t entry = 0; entry < count; ++entry) {
+        const std::optional<Key> key = keyOf(entry);
+        if (!key)
+            continue;
+        const auto [it, inserted] =
+            ids.try_emplace(*key, static_cast<std::uint32_t>(groups.keys.size()));
+        if (inserted) {
+            groups.keys.push_back(*key);
+            sizes.push_back(0);
+        }
+        groups.textOf[entry] = it->second;
+        ++sizes[it->second];
+    }
+    groups.start.resize(sizes.size() + 1, 0);
+    for (std::size_t t = 0; t < sizes.size(); ++t)
+        groups.start[t + 1] = groups.start[t] + sizes[t];
+    groups.members.resize(groups.start.back());
+    std::vector<std::uint32_t> cursor(groups.start.begin(), groups.start.end() - 1);
+    for (std::size_t entry = 0; entry < count; ++entry) {
+        const std::uint32_t t = groups.textOf[entry];
+        if (t != kNoText)
+            groups.members[cursor[t]++] = static_cast<std::uint32_t>(entry);
+    }
+    return groups;
+}
+
+bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
+{
+    ResultList& results = state.session.results();
+    if (results.full()) {
+        if (!state.resultsFullReported) {
+            state.resultsFullReported = true;
+            state.host.showMessage(kResultsFullText, kProductName, MessageButtons::Ok);
+        }
+        return false;
+    }
+    const std::uint32_t id = state.pathId[entry];
+    RunState::RowInfo& info = state.rowInfo[id];
+    if (!info.known) {
+        const std::string path = state.session.catalogue().path(entry);
+        info.size = FileSize2(path);
+        state.rowMp3Info.SetFileName(path);
+        info.songLength = state.rowMp3Info.SongLength();
+        info.bitRate = state.rowMp3Info.BitRate();
+        info.known = true;
+    }
+    ResultRow row;
+    row.entry = entry;
+    row.pathId = id;
+    row.size = info.size;
+    row.songLength = info.songLength;
+    row.bitRate = info.bitRate;
+    row.criterion = criterion;
+    results.append(row, ColorGroupOf(criterion, state.darkShade));
+    state.listed[id] = 1;
+    return true;
+}
+
+// The pair walk over all pairs i < j in catalogue order, without visiting every pair: for the
+// outer entry i it asks which texts pass against i's text and visits only their members after i.
+// Members whose path this criterion has listed already are skipped through a "next unlisted"
+// chain, so every entry is looked at a bounded number of times however large its group.
+template <typename Key>
+class PairWalk
+{
+public:
+    PairWalk(RunState& state, Criterion criterion, const TextGroups<Key>& groups)
+        : m_state(state), m_criterion(criterion), m_groups(groups),
+          m_next(groups.members.size() + 1)
+    {
+        for (std::size_t k = 0; k < m_next.size(); ++k)
+            m_next[k] = static_cast<std::uint32_t>(k);
+    }
+
+    template <typename PartnersOf>
+    PassOutcome run(PartnersOf partnersOf)
+    {
+        SearchHost& host = m_state.host;
+        const std::size_t n = m_state.session.catalogue().count();
+        std::vector<std::uint32_t> gathered;
+        for (std::size_t i = 0; i < n; ++i) {
+            host.setProgress(static_cast<int>(
+                std::floor(static_cast<double>(i + 1) / static_cast<double>(n) * 100.0)));
+            const std::uint32_t text = m_groups.textOf[i];
+            if (text == kNoText)
+                continue;
+            const std::span<const std::uint32_t> partners = partnersOf(text);
+            gathered.clear();
+            bool anyPartner = false;
+            for (const std::uint32_t partner : partners) {
+                const std::uint32_t end = m_groups.start[partner + 1];
+                const auto* first = m_groups.members.data() + m_groups.start[partner];
+                const auto* last = m_groups.members.data() + end;
+                auto pos = static_cast<std::uint32_t>(
+                    std::upper_bound(first, last, static_cast<std::uint32_t>(i)) -
+                    m_groups.members.data());
+                if (pos == end)
+                    continue;
+                anyPartner = true;
+                for (pos = findUnlisted(pos, end); pos < end; pos = findUnlisted(pos + 1, end))
+                    gathered.push_back(m_groups.members[pos]);
+            }
+            if (!anyPartner)
+                continue;
+            if (partners.size() > 1)
+                std::sort(gathered.begin(), gathered.end());
+
+            // A passing pair: the stop flag is read before anything of it is written.
+            if (host.isStopRequested())
+                return PassOutcome::Stopped;
+            const auto outer = static_cast<std::uint32_t>(i);
+            if (!m_state.listed[m_state.pathId[outer]]) {
+                m_state.groupHeadAdded = true;
+                if (!AddResultRow(m_state, outer, m_criterion))
+                    return PassOutcome::ResultsFull;
+            }
+            for (const std::uint32_t inner : gathered) {
+                if (m_state.listed[m_state.pathId[inner]])
+                    continue; // an equal path met earlier in this step
+                if (host.isStopRequested())
+                    return PassOutcome::Stopped;
+                if (!AddResultRow(m_state, inner, m_criterion))
+                    return PassOutcome::ResultsFull;
+            }
+            if (m_state.groupHeadAdded) {
+                m_state.groupHeadAdded = false;
+                m_state.darkShade = !m_state.darkShade;
+            }
+        }
+        return PassOutcome::Completed;
+    }
+
+private:
+    bool isListed(std::uint32_t pos) const
+    {
+        return m_state.listed[m_state.pathId[m_groups.members[pos]]] != 0;
+    }
+
+    // First position at or after pos (below end) whose entry's path is not listed yet. Listing
+    // only grows within a criterion, so skipped positions stay skipped.
+    std::uint32_t findUnlisted(std::uint32_t pos, std::uint32_t end)
+    {
+        std::uint32_t root = pos;
+        while (root < end) {
+            if (m_next[root] != root) {
+                root = m_next[root];
+                continue;
+            }
+            if (!isListed(root))
+                break;
+            m_next[root] = root + 1;
+            root = root + 1;
+        }
+        while (pos < root) {
+            const std::uint32_t following = m_next[pos];
+            m_next[pos] = root;
+            pos = following;
+        }
+        return root;
+    }
+
+    RunState& m_state;
+    Criterion m_criterion;
+    const TextGroups<Key>& m_groups;
+    std::vector<std::uint32_t> m_next;
+};
+
+// Which texts pass the similarity test against a given (outer) text. A pair can pass only when
+// more than 90% of the outer text's words occur in the inner one, so the inner text must contain
+// at least one of the outer text's rarest words: those are looked up in an index from folded word
+// to texts, and only the texts found are measured.
+class SimilarPartners
+{
+public:
+    explicit SimilarPartners(const std::vector<std::string_view>& texts)
+    {
+        std::unordered_map<std::string, std::uint32_t> wordIds;
+        m_wordStart.reserve(texts.size() + 1);
+        m_wordStart.push_back(0);
+        std::vector<std::uint32_t> unique;
+        std::vector<std::uint32_t> postingCounts;
+        std::vector<std::uint32_t> uniqueStart{0};
+        std::vector<std::uint32_t> uniqueWords;
+        for (const std::string_view text : texts) {
+            unique.clear();
+            for (const std::string& word : SplitWords(text)) {
+                const auto [it, inserted] = wordIds.try_emplace(
+                    UpperCase(word), static_cast<std::uint32_t>(wordIds.size()));
+                if (inserted)
+                    postingCounts.push_back(0);
+                m_words.push_back(it->second);
+                unique.push_back(it->second);
+            }
+            m_wordStart.push_back(static_cast<std::uint32_t>(m_words.size()));
+            std::sort(unique.begin(), unique.end());
+            unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+            for (const std::uint32_t word : unique)
+                ++postingCounts[word];
+            uniqueWords.insert(uniqueWords.end(), unique.begin(), unique.end());
+            uniqueStart.push_back(static_cast<std::uint32_t>(uniqueWords.size()));
+        }
+        m_postingStart.resize(postingCounts.size() + 1, 0);
+        for (std::size_t w = 0; w < postingCounts.size(); ++w)
+            m_postingStart[w + 1] = m_postingStart[w] + postingCounts[w];
+        m_postings.resize(m_postingStart.back());
+        std::vector<std::uint32_t> cursor(m_postingStart.begin(), m_postingStart.end() - 1);
+        for (std::size_t t = 0; t + 1 < uniqueStart.size(); ++t)
+            for (std::uint32_t k = uniqueStart[t]; k < uniqueStart[t + 1]; ++k)
+                m_postings[cursor[uniqueWords[k]]++] = static_cast<std::uint32_t>(t);
+        m_textStamp.assign(texts.size(), 0);
+        m_wordStamp.assign(postingCounts.size(), 0);
+        m_partners.resize(texts.size());
+        m_done.assign(texts.size(), 0);
+    }
+
+    std::span<const std::uint32_t> of(std::uint32_t text)
+    {
+        if (!m_done[text]) {
+            m_partners[text] = compute(text);
+            m_done[text] = 1;
+        }
+        return m_partners[text];
+    }
+
+private:
+    std::uint32_t wordCount(std::uint32_t text) const
+    {
+        return m_wordStart[text + 1] - m_wordStart[text];
+    }
+    std::uint32_t documentFrequency(std::uint32_t word) const
+    {
+        return m_postingStart[word + 1] - m_postingStart[word];
+    }
+
+    std::vector<std::uint32_t> compute(std::uint32_t outer)
+    {
+        const std::uint32_t na = wordCount(outer);
+        const std::span<const std::uint32_t> outerWords(m_words.data() + m_wordStart[outer], na);
+
+        // The most outer words that may go unmatched while the pair can still pass.
+        std::uint32_t maxMiss = 0;
+        while (maxMiss + 1 <= na &&
+               IsSimilar(static_cast<double>(na - maxMiss - 1) / static_cast<double>(na)))
+            ++maxMiss;
+
+        // Distinct outer words, rarest first, with how often each stands in the outer text.
+        struct Probe
+        {
+            std::uint32_t frequency;
+            std::uint32_t word;
+            std::uint32_t occurrences;
+        };
+        std::vector<std::uint32_t> sorted(outerWords.begin(), outerWords.end());
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<Probe> probes;
+        for (std::size_t k = 0; k < sorted.size();) {
+            std::size_t end = k;
+            while (end < sorted.size() && sorted[end] == sorted[k])
+                ++end;
+            probes.push_back(
+                {documentFrequency(sorted[k]), sorted[k], static_cast<std::uint32_t>(end - k)});
+            k = end;
+        }
+        std::sort(probes.begin(), probes.end(), [](const Probe& a, const Probe& b) {
+            return a.frequency != b.frequency ? a.frequency < b.frequency : a.word < b.word;
+        });
+
+        std::vector<std::uint32_t> passing;
+        ++m_stamp;
+        std::uint32_t missed = 0;
+        for (const Probe& probe : probes) {
+            for (std::uint32_t k = m_postingStart[probe.word]; k < m_postingStart[probe.word + 1];
+                 ++k) {
+                const std::uint32_t inner = m_postings[k];
+                if (inner == outer || m_textStamp[inner] == m_stamp)
+                    continue;
+                m_textStamp[inner] = m_stamp;
+                if (passes(outerWords, inner))
+                    passing.push_back(inner);
+            }
+            // Once more outer words than may be missed are among the probed ones, a text that
+            // holds none of them cannot pass.
+            missed += probe.occurrences;
+            if (missed > maxMiss)
+                break;
+        }
+        return passing;
+    }
+
+    bool passes(std::span<const std::uint32_t> outerWords, std::uint32_t inner)
+    {
+        const std::uint32_t na = static_cast<std::uint32_t>(outerWords.size());
+        const std::uint32_t nb = wordCount(inner);
+        const double longer = static_cast<double>(std::max(na, nb));
+        if (!IsSimilar(static_cast<double>(na) / longer))
+            return false; // even all outer words matched would not be enough
+        ++m_wordMark;
+        for (std::uint32_t k = m_wordStart[inner]; k < m_wordStart[inner + 1]; ++k)
+            m_wordStamp[m_words[k]] = m_wordMark;
+        std::uint32_t matched = 0;
+        for (const std::uint32_t word : outerWords)
+            matched += m_wordStamp[word] == m_wordMark ? 1U : 0U;
+        return IsSimilar(static_cast<double>(matched) / longer);
+    }
+
+    std::vector<std::uint32_t> m_wordStart; // per text, into m_words; one sentinel
+    std::vector<std::uint32_t> m_words;     // folded word ids of every text, in order
+    std::vector<std::uint32_t> m_postingStart;
+    std::vector<std::uint32_t> m_postings; // per word, the texts holding it, ascending
+    std::vector<std::uint32_t> m_textStamp;
+    std::vector<std::uint32_t> m_wordStamp;
+    std::uint32_t m_stamp = 0;
+    std::uint32_t m_wordMark = 0;
+    std::vector<std::vector<std::uint32_t>> m_partners;
+    std::vector<std::uint8_t> m_done;
+};
+
+void beginCriterion(RunState& state)
+{
+    state.listed.assign(state.pathCount, 0);
+}
+
+template <typename Key>
+PassOutcome runExact(RunState& state, Criterion criterion, const TextGroups<Key>& groups)
+{
+    beginCriterion(state);
+    PairWalk<Key> walk(state, criterion, groups);
+    std::uint32_t self = 0;
+    return walk.run([&self](std::uint32_t text) {
+        self = text;
+        return std::span<const std::uint32_t>(&self, 1);
+    });
+}
+
+PassOutcome runSimilar(RunState& state, Criterion criterion,
+                       const TextGroups<std::string_view>& groups)
+{
+    beginCriterion(state);
+    SimilarPartners partners(groups.keys);
+    PairWalk<std::string_view> walk(state, criterion, groups);
+    return walk.run([&partners](std::uint32_t text) { return partners.of(text); });
+}
+
+TextGroups<std::string_view> groupByName(const Catalogue& catalogue)
+{
+    return groupEntries<std::string_view>(catalogue.count(), [&](std::size_t entry) {
+        return std::optional<std::string_view>(catalogue.name(entry));
+    });
+}
+
+} // namespace
+
+void AssignPathIds(RunState& state)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    const std::size_t n = catalogue.count();
+    state.pathId.resize(n);
+    state.pathCount = static_cast<std::uint32_t>(n);
+    state.rowInfo.assign(n, {});
+
+    // Names within one listing are distinct, so two entries can share a path only when the same
+    // folder text was catalogued more than once (a folder listed twice, or inside another).
+    std::unordered_map<std::string_view, std::uint32_t> canonical;
+    std::vector<std::uint32_t> canonicalOf(catalogue.folderCount());
+    std::vector<std::uint32_t> foldersPerCanonical;
+    for (std::uint32_t folder = 0; folder < catalogue.folderCount(); ++folder) {
+        const auto [it, inserted] = canonical.try_emplace(
+            catalogue.folderText(folder), static_cast<std::uint32_t>(foldersPerCanonical.size()));
+        if (inserted)
+            foldersPerCanonical.push_back(0);
+        canonicalOf[folder] = it->second;
+        ++foldersPerCanonical[it->second];
+    }
+    std::unordered_map<std::string, std::uint32_t> repeated;
+    for (std::uint32_t entry = 0; entry < n; ++entry) {
+        state.pathId[entry] = entry;
+        const std::uint32_t folder = canonicalOf[catalogue.folderId(entry)];
+        if (foldersPerCanonical[folder] < 2)
+            continue;
+        const auto [it, inserted] = repeated.try_emplace(catalogue.path(entry), entry);
+        state.pathId[entry] = it->second;
+    }
+}
+
+void ReadTitles(RunState& state)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    std::vector<std::string>& titles = state.session.titles();
+    titles.assign(catalogue.count(), std::string());
+    for (std::size_t entry = 0; entry < catalogue.count(); ++entry)
+        titles[entry] = ReadTagTitle(catalogue.path(entry)).value_or(std::string());
+    state.titlesRead = true;
+}
+
+bool IsPathListed(const ResultList& list, std::string_view path, std::size_t firstRow)
+{
+    const std::size_t rows = list.size();
+    for (std::size_t k = std::max<std::size_t>(firstRow, 1); k <= rows; ++k)
+        if (list.path(k - 1) == path)
+            return true;
+    return false;
+}
+
+PassOutcome FindDupesExactFilename(RunState& state)
+{
+    return runExact(state, Criterion::ExactFilename, groupByName(state.session.catalogue()));
+}
+
+PassOutcome FindDupesExactFilesize(RunState& state)
+{
+    Catalogue& catalogue = state.session.catalogue();
+    // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
+    // never make files of different sizes equal.
+    for (std::size_t entry = 0; entry < catalogue.count(); ++entry)
+        if (catalogue.size(entry) == Catalogue::kSizeNotRead)
+            catalogue.setSize(
+                entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+    const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
+        const std::int64_t size = catalogue.size(entry);
+        return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;
+    });
+    return runExact(state, Criterion::ExactFilesize, groups);
+}
+
+PassOutcome FindDupesSimilarFilename(RunState& state)
+{
+    return runSimilar(state, Criterion::SimilarFilename, groupByName(state.session.catalogue()));
+}
+
+PassOutcome FindDupesExactTag(RunState& state)
+{
+    if (!state.titlesRead)
+        ReadTitles(state);
+    const std::vector<std::string>& titles = state.session.titles();
+    const auto groups = groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
+        const std::string& title = titles[entry];
+        // An empty title, or one that starts with NUL, never matches.
+        if (title.empty() || title[0] == '\0')
+            return std::optional<std::string_view>();
+        return std::optional<std::string_view>(title);
+    });
+    return runExact(state, Criterion::ExactTag, groups);
+}
+
+PassOutcome FindDupesSimilarTag(RunState& state)
+{
+    if (!state.titlesRead)
+        ReadTitles(state);
+    const std::vector<std::string>& titles = state.session.titles();
+    const auto groups = groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
+        return std::optional<std::string_view>(titles[entry]);
+    });
+    return runSimilar(state, Criterion::SimilarTag, groups);
+}
+
+} // namespace tunesift

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "search/host.h"
+#include "search/resultlist.h"
+#include "search/searchrun.h"
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace tunesift {
+
+class clsMP3Info;
+
+enum class PassOutcome
+{
+    Completed,
+    Stopped,
+    ResultsFull
+};
+
+// Values of the run that carry over from one criterion to the next, and what the run learns about
+// files once and reuses (a file standing in several rows is read once per run).
+struct RunState
+{
+    RunState(SearchSession& s, SearchHost& h, clsMP3Info& info)
+        : session(s), host(h), rowMp3Info(info)
+    {}
+
+    SearchSession& session;
+    SearchHost& host;
+    clsMP3Info& rowMp3Info;
+
+    bool darkShade = false;      // DarkShade: the first group of a run is light
+    bool groupHeadAdded = false; // GroupHeadAdded
+    std::size_t criterionFirstRow = 0;
+
+    // Entries with equal full paths share a path id; rows are identified by it.
+    std::vector<std::uint32_t> pathId;
+    std::uint32_t pathCount = 0;
+    // Per path id: listed by the current criterion.
+    std::vector<std::uint8_t> listed;
+
+    struct RowInfo
+    {
+        std::int64_t size = 0;
+        std::int64_t songLength = 0;
+        std::int32_t bitRate = 0;
+        bool known = false;
+    };
+    std::vector<RowInfo> rowInfo; // per path id
+
+    bool titlesRead = false;
+    bool resultsFullReported = false;
+};
+
+// Gives every catalogue entry its path id.
+void AssignPathIds(RunState& state);
+
+// Fills the titles of all catalogue entries from their ID3v1 tags (empty without a tag).
+void ReadTitles(RunState& state);
+
+// True when a row whose text equals path stands at firstRow or later (rows counted from 1).
+bool IsPathListed(const ResultList& list, std::string_view path, std::size_t firstRow);
+
+PassOutcome FindDupesExactFilename(RunState& state);
+PassOutcome FindDupesExactFilesize(RunState& state);
+PassOutcome FindDupesSimilarFilename(RunState& state);
+PassOutcome FindDupesExactTag(RunState& state);
+PassOutcome FindDupesSimilarTag(RunState& state);
+
+} // namespace tunesift

@@ -1,0 +1,123 @@
+#include "search/resultlist.h"
+
+#include "mp3/mp3info.h"
+#include "search/catalogue.h"
+#include "search/filesize.h"
+
+#include <array>
+
+namespace tunesift {
+
+std::string_view ColorGroupName(ColorGroup group)
+{
+    static constexpr std::array<std::string_view, 12> kNames = {
+        "",      "white",       "blue",   "light blue",   "red",    "light red",
+        "green", "light green", "orange", "light orange", "purple", "light purple",
+    };
+    return kNames[static_cast<std::size_t>(group)];
+}
+
+ColorGroup ColorGroupOf(Criterion criterion, bool dark)
+{
+    switch (criterion) {
+    case Criterion::ExactFilename:
+        return dark ? ColorGroup::Blue : ColorGroup::LightBlue;
+    case Criterion::ExactFilesize:
+        return dark ? ColorGroup::Red : ColorGroup::LightRed;
+    case Criterion::SimilarFilename:
+        return dark ? ColorGroup::Green : ColorGroup::LightGreen;
+    case Criterion::ExactTag:
+        return dark ? ColorGroup::Orange : ColorGroup::LightOrange;
+    case Criterion::SimilarTag:
+        return dark ? ColorGroup::Purple : ColorGroup::LightPurple;
+    }
+    return ColorGroup::None;
+}
+
+std::string_view MatchTypeWord(Criterion criterion)
+{
+    switch (criterion) {
+    case Criterion::ExactFilename:
+        return "Name";
+    case Criterion::ExactFilesize:
+        return "Size";
+    case Criterion::SimilarFilename:
+        return "Close";
+    case Criterion::ExactTag:
+    case Criterion::SimilarTag:
+        // Similar Tag rows carry the same word; their purple shades tell them apart.
+        return "Exact Tag";
+    }
+    return {};
+}
+
+void ResultList::clear()
+{
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_colors.clear();
+    m_colors.shrink_to_fit();
+}
+
+std::string ResultList::path(std::size_t position) const
+{
+    return m_catalogue->path(m_rows[position].entry);
+}
+
+std::string ResultList::sizeText(std::size_t position, std::string_view thousandsSeparator,
+                                 std::string_view decimalSeparator) const
+{
+    return FormatFileSize(m_rows[position].size, thousandsSeparator, decimalSeparator);
+}
+
+std::string ResultList::lengthText(std::size_t position) const
+{
+    return FormatSongLength(m_rows[position].songLength);
+}
+
+std::string ResultList::bitRateText(std::size_t position) const
+{
+    return std::to_string(m_rows[position].bitRate);
+}
+
+std::string_view ResultList::typeText(std::size_t position) const
+{
+    return MatchTypeWord(m_rows[position].criterion);
+}
+
+bool ResultList::append(const ResultRow& row, ColorGroup color)
+{
+    if (full())
+        return false;
+    m_rows.push_back(row);
+    if (m_colors.size() < m_rows.size())
+        m_colors.resize(m_rows.size(), ColorGroup::None);
+    m_colors[m_rows.size() - 1] = color;
+    return true;
+}
+
+void ResultList::removeRows(const std::vector<std::size_t>& ascendingPositions)
+{
+    if (ascendingPositions.empty())
+        return;
+    std::size_t write = 0;
+    std::size_t next = 0;
+    for (std::size_t read = 0; read < m_rows.size(); ++read) {
+        while (next < ascendingPositions.size() && ascendingPositions[next] < read)
+            ++next;
+        if (next < ascendingPositions.size() && ascendingPositions[next] == read)
+            continue;
+        if (write != read)
+            m_rows[write] = m_rows[read];
+        ++write;
+    }
+    m_rows.resize(write);
+}
+
+void ResultList::resetColors(ColorGroup group)
+{
+    for (ColorGroup& color : m_colors)
+        color = group;
+}
+
+} // namespace tunesift

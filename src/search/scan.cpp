@@ -1,0 +1,258 @@
+#include "search/scan.h"
+
+#include "search/filesize.h"
+#include "search/pathops.h"
+#include "search/searchrun.h"
+
+#include <cmath>
+#include <unicode/utf8.h>
+
+#ifdef _WIN32
+#include <filesystem>
+#include <system_error>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
+namespace tunesift {
+
+namespace {
+
+enum class EntryKind
+{
+    Folder,
+    File,
+    Other
+};
+
+const char* const kSkipText =
+    " has been skipped because it is unrecognizeable. This is probably because it contains "
+    "strange characters. Please rename the file or folder if you would like it included next "
+    "time you find dupes.";
+
+const char* const kCatalogueFullText =
+    "Tunesift can compare at most 1,000,001 files in one search. The files found beyond that "
+    "number are left out of this search; the search goes on with the files found so far.";
+
+// Calls visit(name, kind) for every entry of the folder in listing order, hidden entries (names
+// starting with ".") left out. Links are reported as Other: they are never followed below a
+// listed folder. visit returns false to end the listing early; listFolder then returns false.
+// A folder that cannot be listed has no entries.
+template <typename Visit>
+bool listFolder(const std::string& folder, Visit visit)
+{
+#ifdef _WIN32
+    std::error_code error;
+    std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::u8string raw = it->path().filename().u8string();
+        const std::string name(raw.begin(), raw.end());
+        if (name.empty() || name[0] == '.')
+            continue;
+        std::error_code typeError;
+        const auto status = it->symlink_status(typeError);
+        EntryKind kind = EntryKind::Other;
+        if (!typeError && std::filesystem::is_directory(status))
+            kind = EntryKind::Folder;
+        else if (!typeError && std::filesystem::is_regular_file(status))
+            kind = EntryKind::File;
+        if (!visit(name, kind))
+            return false;
+    }
+    return true;
+#else
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return true;
+    bool completed = true;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (name[0] == '.')
+            continue;
+        EntryKind kind = EntryKind::Other;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat info
+            {};
+            if (::fstatat(::dirfd(dir), name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                if (S_ISDIR(info.st_mode))
+                    type = DT_DIR;
+                else if (S_ISREG(info.st_mode))
+                    type = DT_REG;
+            }
+        }
+        if (type == DT_DIR)
+            kind = EntryKind::Folder;
+        else if (type == DT_REG)
+            kind = EntryKind::File;
+        if (!visit(std::string_view(name), kind)) {
+            completed = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return completed;
+#endif
+}
+
+int percentOf(std::size_t done, std::size_t total)
+{
+    // The same double expression as the progress of the pair walk, so both round alike.
+    return static_cast<int>(
+        std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0));
+}
+
+} // namespace
+
+bool HasMp3Extension(std::string_view name)
+{
+    if (name.size() < 4)
+        return false;
+    const std::string_view ext = name.substr(name.size() - 4);
+    return ext[0] == '.' && (ext[1] | 0x20) == 'm' && (ext[2] | 0x20) == 'p' && ext[3] == '3';
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t k = 0;
+    while (k < length) {
+        if (bytes[k] < 0x80) {
+            ++k;
+            continue;
+        }
+        UChar32 c = 0;
+        U8_NEXT(bytes, k, length, c);
+        if (c < 0)
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder)
+{
+    std::vector<std::string> names;
+    listFolder(folder, [&](std::string_view name, EntryKind kind) {
+        if (kind == EntryKind::File && HasMp3Extension(name) && IsValidUtf8(name))
+            names.emplace_back(name);
+        return true;
+    });
+    return names;
+}
+
+bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders)
+{
+    const std::string folder = m_queue[queueIndex].path;
+    m_queue[queueIndex].firstName = m_names.size();
+    const bool completed = listFolder(folder, [&](std::string_view name, EntryKind kind) {
+        if (m_host.isStopRequested())
+            return false;
+        if (!IsValidUtf8(name)) {
+            // Such a name could not be handed on safely: say so once per entry and leave it.
+            std::string text = folder;
+            text.append(name);
+            text.append(kSkipText);
+            m_host.showMessage(text, "Skip", MessageButtons::Ok);
+            return true;
+        }
+        if (kind == EntryKind::Folder)
+            subfolders.emplace_back(name);
+        else if (kind == EntryKind::File && HasMp3Extension(name))
+            m_names.emplace_back(name);
+        return true;
+    });
+    m_queue[queueIndex].nameCount = m_names.size() - m_queue[queueIndex].firstName;
+    return completed;
+}
+
+bool FolderScan::ListSubfolders(const std::string& folder)
+{
+    // Pre-order walk with an explicit stack: a folder is listed to its end before any of its
+    // subfolders, and deep trees cannot exhaust the call stack.
+    struct Level
+    {
+        std::string path;
+        std::vector<std::string> subfolders;
+        std::size_t next = 0;
+    };
+    std::vector<Level> stack;
+    stack.push_back({folder, {}, 0});
+    if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
+        return false;
+    while (!stack.empty()) {
+        Level& top = stack.back();
+        if (top.next == top.subfolders.size()) {
+            stack.pop_back();
+            continue;
+        }
+        std::string child = top.path;
+        child.append(top.subfolders[top.next++]);
+        child.push_back(kPathSeparator);
+        m_queue.push_back({child, 0, 0});
+        stack.push_back({std::move(child), {}, 0});
+        if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
+            return false;
+    }
+    return true;
+}
+
+void FolderScan::catalogueFolder(const QueuedFolder& folder)
+{
+    if (folder.nameCount == 0)
+        return;
+    const std::uint32_t folderId = m_catalogue.addFolder(folder.path);
+    std::string path;
+    for (std::size_t k = 0; k < folder.nameCount; ++k) {
+        const std::string& name = m_names[folder.firstName + k];
+        if (m_catalogue.full()) {
+            if (!m_fullReported) {
+                m_fullReported = true;
+                m_host.showMessage(kCatalogueFullText, kProductName, MessageButtons::Ok);
+            }
+            return;
+        }
+        std::int64_t size = Catalogue::kSizeNotRead;
+        if (m_host.isCriterionTicked(Criterion::ExactFilesize)) {
+            path.assign(folder.path);
+            path.append(name);
+            size = QueryFileSize(path).value_or(Catalogue::kSizeUnreadable);
+        }
+        m_catalogue.append(folderId, name, size);
+    }
+}
+
+bool FolderScan::ScanFolder(const std::string& folder)
+{
+    m_host.setProgress(0);
+    if (folder.empty())
+        return true;
+    std::string working = folder;
+    if (working.back() == kPathSeparator)
+        working.pop_back();
+    m_host.setCaption(std::string(kProductName) + " [Analyzing " + folder + " folder]");
+    working.push_back(kPathSeparator);
+
+    m_queue.clear();
+    m_names.clear();
+    m_queue.push_back({working, 0, 0});
+    if (!ListSubfolders(working))
+        return false;
+
+    const std::size_t total = m_queue.size();
+    for (std::size_t done = 0; done < total; ++done) {
+        if (m_host.isStopRequested())
+            return false;
+        m_host.setProgress(percentOf(done, total));
+        catalogueFolder(m_queue[done]);
+    }
+    m_queue.clear();
+    m_names.clear();
+    m_host.setProgress(100);
+    m_host.setCaption(kProductName);
+    return true;
+}
+
+} // namespace tunesift

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "search/catalogue.h"
+#include "search/host.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tunesift {
+
+// The scan of one listed folder into the catalogue. First the folder tree is walked (the folder,
+// then its subfolders depth-first in pre-order, siblings in listing order), then the MP3 files of
+// every walked folder are catalogued in queue order. Each folder is listed once: the walk keeps
+// the MP3 names it meets for the cataloguing step.
+class FolderScan
+{
+public:
+    FolderScan(Catalogue& catalogue, SearchHost& host) : m_catalogue(catalogue), m_host(host) {}
+
+    // False when the stop flag ended the scan.
+    bool ScanFolder(const std::string& folder);
+
+    // True once the catalogue ran full in this run (the user has been told).
+    bool catalogueFull() const { return m_fullReported; }
+
+private:
+    struct QueuedFolder
+    {
+        std::string path; // ends in the separator
+        std::size_t firstName = 0;
+        std::size_t nameCount = 0;
+    };
+
+    // Appends every folder below folder to the queue; false on stop.
+    bool ListSubfolders(const std::string& folder);
+    // Lists one folder: its subfolder names (returned) and its MP3 names (kept for the queue
+    // item). False on stop.
+    bool ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
+    void catalogueFolder(const QueuedFolder& folder);
+
+    Catalogue& m_catalogue;
+    SearchHost& m_host;
+    std::vector<QueuedFolder> m_queue;
+    std::vector<std::string> m_names;
+    bool m_fullReported = false;
+};
+
+// The MP3 file names of a folder, in listing order (hidden names, links and names that are not
+// valid UTF-8 left out).
+std::vector<std::string> ListFiles(const std::string& folder);
+
+// True for a name ending in ".mp3" in any letter case.
+bool HasMp3Extension(std::string_view name);
+bool IsValidUtf8(std::string_view text);
+
+} // namespace tunesift

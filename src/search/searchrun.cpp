@@ -1,0 +1,133 @@
+#include "search/searchrun.h"
+
+#include "mp3/mp3info.h"
+#include "search/passes.h"
+#include "search/scan.h"
+
+#include <array>
+#include <exception>
+#include <string>
+
+namespace tunesift {
+
+namespace {
+
+const char* const kNoFoldersText = "There are no folders to find duplicates for. Please drag and "
+                                   "drop some folders into the list above.";
+const char* const kNoCriterionText =
+    "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
+    "Similar Filename, Exact Tag, Similar Tag";
+const char* const kNoDupesText = "No duplicate MP3s found.";
+constexpr std::size_t kLargeCatalogue = 20000;
+
+struct CriterionStep
+{
+    Criterion criterion;
+    const char* captionSuffix;
+    PassOutcome (*pass)(RunState&);
+};
+
+constexpr std::array<CriterionStep, kCriterionCount> kCriteria = {{
+    {Criterion::ExactFilename, " [Finding duplicates - Exact Filename]", FindDupesExactFilename},
+    {Criterion::ExactFilesize, " [Finding duplicates - Exact Filesize]", FindDupesExactFilesize},
+    {Criterion::SimilarFilename, " [Finding duplicates - Similar Filename]",
+     FindDupesSimilarFilename},
+    {Criterion::ExactTag, " [Finding duplicates - Exact Tag]", FindDupesExactTag},
+    {Criterion::SimilarTag, " [Finding duplicates - Similar Tag]", FindDupesSimilarTag},
+}};
+
+// "#,###,###" with "," between groups of three digits.
+std::string groupedCount(std::size_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string out;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[k]);
+    }
+    return out;
+}
+
+std::string largeCatalogueQuestion(std::size_t folders, std::size_t files)
+{
+    return "The " + std::to_string(folders) + " folder(s) you've selected contains " +
+           groupedCount(files) +
+           " files. This is over the recommended amount of 20,000. Please remove some folders "
+           "from the list by selecting them and pressing 'Delete' on the keyboard or click "
+           "'Clear List'.\r\rYou can still proceed, but the duplicate finding process may take a "
+           "long time. Would you like to proceed anyway?";
+}
+
+// Scan, question, criteria and hand-over; returns when the run goes to its closing steps.
+void runSteps(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
+{
+    clsMP3Info rowMp3Info; // RowMp3Info
+    if (folders.empty()) {
+        host.showMessage(kNoFoldersText, kProductName, MessageButtons::Ok);
+        return;
+    }
+
+    session.results().clear();
+    session.catalogue().clear();
+    host.resetStop();
+    host.runStarted();
+
+    FolderScan scan(session.catalogue(), host);
+    for (const std::string& folder : folders) {
+        if (host.isStopRequested())
+            return;
+        if (!scan.ScanFolder(folder))
+            return;
+    }
+
+    const std::size_t count = session.catalogue().count();
+    if (count > kLargeCatalogue &&
+        host.showMessage(largeCatalogueQuestion(folders.size(), count), "Question",
+                         MessageButtons::YesNo) != MessageAnswer::Yes)
+        return;
+
+    bool anyTicked = false;
+    for (const CriterionStep& step : kCriteria)
+        anyTicked = host.isCriterionTicked(step.criterion) || anyTicked;
+    if (!anyTicked) {
+        host.showMessage(kNoCriterionText, kProductName, MessageButtons::Ok);
+        return;
+    }
+
+    RunState state(session, host, rowMp3Info);
+    AssignPathIds(state);
+    for (const CriterionStep& step : kCriteria) {
+        if (!host.isCriterionTicked(step.criterion))
+            continue;
+        state.criterionFirstRow = session.results().size();
+        host.setCaption(std::string(kProductName) + step.captionSuffix);
+        const PassOutcome outcome = step.pass(state);
+        if (outcome == PassOutcome::Stopped)
+            return;
+        if (outcome == PassOutcome::ResultsFull)
+            break; // nothing more can be listed; show what was found
+    }
+
+    if (!session.results().empty())
+        host.showResults();
+    else
+        host.showMessage(kNoDupesText, "No dupes", MessageButtons::Ok);
+    host.setCaption(kProductName);
+}
+
+} // namespace
+
+void RunSearch(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
+{
+    try {
+        runSteps(session, folders, host);
+    } catch (const std::exception&) {
+        // Out of memory or a failing host: the run ends as after a stop, with what it has.
+    }
+    host.runFinished();
+    host.setCaption(kProductName);
+    host.setProgress(0);
+}
+
+} // namespace tunesift
