@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tunesift {
+
+// What moving files to the trash needs from the user and the system. The window answers with
+// dialogs; the tests answer from a script and may leave the real trash alone.
+class RecycleBinHost
+{
+public:
+    virtual ~RecycleBinHost() = default;
+
+    // One question before anything is moved; false leaves every file where it is.
+    virtual bool confirmMove(const QStringList& paths) = 0;
+    // Moves one file into the user's trash; false when it could not be moved.
+    virtual bool moveToTrash(const QString& path);
+    // Called before the first file and after each one; false stops before the next file.
+    virtual bool reportProgress(qsizetype done, qsizetype total)
+    {
+        Q_UNUSED(done);
+        Q_UNUSED(total);
+        return true;
+    }
+    // Called once, after the last file, when some files could not be moved.
+    virtual void reportFailures(const QStringList& paths) = 0;
+};
+
+struct RecycleBinResult
+{
+    bool confirmed = false; // the user agreed to the move
+    bool cancelled = false; // the user stopped it before the last file
+    QStringList moved;
+    QStringList failed; // files the trash refused; files never tried after a stop are in neither
+};
+
+// Asks once, then moves each path to the trash in the given order and names the files that
+// could not be moved in one report. An empty list asks nothing and moves nothing.
+RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host);
+
+} // namespace tunesift

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "search/resultlist.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tunesift {
+
+// The shade of a colour group, or nothing for a name outside the colour table ("white", empty),
+// which leaves the row in the list's own colours.
+std::optional<QColor> RowShade(ColorGroup group);
+
+// The rows of the last search as the results list shows them. It reads the engine's ResultList
+// directly and keeps no copy of the rows, only an index from a file's path to its rows so that a
+// tick reaches every row of the file without a walk over the whole list.
+class ResultsModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum class Column
+    {
+        Filename,
+        Size,
+        Length,
+        Bitrate,
+        Type,
+        Count
+    };
+
+    explicit ResultsModel(ResultList& list, QObject* parent = nullptr);
+
+    // The run empties and refills the list on its own thread between these two calls; the model
+    // shows no rows in between and never reads the list then.
+    void beginResultsUpdate();
+    void endResultsUpdate();
+    bool isUpdating() const { return m_updating; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    // A tick set through the view changes the toggled row only and reports it by itemCheck();
+    // the window then carries it to the file's other rows.
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+    // Gives every row whose path equals the path of the row at `position` the checked state, the
+    // row itself included; rows of other paths (also those differing only in letter case) keep
+    // theirs. Returns the number of rows whose state changed.
+    std::size_t SetCheckedForFile(std::size_t position, bool checked);
+    bool isChecked(std::size_t position) const;
+    // Unticks every row; the shading stays.
+    void clearChecks();
+    // Positions of the ticked rows, ascending.
+    std::vector<std::size_t> checkedRows() const;
+
+    // Removes the rows at the given ascending positions; the others close up in their order and
+    // keep their ticks.
+    void removePositions(const std::vector<std::size_t>& ascendingPositions);
+    // Gives every colour slot of the list the same group (the delete command writes White).
+    void resetColors(ColorGroup group);
+
+    std::string pathOf(std::size_t position) const { return m_list.path(position); }
+    QString pathText(std::size_t position) const;
+    std::uint32_t pathIdOf(std::size_t position) const { return m_list.row(position).pathId; }
+    const ResultList& list() const { return m_list; }
+
+signals:
+    // The user toggled the tick of a row.
+    void itemCheck(int row, bool checked);
+
+private:
+    std::size_t rows() const { return m_updating ? 0 : m_list.size(); }
+    void invalidateIndex();
+    void buildIndex() const;
+    // Reports changed ticks as few narrow dataChanged signals: one per run of neighbouring rows.
+    void emitCheckChanges(std::vector<std::size_t>& positions);
+
+    ResultList& m_list;
+    bool m_updating = false;
+    std::string m_thousandsSeparator;
+    std::string m_decimalSeparator;
+
+    // path -> rows: the rows of path group g are m_members[m_groupStart[g] .. m_groupStart[g+1]),
+    // ascending; m_groupOfRow maps a row to its group. Built on the first tick after a change.
+    mutable bool m_indexValid = false;
+    mutable std::vector<std::uint32_t> m_groupOfRow;
+    mutable std::vector<std::uint32_t> m_groupStart;
+    mutable std::vector<std::uint32_t> m_members;
+};
+
+} // namespace tunesift
