@@ -3,16 +3,14 @@
 #include "platform/recyclingbin.h"
 #include "search/pathops.h"
 #include "search/searchrun.h"
-#include "ui/results/cursorfile.h"
 #include "ui/results/recyclebindialogs.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/support/cursorfile.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
@@ -137,10 +135,7 @@ void Form4::Form_Load()
     m_dialogs = std::make_unique<RecycleBinDialogs>(this);
     m_recycleBin = m_dialogs.get();
 
-    const QString cursorPath =
-        QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kHandCursorFile));
-    if (QFileInfo::exists(cursorPath))
-        m_handCursor = LoadCursorFile(cursorPath);
+    m_handCursor = HandCursor(QCoreApplication::applicationDirPath());
     applyCursors();
 
     Form_Resize();
@@ -148,10 +143,9 @@ void Form4::Form_Load()
 
 void Form4::applyCursors()
 {
-    const QCursor hand = m_handCursor.value_or(QCursor(Qt::PointingHandCursor));
     for (QWidget* widget :
          std::initializer_list<QWidget*>{Check1, Check2, Check3, ListView1, ListView1->viewport()})
-        widget->setCursor(hand);
+        widget->setCursor(m_handCursor);
     setCursor(Qt::ArrowCursor);
     Image1->setCursor(Qt::ArrowCursor);
 }

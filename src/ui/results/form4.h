@@ -4,7 +4,6 @@
 #include <QWidget>
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <vector>
 
 class QLabel;
@@ -72,7 +71,7 @@ private:
     QWidget* m_form1 = nullptr;
     std::unique_ptr<RecycleBinHost> m_dialogs;
     RecycleBinHost* m_recycleBin = nullptr;
-    std::optional<QCursor> m_handCursor;
+    QCursor m_handCursor;
 
     QLabel* Image1 = nullptr;        // banner
     PictureButton* Check1 = nullptr; // delete checked files
