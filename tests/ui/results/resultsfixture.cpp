@@ -1,0 +1,33 @@
+#include "resultsfixture.h"
+
+#include "search/catalogue.h"
+#include "search/pathops.h"
+
+namespace tunesift::test {
+
+std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Criterion criterion)
+{
+    Catalogue& catalogue = m_session.catalogue();
+    const std::uint32_t folder = catalogue.addFolder(FolderOfPath(path));
+    catalogue.append(folder, FileNameOfPath(path), 4000);
+
+    ResultRow row;
+    row.entry = static_cast<std::uint32_t>(catalogue.count() - 1);
+    row.pathId =
+        m_pathIds.try_emplace(path, static_cast<std::uint32_t>(m_pathIds.size())).first->second;
+    row.size = 4000;
+    row.songLength = 125;
+    row.bitRate = 128;
+    row.criterion = criterion;
+    m_session.results().append(row, group);
+    return m_session.results().size() - 1;
+}
+
+void ResultsFixture::clear()
+{
+    m_session.results().clear();
+    m_session.catalogue().clear();
+    m_pathIds.clear();
+}
+
+} // namespace tunesift::test

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "search/resultlist.h"
+#include "search/searchrun.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace tunesift::test {
+
+// Writes result rows straight into a session, the way a run leaves them: rows of exactly the same
+// path share one path identity, whatever their folder entry.
+class ResultsFixture
+{
+public:
+    explicit ResultsFixture(SearchSession& session) : m_session(session) {}
+
+    // Appends a row for the full path; returns its position.
+    std::size_t addRow(const std::string& path, ColorGroup group = ColorGroup::LightBlue,
+                       Criterion criterion = Criterion::ExactFilename);
+    void clear();
+
+private:
+    SearchSession& m_session;
+    std::map<std::string, std::uint32_t> m_pathIds;
+};
+
+} // namespace tunesift::test

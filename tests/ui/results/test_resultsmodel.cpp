@@ -1,0 +1,361 @@
+#include "resultsfixture.h"
+#include "ui/results/resultsmodel.h"
+
+#include <QAbstractItemModelTester>
+#include <QBrush>
+#include <QSignalSpy>
+#include <QTest>
+#include <set>
+
+using namespace tunesift;
+using tunesift::test::ResultsFixture;
+
+namespace {
+
+std::optional<ColorGroup> groupNamed(const QString& name)
+{
+    for (int k = 0; k <= static_cast<int>(ColorGroup::LightPurple); ++k) {
+        const auto group = static_cast<ColorGroup>(k);
+        if (QString::fromStdString(std::string(ColorGroupName(group))) == name)
+            return group;
+    }
+    return std::nullopt;
+}
+
+// Every row the dataChanged signals of the spy cover, checking that each stays in column 0 and
+// names only the check state.
+std::set<int> checkRowsReported(const QSignalSpy& spy)
+{
+    std::set<int> rows;
+    for (const QList<QVariant>& signal : spy) {
+        const auto topLeft = signal.at(0).value<QModelIndex>();
+        const auto bottomRight = signal.at(1).value<QModelIndex>();
+        const auto roles = signal.at(2).value<QList<int>>();
+        if (topLeft.column() != 0 || bottomRight.column() != 0 ||
+            roles != QList<int>{Qt::CheckStateRole})
+            return {-1};
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+            rows.insert(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> paths(const ResultsModel& model)
+{
+    std::vector<std::string> result;
+    for (int row = 0; row < model.rowCount(); ++row)
+        result.push_back(model.pathOf(static_cast<std::size_t>(row)));
+    return result;
+}
+
+} // namespace
+
+class ResultsModelTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void shadesFollowTheColourTable_data();
+    void shadesFollowTheColourTable();
+    void columnsShowTheRowTexts();
+    void passesTheModelTester();
+    void tickReachesEveryRowOfExactlyThatPath();
+    void propagationAfterRefillUsesTheNewRows();
+    void clearingUnticksAllAndKeepsShades();
+    void removalKeepsTheOthersInOrder();
+    void manyScatteredRemovalsKeepOrderAndTicks();
+    void colourResetReachesEveryRow();
+    void listIsNotReadDuringAnUpdate();
+};
+
+void ResultsModelTest::shadesFollowTheColourTable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QColor>("shade"); // invalid: the list's own colours
+
+    QTest::newRow("blue") << "blue" << QColor(212, 234, 255);
+    QTest::newRow("light blue") << "light blue" << QColor(242, 242, 255);
+    QTest::newRow("light green") << "light green" << QColor(242, 255, 242);
+    QTest::newRow("green") << "green" << QColor(212, 255, 212);
+    QTest::newRow("light red") << "light red" << QColor(255, 213, 212);
+    QTest::newRow("red") << "red" << QColor(255, 212, 234);
+    QTest::newRow("orange") << "orange" << QColor(255, 219, 184);
+    QTest::newRow("light orange") << "light orange" << QColor(255, 233, 213);
+    QTest::newRow("purple") << "purple" << QColor(218, 184, 255);
+    QTest::newRow("light purple") << "light purple" << QColor(232, 212, 255);
+    QTest::newRow("white") << "white" << QColor();
+    QTest::newRow("empty") << "" << QColor();
+}
+
+void ResultsModelTest::shadesFollowTheColourTable()
+{
+    QFETCH(QString, name);
+    QFETCH(QColor, shade);
+    const std::optional<ColorGroup> group = groupNamed(name);
+    QVERIFY2(group.has_value(), qPrintable(name));
+
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/music/a.mp3", *group);
+    ResultsModel model(session.results());
+
+    for (int column = 0; column < model.columnCount(); ++column) {
+        const QModelIndex cell = model.index(0, column);
+        const QVariant background = model.data(cell, Qt::BackgroundRole);
+        const QVariant foreground = model.data(cell, Qt::ForegroundRole);
+        if (!shade.isValid()) {
+            QVERIFY(!background.isValid());
+            QVERIFY(!foreground.isValid());
+            continue;
+        }
+        QCOMPARE(background.value<QBrush>().color(), shade);
+        QCOMPARE(foreground.value<QBrush>().color(), QColor(0, 0, 0));
+    }
+}
+
+void ResultsModelTest::columnsShowTheRowTexts()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/music/one/Song.mp3", ColorGroup::Red, Criterion::ExactFilesize);
+    ResultsModel model(session.results());
+
+    const QStringList expectedHeaders{"Filename", "Size", "Length", "Bitrate", "Type"};
+    QCOMPARE(model.columnCount(), expectedHeaders.size());
+    for (int column = 0; column < model.columnCount(); ++column)
+        QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), expectedHeaders[column]);
+
+    QCOMPARE(model.data(model.index(0, 0)).toString(), QStringLiteral("/music/one/Song.mp3"));
+    QCOMPARE(model.data(model.index(0, 3)).toString(), QStringLiteral("128"));
+    QCOMPARE(model.data(model.index(0, 4)).toString(), QStringLiteral("Size"));
+    QVERIFY(!model.data(model.index(0, 1)).toString().isEmpty());
+    QVERIFY(!model.data(model.index(0, 2)).toString().isEmpty());
+
+    // Only the first column carries the tick, and nothing can be edited in place.
+    QVERIFY(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));
+    QCOMPARE(model.data(model.index(0, 0), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    for (int column = 1; column < model.columnCount(); ++column) {
+        QVERIFY(!model.flags(model.index(0, column)).testFlag(Qt::ItemIsUserCheckable));
+        QVERIFY(!model.data(model.index(0, column), Qt::CheckStateRole).isValid());
+        QVERIFY(!model.setData(model.index(0, column), Qt::Checked, Qt::CheckStateRole));
+    }
+    for (int column = 0; column < model.columnCount(); ++column)
+        QVERIFY(!model.flags(model.index(0, column)).testFlag(Qt::ItemIsEditable));
+}
+
+void ResultsModelTest::passesTheModelTester()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 0; k < 40; ++k)
+        fixture.addRow("/m/" + std::to_string(k % 13) + ".mp3",
+                       k % 2 ? ColorGroup::Green : ColorGroup::LightGreen);
+    ResultsModel model(session.results());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole);
+    model.SetCheckedForFile(3, true);
+    model.removePositions({0, 3, 4, 5, 20, 39});
+    model.resetColors(ColorGroup::White);
+    model.clearChecks();
+
+    model.beginResultsUpdate();
+    fixture.clear();
+    for (int k = 0; k < 100; ++k)
+        fixture.addRow("/n/" + std::to_string(k % 7) + ".mp3");
+    model.endResultsUpdate();
+    QCOMPARE(model.rowCount(), 100);
+
+    std::vector<std::size_t> everyOther;
+    for (std::size_t k = 0; k < 100; k += 2)
+        everyOther.push_back(k);
+    model.removePositions(everyOther);
+    QCOMPARE(model.rowCount(), 50);
+}
+
+void ResultsModelTest::tickReachesEveryRowOfExactlyThatPath()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3");  // 0
+    fixture.addRow("/m/b.mp3");  // 1
+    fixture.addRow("/m/A.mp3");  // 2: differs only in letter case
+    fixture.addRow("/m/a.mp3");  // 3
+    fixture.addRow("/m/c.mp3");  // 4
+    fixture.addRow("/m/a.mp3");  // 5
+    fixture.addRow("/m/a.mp3 "); // 6: a longer text
+    ResultsModel model(session.results());
+    model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
+
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    QCOMPARE(model.SetCheckedForFile(3, true), std::size_t{3});
+    const std::vector<bool> expected{true, true, false, true, false, true, false};
+    for (std::size_t row = 0; row < expected.size(); ++row)
+        QCOMPARE(model.isChecked(row), expected[row]);
+    QCOMPARE(checkRowsReported(changes), (std::set<int>{0, 3, 5}));
+
+    // Unticking from any of its rows unticks all of them; the other file keeps its tick.
+    changes.clear();
+    QCOMPARE(model.SetCheckedForFile(5, false), std::size_t{3});
+    for (const std::size_t row : {0, 3, 5})
+        QVERIFY(!model.isChecked(row));
+    QVERIFY(model.isChecked(1));
+    QCOMPARE(checkRowsReported(changes), (std::set<int>{0, 3, 5}));
+
+    // A tick set through the view changes its own row and reports it once; the window carries
+    // it further, so the model reports no change for a second, equal tick.
+    QSignalSpy toggles(&model, &ResultsModel::itemCheck);
+    QVERIFY(model.setData(model.index(2, 0), Qt::Checked, Qt::CheckStateRole));
+    QVERIFY(model.setData(model.index(2, 0), Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(toggles.size(), 1);
+    QCOMPARE(toggles.front().at(0).toInt(), 2);
+    QCOMPARE(toggles.front().at(1).toBool(), true);
+    QVERIFY(!model.isChecked(0));
+}
+
+void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 0; k < 6; ++k)
+        fixture.addRow(k % 2 ? "/m/x.mp3" : "/m/y.mp3");
+    ResultsModel model(session.results());
+    model.SetCheckedForFile(0, true); // builds the path index
+
+    model.beginResultsUpdate();
+    fixture.clear();
+    fixture.addRow("/n/p.mp3");
+    fixture.addRow("/n/q.mp3");
+    fixture.addRow("/n/p.mp3");
+    model.endResultsUpdate();
+
+    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{2});
+    QVERIFY(model.isChecked(0));
+    QVERIFY(!model.isChecked(1));
+    QVERIFY(model.isChecked(2));
+
+    // Rows that closed up after a removal still find their own file's rows.
+    model.removePositions({0});
+    QCOMPARE(model.pathOf(0), std::string("/n/q.mp3"));
+    QCOMPARE(model.SetCheckedForFile(1, false), std::size_t{1});
+    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{1});
+    QVERIFY(model.isChecked(0));
+    QVERIFY(!model.isChecked(1));
+}
+
+void ResultsModelTest::clearingUnticksAllAndKeepsShades()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 0; k < 5; ++k)
+        fixture.addRow("/m/" + std::to_string(k) + ".mp3", ColorGroup::Orange);
+    ResultsModel model(session.results());
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+
+    model.clearChecks();
+    QCOMPARE(changes.size(), 0);
+
+    model.SetCheckedForFile(1, true);
+    model.SetCheckedForFile(3, true);
+    changes.clear();
+    model.clearChecks();
+    QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.front().at(2).value<QList<int>>(), QList<int>{Qt::CheckStateRole});
+    QCOMPARE(model.data(model.index(2, 0), Qt::BackgroundRole).value<QBrush>().color(),
+             QColor(255, 219, 184));
+}
+
+void ResultsModelTest::removalKeepsTheOthersInOrder()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 1; k <= 8; ++k)
+        fixture.addRow("/m/" + std::to_string(k) + ".mp3");
+    ResultsModel model(session.results());
+    model.SetCheckedForFile(2, true); // former row 3 keeps its tick
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+
+    // Rows 2, 5 and 6 counted from 1.
+    model.removePositions({1, 4, 5});
+    QCOMPARE(paths(model), (std::vector<std::string>{"/m/1.mp3", "/m/3.mp3", "/m/4.mp3", "/m/7.mp3",
+                                                     "/m/8.mp3"}));
+    QCOMPARE(model.checkedRows(), std::vector<std::size_t>{1});
+    // Two ranged removals, the later rows first.
+    QCOMPARE(removed.size(), 2);
+    QCOMPARE(removed.at(0).at(1).toInt(), 4);
+    QCOMPARE(removed.at(0).at(2).toInt(), 5);
+    QCOMPARE(removed.at(1).at(1).toInt(), 1);
+    QCOMPARE(removed.at(1).at(2).toInt(), 1);
+}
+
+void ResultsModelTest::manyScatteredRemovalsKeepOrderAndTicks()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    const int n = 1000;
+    for (int k = 0; k < n; ++k)
+        fixture.addRow("/m/" + std::to_string(k) + ".mp3");
+    ResultsModel model(session.results());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    std::vector<std::size_t> removeEveryThird;
+    for (std::size_t k = 0; k < n; k += 3)
+        removeEveryThird.push_back(k);
+    model.SetCheckedForFile(4, true);
+    model.removePositions(removeEveryThird);
+
+    std::vector<std::string> expected;
+    for (int k = 0; k < n; ++k) {
+        if (k % 3 != 0)
+            expected.push_back("/m/" + std::to_string(k) + ".mp3");
+    }
+    QCOMPARE(paths(model), expected);
+    QCOMPARE(model.checkedRows(), std::vector<std::size_t>{2}); // former row 4
+}
+
+void ResultsModelTest::colourResetReachesEveryRow()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    const int n = 10100; // past the 10,002 slots an older reset covered
+    for (int k = 0; k < n; ++k)
+        fixture.addRow("/m/" + std::to_string(k) + ".mp3", ColorGroup::Purple);
+    ResultsModel model(session.results());
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+
+    model.resetColors(ColorGroup::White);
+    for (const int row : {0, 10001, 10002, n - 1}) {
+        QVERIFY(!model.data(model.index(row, 0), Qt::BackgroundRole).isValid());
+        QVERIFY(!model.data(model.index(row, 4), Qt::ForegroundRole).isValid());
+    }
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.front().at(1).value<QModelIndex>().row(), n - 1);
+}
+
+void ResultsModelTest::listIsNotReadDuringAnUpdate()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3");
+    ResultsModel model(session.results());
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+
+    model.beginResultsUpdate();
+    QCOMPARE(model.rowCount(), 0);
+    // The run empties the list on its own thread now; nothing of the model may touch its rows.
+    fixture.clear();
+    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{0});
+    model.clearChecks();
+    model.resetColors(ColorGroup::White);
+    QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
+    fixture.addRow("/m/b.mp3");
+    fixture.addRow("/m/c.mp3");
+    model.endResultsUpdate();
+
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(resets.size(), 2);
+    QCOMPARE(model.data(model.index(1, 0)).toString(), QStringLiteral("/m/c.mp3"));
+}
+
+QTEST_MAIN(ResultsModelTest)
+#include "test_resultsmodel.moc"
