@@ -1,9 +1,64 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace tunesift {
+
+inline constexpr std::size_t kID3v1TagSize = 128;
+inline constexpr std::int32_t kGenreCount = 149;
+
+// The in-memory copy of the 128-byte tag at the end of a file. Text fields hold the raw
+// ISO-8859-1 bytes, so their widths count characters; NUL is an ordinary character here.
+struct ID3v1Tag
+{
+    std::array<char, 3> identifier{'T', 'A', 'G'};
+    std::array<char, 30> title{};
+    std::array<char, 30> artist{};
+    std::array<char, 30> album{};
+    std::array<char, 4> year{};
+    // All 30 bytes as read, track bytes included.
+    std::array<char, 30> comment{};
+    std::uint8_t genre = 0;
+    // 0 when the tag carries no track number.
+    std::uint8_t track = 0;
+    bool hasTrack = false;
+};
+
+// True when the bytes start with the case-sensitive identifier "TAG".
+bool IsID3v1Identifier(std::span<const unsigned char> bytes);
+
+// Decodes the on-disk layout; the identifier is not checked here.
+ID3v1Tag ParseID3v1Tag(std::span<const unsigned char, kID3v1TagSize> bytes);
+
+// The on-disk image of the tag. With a track number, bytes 125 and 126 are forced to 0 and the
+// track whatever the comment holds.
+std::array<unsigned char, kID3v1TagSize> ID3v1TagImage(const ID3v1Tag& tag);
+
+// The characters before the first NUL, or all of them.
+std::string_view TrimAtNul(std::string_view text);
+
+// Cuts the text at its first NUL and at the field width, then fills the field with NULs.
+template <std::size_t Width>
+std::array<char, Width> PadField(std::string_view text)
+{
+    std::array<char, Width> field{};
+    const std::string_view kept = TrimAtNul(text).substr(0, Width);
+    kept.copy(field.data(), kept.size());
+    return field;
+}
+
+// The genre table's name for an index, the empty string for 149 to 255.
+std::string GenreName(std::uint8_t index);
+
+// Index of a genre name (leading and trailing spaces ignored, letter case ignored); 255 when the
+// name is not in the table. The first match wins, so "rock" is 17, never 40.
+std::uint8_t GenreIndexOfName(std::string_view name);
 
 // The quick title read of the search: the ID3v1 title of the file with trailing spaces removed
 // (NUL characters stay), as UTF-8 of the tag's ISO-8859-1 bytes; nothing when the file has no
