@@ -1,11 +1,18 @@
 #include "platform/recyclingbin.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 namespace tunesift {
 
 bool RecycleBinHost::moveToTrash(const QString& path)
 {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // The home trash is made inside the data folder but not the folder itself; a fresh account
+    // without one would otherwise see every file refused.
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+#endif
     return QFile::moveToTrash(path);
 }
 

@@ -1,0 +1,582 @@
+#include "platform/recyclingbin.h"
+#include "resultsfixture.h"
+#include "ui/results/form4.h"
+#include "ui/results/resultsmodel.h"
+#include "ui/support/picturebutton.h"
+#include "ui/support/twips.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <memory>
+
+using namespace tunesift;
+using tunesift::test::ResultsFixture;
+
+namespace {
+
+// Stands in for the user and the trash: answers the question from a script, "moves" a file by
+// deleting it unless told to refuse it, or hands it to the real trash.
+class ScriptedRecycleBin : public RecycleBinHost
+{
+public:
+    bool confirmMove(const QStringList& paths) override
+    {
+        questions.append(paths);
+        return agree;
+    }
+    bool moveToTrash(const QString& path) override
+    {
+        moveRequests.append(path);
+        if (useRealTrash)
+            return RecycleBinHost::moveToTrash(path);
+        if (refuse.contains(path))
+            return false;
+        return QFile::remove(path);
+    }
+    void reportFailures(const QStringList& paths) override { failureReports.append(paths); }
+
+    bool agree = true;
+    bool useRealTrash = false;
+    QStringList refuse;
+    QList<QStringList> questions;
+    QStringList moveRequests;
+    QList<QStringList> failureReports;
+};
+
+QString makeFile(const QTemporaryDir& dir, const QString& name)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    file.write("\xFF\xFB\x90\x00 not much of a song", 24);
+    return path;
+}
+
+QStringList listPaths(Form4& form)
+{
+    QStringList result;
+    for (int row = 0; row < form.model().rowCount(); ++row)
+        result.append(form.model().pathText(static_cast<std::size_t>(row)));
+    return result;
+}
+
+int twips(const QWidget* widget, int pixels)
+{
+    return PixelsToTwips(pixels, LogicalDpi(widget));
+}
+
+} // namespace
+
+class Form4Test : public QObject
+{
+    Q_OBJECT
+private slots:
+    void controlsInTheirDesignPlaces();
+    void headerClicksLeaveTheOrder();
+    void layoutFollowsTheWindowSize();
+    void layoutStepsFailOneByOne();
+    void spaceOnARowTicksTheWholeFile();
+    void deleteMovesEachCheckedFileOnce();
+    void deleteRemovesExactlyTheRowsOfGoneFiles();
+    void declinedDeleteKeepsRowsAndTicksButNotShades();
+    void deleteWithNothingCheckedAsksNothing();
+    void deleteHasNoLimitOnCheckedRows();
+    void deleteIntoTheRealTrash();
+    void clearButtonUnticksEveryRow();
+    void backFollowsTheWindowState_data();
+    void backFollowsTheWindowState();
+    void takingThePlaceOfTheMainWindow_data();
+    void takingThePlaceOfTheMainWindow();
+    void closingEndsTheProgram();
+};
+
+void Form4Test::controlsInTheirDesignPlaces()
+{
+    SearchSession session;
+    Form4 form(session);
+    QVERIFY(!form.isVisible());
+    QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift 7.0"));
+    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+    QVERIFY(form.autoFillBackground());
+
+    const double dpi = LogicalDpi(&form);
+    struct Expected
+    {
+        const char* name;
+        QRect twips;
+        const char* toolTip;
+    };
+    const Expected controls[] = {
+        {"Image1", {-60, -60, 3645, 1380}, ""},
+        {"Check2", {3720, 120, 2175, 1095}, ""},
+        {"Check1", {6000, 120, 2175, 1095}, "Delete checked files."},
+        {"Check3", {8280, 120, 2175, 1095}, "Clear out all checkmarks."},
+    };
+    for (const Expected& control : controls) {
+        auto* widget = form.findChild<QWidget*>(QLatin1String(control.name));
+        QVERIFY2(widget, control.name);
+        const QRect& t = control.twips;
+        QCOMPARE(widget->geometry(), TwipsRect(t.x(), t.y(), t.width(), t.height(), dpi));
+        QCOMPARE(widget->toolTip(), QString::fromLatin1(control.toolTip));
+    }
+    for (const char* button : {"Check1", "Check2", "Check3"})
+        QVERIFY(form.findChild<PictureButton*>(QLatin1String(button)));
+    QVERIFY(form.findChild<QLabel*>(QStringLiteral("Image1")));
+
+    auto* list = form.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    QVERIFY(list);
+    QCOMPARE(list, &form.listView());
+    QCOMPARE(list->model(), &form.model());
+    QCOMPARE(list->x(), TwipsToPixels(120, dpi));
+    QCOMPARE(list->y(), TwipsToPixels(1320, dpi));
+    QCOMPARE(list->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(list->font().pointSize(), 9);
+    QCOMPARE(list->font().weight(), QFont::Bold);
+    QVERIFY(list->uniformRowHeights());
+    QVERIFY(!list->isSortingEnabled());
+    QVERIFY(!list->header()->sectionsClickable());
+
+    // Tab order: back, delete, clear, list.
+    auto* check1 = form.findChild<QWidget*>(QStringLiteral("Check1"));
+    auto* check2 = form.findChild<QWidget*>(QStringLiteral("Check2"));
+    auto* check3 = form.findChild<QWidget*>(QStringLiteral("Check3"));
+    QCOMPARE(check2->nextInFocusChain(), check1);
+    QCOMPARE(check1->nextInFocusChain(), check3);
+    QCOMPARE(check3->nextInFocusChain(), list);
+
+    // Without a hand cursor file beside the program: the pointing hand over buttons and list.
+    for (QWidget* widget : {check1, check2, check3, static_cast<QWidget*>(list), list->viewport()})
+        QCOMPARE(widget->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Image1"))->cursor().shape(), Qt::ArrowCursor);
+}
+
+void Form4Test::headerClicksLeaveTheOrder()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/zz.mp3");
+    fixture.addRow("/m/aa.mp3");
+    fixture.addRow("/m/mm.mp3");
+    Form4 form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    QHeaderView* header = form.listView().header();
+    for (int section = 0; section < 2; ++section) {
+        const QPoint centre(header->sectionViewportPosition(section) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
+    }
+    QCOMPARE(listPaths(form), (QStringList{"/m/zz.mp3", "/m/aa.mp3", "/m/mm.mp3"}));
+    QVERIFY(!header->isSortIndicatorShown());
+}
+
+void Form4Test::layoutFollowsTheWindowSize()
+{
+    SearchSession session;
+    Form4 form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const double dpi = LogicalDpi(&form);
+    const QSize frame = form.frameGeometry().size() - form.size();
+
+    // An outer size of 12000 x 7000 twips.
+    form.resize(QSize(TwipsToPixels(12000, dpi), TwipsToPixels(7000, dpi)) - frame);
+    QTRY_COMPARE(form.frameGeometry().width(), TwipsToPixels(12000, dpi));
+    const int outerWidth = twips(&form, form.frameGeometry().width());
+    const int outerHeight = twips(&form, form.frameGeometry().height());
+
+    QCOMPARE(form.listWidthTwips(), outerWidth - 360);
+    QCOMPARE(form.listHeightTwips(), outerHeight - 1900);
+    QCOMPARE(form.listWidthTwips(), 11640);
+    const QTreeView& list = form.listView();
+    QCOMPARE(list.geometry(), TwipsRect(120, 1320, outerWidth - 360, outerHeight - 1900, dpi));
+    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940, dpi));
+    const int fixed[] = {1000, 700, 500, 1100};
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
+}
+
+void Form4Test::layoutStepsFailOneByOne()
+{
+    SearchSession session;
+    Form4 form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const double dpi = LogicalDpi(&form);
+    const QSize frame = form.frameGeometry().size() - form.size();
+    // Gives the window the outer size, in pixels.
+    const auto resizeOuter = [&](int width, int height) {
+        form.resize(QSize(width, height) - frame);
+        QCOMPARE(form.frameGeometry().size(), QSize(width, height));
+    };
+
+    resizeOuter(800, 600);
+    const int wideList = form.listWidthTwips();
+    const int tallList = form.listHeightTwips();
+    const int wideColumn = form.listView().columnWidth(0);
+    QCOMPARE(wideList, twips(&form, 800) - 360);
+    QCOMPARE(tallList, twips(&form, 600) - 1900);
+
+    // Too narrow for the first column only: the list still follows, the column keeps its width.
+    resizeOuter(200, 600);
+    QCOMPARE(form.listWidthTwips(), twips(&form, 200) - 360);
+    QCOMPARE(form.listView().columnWidth(0), wideColumn);
+    QCOMPARE(form.listView().columnWidth(4), TwipsToPixels(1100, dpi));
+
+    // Too small for the list: it keeps its last valid size in that direction only.
+    resizeOuter(20, 600);
+    QCOMPARE(form.listWidthTwips(), twips(&form, 200) - 360);
+    QCOMPARE(form.listHeightTwips(), tallList);
+    resizeOuter(20, 100);
+    QCOMPARE(form.listWidthTwips(), twips(&form, 200) - 360);
+    QCOMPARE(form.listHeightTwips(), tallList);
+    QCOMPARE(form.listView().height(), TwipsToPixels(tallList, dpi));
+    resizeOuter(600, 100);
+    QCOMPARE(form.listWidthTwips(), twips(&form, 600) - 360);
+    QCOMPARE(form.listHeightTwips(), tallList);
+
+    // Growing again brings the formulas back.
+    resizeOuter(800, 600);
+    QCOMPARE(form.listWidthTwips(), wideList);
+    QCOMPARE(form.listHeightTwips(), tallList);
+    QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 3700, dpi));
+}
+
+void Form4Test::spaceOnARowTicksTheWholeFile()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3");
+    fixture.addRow("/m/b.mp3");
+    fixture.addRow("/m/a.mp3");
+    fixture.addRow("/m/A.mp3");
+    fixture.addRow("/m/a.mp3");
+    Form4 form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    QTreeView& list = form.listView();
+    list.setFocus();
+    list.setCurrentIndex(form.model().index(2, 0));
+    QTest::keyClick(&list, Qt::Key_Space);
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2, 4}));
+
+    list.setCurrentIndex(form.model().index(4, 0));
+    QTest::keyClick(&list, Qt::Key_Space);
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{});
+}
+
+void Form4Test::deleteMovesEachCheckedFileOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    const QString c = makeFile(dir, "c.mp3");
+
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::LightBlue); // 0
+    fixture.addRow(b.toStdString(), ColorGroup::LightBlue); // 1
+    fixture.addRow(c.toStdString(), ColorGroup::Blue);      // 2
+    fixture.addRow(a.toStdString(), ColorGroup::Red);       // 3
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    form.setRecycleBinHost(&bin);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    form.model().SetCheckedForFile(0, true);
+    form.model().SetCheckedForFile(1, true);
+    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check1")), Qt::LeftButton);
+
+    // Checked rows a, b, a: each path once, from its last checked row.
+    QCOMPARE(bin.questions, (QList<QStringList>{{b, a}}));
+    QCOMPARE(bin.moveRequests, (QStringList{b, a}));
+    QVERIFY(bin.failureReports.isEmpty());
+    QCOMPARE(listPaths(form), QStringList{c});
+    QVERIFY(!form.model().isChecked(0));
+    QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
+}
+
+void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString stuck = makeFile(dir, "stuck.mp3");
+    const QString moved = makeFile(dir, "moved.mp3");
+    const QString kept = makeFile(dir, "kept.mp3");
+    const QString vanished = dir.filePath("vanished.mp3"); // gone before the request
+
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(stuck.toStdString());    // 0: topmost checked, cannot be moved
+    fixture.addRow(kept.toStdString());     // 1: not checked
+    fixture.addRow(moved.toStdString());    // 2
+    fixture.addRow(vanished.toStdString()); // 3
+    fixture.addRow(stuck.toStdString());    // 4
+    fixture.addRow(moved.toStdString());    // 5
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    bin.refuse = {stuck};
+    form.setRecycleBinHost(&bin);
+
+    for (const std::size_t row : {0, 2, 3})
+        form.model().SetCheckedForFile(row, true);
+    form.Check1_Click();
+
+    QCOMPARE(bin.moveRequests, (QStringList{vanished, stuck, moved}));
+    QCOMPARE(bin.failureReports.size(), 1);
+    QVERIFY(bin.failureReports.front().contains(stuck));
+    QVERIFY(!bin.failureReports.front().contains(moved));
+    QVERIFY(QFile::exists(stuck));
+    QVERIFY(!QFile::exists(moved));
+    // The file that stayed keeps both its rows, still checked; the gone ones lose theirs.
+    QCOMPARE(listPaths(form), (QStringList{stuck, kept, stuck}));
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+}
+
+void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Green);
+    fixture.addRow(b.toStdString(), ColorGroup::LightGreen);
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    bin.agree = false;
+    form.setRecycleBinHost(&bin);
+
+    form.model().SetCheckedForFile(0, true);
+    form.model().SetCheckedForFile(1, true);
+    form.Check1_Click();
+
+    QCOMPARE(bin.questions.size(), 1);
+    QVERIFY(bin.moveRequests.isEmpty());
+    QVERIFY(bin.failureReports.isEmpty());
+    QVERIFY(QFile::exists(a) && QFile::exists(b));
+    QCOMPARE(listPaths(form), (QStringList{a, b}));
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1}));
+    for (int row = 0; row < 2; ++row)
+        QVERIFY(!form.model().data(form.model().index(row, 2), Qt::BackgroundRole).isValid());
+}
+
+void Form4Test::deleteWithNothingCheckedAsksNothing()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/nowhere/a.mp3", ColorGroup::Purple);
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    form.setRecycleBinHost(&bin);
+
+    form.Check1_Click();
+    QVERIFY(bin.questions.isEmpty());
+    QVERIFY(bin.moveRequests.isEmpty());
+    QCOMPARE(form.model().rowCount(), 1);
+    QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
+}
+
+void Form4Test::deleteHasNoLimitOnCheckedRows()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SearchSession session;
+    ResultsFixture fixture(session);
+    const int files = 5200;
+    for (int k = 0; k < files; ++k) {
+        const QString path = makeFile(dir, QStringLiteral("%1.mp3").arg(k));
+        QVERIFY(!path.isEmpty());
+        fixture.addRow(path.toStdString());
+    }
+    fixture.addRow(dir.filePath("unchecked.mp3").toStdString());
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    form.setRecycleBinHost(&bin);
+    for (std::size_t row = 0; row < files; ++row)
+        form.model().SetCheckedForFile(row, true);
+
+    form.Check1_Click();
+    QCOMPARE(bin.questions.size(), 1);
+    QCOMPARE(bin.questions.front().size(), files);
+    QCOMPARE(bin.moveRequests.size(), files);
+    QCOMPARE(form.model().rowCount(), 1);
+    QCOMPARE(form.model().pathText(0), dir.filePath("unchecked.mp3"));
+}
+
+void Form4Test::deleteIntoTheRealTrash()
+{
+    // main() pointed HOME and XDG_DATA_HOME into a scratch folder, so this trash is a test one.
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QVERIFY2(trash.startsWith(QDir::homePath()), qPrintable(trash));
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString song = makeFile(dir, "Song To Trash.mp3");
+    const QString other = makeFile(dir, "Other.mp3");
+
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(song.toStdString());
+    fixture.addRow(other.toStdString());
+    Form4 form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    form.model().SetCheckedForFile(0, true);
+    form.Check1_Click();
+
+    QVERIFY(bin.failureReports.isEmpty());
+    QVERIFY(!QFile::exists(song));
+    QVERIFY(QFile::exists(trash + "/files/Song To Trash.mp3"));
+    QVERIFY(QFile::exists(trash + "/info/Song To Trash.mp3.trashinfo"));
+    QCOMPARE(listPaths(form), QStringList{other});
+}
+
+void Form4Test::clearButtonUnticksEveryRow()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 0; k < 6; ++k)
+        fixture.addRow("/m/" + std::to_string(k % 4) + ".mp3", ColorGroup::LightOrange);
+    Form4 form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.model().SetCheckedForFile(1, true);
+    form.model().SetCheckedForFile(2, true);
+    QCOMPARE(form.model().checkedRows().size(), std::size_t{3});
+
+    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check3")), Qt::LeftButton);
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{});
+    QCOMPARE(form.model().rowCount(), 6);
+    QVERIFY(form.model().data(form.model().index(5, 0), Qt::BackgroundRole).isValid());
+}
+
+void Form4Test::backFollowsTheWindowState_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::newRow("normal") << int(Qt::WindowNoState);
+    QTest::newRow("maximised") << int(Qt::WindowMaximized);
+    QTest::newRow("minimised") << int(Qt::WindowMinimized);
+}
+
+void Form4Test::backFollowsTheWindowState()
+{
+    QFETCH(int, state);
+    SearchSession session;
+    Form4 form(session);
+    QWidget form1;
+    form1.setGeometry(50, 60, 400, 300);
+    form.setMainWindow(&form1);
+    form.setGeometry(120, 90, 640, 480);
+    form.setWindowState(Qt::WindowStates(state));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form) || state == Qt::WindowMinimized);
+    const QPoint place = form.pos();
+    const QSize size = form.size();
+
+    auto* back = form.findChild<QAbstractButton*>(QStringLiteral("Check2"));
+    if (state == Qt::WindowMinimized)
+        form.Check2_Click(); // a minimised window takes no clicks
+    else
+        QTest::mouseClick(back, Qt::LeftButton);
+
+    if (state == Qt::WindowMinimized) {
+        QVERIFY(form.isVisible());
+        QVERIFY(!form1.isVisible());
+        return;
+    }
+    QVERIFY(form1.isVisible());
+    QVERIFY(!form.isVisible());
+    if (state == Qt::WindowMaximized) {
+        QVERIFY(form1.isMaximized());
+        return;
+    }
+    QCOMPARE(form1.windowState(), Qt::WindowNoState);
+    QCOMPARE(form1.pos(), place);
+    QCOMPARE(form1.size(), size);
+}
+
+void Form4Test::takingThePlaceOfTheMainWindow_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::newRow("normal") << int(Qt::WindowNoState);
+    QTest::newRow("maximised") << int(Qt::WindowMaximized);
+    QTest::newRow("minimised") << int(Qt::WindowMinimized);
+}
+
+void Form4Test::takingThePlaceOfTheMainWindow()
+{
+    QFETCH(int, state);
+    SearchSession session;
+    Form4 form(session);
+    form.setGeometry(10, 20, 500, 400);
+    QWidget form1;
+    form1.setGeometry(70, 80, 660, 470);
+    form1.setWindowState(Qt::WindowStates(state));
+    form1.show();
+
+    form.takePlaceOf(&form1);
+    QVERIFY(form.isVisible());
+    if (state == Qt::WindowMaximized) {
+        QVERIFY(form.isMaximized());
+    } else if (state == Qt::WindowMinimized) {
+        QCOMPARE(form.windowState(), Qt::WindowNoState);
+        QCOMPARE(form.size(), QSize(500, 400));
+    } else {
+        QCOMPARE(form.windowState(), Qt::WindowNoState);
+        QCOMPARE(form.size(), form1.size());
+        QCOMPARE(form.pos(), form1.pos());
+    }
+}
+
+void Form4Test::closingEndsTheProgram()
+{
+    SearchSession session;
+    Form4 form(session);
+    QWidget form1; // the main window, hidden behind the results
+    form.setMainWindow(&form1);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QApplication::setQuitOnLastWindowClosed(false); // only the window itself may end the loop
+
+    bool timedOut = false;
+    QTimer::singleShot(0, &form, &QWidget::close);
+    QTimer::singleShot(10000, [&timedOut] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(!timedOut);
+}
+
+int main(int argc, char** argv)
+{
+    // The trash lives below the data home; keep it, and every other file the tests write, in a
+    // scratch folder rather than in the user's home.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 1;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    Form4Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_form4.moc"
