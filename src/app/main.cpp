@@ -1,0 +1,39 @@
+#include "search/searchrun.h"
+#include "ui/main/form1.h"
+#include "ui/support/artwork.h"
+
+#include <QApplication>
+#include <QStringList>
+#include <chrono>
+#include <cstdlib>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tunesift"));
+    QApplication::setOrganizationName(QStringLiteral("Quorvane"));
+    QApplication::setApplicationVersion(QStringLiteral("7.0"));
+    tunesift::InitArtwork();
+    QApplication::setWindowIcon(
+        tunesift::SvgIcon(QString::fromLatin1(tunesift::artwork::kAppIcon)));
+    // Closing either window ends the program; the results window is the last one open when the
+    // main window is hidden behind it.
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    tunesift::SearchSession session;
+    tunesift::Form1 form1(session);
+    form1.addFolders(QApplication::arguments().mid(1));
+    form1.show();
+
+    const int exitCode = QApplication::exec();
+
+    // A search still running ends with the program. It is told to stop; if it is busy where it
+    // does not look (reading titles, comparing pairs that do not match) the process ends without
+    // it, once the settings are on disk.
+    using namespace std::chrono_literals;
+    if (!form1.endRunForExit(2s)) {
+        form1.syncSettings();
+        std::_Exit(exitCode);
+    }
+    return exitCode;
+}
