@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   lame id3v2
-  xvfb xauth x11-apps imagemagick fonts-liberation fonts-dejavu-core
+  xvfb xauth x11-apps xdotool imagemagick fonts-liberation fonts-dejavu-core
   time
 )
 
