@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Screenshots of the main window on a virtual X server, written to screenshots/:
+#   main-idle.png     the window after start-up, three folders from the command line in the list
+#   main-running.png  during a search, held by the large-catalogue question (Stop button shown)
+#   main-results.png  after answering Yes: the results window in the main window's place
+# The window captions are printed as well (there is no window manager to draw title bars).
+# Usage: scripts/screenshot-main.sh [build-dir]   (default build/release; needs the tunesift target)
+# Settings go to a temporary folder; the user's own settings are never touched.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}
+exe=$build/src/app/tunesift
+if [ ! -x "$exe" ]; then
+  echo "screenshot-main: $exe not found; build the tunesift target first" >&2
+  exit 1
+fi
+out=$root/screenshots
+mkdir -p "$out"
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# 20,001 small MP3 files in three folders; the names in A and B repeat each other.
+python3 - "$work/music" <<'PY'
+import os, sys
+root = sys.argv[1]
+frame = bytes([0xFF, 0xFB, 0x90, 0x00]) + bytes(413)
+counts = {"A": 6667, "B": 6667, "C": 6667}
+for folder, count in counts.items():
+    os.makedirs(os.path.join(root, folder), exist_ok=True)
+    for i in range(count):
+        name = f"Song {i:05d}.mp3" if folder != "C" else f"Track {i:05d}.mp3"
+        with open(os.path.join(root, folder, name), "wb") as f:
+            f.write(frame)
+PY
+
+export XDG_CONFIG_HOME=$work/config
+mkdir -p "$XDG_CONFIG_HOME/Quorvane"
+printf '[Tunesift]\nExactFilename=1\n' >"$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=$display
+for _ in $(seq 50); do
+  xdpyinfo >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+export QT_QPA_PLATFORM=xcb
+"$exe" "$work/music/A" "$work/music/B" "$work/music/C" &
+app_pid=$!
+
+# Waits for a window whose name matches; prints its id.
+wait_window() {
+  for _ in $(seq 300); do
+    local id
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "screenshot-main: no window named '$1' appeared" >&2
+  return 1
+}
+
+main_id=$(wait_window '^Tunesift 7\.0$')
+sleep 1
+import -window root "$out/main-idle.png"
+echo "idle caption: $(xdotool getwindowname "$main_id")"
+
+# The find button lies at 5520,120 twips and is 1695 by 1095 twips: its centre at 96 DPI.
+xdotool mousemove --window "$main_id" 424 44 click 1
+wait_window "^Question$" >/dev/null
+sleep 0.5
+import -window root "$out/main-running.png"
+echo "caption during the question: $(xdotool getwindowname "$main_id")"
+
+xdotool key Return
+# The results window carries the same caption as the main window at start-up.
+for _ in $(seq 300); do
+  results_id=$(xdotool search --onlyvisible --name '^Tunesift 7\.0$' 2>/dev/null | grep -vx "$main_id" | head -n1 || true)
+  [ -n "$results_id" ] && break
+  sleep 0.1
+done
+sleep 1
+import -window root "$out/main-results.png"
+echo "windows now: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+
+echo "screenshots in $out"
