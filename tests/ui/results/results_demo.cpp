@@ -1,0 +1,90 @@
+// Shows the results window filled with rows of all five colour families, as a run with every
+// criterion ticked would leave it; with --screenshot FILE it saves the screen and ends.
+#include "resultsfixture.h"
+#include "ui/results/form4.h"
+#include "ui/results/resultsmodel.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTimer>
+#include <cstdio>
+
+using namespace tunesift;
+
+namespace {
+
+struct DemoGroup
+{
+    Criterion criterion;
+    std::vector<std::string> paths;
+};
+
+void fillDemoRows(SearchSession& session)
+{
+    const std::string music = "/home/listener/Music/";
+    const std::vector<DemoGroup> groups = {
+        {Criterion::ExactFilename,
+         {music + "Pop/Morning Light.mp3", music + "Incoming/Morning Light.mp3"}},
+        {Criterion::ExactFilename,
+         {music + "Rock/Highway Song.mp3", music + "Backup/Rock/Highway Song.mp3",
+          music + "Car/Highway Song.mp3"}},
+        {Criterion::ExactFilesize,
+         {music + "Jazz/Blue Hour (live).mp3", music + "Incoming/track07.mp3"}},
+        {Criterion::ExactFilesize,
+         {music + "Car/Highway Song.mp3", music + "Rock/Highway Song.mp3"}},
+        {Criterion::SimilarFilename,
+         {music + "Pop/Summer Rain - Radio Edit.mp3",
+          music + "Incoming/Summer Rain Radio Edit.mp3"}},
+        {Criterion::SimilarFilename,
+         {music + "Folk/The Old Mill.mp3", music + "Folk/The Old Mill (2).mp3"}},
+        {Criterion::ExactTag, {music + "Jazz/Blue Hour (live).mp3", music + "Jazz/bh_live.mp3"}},
+        {Criterion::ExactTag,
+         {music + "Classical/Nocturne No 2.mp3", music + "Incoming/Nocturne.mp3"}},
+        {Criterion::SimilarTag,
+         {music + "Pop/Summer Rain - Radio Edit.mp3", music + "Mixes/summer rain (edit).mp3"}},
+        {Criterion::SimilarTag, {music + "Rock/Night Drive.mp3", music + "Car/Night Drive II.mp3"}},
+    };
+    test::ResultsFixture fixture(session);
+    // The run's first group takes the light shade; the shade alternates group by group.
+    bool dark = false;
+    for (const DemoGroup& group : groups) {
+        for (const std::string& path : group.paths)
+            fixture.addRow(path, ColorGroupOf(group.criterion, dark), group.criterion);
+        dark = !dark;
+    }
+    fixture.addRow(music + "Unshaded/after a delete.mp3", ColorGroup::White);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QString screenshot;
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype at = arguments.indexOf(QStringLiteral("--screenshot"));
+    if (at >= 0 && at + 1 < arguments.size())
+        screenshot = arguments[at + 1];
+
+    SearchSession session;
+    Form4 form(session);
+    form.beginResultsUpdate();
+    fillDemoRows(session);
+    form.endResultsUpdate();
+    // A file found by two criteria: ticking one of its rows ticks the other as well.
+    form.model().setData(form.model().index(4, 0), Qt::Checked, Qt::CheckStateRole);
+    form.move(20, 20);
+    form.show();
+
+    if (!screenshot.isEmpty()) {
+        QTimer::singleShot(1500, &form, [&form, screenshot] {
+            const QRect area = form.frameGeometry().adjusted(-10, -10, 10, 10);
+            const QPixmap shot =
+                form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+            if (!shot.save(screenshot))
+                std::fprintf(stderr, "could not write %s\n", qPrintable(screenshot));
+            QCoreApplication::exit(shot.isNull() ? 1 : 0);
+        });
+    }
+    return QApplication::exec();
+}
