@@ -119,8 +119,11 @@ public:
             m_next[k] = static_cast<std::uint32_t>(k);
     }
 
-    template <typename PartnersOf>
-    PassOutcome run(PartnersOf partnersOf)
+    // Source tells, for a text, the greatest entry among its partner texts' members (plus one;
+    // 0 for none) and walks its partner texts that may still hold unlisted members, dropping
+    // those the visitor reports as exhausted.
+    template <typename Source>
+    PassOutcome run(Source& source)
     {
         SearchHost& host = m_state.host;
         const std::size_t n = m_state.session.catalogue().count();
@@ -129,33 +132,34 @@ public:
             host.setProgress(static_cast<int>(
                 std::floor(static_cast<double>(i + 1) / static_cast<double>(n) * 100.0)));
             const std::uint32_t text = m_groups.textOf[i];
-            if (text == kNoText)
-                continue;
-            const std::span<const std::uint32_t> partners = partnersOf(text);
+            if (text == kNoText || source.lastPartnerEntryPlusOne(text) <= i + 1)
+                continue; // no pair of this outer step passes
+            const auto outer = static_cast<std::uint32_t>(i);
+
+            // Unlisted partners after i. A partner text without any is exhausted for good: the
+            // outer index only grows and listing only grows within a criterion.
             gathered.clear();
-            bool anyPartner = false;
-            for (const std::uint32_t partner : partners) {
+            std::size_t texts = 0;
+            source.forEachActivePartner(text, [&](std::uint32_t partner) {
                 const std::uint32_t end = m_groups.start[partner + 1];
                 const auto* first = m_groups.members.data() + m_groups.start[partner];
                 const auto* last = m_groups.members.data() + end;
-                auto pos = static_cast<std::uint32_t>(
-                    std::upper_bound(first, last, static_cast<std::uint32_t>(i)) -
-                    m_groups.members.data());
+                auto pos = static_cast<std::uint32_t>(std::upper_bound(first, last, outer) -
+                                                      m_groups.members.data());
+                pos = findUnlisted(pos, end);
                 if (pos == end)
-                    continue;
-                anyPartner = true;
-                for (pos = findUnlisted(pos, end); pos < end; pos = findUnlisted(pos + 1, end))
+                    return false;
+                ++texts;
+                for (; pos < end; pos = findUnlisted(pos + 1, end))
                     gathered.push_back(m_groups.members[pos]);
-            }
-            if (!anyPartner)
-                continue;
-            if (partners.size() > 1)
+                return true;
+            });
+            if (texts > 1)
                 std::sort(gathered.begin(), gathered.end());
 
             // A passing pair: the stop flag is read before anything of it is written.
             if (host.isStopRequested())
                 return PassOutcome::Stopped;
-            const auto outer = static_cast<std::uint32_t>(i);
             if (!m_state.listed[m_state.pathId[outer]]) {
                 m_state.groupHeadAdded = true;
                 if (!AddResultRow(m_state, outer, m_criterion))
@@ -215,74 +219,80 @@ private:
 // Which texts pass the similarity test against a given (outer) text. A pair can pass only when
 // more than 90% of the outer text's words occur in the inner one, so the inner text must contain
 // at least one of the outer text's rarest words: those are looked up in an index from folded word
-// to texts, and only the texts found are measured.
+// to texts, and only the texts found are measured. Each text is split and folded once.
 class SimilarPartners
 {
 public:
     explicit SimilarPartners(const std::vector<std::string_view>& texts)
     {
-        std::unordered_map<std::string, std::uint32_t> wordIds;
-        m_wordStart.reserve(texts.size() + 1);
-        m_wordStart.push_back(0);
-        std::vector<std::uint32_t> unique;
+        const std::size_t count = texts.size();
+        m_wordCount.reserve(count);
+        m_uniqueStart.reserve(count + 1);
+        m_uniqueStart.push_back(0);
         std::vector<std::uint32_t> postingCounts;
-        std::vector<std::uint32_t> uniqueStart{0};
-        std::vector<std::uint32_t> uniqueWords;
-        for (const std::string_view text : texts) {
-            unique.clear();
-            for (const std::string& word : SplitWords(text)) {
-                const auto [it, inserted] = wordIds.try_emplace(
-                    UpperCase(word), static_cast<std::uint32_t>(wordIds.size()));
-                if (inserted)
-                    postingCounts.push_back(0);
-                m_words.push_back(it->second);
-                unique.push_back(it->second);
+        {
+            std::unordered_map<std::string, std::uint32_t> wordIds;
+            std::vector<std::uint32_t> ids;
+            for (const std::string_view text : texts) {
+                ids.clear();
+                for (const std::string& word : SplitWords(text)) {
+                    const auto [it, inserted] = wordIds.try_emplace(
+                        UpperCase(word), static_cast<std::uint32_t>(wordIds.size()));
+                    if (inserted)
+                        postingCounts.push_back(0);
+                    ids.push_back(it->second);
+                }
+                m_wordCount.push_back(static_cast<std::uint32_t>(ids.size()));
+                std::sort(ids.begin(), ids.end());
+                for (std::size_t k = 0; k < ids.size();) {
+                    std::size_t end = k;
+                    while (end < ids.size() && ids[end] == ids[k])
+                        ++end;
+                    m_uniqueWords.push_back(ids[k]);
+                    m_occurrences.push_back(static_cast<std::uint32_t>(end - k));
+                    ++postingCounts[ids[k]];
+                    k = end;
+                }
+                m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
             }
-            m_wordStart.push_back(static_cast<std::uint32_t>(m_words.size()));
-            std::sort(unique.begin(), unique.end());
-            unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
-            for (const std::uint32_t word : unique)
-                ++postingCounts[word];
-            uniqueWords.insert(uniqueWords.end(), unique.begin(), unique.end());
-            uniqueStart.push_back(static_cast<std::uint32_t>(uniqueWords.size()));
         }
         m_postingStart.resize(postingCounts.size() + 1, 0);
         for (std::size_t w = 0; w < postingCounts.size(); ++w)
             m_postingStart[w + 1] = m_postingStart[w] + postingCounts[w];
         m_postings.resize(m_postingStart.back());
         std::vector<std::uint32_t> cursor(m_postingStart.begin(), m_postingStart.end() - 1);
-        for (std::size_t t = 0; t + 1 < uniqueStart.size(); ++t)
-            for (std::uint32_t k = uniqueStart[t]; k < uniqueStart[t + 1]; ++k)
-                m_postings[cursor[uniqueWords[k]]++] = static_cast<std::uint32_t>(t);
-        m_textStamp.assign(texts.size(), 0);
-        m_wordStamp.assign(postingCounts.size(), 0);
-        m_partners.resize(texts.size());
-        m_done.assign(texts.size(), 0);
+        for (std::uint32_t t = 0; t < count; ++t)
+            for (std::uint32_t k = m_uniqueStart[t]; k < m_uniqueStart[t + 1]; ++k)
+                m_postings[cursor[m_uniqueWords[k]]++] = t;
+        m_textStamp.assign(count, 0);
     }
 
-    std::span<const std::uint32_t> of(std::uint32_t text)
-    {
-        if (!m_done[text]) {
-            m_partners[text] = compute(text);
-            m_done[text] = 1;
-        }
-        return m_partners[text];
-    }
+    // The texts that pass against the outer text, in no particular order.
+    std::vector<std::uint32_t> of(std::uint32_t outer) { return compute(outer); }
 
 private:
-    std::uint32_t wordCount(std::uint32_t text) const
+    struct Probe
     {
-        return m_wordStart[text + 1] - m_wordStart[text];
-    }
+        std::uint32_t frequency;
+        std::uint32_t word;
+        std::uint32_t occurrences;
+    };
+
     std::uint32_t documentFrequency(std::uint32_t word) const
     {
         return m_postingStart[word + 1] - m_postingStart[word];
     }
 
+    bool contains(std::uint32_t text, std::uint32_t word) const
+    {
+        const auto* first = m_uniqueWords.data() + m_uniqueStart[text];
+        const auto* last = m_uniqueWords.data() + m_uniqueStart[text + 1];
+        return std::binary_search(first, last, word);
+    }
+
     std::vector<std::uint32_t> compute(std::uint32_t outer)
     {
-        const std::uint32_t na = wordCount(outer);
-        const std::span<const std::uint32_t> outerWords(m_words.data() + m_wordStart[outer], na);
+        const std::uint32_t na = m_wordCount[outer];
 
         // The most outer words that may go unmatched while the pair can still pass.
         std::uint32_t maxMiss = 0;
@@ -291,30 +301,32 @@ private:
             ++maxMiss;
 
         // Distinct outer words, rarest first, with how often each stands in the outer text.
-        struct Probe
-        {
-            std::uint32_t frequency;
-            std::uint32_t word;
-            std::uint32_t occurrences;
-        };
-        std::vector<std::uint32_t> sorted(outerWords.begin(), outerWords.end());
-        std::sort(sorted.begin(), sorted.end());
         std::vector<Probe> probes;
-        for (std::size_t k = 0; k < sorted.size();) {
-            std::size_t end = k;
-            while (end < sorted.size() && sorted[end] == sorted[k])
-                ++end;
+        for (std::uint32_t k = m_uniqueStart[outer]; k < m_uniqueStart[outer + 1]; ++k)
             probes.push_back(
-                {documentFrequency(sorted[k]), sorted[k], static_cast<std::uint32_t>(end - k)});
-            k = end;
-        }
+                {documentFrequency(m_uniqueWords[k]), m_uniqueWords[k], m_occurrences[k]});
         std::sort(probes.begin(), probes.end(), [](const Probe& a, const Probe& b) {
             return a.frequency != b.frequency ? a.frequency < b.frequency : a.word < b.word;
         });
 
         std::vector<std::uint32_t> passing;
+        if (maxMiss == 0 && probes.size() >= 2) {
+            // Every outer word must occur: only texts holding both rarest words can pass.
+            const auto* second = m_postings.data() + m_postingStart[probes[1].word];
+            const auto* secondEnd = m_postings.data() + m_postingStart[probes[1].word + 1];
+            for (std::uint32_t k = m_postingStart[probes[0].word];
+                 k < m_postingStart[probes[0].word + 1] && second != secondEnd; ++k) {
+                const std::uint32_t inner = m_postings[k];
+                second = std::lower_bound(second, secondEnd, inner);
+                if (second == secondEnd || *second != inner || inner == outer)
+                    continue;
+                if (passes(na, probes, maxMiss, inner))
+                    passing.push_back(inner);
+            }
+            return passing;
+        }
         ++m_stamp;
-        std::uint32_t missed = 0;
+        std::uint32_t probed = 0;
         for (const Probe& probe : probes) {
             for (std::uint32_t k = m_postingStart[probe.word]; k < m_postingStart[probe.word + 1];
                  ++k) {
@@ -322,44 +334,46 @@ private:
                 if (inner == outer || m_textStamp[inner] == m_stamp)
                     continue;
                 m_textStamp[inner] = m_stamp;
-                if (passes(outerWords, inner))
+                if (passes(na, probes, maxMiss, inner))
                     passing.push_back(inner);
             }
             // Once more outer words than may be missed are among the probed ones, a text that
             // holds none of them cannot pass.
-            missed += probe.occurrences;
-            if (missed > maxMiss)
+            probed += probe.occurrences;
+            if (probed > maxMiss)
                 break;
         }
         return passing;
     }
 
-    bool passes(std::span<const std::uint32_t> outerWords, std::uint32_t inner)
+    // The measure of the pair: the outer words the inner text lacks are counted rarest first, so
+    // most candidates fail after a look or two.
+    bool passes(std::uint32_t na, const std::vector<Probe>& probes, std::uint32_t maxMiss,
+                std::uint32_t inner) const
     {
-        const std::uint32_t na = static_cast<std::uint32_t>(outerWords.size());
-        const std::uint32_t nb = wordCount(inner);
+        const std::uint32_t nb = m_wordCount[inner];
         const double longer = static_cast<double>(std::max(na, nb));
         if (!IsSimilar(static_cast<double>(na) / longer))
             return false; // even all outer words matched would not be enough
-        ++m_wordMark;
-        for (std::uint32_t k = m_wordStart[inner]; k < m_wordStart[inner + 1]; ++k)
-            m_wordStamp[m_words[k]] = m_wordMark;
-        std::uint32_t matched = 0;
-        for (const std::uint32_t word : outerWords)
-            matched += m_wordStamp[word] == m_wordMark ? 1U : 0U;
-        return IsSimilar(static_cast<double>(matched) / longer);
+        std::uint32_t missed = 0;
+        for (const Probe& probe : probes) {
+            if (contains(inner, probe.word))
+                continue;
+            missed += probe.occurrences;
+            if (missed > maxMiss)
+                return false;
+        }
+        return IsSimilar(static_cast<double>(na - missed) / longer);
     }
 
-    std::vector<std::uint32_t> m_wordStart; // per text, into m_words; one sentinel
-    std::vector<std::uint32_t> m_words;     // folded word ids of every text, in order
+    std::vector<std::uint32_t> m_wordCount;   // per text, words with repeats
+    std::vector<std::uint32_t> m_uniqueStart; // per text, into m_uniqueWords; one sentinel
+    std::vector<std::uint32_t> m_uniqueWords; // distinct folded word ids of every text, ascending
+    std::vector<std::uint32_t> m_occurrences; // beside m_uniqueWords: how often the word stands
     std::vector<std::uint32_t> m_postingStart;
     std::vector<std::uint32_t> m_postings; // per word, the texts holding it, ascending
     std::vector<std::uint32_t> m_textStamp;
-    std::vector<std::uint32_t> m_wordStamp;
     std::uint32_t m_stamp = 0;
-    std::uint32_t m_wordMark = 0;
-    std::vector<std::vector<std::uint32_t>> m_partners;
-    std::vector<std::uint8_t> m_done;
 };
 
 void beginCriterion(RunState& state)
@@ -367,25 +381,95 @@ void beginCriterion(RunState& state)
     state.listed.assign(state.pathCount, 0);
 }
 
+// Exact criteria: the partners of a text are the other members of the same text.
+template <typename Key>
+class EqualTextPartners
+{
+public:
+    explicit EqualTextPartners(const TextGroups<Key>& groups)
+        : m_groups(groups), m_exhausted(groups.textCount(), 0)
+    {}
+
+    std::uint32_t lastPartnerEntryPlusOne(std::uint32_t text) const
+    {
+        return m_groups.members[m_groups.start[text + 1] - 1] + 1;
+    }
+
+    template <typename Visit>
+    void forEachActivePartner(std::uint32_t text, Visit visit)
+    {
+        if (!m_exhausted[text] && !visit(text))
+            m_exhausted[text] = 1;
+    }
+
+private:
+    const TextGroups<Key>& m_groups;
+    std::vector<std::uint8_t> m_exhausted;
+};
+
+// Similar criteria: the partners of a text are found once, when the text is first met as an
+// outer text, and kept while they may still hold members to list.
+class SimilarTextPartners
+{
+public:
+    explicit SimilarTextPartners(const TextGroups<std::string_view>& groups)
+        : m_groups(groups), m_measure(groups.keys), m_active(groups.textCount()),
+          m_lastPlusOne(groups.textCount(), 0), m_known(groups.textCount(), 0)
+    {}
+
+    std::uint32_t lastPartnerEntryPlusOne(std::uint32_t text)
+    {
+        if (!m_known[text]) {
+            m_known[text] = 1;
+            m_active[text] = m_measure.of(text);
+            std::uint32_t last = 0;
+            for (const std::uint32_t partner : m_active[text])
+                last = std::max(last, m_groups.members[m_groups.start[partner + 1] - 1] + 1);
+            m_lastPlusOne[text] = last;
+        }
+        return m_lastPlusOne[text];
+    }
+
+    template <typename Visit>
+    void forEachActivePartner(std::uint32_t text, Visit visit)
+    {
+        std::vector<std::uint32_t>& active = m_active[text];
+        for (std::size_t k = 0; k < active.size();) {
+            if (visit(active[k])) {
+                ++k;
+            } else {
+                active[k] = active.back();
+                active.pop_back();
+            }
+        }
+        if (active.empty())
+            std::vector<std::uint32_t>().swap(active);
+    }
+
+private:
+    const TextGroups<std::string_view>& m_groups;
+    SimilarPartners m_measure;
+    std::vector<std::vector<std::uint32_t>> m_active;
+    std::vector<std::uint32_t> m_lastPlusOne;
+    std::vector<std::uint8_t> m_known;
+};
+
 template <typename Key>
 PassOutcome runExact(RunState& state, Criterion criterion, const TextGroups<Key>& groups)
 {
     beginCriterion(state);
+    EqualTextPartners<Key> partners(groups);
     PairWalk<Key> walk(state, criterion, groups);
-    std::uint32_t self = 0;
-    return walk.run([&self](std::uint32_t text) {
-        self = text;
-        return std::span<const std::uint32_t>(&self, 1);
-    });
+    return walk.run(partners);
 }
 
 PassOutcome runSimilar(RunState& state, Criterion criterion,
                        const TextGroups<std::string_view>& groups)
 {
     beginCriterion(state);
-    SimilarPartners partners(groups.keys);
+    SimilarTextPartners partners(groups);
     PairWalk<std::string_view> walk(state, criterion, groups);
-    return walk.run([&partners](std::uint32_t text) { return partners.of(text); });
+    return walk.run(partners);
 }
 
 TextGroups<std::string_view> groupByName(const Catalogue& catalogue)
