@@ -35,13 +35,14 @@ bool clsMP3Info::RemoveTag(bool inRetainDate)
     if (!length || !m_id3Present) {
         return false;
     }
+    // Taken before the new analysis below reads the file and moves its access time.
+    const auto times = timesToKeep(inRetainDate, m_fileName);
     if (*length != m_fileSize) {
         SetFileName(std::string(m_fileName));
         if (!m_id3Present) {
             return false;
         }
     }
-    const auto times = timesToKeep(inRetainDate, m_fileName);
     if (m_fileSize - kTagSize <= 0) {
         return false;
     }
@@ -68,13 +69,13 @@ bool clsMP3Info::RemovePreHeader(bool inRetainDate)
     if (!length || m_headerOffset == 0) {
         return false;
     }
+    const auto times = timesToKeep(inRetainDate, m_fileName);
     if (*length != m_fileSize) {
         SetFileName(std::string(m_fileName));
         if (m_headerOffset == 0) {
             return false;
         }
     }
-    const auto times = timesToKeep(inRetainDate, m_fileName);
     const std::int64_t kept = m_fileSize - m_headerOffset;
     if (kept <= 0) {
         return false;

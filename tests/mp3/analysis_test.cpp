@@ -1,0 +1,588 @@
+#include "mp3/mp3info.h"
+#include "mp3/mp3testutil.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace tunesift {
+namespace {
+
+using test::Bytes;
+using test::frameHeader;
+using test::HeaderBits;
+using test::put;
+
+// MPEG-1 Layer III, 128 kbit/s, 44100 Hz, stereo, no CRC, no padding: 417-byte frames.
+constexpr HeaderBits kPlain{};
+
+class AnalysisTest : public ::testing::Test
+{
+protected:
+    clsMP3Info& analyse(const Bytes& bytes)
+    {
+        const std::string path = m_dir.file("song" + std::to_string(m_count++) + ".mp3");
+        test::writeFile(path, bytes);
+        m_info.SetFileName(path);
+        return m_info;
+    }
+
+    static Bytes fileWithHeaderAt(std::size_t size, std::size_t offset,
+                                  const HeaderBits& bits = kPlain)
+    {
+        Bytes bytes(size, 0);
+        put(bytes, offset, frameHeader(bits));
+        return bytes;
+    }
+
+    test::ScopedDir m_dir;
+    clsMP3Info m_info;
+    int m_count = 0;
+};
+
+TEST(FormatSongLength, MinutesBelowAnHourTotalHoursAbove)
+{
+    EXPECT_EQ(FormatSongLength(0), "00:00");
+    EXPECT_EQ(FormatSongLength(75), "01:15");
+    EXPECT_EQ(FormatSongLength(3599), "59:59");
+    EXPECT_EQ(FormatSongLength(3600), "1:00:00");
+    EXPECT_EQ(FormatSongLength(3725), "1:02:05");
+    EXPECT_EQ(FormatSongLength(86399), "23:59:59");
+    EXPECT_EQ(FormatSongLength(86400), "24:00:00");
+    EXPECT_EQ(FormatSongLength(90000), "25:00:00");
+    EXPECT_EQ(FormatSongLength(1000000), "277:46:40");
+}
+
+TEST_F(AnalysisTest, FourMillionByteConstantBitRateFile)
+{
+    const clsMP3Info& info = analyse(fileWithHeaderAt(4'000'000, 0));
+    EXPECT_TRUE(info.ValidMP3());
+    EXPECT_EQ(info.FileSize(), 4'000'000);
+    EXPECT_EQ(info.HeaderOffset(), 0);
+    EXPECT_EQ(info.FrameLength(), 417);
+    EXPECT_EQ(info.NumFrames(), 9592);
+    EXPECT_EQ(info.SongLength(), 249);
+    EXPECT_EQ(info.FormattedTime(), "04:09");
+    EXPECT_EQ(info.BitRate(), 128);
+    EXPECT_EQ(info.Frequency(), 44100);
+    EXPECT_EQ(info.MPEGVer(), 1.0f);
+    EXPECT_EQ(info.Layers(), 3);
+    EXPECT_EQ(info.ChannelMode(), "Stereo");
+    EXPECT_EQ(info.Emphasis(), "None");
+    EXPECT_FALSE(info.isVBR());
+    EXPECT_FALSE(info.Protected());
+    EXPECT_FALSE(info.ID3Present());
+    EXPECT_FALSE(info.ID3v2Present());
+}
+
+struct HeaderCase
+{
+    const char* name;
+    HeaderBits bits;
+    float version;
+    int layer;
+    int bitRate;
+    int frequency;
+    int frameLength;
+    std::int64_t numFrames; // in a 1,000,000-byte file with the header at 0
+    std::int64_t songLength;
+    const char* channelMode;
+    const char* emphasis;
+};
+
+class HeaderFields : public AnalysisTest, public ::testing::WithParamInterface<HeaderCase>
+{};
+
+TEST_P(HeaderFields, DecodedAsTheStandardsTablesSay)
+{
+    const HeaderCase& c = GetParam();
+    const clsMP3Info& info = analyse(fileWithHeaderAt(1'000'000, 0, c.bits));
+    ASSERT_TRUE(info.ValidMP3());
+    EXPECT_EQ(info.MPEGVer(), c.version);
+    EXPECT_EQ(info.Layers(), c.layer);
+    EXPECT_EQ(info.BitRate(), c.bitRate);
+    EXPECT_EQ(info.Frequency(), c.frequency);
+    EXPECT_EQ(info.FrameLength(), c.frameLength);
+    EXPECT_EQ(info.NumFrames(), c.numFrames);
+    EXPECT_EQ(info.SongLength(), c.songLength);
+    EXPECT_EQ(info.ChannelMode(), c.channelMode);
+    EXPECT_EQ(info.Emphasis(), c.emphasis);
+    EXPECT_EQ(info.Padding(), c.bits.padding);
+    EXPECT_EQ(info.Protected(), c.bits.crc);
+    EXPECT_EQ(info.PrivateBit(), c.bits.privateBit == 1);
+    EXPECT_EQ(info.Copyrighted(), c.bits.copyright == 1);
+    EXPECT_EQ(info.Original(), c.bits.original == 1);
+}
+
+// Audio bytes 999,999: length = 7999 div bit rate; frames = 999,999 div (rate·144000 div Hz).
+INSTANTIATE_TEST_SUITE_P(
+    Analysis, HeaderFields,
+    ::testing::Values(HeaderCase{"Mpeg2Layer3EverythingSet",
+                                 {.version = 2,
+                                  .layer = 1,
+                                  .crc = true,
+                                  .bitRateIndex = 9,
+                                  .frequencyIndex = 1,
+                                  .padding = 1,
+                                  .privateBit = 1,
+                                  .mode = 3,
+                                  .copyright = 1,
+                                  .original = 1,
+                                  .emphasis = 1},
+                                 2.0f,
+                                 3,
+                                 80,
+                                 24000,
+                                 481,
+                                 2083,
+                                 99,
+                                 "Single channel",
+                                 "50/15 ms"},
+                      HeaderCase{"Mpeg25Layer3Lowest",
+                                 {.version = 0,
+                                  .layer = 1,
+                                  .bitRateIndex = 1,
+                                  .frequencyIndex = 2,
+                                  .mode = 2,
+                                  .emphasis = 3},
+                                 2.5f,
+                                 3,
+                                 8,
+                                 8000,
+                                 144,
+                                 6944,
+                                 999,
+                                 "Dual channel",
+                                 "CCIT j.17"},
+                      HeaderCase{"Mpeg1Layer1",
+                                 {.version = 3,
+                                  .layer = 3,
+                                  .bitRateIndex = 14,
+                                  .frequencyIndex = 1,
+                                  .padding = 1,
+                                  .mode = 1,
+                                  .emphasis = 2},
+                                 1.0f,
+                                 1,
+                                 448,
+                                 48000,
+                                 452,
+                                 744,
+                                 17,
+                                 "Joint stereo",
+                                 "Reserved"},
+                      HeaderCase{
+                          "Mpeg1Layer2",
+                          {.version = 3, .layer = 2, .bitRateIndex = 14, .frequencyIndex = 2},
+                          1.0f,
+                          2,
+                          384,
+                          32000,
+                          1728,
+                          578,
+                          20,
+                          "Stereo",
+                          "None"},
+                      HeaderCase{"Mpeg2Layer1",
+                                 {.version = 2, .layer = 3, .bitRateIndex = 9, .frequencyIndex = 0},
+                                 2.0f,
+                                 1,
+                                 144,
+                                 22050,
+                                 312,
+                                 1063,
+                                 55,
+                                 "Stereo",
+                                 "None"}),
+    [](const auto& p) { return p.param.name; });
+
+TEST_F(AnalysisTest, RejectedHeadersAreSkippedOneByteAtATime)
+{
+    Bytes bytes(2000, 0);
+    put(bytes, 0, frameHeader({.bitRateIndex = 0}));   // free format
+    put(bytes, 4, frameHeader({.bitRateIndex = 15}));  // forbidden
+    put(bytes, 8, frameHeader({.frequencyIndex = 3})); // reserved rate
+    put(bytes, 12, frameHeader({.version = 1}));       // reserved version
+    put(bytes, 16, frameHeader({.layer = 0}));         // reserved layer
+    put(bytes, 20, Bytes{0xFF, 0xDF, 0x90, 0x00});     // eleventh sync bit missing
+    put(bytes, 25, Bytes{0xFF, 0xFF, 0xFB, 0x90});     // FF FF is not a valid header ...
+    const clsMP3Info& info = analyse(bytes);
+    ASSERT_TRUE(info.ValidMP3());
+    EXPECT_EQ(info.HeaderOffset(), 26) << "... but one byte on FF FB 90 is";
+}
+
+TEST_F(AnalysisTest, FirstDecodableCandidateWinsEvenInsideJunk)
+{
+    Bytes bytes(10000, 0);
+    put(bytes, 300, frameHeader({.bitRateIndex = 1})); // a false sync in an unknown block
+    put(bytes, 5000, frameHeader(kPlain));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_EQ(info.HeaderOffset(), 300);
+    EXPECT_EQ(info.BitRate(), 32);
+}
+
+TEST_F(AnalysisTest, ShortestFilesWithAHeaderAtTheStart)
+{
+    const std::array<unsigned char, 4> header = frameHeader(kPlain);
+    Bytes six(header.begin(), header.end());
+    six.resize(6);
+    const clsMP3Info& failed = analyse(six);
+    EXPECT_FALSE(failed.ValidMP3());
+    EXPECT_EQ(failed.FileName(), "") << "no candidate offset below FileSize - 6";
+
+    Bytes seven = six;
+    seven.push_back(0);
+    const clsMP3Info& found = analyse(seven);
+    EXPECT_TRUE(found.ValidMP3());
+    EXPECT_EQ(found.HeaderOffset(), 0);
+    EXPECT_EQ(found.NumFrames(), 0);
+    EXPECT_EQ(found.SongLength(), 0);
+}
+
+TEST_F(AnalysisTest, LeadingId3v2TagIsSkippedByItsSizeField)
+{
+    Bytes bytes = test::id3v2Header(1000);
+    bytes.resize(200000, 0);
+    put(bytes, 500, frameHeader({.bitRateIndex = 1})); // inside the tag: never looked at
+    put(bytes, 1010, frameHeader(kPlain));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_TRUE(info.ID3v2Present());
+    EXPECT_EQ(info.ID3v2Offset(), 0);
+    EXPECT_EQ(info.ID3v2Size(), 1010);
+    EXPECT_EQ(info.HeaderOffset(), 1010);
+
+    Bytes withFooterFlag = test::id3v2Header(1000, false, 0x10);
+    withFooterFlag.resize(200000, 0);
+    put(withFooterFlag, 1010, frameHeader({.bitRateIndex = 1}));
+    put(withFooterFlag, 1020, frameHeader(kPlain));
+    const clsMP3Info& footer = analyse(withFooterFlag);
+    EXPECT_EQ(footer.ID3v2Size(), 1020);
+    EXPECT_EQ(footer.HeaderOffset(), 1020);
+}
+
+TEST_F(AnalysisTest, LeadingTagWithAWrongSizeStartsTheSearchWhereTheSizeSays)
+{
+    Bytes bytes = test::id3v2Header(500);
+    bytes.resize(20000, 0);
+    put(bytes, 600, frameHeader({.bitRateIndex = 2}));
+    put(bytes, 1010, frameHeader(kPlain));
+    EXPECT_EQ(analyse(bytes).HeaderOffset(), 600);
+
+    // Only the identifier is looked at in a leading tag: odd version and size bit 7 are fine.
+    Bytes odd{'I', 'D', '3', 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x81, 0x00};
+    odd.resize(5000, 0);
+    put(odd, 138, frameHeader(kPlain));
+    const clsMP3Info& info = analyse(odd);
+    EXPECT_EQ(info.ID3v2Size(), 138);
+    EXPECT_EQ(info.HeaderOffset(), 138);
+}
+
+TEST_F(AnalysisTest, LeadingTagSizePastTheEndFindsNothing)
+{
+    Bytes bytes = test::id3v2Header(0x0FFFFFFF);
+    bytes.resize(5000, 0);
+    put(bytes, 100, frameHeader(kPlain));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_FALSE(info.ValidMP3());
+    EXPECT_FALSE(info.ID3v2Present()) << "a failed search resets everything";
+    EXPECT_EQ(info.ID3v2Size(), 0);
+    EXPECT_EQ(info.FileName(), "");
+}
+
+TEST_F(AnalysisTest, EmbeddedTagIsSkippedOnlyWithHeaderTest)
+{
+    Bytes bytes(20000, 0);
+    put(bytes, 100, test::id3v2Header(200));
+    put(bytes, 150, frameHeader({.bitRateIndex = 1}));
+    put(bytes, 310, frameHeader(kPlain));
+
+    const clsMP3Info& skipped = analyse(bytes);
+    EXPECT_EQ(skipped.HeaderOffset(), 310);
+    EXPECT_TRUE(skipped.ID3v2Present());
+    EXPECT_EQ(skipped.ID3v2Offset(), 100);
+    EXPECT_EQ(skipped.ID3v2Size(), 210);
+
+    m_info.SetHeaderTest(false);
+    const clsMP3Info& plain = analyse(bytes);
+    EXPECT_FALSE(plain.HeaderTest());
+    EXPECT_EQ(plain.HeaderOffset(), 150);
+    EXPECT_FALSE(plain.ID3v2Present());
+}
+
+TEST_F(AnalysisTest, EmbeddedTagNeedsAPlausibleVersionAndSize)
+{
+    const auto headerOffsetWith = [&](unsigned char major, unsigned char revision,
+                                      unsigned char sizeByte) {
+        Bytes bytes(20000, 0);
+        Bytes tag = test::id3v2Header(200, false, 0, major, revision);
+        tag[8] |= sizeByte;
+        put(bytes, 100, tag);
+        put(bytes, 150, frameHeader({.bitRateIndex = 1}));
+        put(bytes, 310, frameHeader(kPlain));
+        return analyse(bytes).HeaderOffset();
+    };
+    EXPECT_EQ(headerOffsetWith(4, 0, 0), 310);
+    EXPECT_EQ(headerOffsetWith(254, 0, 0), 310);
+    EXPECT_EQ(headerOffsetWith(255, 0, 0), 150) << "version word 255 is not below 255";
+    EXPECT_EQ(headerOffsetWith(0, 1, 0), 150) << "version word 256";
+    EXPECT_EQ(headerOffsetWith(0, 0x80, 0), 310) << "negative as a signed 16-bit word";
+    EXPECT_EQ(headerOffsetWith(4, 0, 0x80), 150) << "size byte with bit 7 set";
+}
+
+TEST_F(AnalysisTest, OnlyTheFirstTagIsEverSkipped)
+{
+    Bytes bytes(20000, 0);
+    put(bytes, 100, test::id3v2Header(50)); // ends at 160
+    put(bytes, 160, test::id3v2Header(100));
+    put(bytes, 180, frameHeader({.bitRateIndex = 1}));
+    put(bytes, 400, frameHeader(kPlain));
+    EXPECT_EQ(analyse(bytes).HeaderOffset(), 180);
+
+    Bytes leading = test::id3v2Header(90);
+    leading.resize(20000, 0);
+    put(leading, 200, test::id3v2Header(100));
+    put(leading, 220, frameHeader({.bitRateIndex = 1}));
+    put(leading, 400, frameHeader(kPlain));
+    EXPECT_EQ(analyse(leading).HeaderOffset(), 220);
+}
+
+TEST_F(AnalysisTest, AppendedTagIsFoundByItsFooterAndStaysInTheAudioBytes)
+{
+    // 32 kbit/s, 44100 Hz: frames of 104 bytes, so the frame count shows every byte counted.
+    const HeaderBits slow{.bitRateIndex = 1};
+    Bytes bytes(100000 - 128, 0);
+    put(bytes, 0, frameHeader(slow));
+    put(bytes, bytes.size() - 120, test::id3v2Header(100, false, 0x10));
+    put(bytes, bytes.size() - 10, test::id3v2Header(100, true, 0x10));
+    bytes = test::concat({bytes, test::id3v1Tag({.title = "T"})});
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_TRUE(info.ID3Present());
+    EXPECT_TRUE(info.ID3v2Present());
+    EXPECT_EQ(info.ID3v2Size(), 120);
+    EXPECT_EQ(info.ID3v2Offset(), 100000 - 128 - 120);
+    EXPECT_EQ(info.HeaderOffset(), 0);
+    EXPECT_EQ(info.NumFrames(), 960) << "(100000 - 1 - 128) div 104";
+    EXPECT_EQ(info.SongLength(), 24);
+
+    // Without an ID3v1 tag the footer is the last ten bytes.
+    Bytes bare(5000, 0);
+    put(bare, 0, frameHeader(slow));
+    put(bare, 4990, test::id3v2Header(30, true));
+    const clsMP3Info& noTag = analyse(bare);
+    EXPECT_FALSE(noTag.ID3Present());
+    EXPECT_EQ(noTag.ID3v2Offset(), 5000 - 40);
+}
+
+TEST_F(AnalysisTest, LeadingId3v2AndId3v1BothLeaveTheAudioBytes)
+{
+    Bytes bytes = test::id3v2Header(4086);
+    bytes.resize(50000 - 128, 0);
+    put(bytes, 4096, frameHeader({.bitRateIndex = 1}));
+    bytes = test::concat({bytes, test::id3v1Tag({.title = "Title",
+                                                 .artist = "Artist",
+                                                 .album = "Album",
+                                                 .year = "2001",
+                                                 .comment = std::string(28, 'c') + '\0' + '\x09',
+                                                 .genre = 41})});
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_EQ(info.HeaderOffset(), 4096);
+    EXPECT_EQ(info.NumFrames(), 440) << "(50000 - 4096 - 1 - 128) div 104";
+    EXPECT_EQ(info.SongLength(), 11);
+    EXPECT_TRUE(info.ID3Present());
+    EXPECT_EQ(info.Title(), "Title");
+    EXPECT_EQ(info.artist(), "Artist");
+    EXPECT_EQ(info.album(), "Album");
+    EXPECT_EQ(info.year(), "2001");
+    EXPECT_EQ(info.comment(), std::string(28, 'c'));
+    EXPECT_EQ(info.TrackNum(), 9);
+    EXPECT_EQ(info.GenreID(), 41);
+    EXPECT_EQ(info.GenreString(), "Alt");
+}
+
+struct XingPlacement
+{
+    const char* name;
+    HeaderBits bits;
+    std::size_t blockAt;
+};
+
+class XingPosition : public AnalysisTest, public ::testing::WithParamInterface<XingPlacement>
+{};
+
+TEST_P(XingPosition, BlockIsFoundBehindTheSideInformation)
+{
+    const XingPlacement& p = GetParam();
+    Bytes bytes = fileWithHeaderAt(20000, 0, p.bits);
+    put(bytes, p.blockAt, test::xingBlock(1, 50));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_TRUE(info.isVBR());
+    EXPECT_EQ(info.NumFrames(), 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Analysis, XingPosition,
+    ::testing::Values(
+        XingPlacement{"Mpeg1Stereo", {}, 36}, XingPlacement{"Mpeg1Mono", {.mode = 3}, 21},
+        XingPlacement{"Mpeg1StereoCrc", {.crc = true}, 38},
+        XingPlacement{"Mpeg1MonoCrc", {.crc = true, .mode = 3}, 23},
+        XingPlacement{"Mpeg2Stereo", {.version = 2, .bitRateIndex = 8}, 21},
+        XingPlacement{"Mpeg2Mono", {.version = 2, .bitRateIndex = 8, .mode = 3}, 13},
+        XingPlacement{
+            "Mpeg25JointStereoCrc", {.version = 0, .crc = true, .bitRateIndex = 8, .mode = 1}, 23},
+        XingPlacement{"Mpeg25Mono", {.version = 0, .bitRateIndex = 8, .mode = 3}, 13},
+        // LAME writes into a protected frame as if it had no CRC.
+        XingPlacement{"Mpeg1MonoCrcLameStyle", {.crc = true, .mode = 3}, 21},
+        XingPlacement{
+            "Mpeg2StereoCrcLameStyle", {.version = 2, .crc = true, .bitRateIndex = 8}, 21},
+        XingPlacement{"Layer2Mono", {.layer = 2, .mode = 3}, 36},
+        XingPlacement{"Layer1Crc", {.layer = 3, .crc = true}, 36}),
+    [](const auto& p) { return p.param.name; });
+
+TEST_F(AnalysisTest, XingBlockElsewhereIsNotRecognised)
+{
+    Bytes monoAt36 = fileWithHeaderAt(20000, 0, {.mode = 3});
+    put(monoAt36, 36, test::xingBlock(1, 50));
+    EXPECT_FALSE(analyse(monoAt36).isVBR());
+
+    Bytes unprotectedAt23 = fileWithHeaderAt(20000, 0, {.mode = 3});
+    put(unprotectedAt23, 23, test::xingBlock(1, 50));
+    EXPECT_FALSE(analyse(unprotectedAt23).isVBR());
+
+    Bytes info = fileWithHeaderAt(20000, 0);
+    put(info, 36, Bytes{'I', 'n', 'f', 'o', 0, 0, 0, 1, 0, 0, 0, 50});
+    const clsMP3Info& cbr = analyse(info);
+    EXPECT_FALSE(cbr.isVBR());
+    EXPECT_EQ(cbr.BitRate(), 128);
+
+    Bytes lowerCase = fileWithHeaderAt(20000, 0);
+    put(lowerCase, 36, Bytes{'x', 'i', 'n', 'g', 0, 0, 0, 1, 0, 0, 0, 50});
+    EXPECT_FALSE(analyse(lowerCase).isVBR());
+}
+
+TEST_F(AnalysisTest, XingBlockIsReadOnlyWithFortyEightBytesBehindTheHeader)
+{
+    Bytes tooShort = fileWithHeaderAt(49, 0);
+    put(tooShort, 36, test::xingBlock(1, 50));
+    tooShort.resize(49);
+    EXPECT_FALSE(analyse(tooShort).isVBR());
+
+    Bytes enough = tooShort;
+    enough.push_back(0);
+    EXPECT_TRUE(analyse(enough).isVBR());
+}
+
+TEST_F(AnalysisTest, Mpeg1AverageBitRateIsRoundedThenDividedByTwelve)
+{
+    Bytes bytes = fileWithHeaderAt(100000, 0);
+    put(bytes, 36, test::xingBlock(0x0F, 200));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_TRUE(info.isVBR());
+    EXPECT_TRUE(info.ValidMP3());
+    EXPECT_EQ(info.NumFrames(), 200);
+    EXPECT_EQ(info.BitRate(), 153) << "100000 / 200 * 44100 / 12000 = 1837.5 -> 1838, div 12";
+    EXPECT_EQ(info.SongLength(), 5) << "(99999 * 8 div 1000) div 153";
+
+    // 239 / 8 * 48000 / 12000 = 119.5: rounding gives 120 and 10; cutting off gives 9.
+    Bytes half = fileWithHeaderAt(239, 0, {.frequencyIndex = 1});
+    put(half, 36, test::xingBlock(1, 8));
+    EXPECT_EQ(analyse(half).BitRate(), 10);
+}
+
+TEST_F(AnalysisTest, Mpeg2AndMpeg25AverageUsesHalfTheMpeg1Coefficient)
+{
+    // 22050 Hz, 576 samples a frame: 400 frames last 10.4 s.
+    Bytes mpeg2 = fileWithHeaderAt(100000, 0, {.version = 2, .bitRateIndex = 8});
+    put(mpeg2, 21, test::xingBlock(1, 400));
+    const clsMP3Info& info = analyse(mpeg2);
+    EXPECT_EQ(info.BitRate(), 76) << "100000 / 400 * 22050 / 6000 = 918.75 -> 919, div 12";
+    EXPECT_EQ(info.SongLength(), 10);
+
+    Bytes mpeg25 = fileWithHeaderAt(
+        20000, 0, {.version = 0, .bitRateIndex = 8, .frequencyIndex = 2, .mode = 3});
+    put(mpeg25, 13, test::xingBlock(1, 100));
+    const clsMP3Info& low = analyse(mpeg25);
+    EXPECT_EQ(low.BitRate(), 22) << "20000 / 100 * 8000 / 6000 = 266.7 -> 267, div 12";
+    EXPECT_EQ(low.SongLength(), 7) << "(19999 * 8 div 1000) div 22";
+}
+
+TEST_F(AnalysisTest, XingWithoutFrameCountKeepsTheHeaderValues)
+{
+    Bytes bytes = fileWithHeaderAt(100000, 0);
+    put(bytes, 36, test::xingBlock(0x0E, 200));
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_TRUE(info.isVBR());
+    EXPECT_FALSE(info.ValidMP3());
+    EXPECT_EQ(info.BitRate(), 128);
+    EXPECT_EQ(info.NumFrames(), 239) << "99999 div 417";
+    EXPECT_EQ(info.SongLength(), 6);
+    EXPECT_EQ(info.FileName(), m_dir.file("song0.mp3")) << "not a failed search";
+}
+
+TEST_F(AnalysisTest, XingArithmeticFailuresKeepTheHeaderValues)
+{
+    Bytes zero = fileWithHeaderAt(100000, 0);
+    put(zero, 36, test::xingBlock(1, 0));
+    const clsMP3Info& noFrames = analyse(zero);
+    EXPECT_TRUE(noFrames.ValidMP3());
+    EXPECT_EQ(noFrames.NumFrames(), 0);
+    EXPECT_EQ(noFrames.BitRate(), 128);
+    EXPECT_EQ(noFrames.SongLength(), 6);
+
+    Bytes huge = fileWithHeaderAt(100000, 0);
+    put(huge, 36, test::xingBlock(1, 0xFFFFFFFF));
+    const clsMP3Info& tiny = analyse(huge);
+    EXPECT_EQ(tiny.NumFrames(), 4294967295) << "the count is an unsigned field";
+    EXPECT_EQ(tiny.BitRate(), 0);
+    EXPECT_EQ(tiny.SongLength(), 6) << "the first header's length stays";
+}
+
+TEST_F(AnalysisTest, LargeFilesGetTheirRealPlayingTime)
+{
+    const std::string path = m_dir.file("large.mp3");
+    const auto header = frameHeader(kPlain);
+    test::writeFile(path, Bytes(header.begin(), header.end()));
+    std::filesystem::resize_file(path, 314'572'800); // sparse: costs no disk space
+
+    m_info.SetFileName(path);
+    EXPECT_EQ(m_info.FileSize(), 314'572'800);
+    EXPECT_EQ(m_info.NumFrames(), 754371);
+    EXPECT_EQ(m_info.SongLength(), 19660) << "(314572799 * 8 div 1000) div 128";
+    EXPECT_EQ(m_info.FormattedTime(), "5:27:40");
+
+    std::filesystem::resize_file(path, 5'368'709'120);
+    m_info.SetFileName(path);
+    EXPECT_EQ(m_info.FileSize(), 5'368'709'120);
+    EXPECT_EQ(m_info.SongLength(), 335544);
+    EXPECT_EQ(m_info.FormattedTime(), "93:12:24");
+}
+
+TEST_F(AnalysisTest, HeaderStraddlingTheReadBlocksIsFound)
+{
+    for (const std::size_t at : {65532u, 65533u, 65534u, 65535u, 65536u, 131069u}) {
+        Bytes bytes(200000, 0x11);
+        put(bytes, at, frameHeader(kPlain));
+        EXPECT_EQ(analyse(bytes).HeaderOffset(), static_cast<std::int64_t>(at)) << at;
+    }
+    for (const std::size_t at : {65527u, 65530u, 65533u, 65535u}) {
+        Bytes bytes(300000, 0x11);
+        put(bytes, at, test::id3v2Header(70000));
+        put(bytes, at + 100, frameHeader({.bitRateIndex = 1}));
+        put(bytes, at + 70010, frameHeader(kPlain));
+        const clsMP3Info& info = analyse(bytes);
+        EXPECT_EQ(info.ID3v2Offset(), static_cast<std::int64_t>(at)) << at;
+        EXPECT_EQ(info.HeaderOffset(), static_cast<std::int64_t>(at + 70010)) << at;
+    }
+}
+
+TEST_F(AnalysisTest, EmbeddedTagHeaderCutByTheEndOfFileReadsZeros)
+{
+    // "ID3" at FileSize - 7: the rest of its header lies past the end and reads as zeros, a
+    // plausible 10-byte tag that takes the search past the end.
+    Bytes bytes(1000, 0);
+    put(bytes, 993, Bytes{'I', 'D', '3', 4, 0, 0, 0});
+    const clsMP3Info& info = analyse(bytes);
+    EXPECT_FALSE(info.ValidMP3());
+    EXPECT_EQ(info.FileName(), "");
+}
+
+} // namespace
+} // namespace tunesift

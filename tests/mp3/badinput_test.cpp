@@ -1,0 +1,349 @@
+#include "mp3/id3v1.h"
+#include "mp3/mp3info.h"
+#include "mp3/mp3testutil.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tunesift {
+namespace {
+
+using test::Bytes;
+using test::put;
+
+// What a literal frame search finds: every offset read on its own, straight from the rules,
+// with bytes past the end reading as zero.
+struct SearchOutcome
+{
+    bool found = false;
+    std::int64_t headerOffset = 0;
+    bool id3v2Present = false;
+    std::int64_t id3v2Offset = 0;
+    std::int32_t id3v2Size = 0;
+};
+
+SearchOutcome literalSearch(const Bytes& file, bool headerTest)
+{
+    const auto size = static_cast<std::int64_t>(file.size());
+    const auto at = [&](std::int64_t offset) -> unsigned {
+        return offset >= 0 && offset < size ? file[static_cast<std::size_t>(offset)] : 0u;
+    };
+    const auto is = [&](std::int64_t offset, const char* text) {
+        return at(offset) == static_cast<unsigned char>(text[0]) &&
+               at(offset + 1) == static_cast<unsigned char>(text[1]) &&
+               at(offset + 2) == static_cast<unsigned char>(text[2]);
+    };
+    const auto tagSize = [&](std::int64_t offset) {
+        std::int32_t value = 0;
+        for (int i = 6; i < 10; ++i) {
+            value = value * 128 + static_cast<std::int32_t>(at(offset + i) & 0x7F);
+        }
+        return value + ((at(offset + 5) & 0x10) != 0 ? 20 : 10);
+    };
+
+    SearchOutcome outcome;
+    const bool id3v1 = size > 128 && is(size - 128, "TAG");
+    std::int64_t start = 0;
+    if (is(0, "ID3")) {
+        outcome.id3v2Present = true;
+        outcome.id3v2Size = tagSize(0);
+        start = outcome.id3v2Size;
+    } else {
+        const std::int64_t end = size - (id3v1 ? 128 : 0);
+        if (end - 10 > 0 && is(end - 10, "3DI")) {
+            outcome.id3v2Present = true;
+            outcome.id3v2Size = tagSize(end - 10);
+            outcome.id3v2Offset = end - outcome.id3v2Size;
+        }
+    }
+    for (std::int64_t o = start; o < size - 6; ++o) {
+        if (!outcome.id3v2Present && headerTest && is(o, "ID3")) {
+            const auto version = static_cast<std::int16_t>(at(o + 3) | at(o + 4) << 8);
+            const bool sizeBit7 = ((at(o + 6) | at(o + 7) | at(o + 8) | at(o + 9)) & 0x80) != 0;
+            if (version < 255 && !sizeBit7) {
+                outcome.id3v2Present = true;
+                outcome.id3v2Offset = o;
+                outcome.id3v2Size = tagSize(o);
+                o += outcome.id3v2Size - 1;
+                continue;
+            }
+        }
+        if (at(o) == 0xFF && (at(o + 1) & 0xE0) == 0xE0) {
+            const unsigned version = (at(o + 1) >> 3) & 3;
+            const unsigned layer = (at(o + 1) >> 1) & 3;
+            const unsigned bitRate = at(o + 2) >> 4;
+            const unsigned frequency = (at(o + 2) >> 2) & 3;
+            if (version != 1 && layer != 0 && bitRate != 0 && bitRate != 15 && frequency != 3) {
+                outcome.found = true;
+                outcome.headerOffset = o;
+                return outcome;
+            }
+        }
+    }
+    return {};
+}
+
+// Sync bytes and tag identifiers sprinkled over filler, thickest around the read-block seams.
+Bytes randomFile(std::mt19937& random)
+{
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const std::size_t size =
+        percent(random) < 30 ? std::uniform_int_distribution<std::size_t>(0, 400)(random)
+                             : std::uniform_int_distribution<std::size_t>(60000, 200000)(random);
+    Bytes bytes(size);
+    for (auto& b : bytes) {
+        b = static_cast<unsigned char>(byte(random) % 0x49); // no 0xFF, no 'I'
+    }
+    const auto randomHeader = [&] {
+        Bytes tag =
+            test::id3v2Header(std::uniform_int_distribution<std::uint32_t>(0, 80000)(random), false,
+                              static_cast<unsigned char>(byte(random) & 0x10),
+                              static_cast<unsigned char>(percent(random) < 80 ? 3 : byte(random)),
+                              static_cast<unsigned char>(percent(random) < 80 ? 0 : byte(random)));
+        if (percent(random) < 15) {
+            tag[6 + static_cast<std::size_t>(byte(random) % 4)] |= 0x80;
+        }
+        return tag;
+    };
+    const auto sprinkle = [&](std::size_t at) {
+        if (at >= bytes.size()) {
+            return;
+        }
+        if (percent(random) < 85) {
+            bytes[at] = 0xFF;
+            if (at + 1 < bytes.size()) {
+                bytes[at + 1] = static_cast<unsigned char>(byte(random) | 0xC0);
+            }
+            if (at + 2 < bytes.size()) {
+                bytes[at + 2] = static_cast<unsigned char>(byte(random));
+            }
+        } else {
+            const Bytes tag = randomHeader();
+            for (std::size_t i = 0; i < tag.size() && at + i < bytes.size(); ++i) {
+                bytes[at + i] = tag[i];
+            }
+        }
+    };
+    const std::size_t sprinkles = size / 700 + 1;
+    for (std::size_t i = 0; i < sprinkles && size > 0; ++i) {
+        sprinkle(std::uniform_int_distribution<std::size_t>(0, size - 1)(random));
+    }
+    for (const std::size_t seam : {65536u, 131072u, 196608u}) {
+        if (percent(random) < 50) {
+            sprinkle(seam - static_cast<std::size_t>(byte(random) % 12));
+        }
+    }
+    if (percent(random) < 20 && size >= 10) {
+        put(bytes, 0, randomHeader());
+    }
+    if (percent(random) < 30 && size > 128) {
+        put(bytes, size - 128, test::id3v1Tag({}));
+    }
+    if (percent(random) < 15 && size > 140) {
+        const bool tagged = percent(random) < 50;
+        const std::size_t end = size - (tagged ? 128 : 0);
+        if (tagged) {
+            put(bytes, size - 128, test::id3v1Tag({}));
+        }
+        Bytes footer = randomHeader();
+        footer[0] = '3';
+        footer[1] = 'D';
+        footer[2] = 'I';
+        put(bytes, end - 10, footer);
+    }
+    return bytes;
+}
+
+TEST(FrameSearch, BlockWiseSearchFindsWhatTheLiteralSearchFinds)
+{
+    test::ScopedDir dir;
+    const std::string path = dir.file("random.mp3");
+    std::mt19937 random(20240611);
+    clsMP3Info info;
+    int found = 0;
+    int skipped = 0;
+    for (int round = 0; round < 300; ++round) {
+        const Bytes bytes = randomFile(random);
+        const bool headerTest = round % 3 != 0;
+        test::writeFile(path, bytes);
+        info.SetHeaderTest(headerTest);
+        info.SetFileName(path);
+        const SearchOutcome expected = literalSearch(bytes, headerTest);
+        SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(bytes.size()) +
+                     " bytes");
+        ASSERT_EQ(info.FileName().empty(), !expected.found);
+        EXPECT_EQ(info.HeaderOffset(), expected.headerOffset);
+        EXPECT_EQ(info.ID3v2Present(), expected.id3v2Present);
+        EXPECT_EQ(info.ID3v2Offset(), expected.id3v2Offset);
+        EXPECT_EQ(info.ID3v2Size(), expected.id3v2Size);
+        found += expected.found ? 1 : 0;
+        skipped += expected.found && expected.id3v2Present && expected.id3v2Offset > 0 ? 1 : 0;
+    }
+    // The generator must exercise both outcomes and the embedded skip, or the test proves little.
+    EXPECT_GT(found, 50);
+    EXPECT_LT(found, 290);
+    EXPECT_GT(skipped, 5);
+}
+
+class BadInputTest : public ::testing::Test
+{
+protected:
+    std::string make(const std::string& name, const Bytes& bytes)
+    {
+        const std::string path = m_dir.file(name);
+        test::writeFile(path, bytes);
+        return path;
+    }
+
+    static void expectNothingFound(const clsMP3Info& info)
+    {
+        EXPECT_FALSE(info.ValidMP3());
+        EXPECT_EQ(info.BitRate(), 0);
+        EXPECT_EQ(info.FormattedTime(), "00:00");
+        EXPECT_FALSE(info.ID3Present());
+        EXPECT_EQ(info.Title(), "");
+    }
+
+    test::ScopedDir m_dir;
+};
+
+TEST_F(BadInputTest, TinyFilesAreNotValid)
+{
+    clsMP3Info info;
+    for (std::size_t size = 0; size <= 7; ++size) {
+        info.SetFileName(make("tiny" + std::to_string(size) + ".mp3", Bytes(size, 0xFF)));
+        expectNothingFound(info);
+        EXPECT_FALSE(ReadTagTitle(m_dir.file("tiny" + std::to_string(size) + ".mp3")));
+    }
+}
+
+TEST_F(BadInputTest, SyncBytesEverywhere)
+{
+    clsMP3Info info;
+    info.SetFileName(make("ff.mp3", Bytes(100000, 0xFF))); // FF FF: Layer I, bit-rate index 15
+    expectNothingFound(info);
+    EXPECT_EQ(info.FileName(), "");
+
+    Bytes frames;
+    for (int i = 0; i < 1000; ++i) {
+        frames.insert(frames.end(), {0xFF, 0xFB, 0x90, 0x64});
+    }
+    info.SetFileName(make("frames.mp3", frames));
+    EXPECT_TRUE(info.ValidMP3());
+    EXPECT_EQ(info.HeaderOffset(), 0);
+}
+
+TEST_F(BadInputTest, FailedSearchResetsEverythingButHeaderTest)
+{
+    Bytes good(5000, 0);
+    put(good, 10, test::frameHeader({}));
+    good = test::concat({good, test::id3v1Tag({.title = "Kept?", .genre = 7})});
+    clsMP3Info info;
+    info.SetHeaderTest(false);
+    info.SetFileName(make("good.mp3", good));
+    ASSERT_TRUE(info.ValidMP3());
+    ASSERT_EQ(info.Title(), "Kept?");
+
+    Bytes tagged(5000, 0);
+    tagged = test::concat({tagged, test::id3v1Tag({.title = "No audio"})});
+    info.SetFileName(make("noaudio.mp3", tagged));
+    expectNothingFound(info);
+    EXPECT_EQ(info.FileName(), "");
+    EXPECT_EQ(info.FileSize(), 0);
+    EXPECT_EQ(info.GenreID(), 0);
+    EXPECT_EQ(info.GenreString(), "Blues");
+    EXPECT_EQ(info.HeaderOffset(), 0);
+    EXPECT_EQ(info.MPEGVer(), 0.0f);
+    EXPECT_EQ(info.Layers(), 0);
+    EXPECT_EQ(info.ChannelMode(), "");
+    EXPECT_EQ(info.Emphasis(), "");
+    EXPECT_FALSE(info.HeaderTest()) << "the one setting survives a reset";
+}
+
+TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
+{
+    Bytes good(5000, 0);
+    put(good, 0, test::frameHeader({}));
+    clsMP3Info info;
+    info.SetFileName(make("good.mp3", good));
+    ASSERT_TRUE(info.ValidMP3());
+
+    const std::string missing = m_dir.file("missing.mp3");
+    info.SetFileName(missing);
+    expectNothingFound(info);
+    EXPECT_EQ(info.FileName(), missing);
+    EXPECT_EQ(info.FileSize(), 0);
+    EXPECT_FALSE(std::filesystem::exists(missing)) << "analysis never creates a file";
+
+    std::filesystem::create_directory(m_dir.file("folder.mp3"));
+    info.SetFileName(m_dir.file("folder.mp3"));
+    expectNothingFound(info);
+
+    ASSERT_EQ(::mkfifo(m_dir.file("fifo.mp3").c_str(), 0600), 0);
+    info.SetFileName(m_dir.file("fifo.mp3")); // would wait for a writer if it were opened
+    expectNothingFound(info);
+
+    info.SetFileName("");
+    expectNothingFound(info);
+}
+
+TEST_F(BadInputTest, FileThatVanishesOrChangesBetweenTwoAnalyses)
+{
+    Bytes good(5000, 0);
+    put(good, 0, test::frameHeader({}));
+    good = test::concat({good, test::id3v1Tag({.title = "Here"})});
+    const std::string path = make("changing.mp3", good);
+    clsMP3Info info;
+    info.SetFileName(path);
+    ASSERT_TRUE(info.ID3Present());
+
+    // The same name again is a complete new analysis.
+    Bytes moved(5000, 0);
+    put(moved, 99, test::frameHeader({.bitRateIndex = 1}));
+    test::writeFile(path, moved);
+    info.SetFileName(path);
+    EXPECT_EQ(info.HeaderOffset(), 99);
+    EXPECT_EQ(info.BitRate(), 32);
+    EXPECT_FALSE(info.ID3Present());
+
+    std::filesystem::remove(path);
+    info.SetFileName(path);
+    expectNothingFound(info);
+}
+
+TEST_F(BadInputTest, FileWithoutReadPermission)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    }
+    Bytes good(5000, 0);
+    put(good, 0, test::frameHeader({}));
+    const std::string path = make("locked.mp3", good);
+    ::chmod(path.c_str(), 0);
+    clsMP3Info info;
+    info.SetFileName(path);
+    expectNothingFound(info);
+}
+
+TEST_F(BadInputTest, TruncatedHeadersAtTheEnd)
+{
+    clsMP3Info info;
+    for (std::size_t cut = 1; cut < 10; ++cut) {
+        Bytes bytes(300, 0);
+        put(bytes, 0, test::id3v2Header(100));
+        bytes.resize(cut);
+        info.SetFileName(make("cut" + std::to_string(cut) + ".mp3", bytes));
+        expectNothingFound(info);
+        EXPECT_FALSE(ReadTagTitle(m_dir.file("cut" + std::to_string(cut) + ".mp3")));
+    }
+    Bytes tagEnd(200, 0);
+    put(tagEnd, 197, Bytes{'T', 'A', 'G'});
+    EXPECT_FALSE(ReadTagTitle(make("tagend.mp3", tagEnd)));
+}
+
+} // namespace
+} // namespace tunesift

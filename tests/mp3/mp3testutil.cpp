@@ -1,0 +1,129 @@
+#include "mp3/mp3testutil.h"
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace tunesift::test {
+
+ScopedDir::ScopedDir()
+{
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        auto candidate =
+            std::filesystem::temp_directory_path() / ("tunesift-mp3-" + std::to_string(seed()));
+        if (std::filesystem::create_directory(candidate)) {
+            m_path = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+ScopedDir::~ScopedDir()
+{
+    std::error_code ignored;
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+void writeFile(const std::string& path, const Bytes& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::array<unsigned char, 4> frameHeader(const HeaderBits& bits)
+{
+    return {
+        0xFF,
+        static_cast<unsigned char>(0xE0 | (bits.version & 3) << 3 | (bits.layer & 3) << 1 |
+                                   (bits.crc ? 0 : 1)),
+        static_cast<unsigned char>((bits.bitRateIndex & 15) << 4 | (bits.frequencyIndex & 3) << 2 |
+                                   (bits.padding & 1) << 1 | (bits.privateBit & 1)),
+        static_cast<unsigned char>((bits.mode & 3) << 6 | (bits.modeExtension & 3) << 4 |
+                                   (bits.copyright & 1) << 3 | (bits.original & 1) << 2 |
+                                   (bits.emphasis & 3)),
+    };
+}
+
+Bytes id3v2Header(std::uint32_t size, bool footer, unsigned char flags, unsigned char major,
+                  unsigned char revision)
+{
+    Bytes bytes = footer ? Bytes{'3', 'D', 'I'} : Bytes{'I', 'D', '3'};
+    bytes.push_back(major);
+    bytes.push_back(revision);
+    bytes.push_back(flags);
+    bytes.push_back(static_cast<unsigned char>((size >> 21) & 0x7F));
+    bytes.push_back(static_cast<unsigned char>((size >> 14) & 0x7F));
+    bytes.push_back(static_cast<unsigned char>((size >> 7) & 0x7F));
+    bytes.push_back(static_cast<unsigned char>(size & 0x7F));
+    return bytes;
+}
+
+Bytes id3v1Tag(const TagFields& fields, char filler, const std::string& identifier)
+{
+    Bytes tag(128, static_cast<unsigned char>(filler));
+    const auto field = [&](std::size_t at, std::size_t width, const std::string& text) {
+        for (std::size_t i = 0; i < width && i < text.size(); ++i) {
+            tag[at + i] = static_cast<unsigned char>(text[i]);
+        }
+    };
+    field(0, 3, identifier);
+    field(3, 30, fields.title);
+    field(33, 30, fields.artist);
+    field(63, 30, fields.album);
+    field(93, 4, fields.year);
+    field(97, 30, fields.comment);
+    tag[127] = fields.genre;
+    return tag;
+}
+
+Bytes xingBlock(std::uint32_t flags, std::uint32_t frameCount)
+{
+    Bytes bytes{'X', 'i', 'n', 'g'};
+    for (const std::uint32_t value : {flags, frameCount}) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            bytes.push_back(static_cast<unsigned char>(value >> shift));
+        }
+    }
+    return bytes;
+}
+
+void put(Bytes& buffer, std::size_t offset, const Bytes& bytes)
+{
+    if (buffer.size() < offset + bytes.size()) {
+        buffer.resize(offset + bytes.size());
+    }
+    std::copy(bytes.begin(), bytes.end(), buffer.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+void put(Bytes& buffer, std::size_t offset, const std::array<unsigned char, 4>& bytes)
+{
+    put(buffer, offset, Bytes(bytes.begin(), bytes.end()));
+}
+
+Bytes concat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+} // namespace tunesift::test

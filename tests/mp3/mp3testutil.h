@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tunesift::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh folder under the system's temp folder, removed with everything in it at the end.
+class ScopedDir
+{
+public:
+    ScopedDir();
+    ~ScopedDir();
+    ScopedDir(const ScopedDir&) = delete;
+    ScopedDir& operator=(const ScopedDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+void writeFile(const std::string& path, const Bytes& bytes);
+Bytes readFile(const std::string& path);
+
+// The fields of a frame header, as raw bit values.
+struct HeaderBits
+{
+    unsigned version = 3;      // 11 MPEG-1, 10 MPEG-2, 00 MPEG 2.5, 01 reserved
+    unsigned layer = 1;        // 01 Layer III, 10 Layer II, 11 Layer I
+    bool crc = false;          // written as protection bit 0
+    unsigned bitRateIndex = 9; // 128 kbit/s for MPEG-1 Layer III
+    unsigned frequencyIndex = 0;
+    unsigned padding = 0;
+    unsigned privateBit = 0;
+    unsigned mode = 0; // 11 single channel
+    unsigned modeExtension = 0;
+    unsigned copyright = 0;
+    unsigned original = 0;
+    unsigned emphasis = 0;
+};
+
+std::array<unsigned char, 4> frameHeader(const HeaderBits& bits);
+
+// An ID3v2 header ("ID3") or footer ("3DI") with the size field synchsafe-encoded.
+Bytes id3v2Header(std::uint32_t size, bool footer = false, unsigned char flags = 0,
+                  unsigned char major = 4, unsigned char revision = 0);
+
+struct TagFields
+{
+    std::string title{};
+    std::string artist{};
+    std::string album{};
+    std::string year{};
+    std::string comment{}; // up to 30 raw bytes
+    unsigned char genre = 0;
+};
+
+// A 128-byte ID3v1 tag; text is copied as raw bytes and padded with the given filler.
+Bytes id3v1Tag(const TagFields& fields, char filler = '\0', const std::string& identifier = "TAG");
+
+// "Xing", flags and frame count, big-endian.
+Bytes xingBlock(std::uint32_t flags, std::uint32_t frameCount);
+
+// Copies bytes into the buffer at the offset, growing it as needed.
+void put(Bytes& buffer, std::size_t offset, const Bytes& bytes);
+void put(Bytes& buffer, std::size_t offset, const std::array<unsigned char, 4>& bytes);
+
+Bytes concat(std::initializer_list<Bytes> parts);
+
+} // namespace tunesift::test
