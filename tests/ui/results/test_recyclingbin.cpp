@@ -1,0 +1,167 @@
+#include "platform/recyclingbin.h"
+#include "ui/results/recyclebindialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <utility>
+#include <vector>
+
+using namespace tunesift;
+
+namespace {
+
+// Records every call; refuses the listed paths and stops when told to after some files.
+class RecordingBin : public RecycleBinHost
+{
+public:
+    bool confirmMove(const QStringList& paths) override
+    {
+        ++questions;
+        asked = paths;
+        return agree;
+    }
+    bool moveToTrash(const QString& path) override
+    {
+        tried.append(path);
+        return !refuse.contains(path);
+    }
+    bool reportProgress(qsizetype done, qsizetype total) override
+    {
+        progress.emplace_back(done, total);
+        return stopAfter < 0 || done < stopAfter;
+    }
+    void reportFailures(const QStringList& paths) override { reports.append(paths); }
+
+    bool agree = true;
+    QStringList refuse;
+    qsizetype stopAfter = -1;
+    int questions = 0;
+    QStringList asked;
+    QStringList tried;
+    std::vector<std::pair<qsizetype, qsizetype>> progress;
+    QList<QStringList> reports;
+};
+
+// Answers the next modal message box with the given button, keeping its text.
+void answerNextBox(QMessageBox::StandardButton button, QString* text)
+{
+    QTimer::singleShot(0, [button, text] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *text = box->text();
+        box->button(button)->click();
+    });
+}
+
+} // namespace
+
+class RecyclingBinTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void emptyListAsksNothing();
+    void declinedMovesNothing();
+    void movesInOrderAndReportsFailuresOnce();
+    void stoppingLeavesTheRestUntried();
+    void confirmationNamesHowManyFiles();
+    void failureReportListsTheFiles();
+};
+
+void RecyclingBinTest::emptyListAsksNothing()
+{
+    RecordingBin bin;
+    const RecycleBinResult result = SendToRecycleBin({}, bin);
+    QCOMPARE(bin.questions, 0);
+    QVERIFY(bin.tried.isEmpty());
+    QVERIFY(!result.confirmed);
+}
+
+void RecyclingBinTest::declinedMovesNothing()
+{
+    RecordingBin bin;
+    bin.agree = false;
+    const RecycleBinResult result = SendToRecycleBin({"/a", "/b"}, bin);
+    QCOMPARE(bin.questions, 1);
+    QCOMPARE(bin.asked, (QStringList{"/a", "/b"}));
+    QVERIFY(bin.tried.isEmpty());
+    QVERIFY(bin.reports.isEmpty());
+    QVERIFY(!result.confirmed);
+    QVERIFY(result.moved.isEmpty() && result.failed.isEmpty());
+}
+
+void RecyclingBinTest::movesInOrderAndReportsFailuresOnce()
+{
+    RecordingBin bin;
+    bin.refuse = {"/b", "/d"};
+    const RecycleBinResult result = SendToRecycleBin({"/a", "/b", "/c", "/d"}, bin);
+    QVERIFY(result.confirmed);
+    QVERIFY(!result.cancelled);
+    QCOMPARE(bin.tried, (QStringList{"/a", "/b", "/c", "/d"}));
+    QCOMPARE(result.moved, (QStringList{"/a", "/c"}));
+    QCOMPARE(result.failed, (QStringList{"/b", "/d"}));
+    QCOMPARE(bin.reports, (QList<QStringList>{{"/b", "/d"}}));
+    QCOMPARE(bin.progress.front(), std::make_pair(qsizetype{0}, qsizetype{4}));
+    QCOMPARE(bin.progress.back(), std::make_pair(qsizetype{4}, qsizetype{4}));
+
+    RecordingBin clean;
+    SendToRecycleBin({"/a"}, clean);
+    QVERIFY(clean.reports.isEmpty());
+}
+
+void RecyclingBinTest::stoppingLeavesTheRestUntried()
+{
+    RecordingBin bin;
+    bin.refuse = {"/a"};
+    bin.stopAfter = 2;
+    const RecycleBinResult result = SendToRecycleBin({"/a", "/b", "/c", "/d"}, bin);
+    QVERIFY(result.cancelled);
+    QCOMPARE(bin.tried, (QStringList{"/a", "/b"}));
+    QCOMPARE(result.moved, QStringList{"/b"});
+    // Files never tried are not failures; the one refused before the stop is.
+    QCOMPARE(bin.reports, (QList<QStringList>{{"/a"}}));
+}
+
+void RecyclingBinTest::confirmationNamesHowManyFiles()
+{
+    QWidget parent;
+    RecycleBinDialogs dialogs(&parent);
+    QString text;
+
+    answerNextBox(QMessageBox::No, &text);
+    QVERIFY(!dialogs.confirmMove({"/m/a.mp3", "/m/b.mp3", "/m/c.mp3"}));
+    QVERIFY2(text.contains(QStringLiteral("3 files")), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("trash")));
+
+    answerNextBox(QMessageBox::Yes, &text);
+    QVERIFY(dialogs.confirmMove({"/m/only.mp3"}));
+    QVERIFY2(text.contains(QStringLiteral("/m/only.mp3")), qPrintable(text));
+}
+
+void RecyclingBinTest::failureReportListsTheFiles()
+{
+    const QString few = FailureReportText({"/m/a.mp3", "/m/b.mp3"});
+    QVERIFY(few.contains(QStringLiteral("/m/a.mp3")) && few.contains(QStringLiteral("/m/b.mp3")));
+
+    QStringList many;
+    for (int k = 0; k < 40; ++k)
+        many.append(QStringLiteral("/m/%1.mp3").arg(k));
+    const QString text = FailureReportText(many);
+    QVERIFY(text.contains(QStringLiteral("40 files")));
+    QVERIFY(text.contains(QStringLiteral("/m/0.mp3")));
+    QVERIFY(!text.contains(QStringLiteral("/m/39.mp3")));
+    QVERIFY2(text.contains(QStringLiteral("and 25 more")), qPrintable(text));
+
+    QWidget parent;
+    RecycleBinDialogs dialogs(&parent);
+    QString shown;
+    answerNextBox(QMessageBox::Ok, &shown);
+    dialogs.reportFailures(many);
+    QCOMPARE(shown, text);
+}
+
+QTEST_MAIN(RecyclingBinTest)
+#include "test_recyclingbin.moc"
