@@ -1,0 +1,461 @@
+// The main window without searches: controls, layout rule, settings, picture buttons, the folder
+// list's commands and the pointer.
+#include "mainfixture.h"
+#include "platform/settings.h"
+#include "search/searchrun.h"
+#include "ui/main/folderlistview.h"
+#include "ui/main/form1.h"
+#include "ui/support/artwork.h"
+#include "ui/support/picturebutton.h"
+#include "ui/support/twips.h"
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <memory>
+#include <optional>
+
+using namespace tunesift;
+using namespace tunesift::test;
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<SearchSession> m_session;
+    std::unique_ptr<Form1> m_form;
+    RecordingMessageBoxes m_boxes;
+
+    Form1& makeForm()
+    {
+        m_form.reset();
+        m_session = std::make_unique<SearchSession>();
+        m_form = std::make_unique<Form1>(*m_session);
+        m_form->setMessageBoxes(&m_boxes);
+        return *m_form;
+    }
+
+    static void drop(Form1& form, QMimeData* data)
+    {
+        // A drop goes to the widget that accepted the drag's entry.
+        QWidget* target = form.ListView3->viewport();
+        const Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction;
+        QDragEnterEvent enter(QPoint(10, 10), actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(enter.dropAction(), Qt::CopyAction);
+        QDropEvent event(QPointF(10, 10), actions, data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        QCOMPARE(event.dropAction(), Qt::CopyAction);
+    }
+
+    // The layout rule works on the window's outer size, frame included.
+    static void resizeOuter(Form1& form, QSize outer)
+    {
+        form.resize(outer - (form.frameGeometry().size() - form.size()));
+        QCOMPARE(form.frameGeometry().size(), outer);
+    }
+
+    static void moveMouseTo(QWidget* widget, std::optional<QPoint> at = std::nullopt)
+    {
+        const QPoint local = at.value_or(widget->rect().center());
+        QMouseEvent move(QEvent::MouseMove, QPointF(local), QPointF(widget->mapToGlobal(local)),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget, &move);
+    }
+
+private slots:
+    void init()
+    {
+        UseEmptyTestSettings();
+        m_boxes = RecordingMessageBoxes();
+    }
+
+    void cleanup() { m_form.reset(); }
+
+    void controlsAtTheirDesignPlaces_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("twips");
+        QTest::newRow("banner") << "Image6" << QRect(-60, -60, 3645, 1380);
+        QTest::newRow("add") << "Check2" << QRect(3720, 120, 1695, 1095);
+        QTest::newRow("find") << "Check1" << QRect(5520, 120, 1695, 1095);
+        QTest::newRow("clear") << "Check3" << QRect(7320, 120, 1695, 1095);
+        QTest::newRow("stop on find") << "Check6" << QRect(5520, 120, 1695, 1095);
+        QTest::newRow("exact filename") << "Check4" << QRect(9080, 120, 1695, 255);
+        QTest::newRow("exact filesize") << "Check5" << QRect(9080, 360, 1695, 255);
+        QTest::newRow("similar filename") << "Check7" << QRect(9080, 600, 1815, 255);
+        QTest::newRow("exact tag") << "Check8" << QRect(9080, 840, 1695, 255);
+        QTest::newRow("similar tag") << "Check9" << QRect(9080, 1080, 1695, 255);
+    }
+
+    void controlsAtTheirDesignPlaces()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, twips);
+        Form1& form = makeForm();
+        auto* widget = form.findChild<QWidget*>(name);
+        QVERIFY(widget);
+        const double dpi = LogicalDpi(&form);
+        QCOMPARE(widget->geometry(),
+                 TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
+    }
+
+    void windowAsDesigned()
+    {
+        Form1& form = makeForm();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift 7.0"));
+        QCOMPARE(form.size(), QSize(726, 416)); // 10890 by 6240 twips at 96 DPI
+        QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(!form.windowIcon().isNull());
+        QVERIFY(form.Check1->isVisibleTo(&form));
+        QVERIFY(!form.Check6->isVisibleTo(&form));
+
+        for (QWidget* widget :
+             {static_cast<QWidget*>(form.Check4), static_cast<QWidget*>(form.Check9),
+              static_cast<QWidget*>(form.Frame2), static_cast<QWidget*>(form.ListView3)}) {
+            QCOMPARE(widget->font().family(), QStringLiteral("Arial"));
+            QVERIFY(widget->font().bold());
+            QCOMPARE(widget->font().pointSize(), 9);
+        }
+        QCOMPARE(form.Check7->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        QCOMPARE(form.Frame2->palette().color(QPalette::WindowText), QColor(128, 128, 128));
+        QCOMPARE(form.Frame2->title(), QStringLiteral("Folders to Find Duplicate MP3s In:"));
+        QCOMPARE(form.Check7->text(), QStringLiteral("Similar Filename"));
+
+        QCOMPARE(form.ListView3->parentWidget(), form.Frame2);
+        QCOMPARE(form.ListView3->columnCount(), 1);
+        QCOMPARE(form.ListView3->headerItem()->text(0), QStringLiteral("Folder"));
+        QCOMPARE(form.ListView3->toolTip(),
+                 QStringLiteral("Drag and drop folders or click 'Add Folder' button."));
+        QCOMPARE(form.ListView3->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(form.ProgressBar1->minimum(), 0);
+        QCOMPARE(form.ProgressBar1->maximum(), 100);
+        QCOMPARE(form.ProgressBar1->value(), 0);
+        QCOMPARE(form.ListView3->topLevelItemCount(), 0);
+    }
+
+    void tabOrder()
+    {
+        Form1& form = makeForm();
+        const QList<QWidget*> expected{form.Check2, form.Check1, form.Check3, form.ListView3,
+                                       form.Check6, form.Check4, form.Check5, form.Check7,
+                                       form.Check8, form.Check9};
+        QList<QWidget*> chain;
+        QWidget* widget = form.Check2;
+        for (int guard = 0; guard < 100 && chain.size() < expected.size(); ++guard) {
+            if (expected.contains(widget) && !chain.contains(widget))
+                chain.append(widget);
+            widget = widget->nextInFocusChain();
+        }
+        QCOMPARE(chain, expected);
+    }
+
+    // Figures of the layout rule for a window of 600 by 400 pixels (9000 by 6000 twips).
+    void layoutRuleOnResize()
+    {
+        Form1& form = makeForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        resizeOuter(form, QSize(600, 400));
+        QCOMPARE(form.listTwips().size(), QSize(8400, 3300));
+        QCOMPARE(form.frameTwips().size(), QSize(8660, 3680));
+        QCOMPARE(form.progressTwips().left(), form.frameTwips().left());
+        QCOMPARE(form.progressTwips().width(), 8660);
+        QCOMPARE(form.progressTwips().top(), 5080);
+
+        QCOMPARE(form.ListView3->size(), QSize(560, 220));
+        QCOMPARE(form.Frame2->size(), QSize(577, 245));
+        QCOMPARE(form.ProgressBar1->geometry(), QRect(8, 339, 577, 25));
+
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("9000"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("6000"));
+        QCOMPARE(StoredText(settingskeys::kWindowState), QStringLiteral("0"));
+    }
+
+    void tinyWindowSkipsOnlyTheNegativeSteps()
+    {
+        Form1& form = makeForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        resizeOuter(form, QSize(600, 400));
+        resizeOuter(form, QSize(30, 150)); // 450 by 2250 twips: both list sizes would be negative
+        QCOMPARE(form.listTwips().size(), QSize(8400, 3300));
+        QCOMPARE(form.frameTwips().size(), QSize(8660, 3680));
+        QCOMPARE(form.progressTwips().top(), 2250 - 920);
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("450"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("2250"));
+
+        resizeOuter(form,
+                    QSize(200, 150)); // the width step applies again, the height step still not
+        QCOMPARE(form.listTwips().size(), QSize(2400, 3300));
+    }
+
+    void folderColumnKeepsItsStartWidth()
+    {
+        Form1& form = makeForm();
+        const double dpi = LogicalDpi(&form);
+        const int atStart = form.ListView3->columnWidth(0);
+        QCOMPARE(atStart, TwipsToPixels(form.listTwips().width() * 0.875 - 100, dpi));
+        form.resize(900, 500);
+        QCOMPARE(form.ListView3->columnWidth(0), atStart);
+    }
+
+    void geometryAndCriteriaRestored()
+    {
+        StoreText(settingskeys::kFormWidth, QStringLiteral("9000"));
+        StoreText(settingskeys::kFormHeight, QStringLiteral("7500"));
+        StoreText(settingskeys::kWindowState, QStringLiteral("0"));
+        StoreText(settingskeys::kSimilarTag, QStringLiteral("1"));
+        StoreText(settingskeys::kExactFilesize, QStringLiteral("1"));
+        Form1& form = makeForm();
+        QCOMPARE(form.size(), QSize(600, 500));
+        QCOMPARE(form.windowState(), Qt::WindowNoState);
+        QVERIFY(form.Check9->isChecked());
+        QVERIFY(form.Check5->isChecked());
+        QVERIFY(!form.Check4->isChecked());
+        QVERIFY(!form.Check7->isChecked());
+        QVERIFY(!form.Check8->isChecked());
+        QCOMPARE(form.listTwips().size(), QSize(8400, 4800));
+
+        // Once shown with a frame the stored size is the outer size, so it does not grow from
+        // one start to the next.
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTRY_COMPARE(form.frameGeometry().size(), QSize(600, 500));
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("9000"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("7500"));
+    }
+
+    void tickingWritesTheBoxState()
+    {
+        Form1& form = makeForm();
+        form.show();
+        QTest::mouseClick(form.Check9, Qt::LeftButton);
+        QCOMPARE(StoredText(settingskeys::kSimilarTag), QStringLiteral("1"));
+        makeForm();
+        QVERIFY(m_form->Check9->isChecked());
+        m_form->Check9->setChecked(false);
+        QCOMPARE(StoredText(settingskeys::kSimilarTag), QStringLiteral("0"));
+        QVERIFY(StoredText(settingskeys::kExactTag).isNull()); // untouched boxes write nothing
+    }
+
+    void maximizedStateRestored()
+    {
+        StoreText(settingskeys::kWindowState, QStringLiteral("2"));
+        Form1& form = makeForm();
+        QVERIFY(form.windowState() & Qt::WindowMaximized);
+    }
+
+    void badStoredValuesGiveTheDesign_data()
+    {
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("text") << "wide"
+                              << "tall";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("beyond 16 bits") << "40000"
+                                        << "65537";
+        QTest::newRow("negative") << "-1200"
+                                  << "-1";
+        QTest::newRow("zero size, unknown state") << "0"
+                                                  << "7";
+        QTest::newRow("fractions") << "1.5"
+                                   << "1.5";
+        QTest::newRow("grey tick") << "0"
+                                   << "2"; // a criterion box has no third state here
+    }
+
+    void badStoredValuesGiveTheDesign()
+    {
+        QFETCH(QString, size);
+        QFETCH(QString, state);
+        StoreText(settingskeys::kFormWidth, size);
+        StoreText(settingskeys::kFormHeight, size);
+        for (const char* key :
+             {settingskeys::kExactFilename, settingskeys::kExactFilesize,
+              settingskeys::kSimilarFilename, settingskeys::kExactTag, settingskeys::kSimilarTag})
+            StoreText(key, state);
+        StoreText(settingskeys::kWindowState, state == QLatin1String("2") ? "9" : state);
+        Form1& form = makeForm();
+        QCOMPARE(form.size(), QSize(726, 416));
+        QCOMPARE(form.windowState(), Qt::WindowNoState);
+        for (QCheckBox* box : {form.Check4, form.Check5, form.Check7, form.Check8, form.Check9})
+            QVERIFY(!box->isChecked());
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("10890"));
+        QCOMPARE(StoredText(settingskeys::kWindowState), QStringLiteral("0"));
+    }
+
+    void stopButtonWritesTrue()
+    {
+        StoreText(settingskeys::kStop, QStringLiteral("False"));
+        Form1& form = makeForm();
+        form.show();
+        form.Check6->show();
+        QTest::mouseClick(form.Check6, Qt::LeftButton);
+        QCOMPARE(StoredText(settingskeys::kStop), QStringLiteral("True"));
+    }
+
+    // One press runs the command once, and the button comes back up.
+    void pictureButtonsActOncePerPress()
+    {
+        Form1& form = makeForm();
+        form.show();
+        int asked = 0;
+        QString prompt;
+        form.setFolderBrowser([&](QWidget* owner, const QString& text) {
+            ++asked;
+            prompt = text;
+            return owner == &form ? QStringLiteral("/music/rock/") : QString();
+        });
+        QTest::mouseClick(form.Check2, Qt::LeftButton);
+        QCOMPARE(asked, 1);
+        QCOMPARE(prompt, QStringLiteral("Please select folder to add:"));
+        QCOMPARE(form.folderEntries(), QStringList{QStringLiteral("/music/rock")});
+        QVERIFY(!form.ListView3->topLevelItem(0)->icon(0).isNull());
+
+        form.Check2->setFocus();
+        QTest::keyClick(form.Check2, Qt::Key_Space);
+        QCOMPARE(asked, 2);
+        QCOMPARE(form.folderEntries().size(), 2); // the same folder twice is two entries
+
+        for (PictureButton* button : {form.Check1, form.Check2, form.Check3, form.Check6}) {
+            QVERIFY(!button->isDown());
+            QVERIFY(!button->isChecked());
+        }
+
+        QTest::mouseClick(form.Check3, Qt::LeftButton);
+        QVERIFY(form.folderEntries().isEmpty());
+        QVERIFY(!form.Check3->isDown());
+        QCOMPARE(form.ListView3->headerItem()->text(0), QStringLiteral("Folder"));
+    }
+
+    void addFolderDialogResults_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("cancelled") << "" << QStringList{};
+        QTest::newRow("plain") << "/music" << QStringList{"/music"};
+        QTest::newRow("trailing separator") << "/music/" << QStringList{"/music"};
+        QTest::newRow("root stays root") << "/" << QStringList{"/"};
+    }
+
+    void addFolderDialogResults()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QStringList, entries);
+        Form1& form = makeForm();
+        form.setFolderBrowser([&](QWidget*, const QString&) { return chosen; });
+        form.Check2->click();
+        QCOMPARE(form.folderEntries(), entries);
+        QVERIFY(m_boxes.shown.isEmpty());
+    }
+
+    void dropsOfFoldersAndFiles()
+    {
+        QTemporaryDir dir;
+        const QString base = dir.path();
+        for (const char* sub : {"one", "two", "three"})
+            QVERIFY(QDir(base).mkpath(QString::fromLatin1(sub)));
+        WriteMp3(base + QStringLiteral("/two/song.mp3"));
+
+        Form1& form = makeForm();
+        QMimeData folders;
+        folders.setUrls({QUrl::fromLocalFile(base + "/three"), QUrl::fromLocalFile(base + "/one"),
+                         QUrl::fromLocalFile(base + "/two/")});
+        drop(form, &folders);
+        QCOMPARE(form.folderEntries(),
+                 (QStringList{base + "/three", base + "/one", base + "/two/"}));
+
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(base + "/two/song.mp3"),
+                       QUrl::fromLocalFile(QStringLiteral("/not-a-folder.mp3"))});
+        drop(form, &files);
+        QCOMPARE(form.folderEntries().mid(3), (QStringList{base + "/two", QStringLiteral("/")}));
+        QVERIFY(m_boxes.shown.isEmpty());
+    }
+
+    void dropsWithoutLocalFilesComplain()
+    {
+        QTemporaryDir dir;
+        Form1& form = makeForm();
+        QMimeData mixed;
+        mixed.setUrls({QUrl::fromLocalFile(dir.path()),
+                       QUrl(QStringLiteral("https://example.org/a")),
+                       QUrl::fromLocalFile(dir.path())});
+        drop(form, &mixed);
+        QCOMPARE(form.folderEntries(), QStringList{dir.path()}); // items before the failure stay
+
+        QMimeData text;
+        text.setText(QStringLiteral("My Documents"));
+        drop(form, &text);
+        QCOMPARE(form.folderEntries().size(), 1);
+
+        QCOMPARE(m_boxes.shown.size(), 2);
+        for (const RecordingMessageBoxes::Shown& box : m_boxes.shown) {
+            QCOMPARE(box.title, QStringLiteral("Error"));
+            QCOMPARE(box.buttons, MessageButtons::Ok);
+            QCOMPARE(box.text,
+                     QStringLiteral("You can not drag and drop virtual folders like My Documents. "
+                                    "Instead browse to C:\\Documents and Settings\\Your Name\\My "
+                                    "Documents, for example, or drag and drop subfolders within My "
+                                    "Documents"));
+        }
+    }
+
+    void deleteAndSelectAllKeys()
+    {
+        Form1& form = makeForm();
+        form.addFolders({"/e1", "/e2", "/e3", "/e4", "/e5"});
+        form.ListView3->topLevelItem(1)->setSelected(true);
+        form.ListView3->topLevelItem(3)->setSelected(true);
+        QTest::keyClick(form.ListView3, Qt::Key_Delete, Qt::ShiftModifier);
+        QCOMPARE(form.folderEntries(), (QStringList{"/e1", "/e3", "/e5"}));
+
+        QTest::keyClick(form.ListView3, Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(form.ListView3->selectedItems().isEmpty());
+        QTest::keyClick(form.ListView3, Qt::Key_A, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(form.ListView3->selectedItems().isEmpty());
+        QTest::keyClick(form.ListView3, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(form.ListView3->selectedItems().size(), 3);
+        QTest::keyClick(form.ListView3, Qt::Key_Delete);
+        QVERIFY(form.folderEntries().isEmpty());
+    }
+
+    void commandLineFoldersAreListed()
+    {
+        Form1& form = makeForm();
+        form.addFolders({"/music/", "/", QDir::currentPath() + "/x/../y"});
+        QCOMPARE(form.folderEntries(), (QStringList{"/music", "/", QDir::currentPath() + "/y"}));
+    }
+
+    void pointerFollowsTheControls()
+    {
+        Form1& form = makeForm();
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        moveMouseTo(form.Check4);
+        QCOMPARE(form.cursor().shape(), Qt::PointingHandCursor);
+        moveMouseTo(form.ProgressBar1); // no rule of its own: the pointer stays
+        QCOMPARE(form.cursor().shape(), Qt::PointingHandCursor);
+        moveMouseTo(form.Frame2, QPoint(3, 5)); // on the frame, beside the list
+        QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+        moveMouseTo(form.ListView3->viewport());
+        QCOMPARE(form.cursor().shape(), Qt::PointingHandCursor);
+        moveMouseTo(form.Image6);
+        QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "test_form1.moc"
