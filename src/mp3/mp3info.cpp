@@ -17,15 +17,21 @@ namespace {
 
 constexpr std::int64_t kTagSize = static_cast<std::int64_t>(kID3v1TagSize);
 
+// The fuzz build shrinks the blocks so that short inputs cross many block seams.
+#ifndef TUNESIFT_MP3_BLOCK_SIZE
+#define TUNESIFT_MP3_BLOCK_SIZE (64 * 1024)
+#endif
+
 // The frame search reads the file in blocks and looks for candidates in memory. A block reaching
 // the end of the file is followed by zero bytes, so the look-ahead of the last offsets reads
 // zeros, as the fixed-size record reads past the end always did.
 class BlockReader
 {
 public:
-    static constexpr std::size_t kBlockSize = 64 * 1024;
+    static constexpr std::size_t kBlockSize = TUNESIFT_MP3_BLOCK_SIZE;
     // The longest look-ahead from one offset: an ID3v2 header.
     static constexpr std::size_t kLookAhead = kID3v2HeaderSize;
+    static_assert(kBlockSize > kLookAhead);
 
     explicit BlockReader(const ReadOnlyFile& file)
         : m_file(file), m_buffer(std::make_unique<unsigned char[]>(kBlockSize + kPadding))

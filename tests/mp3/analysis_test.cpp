@@ -485,6 +485,11 @@ TEST_F(AnalysisTest, Mpeg1AverageBitRateIsRoundedThenDividedByTwelve)
     Bytes half = fileWithHeaderAt(239, 0, {.frequencyIndex = 1});
     put(half, 36, test::xingBlock(1, 8));
     EXPECT_EQ(analyse(half).BitRate(), 10);
+
+    // 359 / 10 * 48000 / 12000 = 143.6: rounded up to 144, so 12 rather than 11.
+    Bytes up = fileWithHeaderAt(359, 0, {.frequencyIndex = 1});
+    put(up, 36, test::xingBlock(1, 10));
+    EXPECT_EQ(analyse(up).BitRate(), 12);
 }
 
 TEST_F(AnalysisTest, Mpeg2AndMpeg25AverageUsesHalfTheMpeg1Coefficient)
