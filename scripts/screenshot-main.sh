@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the main window on a virtual X server, written to screenshots/:
-#   main-idle.png     the window after start-up, three folders from the command line in the list
-#   main-running.png  during a search, held by the large-catalogue question (Stop button shown)
+#   main-idle.png     the window after start-up, four folders from the command line in the list
+#   main-scanning.png during the scan, held by the "Skip" message for a name that is not UTF-8
+#   main-running.png  after the scan, held by the large-catalogue question (Stop button shown)
 #   main-results.png  after answering Yes: the results window in the main window's place
 # The window captions are printed as well (there is no window manager to draw title bars).
 # Usage: scripts/screenshot-main.sh [build-dir]   (default build/release; needs the tunesift target)
@@ -40,6 +41,7 @@ for folder, count in counts.items():
         name = f"Song {i:05d}.mp3" if folder != "C" else f"Track {i:05d}.mp3"
         with open(os.path.join(root, folder, name), "wb") as f:
             f.write(frame)
+os.makedirs(os.path.join(root.encode(), b"odd", b"bad\xff"), exist_ok=True)
 PY
 
 export XDG_CONFIG_HOME=$work/config
@@ -56,7 +58,7 @@ for _ in $(seq 50); do
 done
 
 export QT_QPA_PLATFORM=xcb
-"$exe" "$work/music/A" "$work/music/B" "$work/music/C" &
+"$exe" "$work/music/A" "$work/music/B" "$work/music/C" "$work/music/odd" &
 app_pid=$!
 
 # Waits for a window whose name matches; prints its id.
@@ -81,6 +83,12 @@ echo "idle caption: $(xdotool getwindowname "$main_id")"
 
 # The find button lies at 5520,120 twips and is 1695 by 1095 twips: its centre at 96 DPI.
 xdotool mousemove --window "$main_id" 424 44 click 1
+wait_window '^Skip$' >/dev/null
+sleep 0.5
+import -window root "$out/main-scanning.png"
+echo "caption during the scan: $(xdotool getwindowname "$main_id")"
+xdotool key Return
+
 wait_window "^Question$" >/dev/null
 sleep 0.5
 import -window root "$out/main-running.png"
