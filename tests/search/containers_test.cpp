@@ -1,0 +1,99 @@
+#include "search/catalogue.h"
+#include "search/resultlist.h"
+
+#include <gtest/gtest.h>
+
+namespace tunesift {
+namespace {
+
+TEST(Catalogue, EntriesReferToTheFolderTheyWereAddedUnder)
+{
+    Catalogue catalogue;
+    const auto first = catalogue.addFolder("/m/a/");
+    ASSERT_TRUE(catalogue.append(first, "x.mp3"));
+    ASSERT_TRUE(catalogue.append(first, "y.MP3", 42));
+    const auto second = catalogue.addFolder("/m/a/b c/");
+    ASSERT_TRUE(catalogue.append(second, "x.mp3", 0));
+
+    ASSERT_EQ(catalogue.count(), 3u);
+    EXPECT_EQ(catalogue.path(0), "/m/a/x.mp3");
+    EXPECT_EQ(catalogue.path(1), "/m/a/y.MP3");
+    EXPECT_EQ(catalogue.path(2), "/m/a/b c/x.mp3");
+    EXPECT_EQ(catalogue.name(2), "x.mp3");
+    EXPECT_EQ(catalogue.folder(2), "/m/a/b c/");
+    EXPECT_EQ(catalogue.size(0), Catalogue::kSizeNotRead);
+    EXPECT_EQ(catalogue.size(1), 42);
+    EXPECT_EQ(catalogue.size(2), 0);
+
+    catalogue.clear();
+    EXPECT_EQ(catalogue.count(), 0u);
+    const auto again = catalogue.addFolder("/n/");
+    ASSERT_TRUE(catalogue.append(again, "z.mp3"));
+    EXPECT_EQ(catalogue.path(0), "/n/z.mp3");
+}
+
+// The last usable slot is number 1,000,000; the one after it is refused without a trace.
+TEST(Catalogue, HoldsOneMillionAndOneEntries)
+{
+    Catalogue catalogue;
+    const auto folder = catalogue.addFolder("/f/");
+    for (std::size_t k = 0; k < Catalogue::kCapacity; ++k)
+        ASSERT_TRUE(catalogue.append(folder, "n.mp3", 7)) << k;
+    EXPECT_TRUE(catalogue.full());
+    EXPECT_FALSE(catalogue.append(folder, "over.mp3", 8));
+    EXPECT_EQ(catalogue.count(), 1'000'001u);
+    EXPECT_EQ(catalogue.path(1'000'000), "/f/n.mp3");
+    EXPECT_EQ(catalogue.size(1'000'000), 7);
+}
+
+TEST(ResultList, HoldsOneMillionAndOneRowsWithTheirColours)
+{
+    Catalogue catalogue;
+    const auto folder = catalogue.addFolder("/f/");
+    ASSERT_TRUE(catalogue.append(folder, "n.mp3"));
+    ResultList list(catalogue);
+    ResultRow row;
+    for (std::size_t k = 0; k < ResultList::kCapacity; ++k)
+        ASSERT_TRUE(list.append(row, k % 2 ? ColorGroup::Blue : ColorGroup::LightBlue)) << k;
+    EXPECT_TRUE(list.full());
+    EXPECT_FALSE(list.append(row, ColorGroup::Red));
+    EXPECT_EQ(list.size(), 1'000'001u);
+    EXPECT_EQ(list.color(1'000'000), ColorGroup::LightBlue);
+    EXPECT_EQ(list.color(999'999), ColorGroup::Blue);
+    EXPECT_EQ(list.color(1'000'001), ColorGroup::None);
+}
+
+TEST(ResultList, ColumnTextsComeFromTheRowValues)
+{
+    Catalogue catalogue;
+    const auto folder = catalogue.addFolder("/f/");
+    ASSERT_TRUE(catalogue.append(folder, "a.mp3"));
+    ResultList list(catalogue);
+    ResultRow row;
+    row.size = 4 * 1024 * 1024 + 512 * 1024;
+    row.songLength = 3725;
+    row.bitRate = 192;
+    row.criterion = Criterion::SimilarTag;
+    ASSERT_TRUE(list.append(row, ColorGroup::Purple));
+    row.size = 1;
+    row.songLength = 0;
+    row.bitRate = 0;
+    row.criterion = Criterion::SimilarFilename;
+    ASSERT_TRUE(list.append(row, ColorGroup::LightGreen));
+
+    EXPECT_EQ(list.path(0), "/f/a.mp3");
+    EXPECT_EQ(list.sizeText(0, ",", "."), "4.5 MB");
+    EXPECT_EQ(list.sizeText(0, ".", ","), "4,5 MB");
+    EXPECT_EQ(list.lengthText(0), "1:02:05");
+    EXPECT_EQ(list.bitRateText(0), "192");
+    EXPECT_EQ(list.typeText(0), "Exact Tag");
+    EXPECT_EQ(ColorGroupName(list.color(0)), "purple");
+    EXPECT_EQ(list.sizeText(1, ",", "."), "");
+    EXPECT_EQ(list.lengthText(1), "00:00");
+    EXPECT_EQ(list.bitRateText(1), "0");
+    EXPECT_EQ(list.typeText(1), "Close");
+    EXPECT_EQ(ColorGroupName(list.color(1)), "light green");
+}
+
+} // namespace
+} // namespace tunesift

@@ -1,0 +1,453 @@
+#include "search/oracle.h"
+
+#include "mp3/id3v1.h"
+#include "search/filesize.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+#include <unistd.h>
+
+namespace tunesift::test {
+
+namespace {
+
+constexpr char kSeparator = '/';
+constexpr const char* kProduct = "Tunesift";
+
+template <typename Map>
+std::string mapCodePoints(std::string_view text, Map map)
+{
+    std::string result;
+    result.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        const std::int32_t start = i;
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0) {
+            result.append(
+                text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+            continue;
+        }
+        std::uint8_t out[U8_MAX_LENGTH];
+        std::int32_t n = 0;
+        U8_APPEND_UNSAFE(out, n, map(c));
+        result.append(reinterpret_cast<const char*>(out), static_cast<std::size_t>(n));
+    }
+    return result;
+}
+
+bool endsWithMp3(std::string_view name)
+{
+    if (name.size() < 4)
+        return false;
+    std::string tail(name.substr(name.size() - 4));
+    for (char& c : tail)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return tail == ".mp3";
+}
+
+// The listing of one folder in the order the file system returns it, without hidden entries.
+std::vector<std::string> listFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!name.empty() && name.front() != '.')
+            names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+// Symbolic links are never followed below a listed folder, so the entry's own type counts.
+bool entryIs(const std::string& path, mode_t type)
+{
+    struct stat st
+    {};
+    return ::lstat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
+}
+
+bool querySize(const std::string& path, std::int64_t& size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    struct stat st
+    {};
+    const bool ok = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    size = static_cast<std::int64_t>(st.st_size);
+    return ok;
+}
+
+std::string_view fileNameOfPath(std::string_view path)
+{
+    const std::size_t p = path.rfind(kSeparator);
+    return p == std::string_view::npos ? path : path.substr(p + 1);
+}
+
+std::string_view folderOfPath(std::string_view path)
+{
+    const std::size_t p = path.rfind(kSeparator);
+    return p == std::string_view::npos ? std::string_view() : path.substr(0, p + 1);
+}
+
+std::string thousands(std::size_t value)
+{
+    const std::string digits = std::to_string(value);
+    std::string text;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0)
+            text += ',';
+        text += digits[k];
+    }
+    return text;
+}
+
+} // namespace
+
+std::string OracleLowerCase(std::string_view text)
+{
+    return mapCodePoints(text, [](UChar32 c) { return u_tolower(c); });
+}
+
+std::string OracleUpperCase(std::string_view text)
+{
+    return mapCodePoints(text, [](UChar32 c) { return u_toupper(c); });
+}
+
+std::vector<std::string> OracleSplitWords(std::string_view text)
+{
+    std::vector<std::string> words;
+    std::string rest(text);
+    for (std::size_t p = rest.find(' '); p != std::string::npos; p = rest.find(' ')) {
+        const std::string word = OracleLowerCase(rest.substr(0, p));
+        if (word != "and" && word != "of" && word != "the")
+            words.push_back(word);
+        rest.erase(0, p + 1);
+    }
+    words.push_back(rest);
+    return words;
+}
+
+double OracleWordSimilarity(const std::vector<std::string>& first,
+                            const std::vector<std::string>& second)
+{
+    int matched = 0;
+    for (const std::string& a : first) {
+        for (const std::string& b : second) {
+            if (OracleUpperCase(a) == OracleUpperCase(b)) {
+                ++matched;
+                break;
+            }
+        }
+    }
+    const std::size_t longer = std::max(first.size(), second.size());
+    return static_cast<double>(matched) / static_cast<double>(longer);
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        UChar32 c = 0;
+        U8_NEXT(bytes, i, length, c);
+        if (c < 0)
+            return false;
+    }
+    return true;
+}
+
+std::string SkipMessage(std::string_view path)
+{
+    return std::string(path) +
+           " has been skipped because it is unrecognizeable. This is probably because it contains "
+           "strange characters. Please rename the file or folder if you would like it included "
+           "next time you find dupes.";
+}
+
+std::string LargeCatalogueQuestion(std::size_t folderCount, std::size_t fileCount)
+{
+    return "The " + std::to_string(folderCount) + " folder(s) you've selected contains " +
+           thousands(fileCount) +
+           " files. This is over the recommended amount of 20,000. Please remove some folders "
+           "from the list by selecting them and pressing 'Delete' on the keyboard or click "
+           "'Clear List'.\r\rYou can still proceed, but the duplicate finding process may take "
+           "a long time. Would you like to proceed anyway?";
+}
+
+std::string AnalyzingCaption(std::string_view folder)
+{
+    return std::string(kProduct) + " [Analyzing " + std::string(folder) + " folder]";
+}
+
+std::string CriterionCaption(Criterion criterion)
+{
+    static constexpr const char* names[] = {"Exact Filename", "Exact Filesize", "Similar Filename",
+                                            "Exact Tag", "Similar Tag"};
+    return std::string(kProduct) + " [Finding duplicates - " +
+           names[static_cast<std::size_t>(criterion)] + "]";
+}
+
+std::string ExpectedColourName(Criterion criterion, bool dark)
+{
+    static constexpr const char* families[] = {"blue", "red", "green", "orange", "purple"};
+    const std::string family = families[static_cast<std::size_t>(criterion)];
+    return dark ? family : "light " + family;
+}
+
+std::string ExpectedTypeWord(Criterion criterion)
+{
+    static constexpr const char* words[] = {"Name", "Size", "Close", "Exact Tag", "Exact Tag"};
+    return words[static_cast<std::size_t>(criterion)];
+}
+
+std::string Oracle::path(std::size_t entry) const
+{
+    return m_catalogue[entry].folder + m_catalogue[entry].name;
+}
+
+void Oracle::run(const std::vector<std::string>& folders, SearchHost& host)
+{
+    m_host = &host;
+    m_rowMp3Info.emplace();
+    if (folders.empty()) {
+        m_host->showMessage(kNoFoldersMessage, kProduct, MessageButtons::Ok);
+        closingSteps();
+        return;
+    }
+
+    m_rows.clear();
+    m_catalogue.clear();
+    m_host->resetStop();
+    m_host->runStarted();
+    m_groupHeadAdded = false;
+    m_darkShade = false;
+    m_queue.clear();
+
+    for (const std::string& folder : folders) {
+        if (m_host->isStopRequested()) {
+            closingSteps();
+            return;
+        }
+        scanFolder(folder);
+    }
+
+    if (m_catalogue.size() > 20000 &&
+        m_host->showMessage(LargeCatalogueQuestion(folders.size(), m_catalogue.size()), "Question",
+                            MessageButtons::YesNo) == MessageAnswer::No) {
+        closingSteps();
+        return;
+    }
+
+    bool anyTicked = false;
+    for (int c = 0; c < kCriterionCount; ++c)
+        anyTicked = m_host->isCriterionTicked(static_cast<Criterion>(c)) || anyTicked;
+    if (!anyTicked) {
+        m_host->showMessage(kNoCriterionMessage, kProduct, MessageButtons::Ok);
+        closingSteps();
+        return;
+    }
+
+    for (int c = 0; c < kCriterionCount; ++c) {
+        const auto criterion = static_cast<Criterion>(c);
+        if (!m_host->isCriterionTicked(criterion))
+            continue;
+        m_criterionFirstRow = m_rows.size();
+        m_host->setCaption(CriterionCaption(criterion));
+        if (!runCriterion(criterion)) {
+            closingSteps();
+            return;
+        }
+    }
+
+    if (!m_rows.empty())
+        m_host->showResults();
+    else
+        m_host->showMessage(kNoDupesMessage, "No dupes", MessageButtons::Ok);
+    m_host->setCaption(kProduct);
+    closingSteps();
+}
+
+void Oracle::closingSteps()
+{
+    m_host->runFinished();
+    m_host->setCaption(kProduct);
+    m_host->setProgress(0);
+}
+
+void Oracle::scanFolder(const std::string& folder)
+{
+    m_host->setProgress(0);
+    if (folder.empty())
+        return;
+    std::string work = folder;
+    if (work.back() == kSeparator)
+        work.pop_back();
+    m_host->setCaption(AnalyzingCaption(folder));
+    m_queue.push_back(work + kSeparator);
+    listSubfolders(work + kSeparator);
+
+    const std::size_t total = m_queue.size();
+    while (!m_queue.empty()) {
+        if (m_host->isStopRequested())
+            return;
+        const double share =
+            static_cast<double>(total - m_queue.size()) / static_cast<double>(total) * 100.0;
+        m_host->setProgress(static_cast<int>(share));
+        const std::string current = m_queue.front();
+        const std::vector<std::string> names = listFiles(current);
+        if (!names.front().empty()) {
+            for (const std::string& name : names) {
+                const std::string filePath = current + name;
+                OracleEntry entry;
+                entry.name = fileNameOfPath(filePath);
+                entry.folder = folderOfPath(filePath);
+                if (m_host->isCriterionTicked(Criterion::ExactFilesize)) {
+                    entry.sizeState = querySize(filePath, entry.size)
+                                          ? OracleEntry::Size::Known
+                                          : OracleEntry::Size::Unreadable;
+                }
+                m_catalogue.push_back(std::move(entry));
+            }
+        }
+        m_queue.pop_front();
+    }
+    m_host->setProgress(100);
+    m_host->setCaption(kProduct);
+}
+
+void Oracle::listSubfolders(const std::string& folder)
+{
+    std::vector<std::string> remembered;
+    for (const std::string& name : listFolder(folder)) {
+        if (m_host->isStopRequested())
+            return;
+        if (name == "." || name == "..")
+            continue;
+        if (!IsValidUtf8(name)) {
+            m_host->showMessage(SkipMessage(folder + name), "Skip", MessageButtons::Ok);
+            continue;
+        }
+        if (entryIs(folder + name, S_IFDIR))
+            remembered.push_back(name);
+    }
+    for (const std::string& name : remembered) {
+        const std::string subfolder = folder + name + kSeparator;
+        m_queue.push_back(subfolder);
+        listSubfolders(subfolder);
+    }
+}
+
+std::vector<std::string> Oracle::listFiles(const std::string& folder) const
+{
+    std::vector<std::string> names;
+    for (const std::string& name : listFolder(folder)) {
+        if (endsWithMp3(name) && IsValidUtf8(name) && entryIs(folder + name, S_IFREG))
+            names.push_back(name);
+    }
+    if (names.empty())
+        names.emplace_back();
+    return names;
+}
+
+bool Oracle::runCriterion(Criterion criterion)
+{
+    const std::size_t n = m_catalogue.size();
+    if (criterion == Criterion::ExactTag || criterion == Criterion::SimilarTag) {
+        m_titles.assign(n, std::string());
+        for (std::size_t k = 0; k < n; ++k)
+            m_titles[k] = ReadTagTitle(path(k)).value_or(std::string());
+    }
+    if (criterion == Criterion::ExactFilesize) {
+        for (std::size_t k = 0; k < n; ++k) {
+            OracleEntry& entry = m_catalogue[k];
+            if (entry.sizeState == OracleEntry::Size::NotRead)
+                entry.sizeState = querySize(path(k), entry.size) ? OracleEntry::Size::Known
+                                                                 : OracleEntry::Size::Unreadable;
+        }
+    }
+
+    for (std::size_t i = 0; i < n; ++i) {
+        const double share = static_cast<double>(i + 1) / static_cast<double>(n) * 100.0;
+        m_host->setProgress(static_cast<int>(share));
+        for (std::size_t j = i + 1; j < n; ++j) {
+            if (!pairPasses(criterion, i, j))
+                continue;
+            if (m_host->isStopRequested())
+                return false;
+            if (!isPathListed(path(i), m_criterionFirstRow + 1)) {
+                m_groupHeadAdded = true;
+                addResultRow(path(i), criterion);
+            }
+            if (!isPathListed(path(j), m_criterionFirstRow + 1))
+                addResultRow(path(j), criterion);
+        }
+        if (m_groupHeadAdded) {
+            m_groupHeadAdded = false;
+            m_darkShade = !m_darkShade;
+        }
+    }
+    return true;
+}
+
+bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const
+{
+    const OracleEntry& a = m_catalogue[i];
+    const OracleEntry& b = m_catalogue[j];
+    switch (criterion) {
+    case Criterion::ExactFilename:
+        return a.name == b.name;
+    case Criterion::ExactFilesize:
+        return a.sizeState == OracleEntry::Size::Known && b.sizeState == OracleEntry::Size::Known &&
+               a.size == b.size;
+    case Criterion::SimilarFilename:
+        return a.name != b.name &&
+               OracleWordSimilarity(OracleSplitWords(a.name), OracleSplitWords(b.name)) > 0.9;
+    case Criterion::ExactTag:
+        return m_titles[i] == m_titles[j] && !m_titles[i].empty() && !m_titles[j].empty() &&
+               m_titles[i].front() != '\0' && m_titles[j].front() != '\0';
+    case Criterion::SimilarTag:
+        return m_titles[i] != m_titles[j] &&
+               OracleWordSimilarity(OracleSplitWords(m_titles[i]), OracleSplitWords(m_titles[j])) >
+                   0.9;
+    }
+    return false;
+}
+
+bool Oracle::isPathListed(const std::string& path, std::size_t firstRow) const
+{
+    const std::size_t count = m_rows.size();
+    for (std::size_t index = firstRow; index <= count; ++index)
+        if (m_rows[index - 1].path == path)
+            return true;
+    return false;
+}
+
+void Oracle::addResultRow(const std::string& path, Criterion criterion)
+{
+    ExpectedRow row;
+    row.path = path;
+    row.size = FileSize2(path);
+    m_rowMp3Info->SetFileName(path);
+    row.songLength = m_rowMp3Info->SongLength();
+    row.bitRate = m_rowMp3Info->BitRate();
+    row.criterion = criterion;
+    row.colour = ExpectedColourName(criterion, m_darkShade);
+    m_rows.push_back(std::move(row));
+}
+
+} // namespace tunesift::test

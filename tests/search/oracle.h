@@ -1,0 +1,108 @@
+#pragma once
+
+#include "mp3/mp3info.h"
+#include "search/host.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tunesift::test {
+
+// A literal model of the find button's run, written for the tests from the description of the
+// system and not from the engine: two directory listings per folder, every pair i < j tested,
+// the membership test over the rows of the current criterion, the stop flag read on every
+// passing pair. It is slow on purpose; the fast engine must give exactly its rows and its host
+// calls.
+
+// Unicode simple case mapping per code point (ICU), the text otherwise unchanged.
+std::string OracleLowerCase(std::string_view text);
+std::string OracleUpperCase(std::string_view text);
+std::vector<std::string> OracleSplitWords(std::string_view text);
+double OracleWordSimilarity(const std::vector<std::string>& first,
+                            const std::vector<std::string>& second);
+
+bool IsValidUtf8(std::string_view text);
+
+// The texts of the run's message boxes. The "Skip" message names the path with its bytes as they
+// are, so a terminal shows the name the user has to rename.
+std::string SkipMessage(std::string_view path);
+std::string LargeCatalogueQuestion(std::size_t folderCount, std::size_t fileCount);
+inline constexpr const char* kNoFoldersMessage =
+    "There are no folders to find duplicates for. Please drag and drop some folders into the "
+    "list above.";
+inline constexpr const char* kNoCriterionMessage =
+    "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
+    "Similar Filename, Exact Tag, Similar Tag";
+inline constexpr const char* kNoDupesMessage = "No duplicate MP3s found.";
+std::string AnalyzingCaption(std::string_view folder);
+std::string CriterionCaption(Criterion criterion);
+
+// The expected name of a criterion's colour family and its match type word.
+std::string ExpectedColourName(Criterion criterion, bool dark);
+std::string ExpectedTypeWord(Criterion criterion);
+
+struct ExpectedRow
+{
+    std::string path;
+    std::int64_t size = 0;
+    std::int64_t songLength = 0;
+    std::int32_t bitRate = 0;
+    Criterion criterion = Criterion::ExactFilename;
+    std::string colour;
+};
+
+struct OracleEntry
+{
+    enum class Size
+    {
+        NotRead,
+        Unreadable,
+        Known
+    };
+
+    std::string folder; // ends in the separator
+    std::string name;
+    Size sizeState = Size::NotRead;
+    std::int64_t size = 0;
+};
+
+class Oracle
+{
+public:
+    // Like the engine's session, the model keeps the last run's catalogue, titles and rows
+    // until the next run resets them.
+    void run(const std::vector<std::string>& folders, SearchHost& host);
+
+    const std::vector<ExpectedRow>& rows() const { return m_rows; }
+    const std::vector<OracleEntry>& catalogue() const { return m_catalogue; }
+    // The titles of the last tag criterion, one per entry of that run.
+    const std::vector<std::string>& titles() const { return m_titles; }
+    std::string path(std::size_t entry) const;
+
+private:
+    void closingSteps();
+    void scanFolder(const std::string& folder);
+    void listSubfolders(const std::string& folder);
+    std::vector<std::string> listFiles(const std::string& folder) const;
+    bool runCriterion(Criterion criterion);
+    bool pairPasses(Criterion criterion, std::size_t i, std::size_t j) const;
+    bool isPathListed(const std::string& path, std::size_t firstRow) const;
+    void addResultRow(const std::string& path, Criterion criterion);
+
+    SearchHost* m_host = nullptr;
+    std::optional<clsMP3Info> m_rowMp3Info;
+    std::vector<OracleEntry> m_catalogue;
+    std::vector<std::string> m_titles;
+    std::deque<std::string> m_queue;
+    std::vector<ExpectedRow> m_rows;
+    std::size_t m_criterionFirstRow = 0;
+    bool m_darkShade = false;
+    bool m_groupHeadAdded = false;
+};
+
+} // namespace tunesift::test
