@@ -34,18 +34,22 @@ public:
     static_assert(kBlockSize > kLookAhead);
 
     explicit BlockReader(const ReadOnlyFile& file)
-        : m_file(file), m_buffer(std::make_unique<unsigned char[]>(kBlockSize + kPadding))
+        : m_file(file),
+          m_buffer(std::make_unique_for_overwrite<unsigned char[]>(kBlockSize + kPadding))
     {}
 
-    bool load(std::int64_t offset)
+    // A short first block keeps the usual case, a frame within the first few KiB, cheap.
+    static constexpr std::size_t kFirstBlockSize = std::min<std::size_t>(4096, kBlockSize);
+
+    bool load(std::int64_t offset, std::size_t size = kBlockSize)
     {
-        const auto got = m_file.readAt(offset, {m_buffer.get(), kBlockSize});
+        const auto got = m_file.readAt(offset, {m_buffer.get(), size});
         if (!got) {
             return false;
         }
         m_start = offset;
         m_length = *got;
-        m_reachesEnd = m_length < kBlockSize;
+        m_reachesEnd = m_length < size;
         std::fill(m_buffer.get() + m_length, m_buffer.get() + m_length + kPadding, 0);
         return true;
     }
@@ -57,6 +61,14 @@ public:
     const unsigned char* at(std::int64_t offset) const
     {
         return m_buffer.get() + (offset - m_start);
+    }
+
+    // The first offset in [from, to) holding the byte, or to.
+    std::int64_t find(unsigned char byte, std::int64_t from, std::int64_t to) const
+    {
+        const auto* hit = static_cast<const unsigned char*>(
+            std::memchr(at(from), byte, static_cast<std::size_t>(to - from)));
+        return hit != nullptr ? from + (hit - at(from)) : to;
     }
 
     // Offsets from which a full look-ahead can be examined without loading again.
@@ -191,7 +203,7 @@ void clsMP3Info::analyseFile()
     }
 
     BlockReader reader(file);
-    if (!reader.load(0)) {
+    if (!reader.load(0, BlockReader::kFirstBlockSize)) {
         return;
     }
     std::array<unsigned char, kID3v2HeaderSize> headerBytes{};
@@ -234,16 +246,32 @@ void clsMP3Info::analyseFile()
         }
         const std::int64_t stop = std::min(searchEnd, reader.examinableEnd());
         bool jumped = false;
-        for (; o < stop; ++o) {
+        // Only an 0xFF byte can start a frame and only an 'I' a tag: jump from one to the next.
+        std::int64_t nextSync = -1;
+        std::int64_t nextTag = -1;
+        while (o < stop) {
+            const unsigned char b = *reader.at(o);
+            if (b != 0xFF && (b != 'I' || !lookForEmbeddedTag)) {
+                if (nextSync < o) {
+                    nextSync = reader.find(0xFF, o, stop);
+                }
+                if (lookForEmbeddedTag && nextTag < o) {
+                    nextTag = reader.find('I', o, stop);
+                }
+                o = lookForEmbeddedTag ? std::min(nextSync, nextTag) : nextSync;
+                if (o >= stop) {
+                    break;
+                }
+            }
             const unsigned char* p = reader.at(o);
             if (p[0] == 0xFF) {
-                if (IsFrameSync(p[0], p[1])) {
+                if (IsFrameSync(p[0], p[1]) && IsDecodableHeader(p[1], p[2])) {
                     header = DecodeFrameHeader(std::span<const unsigned char, 4>(p, 4));
                     if (header) {
                         break;
                     }
                 }
-            } else if (p[0] == 'I' && lookForEmbeddedTag && p[1] == 'D' && p[2] == '3') {
+            } else if (p[1] == 'D' && p[2] == '3') {
                 const ID3v2Header embedded = ParseID3v2Header(
                     std::span<const unsigned char, kID3v2HeaderSize>(p, kID3v2HeaderSize));
                 if (embedded.isPlausibleEmbedded()) {
@@ -256,6 +284,7 @@ void clsMP3Info::analyseFile()
                     break;
                 }
             }
+            ++o;
         }
         if (reader.reachesEnd() && !header && !jumped && o >= reader.end()) {
             break;

@@ -32,6 +32,19 @@ constexpr bool IsFrameSync(unsigned char b0, unsigned char b1)
     return b0 == 0xFF && (b1 & 0xE0) == 0xE0;
 }
 
+// The bit fields DecodeFrameHeader rejects, tested on the raw bytes: version bits 01, layer
+// bits 00, bit-rate index 0 or 15, sampling-rate index 3. Lets the search skip hopeless
+// candidates cheaply.
+constexpr bool IsDecodableHeader(unsigned char b1, unsigned char b2)
+{
+    const unsigned version = (b1 >> 3) & 0x3u;
+    const unsigned layer = (b1 >> 1) & 0x3u;
+    const unsigned bitRateIndex = (b2 >> 4) & 0xFu;
+    const unsigned frequencyIndex = (b2 >> 2) & 0x3u;
+    return version != 1 && layer != 0 && bitRateIndex != 0 && bitRateIndex != 15 &&
+           frequencyIndex != 3;
+}
+
 // Nothing when the version is reserved, the sampling-rate index is 3, the layer bits are 00, or
 // the bit-rate index is 0 (free format) or 15. The sync bits are not checked here.
 std::optional<FrameHeader> DecodeFrameHeader(std::span<const unsigned char, 4> bytes);
