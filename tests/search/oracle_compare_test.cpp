@@ -473,21 +473,29 @@ std::string listing(const std::vector<std::string>& items)
     return text;
 }
 
-void compareOnRandomTrees(std::uint32_t seedBase, int cases, std::size_t minFiles,
-                          std::size_t maxFiles, TempDir::Storage storage)
+struct RandomRuns
 {
-    TempDir dir(storage);
+    std::uint32_t seedBase = 0;
+    int cases = 0;
+    std::size_t minFiles = 0;
+    std::size_t maxFiles = 0;
+    bool withStops = false; // the stop flag set after a random host call of the run
+};
+
+void compareOnRandomTrees(const RandomRuns& runs)
+{
+    TempDir dir(TempDir::Storage::Memory);
     // One session and one model for all cases: every run must start from a clean slate, and a
     // run with an empty folder list must leave the previous results alone.
     SearchSession session;
     Oracle model;
-    for (int c = 0; c < cases; ++c) {
-        const std::uint32_t seed = seedBase + static_cast<std::uint32_t>(c);
+    for (int c = 0; c < runs.cases; ++c) {
+        const std::uint32_t seed = runs.seedBase + static_cast<std::uint32_t>(c);
         Random random(seed);
-        const Tree tree = TreeMaker(random, between(random, minFiles, maxFiles)).take();
+        const Tree tree = TreeMaker(random, between(random, runs.minFiles, runs.maxFiles)).take();
         Scenario scenario = makeScenario(random, dir, tree);
 
-        if (chance(random, 0.35)) {
+        if (runs.withStops) {
             materialise(dir, tree);
             RecordingHost dry;
             scenario.apply(dry, dir);
@@ -534,12 +542,18 @@ void compareOnRandomTrees(std::uint32_t seedBase, int cases, std::size_t minFile
 
 TEST(EngineAgainstModel, SmallRandomTrees)
 {
-    compareOnRandomTrees(1000, 600, 2, 24, TempDir::Storage::Memory);
+    compareOnRandomTrees({.seedBase = 1000, .cases = 500, .minFiles = 2, .maxFiles = 24});
 }
 
 TEST(EngineAgainstModel, LargerRandomTrees)
 {
-    compareOnRandomTrees(50000, 25, 60, 160, TempDir::Storage::Memory);
+    compareOnRandomTrees({.seedBase = 50000, .cases = 25, .minFiles = 60, .maxFiles = 160});
+}
+
+TEST(EngineAgainstModel, RandomTreesWithAStopAnywhere)
+{
+    compareOnRandomTrees(
+        {.seedBase = 90000, .cases = 300, .minFiles = 2, .maxFiles = 24, .withStops = true});
 }
 
 } // namespace

@@ -332,7 +332,9 @@ class OrderedTree
 public:
     std::string add(const std::string& name, const Mp3Content& content)
     {
-        const std::string folder = m_dir / ("f" + std::to_string(m_folders.size()));
+        std::string folderName = "f";
+        folderName += std::to_string(m_folders.size());
+        const std::string folder = m_dir / folderName;
         WriteMp3File(folder + "/" + name, content);
         m_folders.push_back(folder);
         return folder + "/" + name;
