@@ -36,8 +36,8 @@ private:
     std::string m_path;
 };
 
-// What goes into a test MP3 file. Every byte is laid out by the caller's choice so that equal
-// specs give files of equal size and content.
+// What goes into a test MP3 file. Every byte follows from these fields, so two files written
+// from equal values are equal in size and content.
 struct Mp3Content
 {
     // Second to fourth byte of an MPEG-1 Layer III frame header at offset 0 (0xFF first); none
