@@ -108,8 +108,7 @@ int openOrDie(const std::string& path)
 
 off_t sizeOf(int fd)
 {
-    struct stat status
-    {};
+    struct stat status = {};
     ::fstat(fd, &status);
     return status.st_size;
 }

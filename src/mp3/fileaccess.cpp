@@ -401,12 +401,20 @@ bool ReadOnlyFile::open(const std::string& path) noexcept
         errno = ENOENT;
         return false;
     }
+    // Devices and FIFOs are never opened at all: opening some of them has effects of its own.
+    struct stat before = {};
+    if (::stat(path.c_str(), &before) != 0) {
+        return false;
+    }
+    if (!S_ISREG(before.st_mode)) {
+        errno = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
     const int fd = openReadOnly(path);
     if (fd < 0) {
         return false;
     }
-    struct stat status
-    {};
+    struct stat status = {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
@@ -461,8 +469,7 @@ std::optional<std::int64_t> FileLength(const std::string& path) noexcept
     if (!isUsablePath(path)) {
         return std::nullopt;
     }
-    struct stat status
-    {};
+    struct stat status = {};
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
     }
@@ -483,8 +490,7 @@ void WriteFileTail(const std::string& path, std::int64_t backFromEnd,
         throwErrno("Cannot open for writing", path);
     }
     Descriptor file(fd);
-    struct stat status
-    {};
+    struct stat status = {};
     if (::fstat(fd, &status) != 0) {
         throwErrno("Cannot examine", path);
     }
@@ -510,8 +516,7 @@ void ReplaceFileContents(const std::string& path, std::span<const unsigned char>
     }
     // Through a symbolic link the target is rewritten and the link stays a link.
     const std::filesystem::path target = std::filesystem::canonical(std::filesystem::path(path));
-    struct stat original
-    {};
+    struct stat original = {};
     if (::stat(target.c_str(), &original) != 0) {
         throwErrno("Cannot examine", path);
     }
@@ -556,8 +561,7 @@ std::optional<FileTimes> ReadFileTimes(const std::string& path) noexcept
     if (!isUsablePath(path)) {
         return std::nullopt;
     }
-    struct stat status
-    {};
+    struct stat status = {};
     if (::stat(path.c_str(), &status) != 0) {
         return std::nullopt;
     }

@@ -83,7 +83,9 @@ public:
         const auto size = static_cast<std::int64_t>(out.size());
         if (isLoaded() && offset >= m_start && (offset + size <= end() || m_reachesEnd)) {
             const std::int64_t available = std::clamp<std::int64_t>(end() - offset, 0, size);
-            std::memcpy(out.data(), at(offset), static_cast<std::size_t>(available));
+            if (available > 0) {
+                std::memcpy(out.data(), at(offset), static_cast<std::size_t>(available));
+            }
             std::fill(out.begin() + available, out.end(), 0);
             return true;
         }

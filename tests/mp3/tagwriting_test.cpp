@@ -260,8 +260,7 @@ TEST_F(TagWritingTest, RetainDateKeepsAccessAndModificationTimes)
         ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     };
     const auto expectTimesKept = [&](const char* what) {
-        struct stat status
-        {};
+        struct stat status = {};
         ASSERT_EQ(::stat(path.c_str(), &status), 0);
         EXPECT_EQ(status.st_atim.tv_sec, 946684800) << what;
         EXPECT_EQ(status.st_atim.tv_nsec, 123456789) << what;
@@ -281,8 +280,7 @@ TEST_F(TagWritingTest, RetainDateKeepsAccessAndModificationTimes)
     setTimes();
     info.SetFileName(path);
     info.WriteTag(false);
-    struct stat status
-    {};
+    struct stat status = {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_GT(status.st_mtim.tv_sec, 978307200) << "without the flag the write time is new";
 }
@@ -300,8 +298,7 @@ TEST_F(TagWritingTest, RewrittenFileKeepsItsPermissionsAndStaysBehindItsLink)
     ASSERT_TRUE(info.RemoveTag(false));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(test::readFile(target), original);
-    struct stat status
-    {};
+    struct stat status = {};
     ASSERT_EQ(::stat(target.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
