@@ -14,6 +14,7 @@ dupeGuru found.
 
 import argparse
 import json
+import logging
 import os
 import resource
 import sys
@@ -43,6 +44,16 @@ def main():
     from core import engine
     from hscommon.util import rem_file_ext
 
+    # dupeGuru's engine swallows a MemoryError and returns the matches found so far, saying so
+    # only in a log warning: catch that warning, so a cut-short run is never taken as complete.
+    warnings = []
+
+    class _Collect(logging.Handler):
+        def emit(self, record):
+            warnings.append(record.getMessage())
+
+    logging.getLogger().addHandler(_Collect(logging.WARNING))
+
     paths = similarity.catalogue(args.folders)
     names = [p[p.rfind("/") + 1 :] for p in paths]
     files = [_NamedFile(n, k) for k, n in enumerate(names)]
@@ -66,6 +77,7 @@ def main():
         "peak_kib": peak_kib,
         "pairs": len(found),
         "pairs_passing_our_measure": passing,
+        "memory_overflow": any("Memory Overflow" in w for w in warnings),
     }
     if args.exhaustive:
         ours = similarity.passing_pairs(names)
