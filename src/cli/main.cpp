@@ -6,6 +6,7 @@
 #include "search/searchrun.h"
 
 #include <array>
+#include <cerrno>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -134,7 +135,24 @@ void appendJsonString(std::string& out, std::string_view text)
     out.push_back('"');
 }
 
-void printRows(const ResultList& results, bool jsonl)
+// A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
+// row into extra fields or lines.
+void appendTsvField(std::string& out, std::string_view text)
+{
+    for (const char c : text) {
+        if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out.push_back(c);
+    }
+}
+
+// False when the rows could not all be written (a full disk, a closed pipe).
+bool printRows(const ResultList& results, bool jsonl)
 {
     std::string out;
     out.reserve(1 << 20);
@@ -158,7 +176,7 @@ void printRows(const ResultList& results, bool jsonl)
             appendJsonString(out, group);
             out += "}\n";
         } else {
-            out += path;
+            appendTsvField(out, path);
             out += '\t';
             out += size;
             out += '\t';
@@ -172,12 +190,14 @@ void printRows(const ResultList& results, bool jsonl)
             out += '\n';
         }
         if (out.size() > (1 << 20) - 4096) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
+            if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
+                return false;
             out.clear();
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
+        return false;
+    return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
 int usageError(const std::string& problem)
@@ -262,7 +282,7 @@ int main(int argc, char** argv)
             return kExitFailure;
         }
         std::printf("%zu\n", session.catalogue().count());
-        return kExitOk;
+        return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
     }
 
     RunSearch(session, folders, host);
@@ -270,7 +290,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tunesift-cli: stopped\n");
         return kExitFailure;
     }
-    if (host.resultsShown())
-        printRows(session.results(), jsonl);
+    if (host.resultsShown() && !printRows(session.results(), jsonl)) {
+        std::fprintf(stderr, "tunesift-cli: could not write the rows: %s\n", std::strerror(errno));
+        return kExitFailure;
+    }
     return kExitOk;
 }

@@ -6,12 +6,14 @@ void Catalogue::clear()
 {
     m_entries.clear();
     m_folders.clear();
+    m_canonical.clear();
     m_names.clear();
 }
 
-std::uint32_t Catalogue::addFolder(std::string_view folder)
+std::uint32_t Catalogue::addFolder(std::string_view folder, std::string_view canonical)
 {
     m_folders.emplace_back(folder);
+    m_canonical.emplace_back(canonical == folder ? std::string_view{} : canonical);
     return static_cast<std::uint32_t>(m_folders.size() - 1);
 }
 

@@ -46,7 +46,8 @@ public:
     virtual void setCaption(const std::string& caption) = 0;
     virtual void setProgress(int percent) = 0;
 
-    // A modal message box; the run waits for the answer. Texts are UTF-8.
+    // A modal message box; the run waits for the answer. Texts are UTF-8, except that a "Skip"
+    // message carries the skipped path's own bytes.
     virtual MessageAnswer showMessage(const std::string& text, const std::string& title,
                                       MessageButtons buttons) = 0;
 
@@ -55,7 +56,8 @@ public:
     virtual void runStarted() {}
     // The run wrote rows: show the results window in the main window's place, hide the main one.
     virtual void showResults() {}
-    // Always the last call of a run: the find button is back in place of the Stop button.
+    // The closing steps of every run begin here: the find button is back in place of the Stop
+    // button. The caption "Tunesift" and progress 0 follow.
     virtual void runFinished() {}
 };
 

@@ -489,14 +489,17 @@ void AssignPathIds(RunState& state)
     state.pathCount = static_cast<std::uint32_t>(n);
     state.rowInfo.assign(n, {});
 
-    // Names within one listing are distinct, so two entries can share a path only when the same
-    // folder text was catalogued more than once (a folder listed twice, or inside another).
+    // A row names a file, and one file may have been catalogued under several paths: its folder
+    // listed twice, inside another listed folder, under another spelling or through a listed
+    // link. Entries of one file share the path id of its first entry. Names within one listing
+    // are distinct, so only entries of folders catalogued more than once can share a file.
     std::unordered_map<std::string_view, std::uint32_t> canonical;
     std::vector<std::uint32_t> canonicalOf(catalogue.folderCount());
     std::vector<std::uint32_t> foldersPerCanonical;
     for (std::uint32_t folder = 0; folder < catalogue.folderCount(); ++folder) {
-        const auto [it, inserted] = canonical.try_emplace(
-            catalogue.folderText(folder), static_cast<std::uint32_t>(foldersPerCanonical.size()));
+        const auto [it, inserted] =
+            canonical.try_emplace(catalogue.canonicalFolder(folder),
+                                  static_cast<std::uint32_t>(foldersPerCanonical.size()));
         if (inserted)
             foldersPerCanonical.push_back(0);
         canonicalOf[folder] = it->second;
@@ -508,7 +511,9 @@ void AssignPathIds(RunState& state)
         const std::uint32_t folder = canonicalOf[catalogue.folderId(entry)];
         if (foldersPerCanonical[folder] < 2)
             continue;
-        const auto [it, inserted] = repeated.try_emplace(catalogue.path(entry), entry);
+        std::string file(catalogue.canonicalFolder(catalogue.folderId(entry)));
+        file.append(catalogue.name(entry));
+        const auto [it, inserted] = repeated.try_emplace(std::move(file), entry);
         state.pathId[entry] = it->second;
     }
 }

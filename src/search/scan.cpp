@@ -5,6 +5,7 @@
 #include "search/searchrun.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <unicode/utf8.h>
 
 #ifdef _WIN32
@@ -97,6 +98,30 @@ bool listFolder(const std::string& folder, Visit visit)
 #endif
 }
 
+// The folder with links resolved and "." and ".." and repeated separators gone, ending in the
+// separator; the text itself when it cannot be resolved.
+std::string ResolvedFolder(const std::string& folder)
+{
+#ifdef _WIN32
+    std::error_code error;
+    const std::filesystem::path resolved =
+        std::filesystem::canonical(std::filesystem::u8path(folder), error);
+    if (error)
+        return folder;
+    const std::u8string raw = resolved.u8string();
+    std::string text(raw.begin(), raw.end());
+#else
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (!resolved)
+        return folder;
+    std::string text(resolved);
+    std::free(resolved);
+#endif
+    if (text.empty() || text.back() != kPathSeparator)
+        text.push_back(kPathSeparator);
+    return text;
+}
+
 int percentOf(std::size_t done, std::size_t total)
 {
     // The same double expression as the progress of the pair walk, so both round alike.
@@ -175,11 +200,12 @@ bool FolderScan::ListSubfolders(const std::string& folder)
     struct Level
     {
         std::string path;
+        std::string canonical;
         std::vector<std::string> subfolders;
         std::size_t next = 0;
     };
     std::vector<Level> stack;
-    stack.push_back({folder, {}, 0});
+    stack.push_back({folder, m_queue.back().canonical, {}, 0});
     if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
         return false;
     while (!stack.empty()) {
@@ -188,11 +214,13 @@ bool FolderScan::ListSubfolders(const std::string& folder)
             stack.pop_back();
             continue;
         }
-        std::string child = top.path;
-        child.append(top.subfolders[top.next++]);
-        child.push_back(kPathSeparator);
-        m_queue.push_back({child, 0, 0});
-        stack.push_back({std::move(child), {}, 0});
+        const std::string& name = top.subfolders[top.next++];
+        // Links are never followed below a listed folder, so a subfolder's resolved path is
+        // its parent's with its own name added.
+        std::string child = top.path + name + kPathSeparator;
+        std::string canonical = top.canonical + name + kPathSeparator;
+        m_queue.push_back({child, canonical, 0, 0});
+        stack.push_back({std::move(child), std::move(canonical), {}, 0});
         if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
             return false;
     }
@@ -203,7 +231,7 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
 {
     if (folder.nameCount == 0)
         return;
-    const std::uint32_t folderId = m_catalogue.addFolder(folder.path);
+    const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.canonical);
     std::string path;
     for (std::size_t k = 0; k < folder.nameCount; ++k) {
         const std::string& name = m_names[folder.firstName + k];
@@ -237,7 +265,7 @@ bool FolderScan::ScanFolder(const std::string& folder)
 
     m_queue.clear();
     m_names.clear();
-    m_queue.push_back({working, 0, 0});
+    m_queue.push_back({working, ResolvedFolder(working), 0, 0});
     if (!ListSubfolders(working))
         return false;
 

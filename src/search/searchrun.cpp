@@ -77,8 +77,8 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
     for (const std::string& folder : folders) {
         if (host.isStopRequested())
             return;
-        if (!scan.ScanFolder(folder))
-            return;
+        // A stop inside a scan ends that scan only; the next check point decides for the run.
+        scan.ScanFolder(folder);
     }
 
     const std::size_t count = session.catalogue().count();

@@ -523,19 +523,21 @@ TEST(CliMessages, FoldersArePassedAsWritten)
 {
     TempDir dir;
     WriteMp3File(dir / "a/x.mp3", mp3(300));
-    const CliResult result = runCli({"--exact-filename", dir / "a/./", dir / "a/"});
+    WriteMp3File(dir / "b/x.mp3", mp3(300));
+    const CliResult result = runCli({"--exact-filename", dir / "a/./", dir / "b/"});
     EXPECT_EQ(result.status, 0);
     const std::vector<std::string> output = lines(result.out);
     std::vector<std::string> paths;
     for (const std::string& line : output)
         paths.push_back(split(line, '\t').front());
     const std::vector<ExpectedRow> expected =
-        modelRows({"--exact-filename"}, {dir / "a/./", dir / "a/"});
+        modelRows({"--exact-filename"}, {dir / "a/./", dir / "b/"});
     std::vector<std::string> expectedPaths;
     for (const ExpectedRow& row : expected)
         expectedPaths.push_back(row.path);
     EXPECT_EQ(paths, expectedPaths);
     EXPECT_THAT(result.out, HasSubstr(dir / "a/./x.mp3\t"));
+    EXPECT_THAT(result.out, HasSubstr(dir / "b/x.mp3\t"));
 }
 
 // A folder listed twice makes 20,002 entries: the command line goes on without asking.
