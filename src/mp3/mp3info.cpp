@@ -102,6 +102,87 @@ private:
     bool m_reachesEnd = false;
 };
 
+struct EmbeddedTag
+{
+    std::int64_t offset = 0;
+    std::int32_t size = 0;
+};
+
+struct FrameSearch
+{
+    std::optional<FrameHeader> header;
+    std::int64_t offset = 0;
+    // An ID3v2 tag met and skipped on the way, reported even when the search then fails.
+    std::optional<EmbeddedTag> embeddedTag;
+    bool readFailed = false;
+};
+
+// Every offset from `from` up to below `end` in turn: the first header that decodes wins and no
+// second frame is looked at. With lookForEmbeddedTag, the first plausible ID3v2 header met is
+// skipped as a whole.
+FrameSearch searchFirstFrame(BlockReader& reader, std::int64_t from, std::int64_t end,
+                             bool lookForEmbeddedTag)
+{
+    FrameSearch result;
+    std::int64_t o = from;
+    while (o < end) {
+        if (o < reader.start() || o >= reader.examinableEnd()) {
+            if (reader.reachesEnd() && o >= reader.end()) {
+                return result; // only zeros beyond the end of the file
+            }
+            if (!reader.load(o)) {
+                result.readFailed = true;
+                return result;
+            }
+        }
+        const std::int64_t stop = std::min(end, reader.examinableEnd());
+        // Only an 0xFF byte can start a frame and only an 'I' a tag: jump from one to the next.
+        std::int64_t nextSync = -1;
+        std::int64_t nextTag = -1;
+        bool jumped = false;
+        while (o < stop && !jumped) {
+            const unsigned char b = *reader.at(o);
+            if (b != 0xFF && (b != 'I' || !lookForEmbeddedTag)) {
+                if (nextSync < o) {
+                    nextSync = reader.find(0xFF, o, stop);
+                }
+                if (lookForEmbeddedTag && nextTag < o) {
+                    nextTag = reader.find('I', o, stop);
+                }
+                o = lookForEmbeddedTag ? std::min(nextSync, nextTag) : nextSync;
+                if (o >= stop) {
+                    break;
+                }
+            }
+            const unsigned char* p = reader.at(o);
+            if (p[0] == 0xFF) {
+                if (IsFrameSync(p[0], p[1]) && IsDecodableHeader(p[1], p[2])) {
+                    result.header = DecodeFrameHeader(std::span<const unsigned char, 4>(p, 4));
+                    if (result.header) {
+                        result.offset = o;
+                        return result;
+                    }
+                }
+            } else if (p[1] == 'D' && p[2] == '3') {
+                const ID3v2Header tag = ParseID3v2Header(
+                    std::span<const unsigned char, kID3v2HeaderSize>(p, kID3v2HeaderSize));
+                if (tag.isPlausibleEmbedded()) {
+                    result.embeddedTag = EmbeddedTag{o, tag.totalSize()};
+                    lookForEmbeddedTag = false;
+                    o += tag.totalSize();
+                    jumped = true;
+                    continue;
+                }
+            }
+            ++o;
+        }
+        if (!jumped && reader.reachesEnd() && o >= reader.end()) {
+            return result;
+        }
+    }
+    return result;
+}
+
 // Rounds half to even, as the average bit rate always has.
 double roundHalfToEven(double value)
 {
@@ -232,73 +313,24 @@ void clsMP3Info::analyseFile()
         }
     }
 
-    // The frame search: the first header that decodes wins; no second frame is looked at.
-    const std::int64_t searchEnd = m_fileSize - 6;
-    bool lookForEmbeddedTag = !m_id3v2Present && m_headerTest;
-    std::int64_t o = searchFrom;
-    std::optional<FrameHeader> header;
-    while (!header && o < searchEnd) {
-        if (o < reader.start() || o >= reader.examinableEnd()) {
-            if (reader.reachesEnd() && o >= reader.end()) {
-                break; // only zeros beyond the end: no candidate
-            }
-            if (!reader.load(o)) {
-                return;
-            }
-        }
-        const std::int64_t stop = std::min(searchEnd, reader.examinableEnd());
-        bool jumped = false;
-        // Only an 0xFF byte can start a frame and only an 'I' a tag: jump from one to the next.
-        std::int64_t nextSync = -1;
-        std::int64_t nextTag = -1;
-        while (o < stop) {
-            const unsigned char b = *reader.at(o);
-            if (b != 0xFF && (b != 'I' || !lookForEmbeddedTag)) {
-                if (nextSync < o) {
-                    nextSync = reader.find(0xFF, o, stop);
-                }
-                if (lookForEmbeddedTag && nextTag < o) {
-                    nextTag = reader.find('I', o, stop);
-                }
-                o = lookForEmbeddedTag ? std::min(nextSync, nextTag) : nextSync;
-                if (o >= stop) {
-                    break;
-                }
-            }
-            const unsigned char* p = reader.at(o);
-            if (p[0] == 0xFF) {
-                if (IsFrameSync(p[0], p[1]) && IsDecodableHeader(p[1], p[2])) {
-                    header = DecodeFrameHeader(std::span<const unsigned char, 4>(p, 4));
-                    if (header) {
-                        break;
-                    }
-                }
-            } else if (p[1] == 'D' && p[2] == '3') {
-                const ID3v2Header embedded = ParseID3v2Header(
-                    std::span<const unsigned char, kID3v2HeaderSize>(p, kID3v2HeaderSize));
-                if (embedded.isPlausibleEmbedded()) {
-                    m_id3v2Present = true;
-                    m_id3v2Offset = o;
-                    m_id3v2Size = embedded.totalSize();
-                    lookForEmbeddedTag = false;
-                    o += m_id3v2Size;
-                    jumped = true;
-                    break;
-                }
-            }
-            ++o;
-        }
-        if (reader.reachesEnd() && !header && !jumped && o >= reader.end()) {
-            break;
-        }
+    const FrameSearch search =
+        searchFirstFrame(reader, searchFrom, m_fileSize - 6, !m_id3v2Present && m_headerTest);
+    if (search.embeddedTag) {
+        m_id3v2Present = true;
+        m_id3v2Offset = search.embeddedTag->offset;
+        m_id3v2Size = search.embeddedTag->size;
     }
-    if (!header) {
+    if (search.readFailed) {
+        return;
+    }
+    if (!search.header) {
         resetInfo();
         m_fileName.clear();
         return;
     }
 
-    const FrameHeader& h = *header;
+    const std::int64_t o = search.offset;
+    const FrameHeader& h = *search.header;
     m_audioBytes = m_fileSize - (o + 1) - (m_id3Present ? kTagSize : 0);
     m_numFrames = m_audioBytes / ((h.bitRate * 144000) / h.frequency);
     m_headerOffset = o;
