@@ -482,6 +482,13 @@ void WriteFileTail(const std::string& path, std::int64_t backFromEnd,
     if (!isUsablePath(path)) {
         throw std::runtime_error(describe("Unusable file name", path));
     }
+    struct stat before = {};
+    if (::stat(path.c_str(), &before) != 0) {
+        throwErrno("Cannot open for writing", path);
+    }
+    if (!S_ISREG(before.st_mode)) {
+        throw std::runtime_error(describe("Not a regular file", path));
+    }
     int fd = -1;
     do {
         fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -131,6 +131,11 @@ TEST_F(TagWritingTest, WriteTagNeedsAnExistingFile)
     info.SetFileName(m_dir.file("missing.mp3"));
     EXPECT_THROW(info.WriteTag(false), std::system_error);
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("missing.mp3")));
+
+    std::filesystem::create_directory(m_dir.file("folder.mp3"));
+    info.SetFileName(m_dir.file("folder.mp3"));
+    EXPECT_THROW(info.WriteTag(false), std::runtime_error);
+    EXPECT_FALSE(info.ID3Present());
 }
 
 TEST_F(TagWritingTest, RemoveTagCutsTheLast128BytesOnly)
