@@ -332,9 +332,8 @@ class OrderedTree
 public:
     std::string add(const std::string& name, const Mp3Content& content)
     {
-        std::string folderName = "f";
-        folderName += std::to_string(m_folders.size());
-        const std::string folder = m_dir / folderName;
+        std::string folder = m_dir / "f";
+        folder.append(std::to_string(m_folders.size()));
         WriteMp3File(folder + "/" + name, content);
         m_folders.push_back(folder);
         return folder + "/" + name;
