@@ -353,14 +353,7 @@ void clsMP3Info::analyseFile()
     if (o + 1 < m_fileSize - 48 && !reader.record(o + XingBlockOffset(h), xingBytes)) {
         return;
     }
-    XingBlock xing = ParseXingBlock(xingBytes);
-    const auto fallback = XingBlockFallbackOffset(h);
-    if (!xing.present && fallback && o + 1 < m_fileSize - 48) {
-        if (!reader.record(o + *fallback, xingBytes)) {
-            return;
-        }
-        xing = ParseXingBlock(xingBytes);
-    }
+    const XingBlock xing = ParseXingBlock(xingBytes);
     m_isVBR = xing.present;
     if (!m_isVBR) {
         return;

@@ -126,14 +126,6 @@ std::int32_t XingBlockOffset(const FrameHeader& header)
     return kHeaderSize + (header.isProtected ? 2 : 0) + sideInfo;
 }
 
-std::optional<std::int32_t> XingBlockFallbackOffset(const FrameHeader& header)
-{
-    if (header.layer != 3 || !header.isProtected) {
-        return std::nullopt;
-    }
-    return XingBlockOffset(header) - 2;
-}
-
 bool ID3v2Header::isHeader() const
 {
     return identifier[0] == 'I' && identifier[1] == 'D' && identifier[2] == '3';

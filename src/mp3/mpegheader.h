@@ -56,11 +56,6 @@ const char* EmphasisName(std::uint8_t emphasisBits);
 // Layer III, the side information, whose size depends on the version and the channel count.
 std::int32_t XingBlockOffset(const FrameHeader& header);
 
-// LAME (3.100 at least) leaves out the CRC gap when it writes its block into a protected
-// frame, so for those frames the block may also stand where it would without a CRC. Nothing
-// when there is no second place to look.
-std::optional<std::int32_t> XingBlockFallbackOffset(const FrameHeader& header);
-
 inline constexpr std::size_t kID3v2HeaderSize = 10;
 
 // The 10-byte ID3v2 header, or the footer of an appended tag, as it lies on disk.
