@@ -268,8 +268,8 @@ TEST_F(AnalysisTest, LeadingTagWithAWrongSizeStartsTheSearchWhereTheSizeSays)
     EXPECT_EQ(analyse(bytes).HeaderOffset(), 600);
 
     // Only the identifier is looked at in a leading tag: odd version and size bit 7 are fine.
-    Bytes odd{'I', 'D', '3', 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x81, 0x00};
-    odd.resize(5000, 0);
+    Bytes odd(5000, 0);
+    put(odd, 0, Bytes{'I', 'D', '3', 0xFF, 0xFF, 0x00, 0x80, 0x80, 0x81, 0x00});
     put(odd, 138, frameHeader(kPlain));
     const clsMP3Info& info = analyse(odd);
     EXPECT_EQ(info.ID3v2Size(), 138);
