@@ -5,6 +5,7 @@
 #include "search/searchrun.h"
 #include "ui/results/recyclebindialogs.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/support/artwork.h"
 #include "ui/support/cursorfile.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
@@ -59,6 +60,7 @@ Form4::Form4(SearchSession& session, QWidget* parent)
     : QWidget(parent, Qt::Window), m_session(session)
 {
     initResultsResources();
+    InitArtwork();
     Form_Load();
 }
 
@@ -80,7 +82,7 @@ void Form4::Form_Load()
     Image1->setObjectName(QStringLiteral("Image1"));
     const QRect bannerArea = TwipsRect(-60, -60, 3645, 1380, dpi);
     Image1->setGeometry(bannerArea);
-    Image1->setPixmap(renderPicture(QStringLiteral(":/results/banner.svg"), bannerArea.size(),
+    Image1->setPixmap(renderPicture(QStringLiteral(":/artwork/banner.svg"), bannerArea.size(),
                                     devicePixelRatioF()));
 
     Check2 = new PictureButton(QStringLiteral(":/results/back.svg"), QStringLiteral("Back"), this);
