@@ -37,32 +37,97 @@ struct TextGroups
     std::uint32_t textCount() const { return static_cast<std::uint32_t>(keys.size()); }
 };
 
+// Dense ids for distinct keys, in order of first appearance: an open-addressing table of ids
+// (a slot holds id + 1, 0 is empty). The keys stay with the caller, so a million keys cost a few
+// bytes each rather than a node of a standard hash map.
+class DenseIds
+{
+public:
+    explicit DenseIds(std::size_t expected)
+    {
+        rebuild(capacityFor(expected), [](std::uint32_t) { return std::size_t{0}; });
+    }
+
+    std::uint32_t size() const { return m_count; }
+
+    // The id of the key with the given hash that equalTo() accepts, or the next id when there
+    // is none yet. hashOf(id) gives the hash of a stored key (needed when the table grows).
+    template <typename EqualTo, typename HashOf>
+    std::pair<std::uint32_t, bool> intern(std::size_t hash, EqualTo equalTo, HashOf hashOf)
+    {
+        if ((static_cast<std::size_t>(m_count) + 1) * 2 > m_slots.size())
+            rebuild(m_slots.size() * 2, hashOf);
+        for (std::size_t slot = hash & m_mask;; slot = (slot + 1) & m_mask) {
+            const std::uint32_t held = m_slots[slot];
+            if (held == 0) {
+                m_slots[slot] = ++m_count;
+                return {m_count - 1, true};
+            }
+            if (equalTo(held - 1))
+                return {held - 1, false};
+        }
+    }
+
+private:
+    static std::size_t capacityFor(std::size_t expected)
+    {
+        std::size_t capacity = 16;
+        while (capacity < expected * 2)
+            capacity *= 2;
+        return capacity;
+    }
+
+    template <typename HashOf>
+    void rebuild(std::size_t capacity, HashOf hashOf)
+    {
+        std::vector<std::uint32_t> slots(capacity, 0);
+        const std::size_t mask = capacity - 1;
+        for (std::uint32_t id = 0; id < m_count; ++id) {
+            std::size_t slot = hashOf(id) & mask;
+            while (slots[slot] != 0)
+                slot = (slot + 1) & mask;
+            slots[slot] = id + 1;
+        }
+        m_slots = std::move(slots);
+        m_mask = mask;
+    }
+
+    std::vector<std::uint32_t> m_slots;
+    std::size_t m_mask = 0;
+    std::uint32_t m_count = 0;
+};
+
 template <typename Key, typename KeyOf>
 TextGroups<Key> groupEntries(std::size_t count, KeyOf keyOf)
 {
     TextGroups<Key> groups;
     groups.textOf.assign(count, kNoText);
-    std::unordered_map<Key, std::uint32_t> ids;
-    ids.reserve(count);
+    const std::hash<Key> hasher;
     std::vector<std::uint32_t> sizes;
-    for (std::size_t entry = 0; entry < count; ++entry) {
-        const std::optional<Key> key = keyOf(entry);
-        if (!key)
-            continue;
-        const auto [it, inserted] =
-            ids.try_emplace(*key, static_cast<std::uint32_t>(groups.keys.size()));
-        if (inserted) {
-            groups.keys.push_back(*key);
-            sizes.push_back(0);
+    {
+        DenseIds ids(count / 2);
+        for (std::size_t entry = 0; entry < count; ++entry) {
+            const std::optional<Key> key = keyOf(entry);
+            if (!key)
+                continue;
+            const auto [id, inserted] = ids.intern(
+                hasher(*key), [&](std::uint32_t t) { return groups.keys[t] == *key; },
+                [&](std::uint32_t t) { return hasher(groups.keys[t]); });
+            if (inserted) {
+                groups.keys.push_back(*key);
+                sizes.push_back(0);
+            }
+            groups.textOf[entry] = id;
+            ++sizes[id];
         }
-        groups.textOf[entry] = it->second;
-        ++sizes[it->second];
     }
     groups.start.resize(sizes.size() + 1, 0);
     for (std::size_t t = 0; t < sizes.size(); ++t)
         groups.start[t + 1] = groups.start[t] + sizes[t];
     groups.members.resize(groups.start.back());
-    std::vector<std::uint32_t> cursor(groups.start.begin(), groups.start.end() - 1);
+    std::vector<std::uint32_t>& cursor = sizes; // reused: the next free position of each text
+    for (std::size_t t = 0; t + 1 < groups.start.size(); ++t)
+        cursor[t] = groups.start[t];
     for (std::size_t entry = 0; entry < count; ++entry) {
         const std::uint32_t t = groups.textOf[entry];
         if (t != kNoText)
@@ -231,16 +296,29 @@ public:
         m_uniqueStart.push_back(0);
         std::vector<std::uint32_t> postingCounts;
         {
-            std::unordered_map<std::string, std::uint32_t> wordIds;
+            // The folded words, each stored once in one arena.
+            std::string wordText;
+            std::vector<std::uint32_t> wordStart{0};
+            const auto word = [&](std::uint32_t id) {
+                return std::string_view(wordText).substr(wordStart[id],
+                                                         wordStart[id + 1] - wordStart[id]);
+            };
+            const std::hash<std::string_view> hasher;
+            DenseIds wordIds(count);
             std::vector<std::uint32_t> ids;
             for (const std::string_view text : texts) {
                 ids.clear();
-                for (const std::string& word : SplitWords(text)) {
-                    const auto [it, inserted] = wordIds.try_emplace(
-                        UpperCase(word), static_cast<std::uint32_t>(wordIds.size()));
-                    if (inserted)
+                for (const std::string& stored : SplitWords(text)) {
+                    const std::string folded = UpperCase(stored);
+                    const auto [id, inserted] = wordIds.intern(
+                        hasher(folded), [&](std::uint32_t w) { return word(w) == folded; },
+                        [&](std::uint32_t w) { return hasher(word(w)); });
+                    if (inserted) {
+                        wordText.append(folded);
+                        wordStart.push_back(static_cast<std::uint32_t>(wordText.size()));
                         postingCounts.push_back(0);
-                    ids.push_back(it->second);
+                    }
+                    ids.push_back(id);
                 }
                 m_wordCount.push_back(static_cast<std::uint32_t>(ids.size()));
                 std::sort(ids.begin(), ids.end());
@@ -249,7 +327,8 @@ public:
                     while (end < ids.size() && ids[end] == ids[k])
                         ++end;
                     m_uniqueWords.push_back(ids[k]);
-                    m_occurrences.push_back(static_cast<std::uint32_t>(end - k));
+                    m_occurrences.push_back(static_cast<std::uint16_t>(
+                        std::min<std::size_t>(end - k, std::numeric_limits<std::uint16_t>::max())));
                     ++postingCounts[ids[k]];
                     k = end;
                 }
@@ -369,7 +448,7 @@ private:
     std::vector<std::uint32_t> m_wordCount;   // per text, words with repeats
     std::vector<std::uint32_t> m_uniqueStart; // per text, into m_uniqueWords; one sentinel
     std::vector<std::uint32_t> m_uniqueWords; // distinct folded word ids of every text, ascending
-    std::vector<std::uint32_t> m_occurrences; // beside m_uniqueWords: how often the word stands
+    std::vector<std::uint16_t> m_occurrences; // beside m_uniqueWords: how often the word stands
     std::vector<std::uint32_t> m_postingStart;
     std::vector<std::uint32_t> m_postings; // per word, the texts holding it, ascending
     std::vector<std::uint32_t> m_textStamp;
@@ -413,17 +492,21 @@ class SimilarTextPartners
 {
 public:
     explicit SimilarTextPartners(const TextGroups<std::string_view>& groups)
-        : m_groups(groups), m_measure(groups.keys), m_active(groups.textCount()),
-          m_lastPlusOne(groups.textCount(), 0), m_known(groups.textCount(), 0)
+        : m_groups(groups), m_measure(groups.keys), m_first(groups.textCount(), 0),
+          m_count(groups.textCount(), 0), m_lastPlusOne(groups.textCount(), 0),
+          m_known(groups.textCount(), 0)
     {}
 
     std::uint32_t lastPartnerEntryPlusOne(std::uint32_t text)
     {
         if (!m_known[text]) {
             m_known[text] = 1;
-            m_active[text] = m_measure.of(text);
+            const std::vector<std::uint32_t> partners = m_measure.of(text);
+            m_first[text] = m_partners.size();
+            m_count[text] = static_cast<std::uint32_t>(partners.size());
+            m_partners.insert(m_partners.end(), partners.begin(), partners.end());
             std::uint32_t last = 0;
-            for (const std::uint32_t partner : m_active[text])
+            for (const std::uint32_t partner : partners)
                 last = std::max(last, m_groups.members[m_groups.start[partner + 1] - 1] + 1);
             m_lastPlusOne[text] = last;
         }
@@ -433,23 +516,24 @@ public:
     template <typename Visit>
     void forEachActivePartner(std::uint32_t text, Visit visit)
     {
-        std::vector<std::uint32_t>& active = m_active[text];
-        for (std::size_t k = 0; k < active.size();) {
-            if (visit(active[k])) {
+        // The active partners of a text are the first m_count[text] of its stretch of
+        // m_partners; an exhausted one is swapped behind them.
+        std::uint32_t* active = m_partners.data() + m_first[text];
+        std::uint32_t& count = m_count[text];
+        for (std::uint32_t k = 0; k < count;) {
+            if (visit(active[k]))
                 ++k;
-            } else {
-                active[k] = active.back();
-                active.pop_back();
-            }
+            else
+                std::swap(active[k], active[--count]);
         }
-        if (active.empty())
-            std::vector<std::uint32_t>().swap(active);
     }
 
 private:
     const TextGroups<std::string_view>& m_groups;
     SimilarPartners m_measure;
-    std::vector<std::vector<std::uint32_t>> m_active;
+    std::vector<std::uint32_t> m_partners; // the partner texts of every text met so far
+    std::vector<std::uint64_t> m_first;    // per text, where its partners start
+    std::vector<std::uint32_t> m_count;    // per text, how many of them are still active
     std::vector<std::uint32_t> m_lastPlusOne;
     std::vector<std::uint8_t> m_known;
 };
