@@ -276,8 +276,9 @@ bool FolderScan::ScanFolder(const std::string& folder)
         m_host.setProgress(percentOf(done, total));
         catalogueFolder(m_queue[done]);
     }
-    m_queue.clear();
-    m_names.clear();
+    // The names now live in the catalogue; the next listed folder starts afresh.
+    std::vector<QueuedFolder>().swap(m_queue);
+    std::vector<std::string>().swap(m_names);
     m_host.setProgress(100);
     m_host.setCaption(kProductName);
     return true;

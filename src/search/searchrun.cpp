@@ -73,12 +73,14 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
     host.resetStop();
     host.runStarted();
 
-    FolderScan scan(session.catalogue(), host);
-    for (const std::string& folder : folders) {
-        if (host.isStopRequested())
-            return;
-        // A stop inside a scan ends that scan only; the next check point decides for the run.
-        scan.ScanFolder(folder);
+    {
+        FolderScan scan(session.catalogue(), host);
+        for (const std::string& folder : folders) {
+            if (host.isStopRequested())
+                return;
+            // A stop inside a scan ends that scan only; the next check point decides for the run.
+            scan.ScanFolder(folder);
+        }
     }
 
     const std::size_t count = session.catalogue().count();
