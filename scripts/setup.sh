@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, everything the build, the tests and the GUI checks need.
 # Idempotent: when every package is already present it only checks and returns.
+# Packages named as arguments are installed as well (the benchmarks name their extra tools).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,7 @@ packages=(
   lame id3v2
   xvfb xauth x11-apps xdotool imagemagick fonts-liberation fonts-dejavu-core
   time
+  "$@"
 )
 
 missing=()
