@@ -787,6 +787,9 @@ int main(int argc, char** argv)
             return 1;
         }
         if (!force) {
+            while (!present.empty() && present.back() == '\n') {
+                present.pop_back();
+            }
             std::fprintf(stderr, "make_library: %s holds another library (%s); use --force\n",
                          root.c_str(), present.c_str());
             return 1;
