@@ -3,6 +3,7 @@
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
 #include "search/filesize.h"
+#include "search/parallel.h"
 #include "search/similar.h"
 #include "search/textcase.h"
 
@@ -150,10 +151,14 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        info.size = FileSize2(path);
         state.rowMp3Info.SetFileName(path);
         info.songLength = state.rowMp3Info.SongLength();
         info.bitRate = state.rowMp3Info.BitRate();
+        // The analysis opened the file and knows its length; only when it kept none (the file
+        // could not be opened, or holds no frame) is the size asked for on its own.
+        info.size = state.rowMp3Info.FileSize();
+        if (info.size <= 0)
+            info.size = FileSize2(path);
         info.known = true;
     }
     ResultRow row;
@@ -607,8 +612,9 @@ void ReadTitles(RunState& state)
     const Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
-    for (std::size_t entry = 0; entry < catalogue.count(); ++entry)
+    ParallelFor(catalogue.count(), [&](std::size_t entry) {
         titles[entry] = ReadTagTitle(catalogue.path(entry)).value_or(std::string());
+    });
     state.titlesRead = true;
 }
 
@@ -631,10 +637,11 @@ PassOutcome FindDupesExactFilesize(RunState& state)
     Catalogue& catalogue = state.session.catalogue();
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal.
-    for (std::size_t entry = 0; entry < catalogue.count(); ++entry)
+    ParallelFor(catalogue.count(), [&](std::size_t entry) {
         if (catalogue.size(entry) == Catalogue::kSizeNotRead)
             catalogue.setSize(
                 entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+    });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(entry);
         return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;

@@ -1,6 +1,7 @@
 #include "search/scan.h"
 
 #include "search/filesize.h"
+#include "search/parallel.h"
 #include "search/pathops.h"
 #include "search/searchrun.h"
 
@@ -232,7 +233,6 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
     if (folder.nameCount == 0)
         return;
     const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.canonical);
-    std::string path;
     for (std::size_t k = 0; k < folder.nameCount; ++k) {
         const std::string& name = m_names[folder.firstName + k];
         if (m_catalogue.full()) {
@@ -242,14 +242,21 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
             }
             return;
         }
-        std::int64_t size = Catalogue::kSizeNotRead;
-        if (m_host.isCriterionTicked(Criterion::ExactFilesize)) {
-            path.assign(folder.path);
-            path.append(name);
-            size = QueryFileSize(path).value_or(Catalogue::kSizeUnreadable);
-        }
-        m_catalogue.append(folderId, name, size);
+        // The box is read per file; the sizes are read together when the scan ends.
+        if (m_host.isCriterionTicked(Criterion::ExactFilesize))
+            m_pendingSizes.push_back(static_cast<std::uint32_t>(m_catalogue.count()));
+        m_catalogue.append(folderId, name, Catalogue::kSizeNotRead);
     }
+}
+
+void FolderScan::readPendingSizes()
+{
+    ParallelFor(m_pendingSizes.size(), [&](std::size_t k) {
+        const std::uint32_t entry = m_pendingSizes[k];
+        m_catalogue.setSize(
+            entry, QueryFileSize(m_catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+    });
+    std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 
 bool FolderScan::ScanFolder(const std::string& folder)
@@ -271,11 +278,14 @@ bool FolderScan::ScanFolder(const std::string& folder)
 
     const std::size_t total = m_queue.size();
     for (std::size_t done = 0; done < total; ++done) {
-        if (m_host.isStopRequested())
+        if (m_host.isStopRequested()) {
+            readPendingSizes();
             return false;
+        }
         m_host.setProgress(percentOf(done, total));
         catalogueFolder(m_queue[done]);
     }
+    readPendingSizes();
     // The names now live in the catalogue; the next listed folder starts afresh.
     std::vector<QueuedFolder>().swap(m_queue);
     std::vector<std::string>().swap(m_names);

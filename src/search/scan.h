@@ -39,11 +39,13 @@ private:
     // item). False on stop.
     bool ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
     void catalogueFolder(const QueuedFolder& folder);
+    void readPendingSizes();
 
     Catalogue& m_catalogue;
     SearchHost& m_host;
     std::vector<QueuedFolder> m_queue;
     std::vector<std::string> m_names;
+    std::vector<std::uint32_t> m_pendingSizes; // entries whose size the scan still has to read
     bool m_fullReported = false;
 };
 
