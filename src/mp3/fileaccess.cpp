@@ -229,6 +229,7 @@ void ReadOnlyFile::close() noexcept
         m_handle = nullptr;
     }
     m_size = 0;
+    m_modifiedNs = 0;
 }
 
 bool ReadOnlyFile::isOpen() const noexcept
@@ -423,6 +424,8 @@ bool ReadOnlyFile::open(const std::string& path) noexcept
     }
     m_fd = fd;
     m_size = static_cast<std::int64_t>(status.st_size);
+    m_modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
+                   static_cast<std::int64_t>(status.st_mtim.tv_nsec);
     return true;
 }
 
@@ -433,6 +436,7 @@ void ReadOnlyFile::close() noexcept
         m_fd = -1;
     }
     m_size = 0;
+    m_modifiedNs = 0;
 }
 
 bool ReadOnlyFile::isOpen() const noexcept

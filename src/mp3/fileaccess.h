@@ -26,6 +26,8 @@ public:
 
     // The length when the file was opened.
     std::int64_t size() const noexcept { return m_size; }
+    // The last-modified time when the file was opened, in nanoseconds; 0 where not known.
+    std::int64_t modifiedNs() const noexcept { return m_modifiedNs; }
 
     // Fills the buffer from the offset on; a count below the buffer's size means the end of the
     // file was reached. Nothing on a read error.
@@ -42,6 +44,7 @@ private:
     int m_fd = -1;
 #endif
     std::int64_t m_size = 0;
+    std::int64_t m_modifiedNs = 0;
 };
 
 // The length of a regular file; nothing on any error.

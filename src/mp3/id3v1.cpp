@@ -294,26 +294,51 @@ std::uint8_t GenreIndexOfName(std::string_view name)
     return 255;
 }
 
+namespace {
+
+std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
+{
+    if (file.size() < static_cast<std::int64_t>(kID3v1TagSize))
+        return std::nullopt;
+    std::array<unsigned char, kID3v1TagSize> bytes{};
+    const auto got = file.readAt(file.size() - static_cast<std::int64_t>(kID3v1TagSize), bytes);
+    if (!got || *got != bytes.size() || !IsID3v1Identifier(bytes))
+        return std::nullopt;
+    std::string_view title(reinterpret_cast<const char*>(bytes.data() + kTitleAt), 30);
+    const auto end = title.find_last_not_of(' ');
+    title = end == std::string_view::npos ? std::string_view{} : title.substr(0, end + 1);
+    return Latin1ToUtf8(title);
+}
+
+} // namespace
+
 std::optional<std::string> ReadTagTitle(const std::string& path)
 {
     try {
         ReadOnlyFile file;
-        if (!file.open(path) || file.size() < static_cast<std::int64_t>(kID3v1TagSize)) {
+        if (!file.open(path))
             return std::nullopt;
-        }
-        std::array<unsigned char, kID3v1TagSize> bytes{};
-        const auto got = file.readAt(file.size() - static_cast<std::int64_t>(kID3v1TagSize), bytes);
-        if (!got || *got != bytes.size() || !IsID3v1Identifier(bytes)) {
-            return std::nullopt;
-        }
-        std::string_view title(reinterpret_cast<const char*>(bytes.data() + kTitleAt), 30);
-        const auto end = title.find_last_not_of(' ');
-        title = end == std::string_view::npos ? std::string_view{} : title.substr(0, end + 1);
-        return Latin1ToUtf8(title);
+        return tagTitleOf(file);
     } catch (...) {
         // Only an allocation can fail here; the search treats it as a file without a tag.
         return std::nullopt;
     }
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+{
+    SizeAndTagTitle result;
+    try {
+        ReadOnlyFile file;
+        if (!file.open(path))
+            return result;
+        result.size = file.size();
+        result.modifiedNs = file.modifiedNs();
+        result.title = tagTitleOf(file);
+    } catch (...) {
+        result.title.reset();
+    }
+    return result;
 }
 
 } // namespace tunesift

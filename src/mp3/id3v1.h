@@ -65,4 +65,14 @@ std::uint8_t GenreIndexOfName(std::string_view name);
 // tag or cannot be read. Never throws.
 std::optional<std::string> ReadTagTitle(const std::string& path);
 
+// One open for two questions the search asks of every file: its length (nothing when it cannot
+// be opened) and what ReadTagTitle would return.
+struct SizeAndTagTitle
+{
+    std::optional<std::int64_t> size;
+    std::optional<std::string> title;
+    std::int64_t modifiedNs = 0; // last-modified time as read; 0 where not known
+};
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path);
+
 } // namespace tunesift

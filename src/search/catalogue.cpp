@@ -8,6 +8,23 @@ void Catalogue::clear()
     m_folders.clear();
     m_canonical.clear();
     m_names.clear();
+    dropTitles();
+}
+
+void Catalogue::setTitle(std::size_t entry, std::string title, std::int64_t size,
+                         std::int64_t modifiedNs)
+{
+    m_titles[entry] = {std::move(title), size, modifiedNs};
+}
+
+void Catalogue::reserveTitles()
+{
+    m_titles.resize(m_entries.size());
+}
+
+void Catalogue::dropTitles()
+{
+    std::vector<ReadTitle>().swap(m_titles);
 }
 
 std::uint32_t Catalogue::addFolder(std::string_view folder, std::string_view canonical)

@@ -43,6 +43,20 @@ public:
     std::int64_t size(std::size_t entry) const { return m_entries[entry].size; }
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
+    // Titles read ahead where a file was opened anyway (for its size), with the file's stamp at
+    // that moment; the tag criteria take them while the file is unchanged.
+    void setTitle(std::size_t entry, std::string title, std::int64_t size, std::int64_t modifiedNs);
+    bool hasTitle(std::size_t entry) const
+    {
+        return entry < m_titles.size() && m_titles[entry].modifiedNs != 0;
+    }
+    std::int64_t titleSize(std::size_t entry) const { return m_titles[entry].size; }
+    std::int64_t titleModifiedNs(std::size_t entry) const { return m_titles[entry].modifiedNs; }
+    std::string takeTitle(std::size_t entry) { return std::move(m_titles[entry].title); }
+    // Room for the titles of every entry so far, so that setTitle may run on several threads.
+    void reserveTitles();
+    void dropTitles();
+
     std::size_t folderCount() const { return m_folders.size(); }
     std::string_view folderText(std::uint32_t folder) const { return m_folders[folder]; }
     std::string_view canonicalFolder(std::uint32_t folder) const
@@ -63,6 +77,13 @@ private:
     std::vector<std::string> m_folders;
     std::vector<std::string> m_canonical; // empty where equal to the folder text
     std::string m_names;
+    struct ReadTitle
+    {
+        std::string title;
+        std::int64_t size = 0;
+        std::int64_t modifiedNs = 0; // 0: none read ahead
+    };
+    std::vector<ReadTitle> m_titles;
 };
 
 } // namespace tunesift

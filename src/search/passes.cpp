@@ -609,12 +609,23 @@ void AssignPathIds(RunState& state)
 
 void ReadTitles(RunState& state)
 {
-    const Catalogue& catalogue = state.session.catalogue();
+    Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        titles[entry] = ReadTagTitle(catalogue.path(entry)).value_or(std::string());
+        const std::string path = catalogue.path(entry);
+        if (catalogue.hasTitle(entry)) {
+            // Read when the scan asked for the size: still good while the file is unchanged.
+            const std::optional<FileStamp> now = QueryFileStamp(path);
+            if (now &&
+                *now == FileStamp{catalogue.titleSize(entry), catalogue.titleModifiedNs(entry)}) {
+                titles[entry] = catalogue.takeTitle(entry);
+                return;
+            }
+        }
+        titles[entry] = ReadTagTitle(path).value_or(std::string());
     });
+    catalogue.dropTitles();
     state.titlesRead = true;
 }
 

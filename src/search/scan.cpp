@@ -1,5 +1,6 @@
 #include "search/scan.h"
 
+#include "mp3/id3v1.h"
 #include "search/filesize.h"
 #include "search/parallel.h"
 #include "search/pathops.h"
@@ -251,10 +252,25 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
 
 void FolderScan::readPendingSizes()
 {
+    if (m_pendingSizes.empty())
+        return;
+    // Where a tag criterion is ticked too, the title is read in the same visit to the file.
+    const bool withTitles = m_host.isCriterionTicked(Criterion::ExactTag) ||
+                            m_host.isCriterionTicked(Criterion::SimilarTag);
+    if (withTitles)
+        m_catalogue.reserveTitles();
     ParallelFor(m_pendingSizes.size(), [&](std::size_t k) {
         const std::uint32_t entry = m_pendingSizes[k];
-        m_catalogue.setSize(
-            entry, QueryFileSize(m_catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+        const std::string path = m_catalogue.path(entry);
+        if (!withTitles) {
+            m_catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(path);
+        m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        if (read.size)
+            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()), *read.size,
+                                 read.modifiedNs);
     });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
