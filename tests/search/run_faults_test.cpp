@@ -8,7 +8,9 @@
 #include "search/testtree.h"
 
 #include <algorithm>
+#include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
@@ -219,6 +221,42 @@ TEST(ExactFilesize, AFileWhoseSizeCannotBeReadTakesNoPart)
     EXPECT_THAT(rowPaths(run.session), IsEmpty());
     EXPECT_THAT(run.host.captions(),
                 ::testing::Contains(CriterionCaption(Criterion::ExactFilesize)));
+}
+
+// The scan reads a title with the size it asks for; a tag rewritten before the tag criterion's
+// turn (same length, new time) must be read anew, and a file gone by then has no title.
+TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
+{
+    TempDir dir;
+    const auto tagged = [](const std::string& title) {
+        Mp3Content content;
+        content.rawTitle = TitleField(title, ' ');
+        return content;
+    };
+    WriteMp3File(dir / "a/one.mp3", tagged("Same"));
+    WriteMp3File(dir / "b/two.mp3", tagged("Same"));
+    WriteMp3File(dir / "c/three.mp3", tagged("Other"));
+    WriteMp3File(dir / "d/four.mp3", tagged("Else"));
+    EngineRun run;
+    run.host.tickOnly({Criterion::ExactFilesize, Criterion::ExactTag});
+    run.host.afterCaption(CriterionCaption(Criterion::ExactFilesize), [&](RecordingHost&) {
+        // one.mp3 keeps its length but gets another title; four.mp3 now matches three.mp3.
+        WriteMp3File(dir / "a/one.mp3", tagged("Changed"));
+        WriteMp3File(dir / "d/four.mp3", tagged("Other"));
+        const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
+        std::filesystem::last_write_time(dir / "a/one.mp3", later);
+        std::filesystem::last_write_time(dir / "d/four.mp3", later);
+        RemovePath(dir / "b/two.mp3");
+    });
+    run({dir / "a", dir / "b", dir / "c", dir / "d"});
+
+    std::vector<std::string> tagRows;
+    for (std::size_t k = 0; k < run.session.results().size(); ++k)
+        if (run.session.results().row(k).criterion == Criterion::ExactTag)
+            tagRows.push_back(run.session.results().path(k));
+    EXPECT_THAT(tagRows, ElementsAre(dir / "c/three.mp3", dir / "d/four.mp3"));
+    EXPECT_EQ(run.session.titles()[0], "Changed");
+    EXPECT_EQ(run.session.titles()[1], "");
 }
 
 constexpr std::int64_t kGiB = 1024LL * 1024 * 1024;
