@@ -286,6 +286,24 @@ private:
     std::vector<std::uint32_t> m_next;
 };
 
+// The first position at or after from whose value is not below value, in a sorted range:
+// doubling steps, then a binary search, so walking one sorted list through another costs little
+// more than the shorter of the two.
+const std::uint32_t* gallopTo(const std::uint32_t* from, const std::uint32_t* end,
+                              std::uint32_t value)
+{
+    if (from == end || *from >= value)
+        return from;
+    const std::uint32_t* low = from; // *low < value
+    std::size_t step = 1;
+    while (static_cast<std::size_t>(end - low) > step && low[step] < value) {
+        low += step;
+        step *= 2;
+    }
+    const std::uint32_t* high = static_cast<std::size_t>(end - low) > step ? low + step : end;
+    return std::lower_bound(low + 1, high, value);
+}
+
 // Which texts pass the similarity test against a given (outer) text. A pair can pass only when
 // more than 90% of the outer text's words occur in the inner one, so the inner text must contain
 // at least one of the outer text's rarest words: those are looked up in an index from folded word
@@ -401,7 +419,7 @@ private:
             for (std::uint32_t k = m_postingStart[probes[0].word];
                  k < m_postingStart[probes[0].word + 1] && second != secondEnd; ++k) {
                 const std::uint32_t inner = m_postings[k];
-                second = std::lower_bound(second, secondEnd, inner);
+                second = gallopTo(second, secondEnd, inner);
                 if (second == secondEnd || *second != inner || inner == outer)
                     continue;
                 if (passes(na, probes, maxMiss, inner))
