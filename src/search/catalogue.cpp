@@ -11,10 +11,9 @@ void Catalogue::clear()
     dropTitles();
 }
 
-void Catalogue::setTitle(std::size_t entry, std::string title, std::int64_t size,
-                         std::int64_t modifiedNs)
+void Catalogue::setTitle(std::size_t entry, std::string title, std::int64_t modifiedNs)
 {
-    m_titles[entry] = {std::move(title), size, modifiedNs};
+    m_titles[entry] = {std::move(title), modifiedNs};
 }
 
 void Catalogue::reserveTitles()

@@ -250,6 +250,13 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
     }
 }
 
+void FolderScan::releaseWalk()
+{
+    // The names now live in the catalogue; the next listed folder starts afresh.
+    std::vector<QueuedFolder>().swap(m_queue);
+    std::vector<std::string>().swap(m_names);
+}
+
 void FolderScan::readPendingSizes()
 {
     if (m_pendingSizes.empty())
@@ -269,7 +276,7 @@ void FolderScan::readPendingSizes()
         SizeAndTagTitle read = ReadSizeAndTagTitle(path);
         m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
         if (read.size)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()), *read.size,
+            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
                                  read.modifiedNs);
     });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
@@ -295,16 +302,15 @@ bool FolderScan::ScanFolder(const std::string& folder)
     const std::size_t total = m_queue.size();
     for (std::size_t done = 0; done < total; ++done) {
         if (m_host.isStopRequested()) {
+            releaseWalk();
             readPendingSizes();
             return false;
         }
         m_host.setProgress(percentOf(done, total));
         catalogueFolder(m_queue[done]);
     }
+    releaseWalk();
     readPendingSizes();
-    // The names now live in the catalogue; the next listed folder starts afresh.
-    std::vector<QueuedFolder>().swap(m_queue);
-    std::vector<std::string>().swap(m_names);
     m_host.setProgress(100);
     m_host.setCaption(kProductName);
     return true;

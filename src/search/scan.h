@@ -39,6 +39,7 @@ private:
     // item). False on stop.
     bool ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
     void catalogueFolder(const QueuedFolder& folder);
+    void releaseWalk();
     void readPendingSizes();
 
     Catalogue& m_catalogue;
