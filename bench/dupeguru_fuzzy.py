@@ -38,6 +38,7 @@ def main():
     parser.add_argument("folders", nargs="+")
     args = parser.parse_args()
 
+    sys.dont_write_bytecode = True  # keep the source tree free of compiled caches
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     sys.path.insert(0, DUPEGURU)
     import similarity

@@ -8,6 +8,7 @@ import sys
 import tempfile
 import unittest
 
+sys.dont_write_bytecode = True  # keep the source tree free of compiled caches
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import similarity  # noqa: E402
 
