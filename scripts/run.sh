@@ -7,7 +7,7 @@ cd "$root"
 
 bash scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target tunesift tunesift-cli
+cmake --build --preset release --target tunesift tunesift-cli >&2
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "run: no display found; running tunesift-cli with all five criteria instead." >&2
