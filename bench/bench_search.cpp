@@ -10,6 +10,7 @@
 #include "search/searchrun.h"
 #include "search/similar.h"
 #include "search/textcase.h"
+#include "tools/splitmix.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
@@ -21,24 +22,7 @@
 namespace tunesift {
 namespace {
 
-// splitmix64, so every run of the benchmark measures the same catalogue.
-class Rng
-{
-public:
-    explicit Rng(std::uint64_t seed) : m_state(seed) {}
-    std::uint64_t next()
-    {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-    std::size_t below(std::size_t n) { return static_cast<std::size_t>(next() % n); }
-    bool chance(double p) { return static_cast<double>(next() >> 11) * 0x1.0p-53 < p; }
-
-private:
-    std::uint64_t m_state;
-};
+using bench::Rng;
 
 constexpr std::array kSyllables = {"ka",  "lo",  "mi",  "ren", "tor", "va",  "shi", "den",
                                    "mar", "el",  "qui", "zo",  "ba",  "rin", "to",  "sa",
