@@ -7,11 +7,12 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev
-  libicu-dev
+  libicu-dev libtag1-dev libxxhash-dev libsqlite3-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  lame id3v2
-  xvfb xauth x11-apps xdotool imagemagick fonts-liberation fonts-dejavu-core
+  lame id3v2 ffmpeg eyed3 python3-mutagen
+  xvfb xauth x11-apps xdotool openbox imagemagick fonts-liberation fonts-dejavu-core
+  desktop-file-utils appstream
   time
   "$@"
 )
