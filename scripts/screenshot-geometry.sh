@@ -14,41 +14,20 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}
-exe=$build/src/app/tunesift
-if [ ! -x "$exe" ]; then
-  echo "screenshot-geometry: $exe not found; build the tunesift target first" >&2
-  exit 1
-fi
+. "$root/scripts/xsession.sh"
+exe=$(tunesift_program screenshot-geometry "${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}" src/app/tunesift)
 out=$root/screenshots
 mkdir -p "$out"
 
 work=$(mktemp -d)
-xvfb_pid=
-wm_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  xsession_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=:$display
-for _ in $(seq 50); do
-  xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.1
-done
-openbox --sm-disable >/dev/null 2>&1 &
-wm_pid=$!
-sleep 1
+xsession_start --wm
 
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
 mkdir -m 700 "$XDG_RUNTIME_DIR"

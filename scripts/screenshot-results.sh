@@ -20,23 +20,8 @@ if [ -z "$demo" ]; then
   exit 1
 fi
 
-# A display number nobody uses.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-wm_pid=
-trap '[ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null; kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-DISPLAY=":$display" openbox --sm-disable >/dev/null 2>&1 &
-wm_pid=$!
-sleep 1
-
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
+. "$root/scripts/xsession.sh"
+trap xsession_stop EXIT
+xsession_start --wm
+QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
 echo "screenshot-results: wrote $out"
