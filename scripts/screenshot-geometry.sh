@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks how the main window keeps its geometry under a real window manager (openbox on Xvfb):
-#   1. the stored outer size comes back unchanged from start to start, after a resize and after
-#      maximise and restore (no drift by the frame);
+#   1. the stored outer size comes back unchanged from start to start, after a resize, after
+#      maximise and restore and after a start maximised (no drift by the frame);
 #   2. a stored size larger than the screen opens the window whole on the screen, a window closed
 #      minimised opens normal;
 #   3. the smallest size the window manager allows keeps every control usable (with folders in
@@ -120,6 +120,22 @@ sleep 1
 check "outer size after restore" "$resized" "$(outer_size_twips)"
 stop
 check "stored after maximise and restore" "$resized" "$(stored FormWidth) x $(stored FormHeight)"
+
+echo "== started maximised, then restored"
+store FormWidth=11400 FormHeight=7200 WindowState=2
+start
+read -r -a rect <<<"$(outer)"
+xdotool mousemove $((rect[0] + rect[2] / 2)) $((rect[1] + 8)) click --repeat 2 --delay 80 1
+sleep 1
+# Qt measures the frame of a window first shown maximised while it is maximised and keeps that
+# measure (openbox draws thinner borders then): the restored window may differ from the stored
+# size by those borders, but what is stored does not drift.
+echo "info outer size after restore: $(outer_size_twips)"
+stop
+check "stored after restore" "11400 x 7200" "$(stored FormWidth) x $(stored FormHeight)"
+start
+check "stored size unchanged at the next start" "11400 x 7200" "$(stored FormWidth) x $(stored FormHeight)"
+stop
 
 echo "== a stored size larger than the screen"
 store FormWidth=30000 FormHeight=20000 WindowState=0

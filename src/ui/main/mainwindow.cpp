@@ -277,8 +277,9 @@ void MainWindow::onLoad()
     folderList->setColumnCount(1);
     folderList->setHeaderLabels({QStringLiteral("Folder")});
 
-    setWindowState(windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState)));
-
+    // Read before the size is restored, which stores the state it finds.
+    const Qt::WindowStates storedState =
+        windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState));
     // Nothing stored, not a number or no size at all: the design size.
     const auto storedSize = [this](const char* key) -> std::optional<int> {
         const std::optional<qint16> value = m_settings.readInt16(key);
@@ -303,12 +304,14 @@ void MainWindow::onLoad()
     // area; the frame is taken off once it is known (noteFrame).
     if (storedWidth || storedHeight)
         m_pendingOuter = QSize(storedWidth ? width() : -1, storedHeight ? height() : -1);
+    // The state after the size: a window maximised first would keep the design size as the size
+    // to return to.
+    setWindowState(storedState);
+    if (windowState() == Qt::WindowNoState)
+        KeepOnScreen(this, frameExtra());
     // A hidden window gets its resize event only when shown: the layout runs here itself, so
     // that the column below takes its width from the list as it will be.
-    if (windowState() == Qt::WindowNoState) {
-        KeepOnScreen(this, frameExtra());
-        layOutAndStoreGeometry();
-    }
+    layOutAndStoreGeometry();
 
     folderList->setColumnWidth(0, TwipsToPixels(m_listTwips.width() * 0.875 - 100, dpi));
 

@@ -317,8 +317,17 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(int, state);
         StoreText(settingskeys::kWindowState, stored);
+        StoreText(settingskeys::kFormWidth, QStringLiteral("12000"));
+        StoreText(settingskeys::kFormHeight, QStringLiteral("7500"));
         MainWindow& form = makeForm();
         QCOMPARE(int(form.windowState()), state);
+        // The size of the normal window stays stored, in any state.
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("12000"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("7500"));
+        form.showNormal();
+        QTRY_COMPARE(form.frameGeometry().size(), QSize(800, 500));
     }
 
     void badStoredValuesGiveTheDesign_data()
