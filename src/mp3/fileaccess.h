@@ -99,9 +99,19 @@ public:
     void replaceWith(std::span<const unsigned char> bytes);
 
 private:
+    // What read() gave out; a rewrite reads it again before the rename, as a change of the same
+    // length within one tick of the file system's clock leaves the times as they were.
+    struct ReadRange
+    {
+        std::int64_t offset = 0;
+        std::size_t count = 0;
+        std::size_t hash = 0;
+    };
+
     FileIdentity currentIdentity() const;
 
     std::string m_path;
+    mutable std::vector<ReadRange> m_reads;
 #ifdef _WIN32
     void* m_handle = nullptr;
 #else

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
+#include <string_view>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -130,6 +132,35 @@ FileIdentity identityOf(const struct stat& status)
             static_cast<std::int64_t>(status.st_size),
             nanoseconds(status.st_mtim),
             nanoseconds(status.st_ctim)};
+}
+
+// Exactly count bytes from the offset on.
+std::vector<unsigned char> readExactly(int fd, std::int64_t offset, std::size_t count,
+                                       const std::string& path)
+{
+    std::vector<unsigned char> bytes(count);
+    std::size_t total = 0;
+    while (total < count) {
+        const ssize_t got = ::pread(fd, bytes.data() + total, count - total,
+                                    static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            throwLastError("Cannot read", path);
+        }
+        if (got == 0) {
+            throw std::runtime_error(describe("File shorter than expected", path));
+        }
+        total += static_cast<std::size_t>(got);
+    }
+    return bytes;
+}
+
+std::size_t hashOf(const std::vector<unsigned char>& bytes)
+{
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 #ifdef __linux__
@@ -340,22 +371,8 @@ FileIdentity WritableFile::currentIdentity() const
 
 std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
 {
-    std::vector<unsigned char> bytes(count);
-    std::size_t total = 0;
-    while (total < count) {
-        const ssize_t got = ::pread(m_fd, bytes.data() + total, count - total,
-                                    static_cast<off_t>(offset + static_cast<std::int64_t>(total)));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            throwLastError("Cannot read", m_path);
-        }
-        if (got == 0) {
-            throw std::runtime_error(describe("File shorter than expected", m_path));
-        }
-        total += static_cast<std::size_t>(got);
-    }
+    std::vector<unsigned char> bytes = readExactly(m_fd, offset, count, m_path);
+    m_reads.push_back({offset, count, hashOf(bytes)});
     return bytes;
 }
 
@@ -428,8 +445,12 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     // Whatever another program did since the file was opened (appended, rewrote, deleted or
     // replaced it, or linked it elsewhere) would be lost by the rename.
     struct stat named = {};
+    const auto readAgain = [&](const ReadRange& range) {
+        return hashOf(readExactly(m_fd, range.offset, range.count, m_path)) == range.hash;
+    };
     if (currentIdentity() != m_opened || ::stat(target.c_str(), &named) != 0 ||
-        named.st_dev != original.st_dev || named.st_ino != original.st_ino) {
+        named.st_dev != original.st_dev || named.st_ino != original.st_ino ||
+        !std::all_of(m_reads.begin(), m_reads.end(), readAgain)) {
         throw std::runtime_error(
             describe("Not rewritten, as another program changed the file meanwhile", m_path));
     }

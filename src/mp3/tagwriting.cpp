@@ -148,9 +148,11 @@ bool clsMP3Info::RemovePreHeader(bool inRetainDate)
     }
     WritableFile file;
     file.open(m_fileName);
+    // The whole file is read, so that the rewrite notices a change of the cut part as well.
     std::vector<unsigned char> bytes;
     if (file.size() == m_fileSize) {
-        bytes = file.read(m_headerOffset, static_cast<std::size_t>(kept));
+        bytes = file.read(0, static_cast<std::size_t>(m_fileSize));
+        bytes.erase(bytes.begin(), bytes.begin() + m_headerOffset);
     }
     const bool appendedTag = m_id3v2Present && m_id3v2Offset > m_headerOffset;
     const std::int64_t audioLength =

@@ -570,6 +570,22 @@ TEST_F(TagWritingTest, FaultsOnTheWayLeaveTheFileAsItWas)
     }
 }
 
+Bytes flipped(Bytes bytes, std::size_t at)
+{
+    bytes[at] ^= 0xFF;
+    return bytes;
+}
+
+// Another program's edit in place that leaves length and modification time as they were.
+void flipKeepingTimes(const std::string& path, std::size_t at)
+{
+    struct stat status = {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    test::writeFile(path, flipped(test::readFile(path), at));
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
 TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
 {
     const Bytes whole = wholeSong();
@@ -594,6 +610,10 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
          },
          theirs},
         {"linked elsewhere", [&] { std::filesystem::create_hard_link(path, path + ".2"); }, whole},
+        {"rewritten in place, times put back", [&] { flipKeepingTimes(path, 5000); },
+         flipped(whole, 5000)},
+        {"leading tag rewritten in place", [&] { flipKeepingTimes(path, 500); },
+         flipped(whole, 500)},
     };
     for (const bool preHeader : {false, true}) {
         for (const auto& c : changes) {
