@@ -223,6 +223,7 @@ void clsMP3Info::SetFileName(const std::string& path) noexcept
         if (&path != &m_fileName) {
             m_fileName = path;
         }
+        m_analysedPath = m_fileName;
         analyseFile();
     } catch (...) {
         // Only an allocation can fail; the analysis then ends quietly like any other failure.
@@ -254,6 +255,7 @@ void clsMP3Info::resetInfo()
     m_headerOffset = 0;
     m_emphasis.clear();
     m_audioBytes = 0;
+    m_knownLength = 0;
     m_tag = ID3v1Tag{};
 }
 
@@ -265,6 +267,7 @@ void clsMP3Info::analyseFile()
         return;
     }
     m_fileSize = file.size();
+    m_knownLength = m_fileSize;
 
     // The ID3v1 tag and an appended ID3v2 footer both lie in the last 138 bytes: one read.
     constexpr std::int64_t kTailSize = kTagSize + static_cast<std::int64_t>(kID3v2HeaderSize);
