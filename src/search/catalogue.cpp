@@ -11,9 +11,9 @@ void Catalogue::clear()
     dropTitles();
 }
 
-void Catalogue::setTitle(std::size_t entry, std::string title, std::int64_t modifiedNs)
+void Catalogue::setTitle(std::size_t entry, std::string title, const FileStamp& stamp)
 {
-    m_titles[entry] = {std::move(title), modifiedNs};
+    m_titles[entry] = {std::move(title), stamp};
 }
 
 void Catalogue::reserveTitles()

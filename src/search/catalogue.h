@@ -1,7 +1,10 @@
 #pragma once
 
+#include "mp3/fileaccess.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,16 +46,15 @@ public:
     std::int64_t size(std::size_t entry) const { return m_entries[entry].size; }
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
-    // Titles read ahead where a file was opened anyway (for its size), with the file's time at
-    // that moment (its length then is the entry's size); the tag criteria take them while the
-    // file is unchanged.
-    void setTitle(std::size_t entry, std::string title, std::int64_t modifiedNs);
+    // Titles read ahead where a file was opened anyway (for its size), with the file's stamp at
+    // that moment; the tag criteria take them while the file is unchanged.
+    void setTitle(std::size_t entry, std::string title, const FileStamp& stamp);
     bool hasTitle(std::size_t entry) const
     {
-        return entry < m_titles.size() && m_titles[entry].modifiedNs != 0;
+        return entry < m_titles.size() && m_titles[entry].stamp.has_value();
     }
 
-    std::int64_t titleModifiedNs(std::size_t entry) const { return m_titles[entry].modifiedNs; }
+    const FileStamp& titleStamp(std::size_t entry) const { return *m_titles[entry].stamp; }
     std::string takeTitle(std::size_t entry) { return std::move(m_titles[entry].title); }
     // Room for the titles of every entry so far, so that setTitle may run on several threads.
     void reserveTitles();
@@ -81,7 +83,7 @@ private:
     struct ReadTitle
     {
         std::string title;
-        std::int64_t modifiedNs = 0; // 0: none read ahead
+        std::optional<FileStamp> stamp; // none: nothing read ahead
     };
     std::vector<ReadTitle> m_titles;
 };

@@ -635,7 +635,7 @@ void ReadTitles(RunState& state)
         if (catalogue.hasTitle(entry)) {
             // Read when the scan asked for the size: still good while the file is unchanged.
             const std::optional<FileStamp> now = QueryFileStamp(path);
-            if (now && *now == FileStamp{catalogue.size(entry), catalogue.titleModifiedNs(entry)}) {
+            if (now && *now == catalogue.titleStamp(entry)) {
                 titles[entry] = catalogue.takeTitle(entry);
                 return;
             }

@@ -275,9 +275,8 @@ void FolderScan::readPendingSizes()
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(path);
         m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-        if (read.size)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
-                                 read.modifiedNs);
+        if (read.size && read.stamp)
+            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()), *read.stamp);
     });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }

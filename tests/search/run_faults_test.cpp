@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tunesift::test {
@@ -224,7 +225,8 @@ TEST(ExactFilesize, AFileWhoseSizeCannotBeReadTakesNoPart)
 }
 
 // The scan reads a title with the size it asks for; a tag rewritten before the tag criterion's
-// turn (same length, new time) must be read anew, and a file gone by then has no title.
+// turn must be read anew, also where the length and the modification time stay as they were
+// (a retag in place, an atomic rewrite), and a file gone by then has no title.
 TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
 {
     TempDir dir;
@@ -240,12 +242,17 @@ TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
     EngineRun run;
     run.host.tickOnly({Criterion::ExactFilesize, Criterion::ExactTag});
     run.host.afterCaption(CriterionCaption(Criterion::ExactFilesize), [&](RecordingHost&) {
-        // one.mp3 keeps its length but gets another title; four.mp3 now matches three.mp3.
+        // File times are kept in coarse steps: let the clock move past the scan's reads.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // one.mp3 keeps its length and its time but gets another title; four.mp3 is replaced
+        // by a file that matches three.mp3, with the old time.
+        const auto oneTime = std::filesystem::last_write_time(dir / "a/one.mp3");
         WriteMp3File(dir / "a/one.mp3", tagged("Changed"));
-        WriteMp3File(dir / "d/four.mp3", tagged("Other"));
-        const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
-        std::filesystem::last_write_time(dir / "a/one.mp3", later);
-        std::filesystem::last_write_time(dir / "d/four.mp3", later);
+        std::filesystem::last_write_time(dir / "a/one.mp3", oneTime);
+        const auto fourTime = std::filesystem::last_write_time(dir / "d/four.mp3");
+        WriteMp3File(dir / "d/new.tmp", tagged("Other"));
+        std::filesystem::last_write_time(dir / "d/new.tmp", fourTime);
+        std::filesystem::rename(dir / "d/new.tmp", dir / "d/four.mp3");
         RemovePath(dir / "b/two.mp3");
     });
     run({dir / "a", dir / "b", dir / "c", dir / "d"});
