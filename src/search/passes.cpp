@@ -2,6 +2,7 @@
 
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
+#include "search/denseids.h"
 #include "search/filesize.h"
 #include "search/parallel.h"
 #include "search/similar.h"
@@ -36,66 +37,6 @@ struct TextGroups
     std::vector<Key> keys; // per text
 
     std::uint32_t textCount() const { return static_cast<std::uint32_t>(keys.size()); }
-};
-
-// Dense ids for distinct keys, in order of first appearance: an open-addressing table of ids
-// (a slot holds id + 1, 0 is empty). The keys stay with the caller, so a million keys cost a few
-// bytes each rather than a node of a standard hash map.
-class DenseIds
-{
-public:
-    explicit DenseIds(std::size_t expected)
-    {
-        rebuild(capacityFor(expected), [](std::uint32_t) { return std::size_t{0}; });
-    }
-
-    std::uint32_t size() const { return m_count; }
-
-    // The id of the key with the given hash that equalTo() accepts, or the next id when there
-    // is none yet. hashOf(id) gives the hash of a stored key (needed when the table grows).
-    template <typename EqualTo, typename HashOf>
-    std::pair<std::uint32_t, bool> intern(std::size_t hash, EqualTo equalTo, HashOf hashOf)
-    {
-        if ((static_cast<std::size_t>(m_count) + 1) * 2 > m_slots.size())
-            rebuild(m_slots.size() * 2, hashOf);
-        for (std::size_t slot = hash & m_mask;; slot = (slot + 1) & m_mask) {
-            const std::uint32_t held = m_slots[slot];
-            if (held == 0) {
-                m_slots[slot] = ++m_count;
-                return {m_count - 1, true};
-            }
-            if (equalTo(held - 1))
-                return {held - 1, false};
-        }
-    }
-
-private:
-    static std::size_t capacityFor(std::size_t expected)
-    {
-        std::size_t capacity = 16;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        return capacity;
-    }
-
-    template <typename HashOf>
-    void rebuild(std::size_t capacity, HashOf hashOf)
-    {
-        std::vector<std::uint32_t> slots(capacity, 0);
-        const std::size_t mask = capacity - 1;
-        for (std::uint32_t id = 0; id < m_count; ++id) {
-            std::size_t slot = hashOf(id) & mask;
-            while (slots[slot] != 0)
-                slot = (slot + 1) & mask;
-            slots[slot] = id + 1;
-        }
-        m_slots = std::move(slots);
-        m_mask = mask;
-    }
-
-    std::vector<std::uint32_t> m_slots;
-    std::size_t m_mask = 0;
-    std::uint32_t m_count = 0;
 };
 
 template <typename Key, typename KeyOf>
