@@ -28,9 +28,10 @@ public:
     bool full() const { return m_entries.size() >= kCapacity; }
 
     // Starts a new folder (a text ending in the separator); later entries belong to it.
-    // canonical names the same folder with links resolved and the spelling normalised, so that
-    // one file reached under two folder texts is known as one file; empty means the text itself.
-    std::uint32_t addFolder(std::string_view folder, std::string_view canonical = {});
+    // identity is equal for two folder texts exactly when they name the same folder (however
+    // spelt, or reached through a link), so that one file reached under two folder texts is known
+    // as one file; empty means the text itself.
+    std::uint32_t addFolder(std::string_view folder, std::string_view identity = {});
     // False when the catalogue is full; nothing is stored then.
     bool append(std::uint32_t folder, std::string_view name, std::int64_t size = kSizeNotRead);
 
@@ -62,10 +63,10 @@ public:
 
     std::size_t folderCount() const { return m_folders.size(); }
     std::string_view folderText(std::uint32_t folder) const { return m_folders[folder]; }
-    std::string_view canonicalFolder(std::uint32_t folder) const
+    std::string_view folderIdentity(std::uint32_t folder) const
     {
-        return m_canonical[folder].empty() ? std::string_view(m_folders[folder])
-                                           : std::string_view(m_canonical[folder]);
+        return m_identities[folder].empty() ? std::string_view(m_folders[folder])
+                                            : std::string_view(m_identities[folder]);
     }
 
 private:
@@ -78,7 +79,7 @@ private:
     };
     std::vector<Entry> m_entries;
     std::vector<std::string> m_folders;
-    std::vector<std::string> m_canonical; // empty where equal to the folder text
+    std::vector<std::string> m_identities; // empty where the folder text itself
     std::string m_names;
     struct ReadTitle
     {

@@ -7,7 +7,6 @@
 #include "search/searchrun.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <unicode/utf8.h>
 
 #ifdef _WIN32
@@ -100,9 +99,10 @@ bool listFolder(const std::string& folder, Visit visit)
 #endif
 }
 
-// The folder with links resolved and "." and ".." and repeated separators gone, ending in the
-// separator; the text itself when it cannot be resolved.
-std::string ResolvedFolder(const std::string& folder)
+// What tells the folder apart from every other, however it is spelt or reached (see
+// Catalogue::addFolder): its device and inode; on Windows its path with links resolved. The text
+// itself where neither can be had.
+std::string FolderIdentity(const std::string& folder)
 {
 #ifdef _WIN32
     std::error_code error;
@@ -112,16 +112,18 @@ std::string ResolvedFolder(const std::string& folder)
         return folder;
     const std::u8string raw = resolved.u8string();
     std::string text(raw.begin(), raw.end());
-#else
-    char* resolved = ::realpath(folder.c_str(), nullptr);
-    if (!resolved)
-        return folder;
-    std::string text(resolved);
-    std::free(resolved);
-#endif
     if (text.empty() || text.back() != kPathSeparator)
         text.push_back(kPathSeparator);
     return text;
+#else
+    struct stat info
+    {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return folder;
+    const std::uint64_t fields[2] = {static_cast<std::uint64_t>(info.st_dev),
+                                     static_cast<std::uint64_t>(info.st_ino)};
+    return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
+#endif
 }
 
 int percentOf(std::size_t done, std::size_t total)
@@ -192,6 +194,8 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
         return true;
     });
     m_queue[queueIndex].nameCount = m_names.size() - m_queue[queueIndex].firstName;
+    if (m_queue[queueIndex].nameCount != 0)
+        m_queue[queueIndex].identity = FolderIdentity(folder);
     return completed;
 }
 
@@ -202,12 +206,11 @@ bool FolderScan::ListSubfolders(const std::string& folder)
     struct Level
     {
         std::string path;
-        std::string canonical;
         std::vector<std::string> subfolders;
         std::size_t next = 0;
     };
     std::vector<Level> stack;
-    stack.push_back({folder, m_queue.back().canonical, {}, 0});
+    stack.push_back({folder, {}, 0});
     if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
         return false;
     while (!stack.empty()) {
@@ -217,12 +220,9 @@ bool FolderScan::ListSubfolders(const std::string& folder)
             continue;
         }
         const std::string& name = top.subfolders[top.next++];
-        // Links are never followed below a listed folder, so a subfolder's resolved path is
-        // its parent's with its own name added.
         std::string child = top.path + name + kPathSeparator;
-        std::string canonical = top.canonical + name + kPathSeparator;
-        m_queue.push_back({child, canonical, 0, 0});
-        stack.push_back({std::move(child), std::move(canonical), {}, 0});
+        m_queue.push_back({child, {}, 0, 0});
+        stack.push_back({std::move(child), {}, 0});
         if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
             return false;
     }
@@ -233,7 +233,7 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
 {
     if (folder.nameCount == 0)
         return;
-    const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.canonical);
+    const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.identity);
     for (std::size_t k = 0; k < folder.nameCount; ++k) {
         const std::string& name = m_names[folder.firstName + k];
         if (m_catalogue.full()) {
@@ -294,7 +294,7 @@ bool FolderScan::ScanFolder(const std::string& folder)
 
     m_queue.clear();
     m_names.clear();
-    m_queue.push_back({working, ResolvedFolder(working), 0, 0});
+    m_queue.push_back({working, {}, 0, 0});
     if (!ListSubfolders(working))
         return false;
 

@@ -27,8 +27,8 @@ public:
 private:
     struct QueuedFolder
     {
-        std::string path;      // ends in the separator
-        std::string canonical; // the same folder, links resolved; ends in the separator
+        std::string path;     // ends in the separator
+        std::string identity; // see Catalogue::addFolder; set where the folder holds MP3 names
         std::size_t firstName = 0;
         std::size_t nameCount = 0;
     };

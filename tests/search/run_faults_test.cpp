@@ -130,45 +130,47 @@ TEST(Links, AFileReachedThroughAListedLinkAndItsRealPathIsNotItsOwnDuplicate)
     run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
     run({dir / "real", dir / "link"});
 
-    EXPECT_EQ(sameFileTwice(run.session), "");
+    EXPECT_THAT(rowPaths(run.session), IsEmpty());
 }
 
-TEST(RepeatedFolders, AFileListedTwiceStandsAsAGroupOfOneRow)
+// Two names of one file are two files, in one folder or in two.
+TEST(Links, TwoHardLinksAreTwoFiles)
+{
+    TempDir dir;
+    WriteMp3File(dir / "a/song.mp3", mp3());
+    MakeFolder(dir / "b");
+    ASSERT_EQ(::link((dir / "a/song.mp3").c_str(), (dir / "b/song.mp3").c_str()), 0);
+    EngineRun run;
+    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
+    run({dir / "a", dir / "b"});
+
+    EXPECT_THAT(rowPaths(run.session), ElementsAre(dir / "a/song.mp3", dir / "b/song.mp3",
+                                                   dir / "a/song.mp3", dir / "b/song.mp3"));
+}
+
+// A file reached twice (its folder listed twice, under another spelling, inside another listed
+// folder or through a listed link) is never its own partner; with a real partner it stands once
+// per criterion, under the text met first.
+TEST(RepeatedFolders, AFileReachedTwiceIsNotItsOwnPartner)
 {
     TempDir dir;
     WriteMp3File(dir / "top/a.mp3", mp3());
     WriteMp3File(dir / "top/sub/b.mp3", mp3(400));
-    EngineRun run;
-    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
-    run({dir / "top", dir / "top/sub/", dir / "top/"});
-
-    std::vector<std::string> catalogue = CataloguePaths(run.session);
-    ASSERT_EQ(catalogue.size(), 5u);
-    const std::set<std::string> distinct(catalogue.begin(), catalogue.end());
-    EXPECT_EQ(distinct.size(), 2u);
-    // Each criterion lists each file once, in catalogue order, each as its own group.
-    const std::string first = catalogue[0];
-    const std::string second = catalogue[1];
-    EXPECT_THAT(rowPaths(run.session), ElementsAre(first, second, first, second));
-    EXPECT_EQ(sameFileTwice(run.session), "");
-    std::vector<std::string> colours;
-    for (std::size_t k = 0; k < run.session.results().size(); ++k)
-        colours.emplace_back(ColorGroupName(run.session.results().color(k)));
-    EXPECT_THAT(colours, ElementsAre("light blue", "blue", "light red", "red"));
-}
-
-// Folder texts are handed to the scan as given, so one folder can be listed under two
-// spellings; its files must still not be offered as their own duplicates.
-TEST(RepeatedFolders, AFolderListedUnderTwoSpellingsIsNotItsOwnDuplicate)
-{
-    TempDir dir;
-    WriteMp3File(dir / "top/a.mp3", mp3());
-    for (const std::string& spelling : {dir / "top/./", dir / "top//", dir / "./top"}) {
+    WriteMp3File(dir / "other/b.mp3", mp3(500));
+    MakeSymlink(dir / "top", dir / "link");
+    for (const std::string& spelling :
+         {dir / "top/", dir / "top//", dir / "top/./", dir / "./top", dir / "link"}) {
         SCOPED_TRACE(spelling);
         EngineRun run;
         run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
-        run({dir / "top", spelling});
-        EXPECT_EQ(sameFileTwice(run.session), "");
+        run({dir / "top/sub/", dir / "top", spelling});
+        EXPECT_EQ(run.session.catalogue().count(), 5u);
+        EXPECT_THAT(rowPaths(run.session), IsEmpty());
+        EXPECT_EQ(run.host.messages(),
+                  std::vector<HostCall>({HostCall::message(kNoDupesMessage, "No dupes")}));
+
+        run({dir / "top/sub/", dir / "top", spelling, dir / "other"});
+        EXPECT_THAT(rowPaths(run.session), ElementsAre(dir / "top/sub/b.mp3", dir / "other/b.mp3"));
     }
 }
 
@@ -294,25 +296,26 @@ TEST(ExactFilesize, SizesBeyond32BitsAreComparedWhole)
     }
 }
 
-// 11,000 files of equal size and title, listed twice: each stands once under Exact Filename
-// (as a group of one), and all of them form one group under Exact Filesize and one under
-// Exact Tag.
+// 5,500 names in each of two folders, all files of equal size and title: 5,500 pairs under
+// Exact Filename, and all 11,000 files in one group under Exact Filesize and one under Exact Tag.
 TEST(ManyRows, ARunMayWriteMoreThan32767Rows)
 {
     TempDir dir(TempDir::Storage::Memory);
-    constexpr std::size_t kFiles = 11000;
+    constexpr std::size_t kNames = 5500;
+    constexpr std::size_t kFiles = 2 * kNames;
     Mp3Content content = mp3(200);
     content.rawTitle = TitleField("Same", ' ');
-    for (std::size_t k = 0; k < kFiles; ++k)
-        WriteMp3File(dir / "a/" + std::to_string(k) + ".mp3", content);
+    for (const char* folder : {"a/", "b/"})
+        for (std::size_t k = 0; k < kNames; ++k)
+            WriteMp3File(dir / folder + std::to_string(k) + ".mp3", content);
     EngineRun run;
     run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::ExactTag});
-    run({dir / "a", dir / "a"});
+    run({dir / "a", dir / "b"});
 
     const ResultList& rows = run.session.results();
     ASSERT_EQ(rows.size(), 3 * kFiles);
     EXPECT_EQ(run.host.count(HostCall::Kind::ShowResults), 1u);
-    EXPECT_EQ(ColorGroupName(rows.color(0)), "light blue");
+    EXPECT_EQ(ColorGroupName(rows.color(1)), "light blue");
     EXPECT_EQ(ColorGroupName(rows.color(kFiles - 1)), "blue");
     EXPECT_EQ(ColorGroupName(rows.color(kFiles)), "light red");
     EXPECT_EQ(ColorGroupName(rows.color(2 * kFiles - 1)), "light red");
