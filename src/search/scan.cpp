@@ -289,6 +289,11 @@ bool FolderScan::ScanFolder(const std::string& folder)
     std::string working = folder;
     if (working.back() == kPathSeparator)
         working.pop_back();
+    if (!IsValidUtf8(working)) {
+        // As with a name below it: every row path must be valid UTF-8.
+        m_host.showMessage(working + kSkipText, "Skip", MessageButtons::Ok);
+        return true;
+    }
     m_host.setCaption(std::string(kProductName) + " [Analyzing " + folder + " folder]");
     working.push_back(kPathSeparator);
 

@@ -298,6 +298,10 @@ void Oracle::scanFolder(const std::string& folder)
     std::string work = folder;
     if (work.back() == kSeparator)
         work.pop_back();
+    if (!IsValidUtf8(work)) {
+        m_host->showMessage(SkipMessage(work), "Skip", MessageButtons::Ok);
+        return;
+    }
     m_host->setCaption(AnalyzingCaption(folder));
     m_queue.push_back(work + kSeparator);
     listSubfolders(work + kSeparator);
