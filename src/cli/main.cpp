@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,8 @@ const char* const kUsage =
     "once.\n"
     "\n"
     "Exit status: 0 when the search ran to its end (with or without rows), 2 for a usage\n"
-    "error, 1 for any other failure (including a search stopped by Ctrl-C).\n";
+    "error, 1 for any other failure (a search that could not be completed, or one stopped by\n"
+    "Ctrl-C).\n";
 
 // Answers the run from the command line: the criteria are those named for the whole run, the
 // stop flag is Ctrl-C, messages go to standard error and the large-catalogue question is
@@ -281,10 +283,16 @@ int main(int argc, char** argv)
     CliHost host(criteria);
     if (catalogueOnly) {
         // The scan of every folder, with nothing compared.
-        FolderScan scan(session.catalogue(), host);
-        for (const std::string& folder : folders)
-            if (!scan.ScanFolder(folder))
-                break;
+        try {
+            FolderScan scan(session.catalogue(), host);
+            for (const std::string& folder : folders)
+                if (!scan.ScanFolder(folder))
+                    break;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "tunesift-cli: the scan could not be completed: %s\n",
+                         error.what());
+            return kExitFailure;
+        }
         if (host.stopped()) {
             std::fprintf(stderr, "tunesift-cli: stopped\n");
             return kExitFailure;
@@ -293,7 +301,8 @@ int main(int argc, char** argv)
         return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
     }
 
-    RunSearch(session, folders, host);
+    if (!RunSearch(session, folders, host))
+        return kExitFailure; // the run has said why on standard error
     if (host.stopped()) {
         std::fprintf(stderr, "tunesift-cli: stopped\n");
         return kExitFailure;

@@ -6,7 +6,9 @@
 #include "search/pathops.h"
 #include "search/searchrun.h"
 
+#include <cerrno>
 #include <cmath>
+#include <system_error>
 #include <unicode/utf8.h>
 
 #ifdef _WIN32
@@ -38,17 +40,40 @@ const char* const kCatalogueFullText =
     "Tunesift can compare at most 1,000,001 files in one search. The files found beyond that "
     "number are left out of this search; the search goes on with the files found so far.";
 
+ListingFault g_listingFault = nullptr;
+
+// The error the seam injects for the folder; none where it is not set.
+std::error_code injectedFault(const std::string& folder)
+{
+    const int fault = g_listingFault ? g_listingFault(folder) : 0;
+    return fault == 0 ? std::error_code() : std::error_code(fault, std::generic_category());
+}
+
+// A folder that cannot be listed because the process ran out of memory or descriptors is no
+// empty folder: the run cannot go on as if it were.
+void throwIfOutOfResources(const std::error_code& error, const std::string& folder)
+{
+    if (error == std::errc::not_enough_memory || error == std::errc::too_many_files_open ||
+        error == std::errc::too_many_files_open_in_system)
+        throw std::system_error(error, "cannot list " + folder);
+}
+
 // Calls visit(name, kind) for every entry of the folder in listing order, hidden entries (names
 // starting with ".") left out. Links are reported as Other: they are never followed below a
 // listed folder. visit returns false to end the listing early; listFolder then returns false.
-// A folder that cannot be listed has no entries.
+// A folder that does not exist or may not be read has no entries; running out of memory or
+// descriptors throws std::system_error.
 template <typename Visit>
 bool listFolder(const std::string& folder, Visit visit)
 {
 #ifdef _WIN32
-    std::error_code error;
+    std::error_code error = injectedFault(folder);
+    throwIfOutOfResources(error, folder);
+    if (error)
+        return true;
     std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
-    for (; !error && it != end; it.increment(error)) {
+    throwIfOutOfResources(error, folder);
+    for (; !error && it != end; it.increment(error), throwIfOutOfResources(error, folder)) {
         const std::u8string raw = it->path().filename().u8string();
         const std::string name(raw.begin(), raw.end());
         if (name.empty() || name[0] == '.')
@@ -65,9 +90,13 @@ bool listFolder(const std::string& folder, Visit visit)
     }
     return true;
 #else
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    const std::error_code fault = injectedFault(folder);
+    DIR* dir = fault ? nullptr : ::opendir(folder.c_str());
+    if (!dir) {
+        throwIfOutOfResources(fault ? fault : std::error_code(errno, std::generic_category()),
+                              folder);
         return true;
+    }
     bool completed = true;
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
@@ -134,6 +163,11 @@ int percentOf(std::size_t done, std::size_t total)
 }
 
 } // namespace
+
+void SetListingFaultForTesting(ListingFault fault)
+{
+    g_listingFault = fault;
+}
 
 bool HasMp3Extension(std::string_view name)
 {

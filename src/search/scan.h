@@ -54,6 +54,11 @@ private:
 // valid UTF-8 left out).
 std::vector<std::string> ListFiles(const std::string& folder);
 
+// A seam for the tests: where set, it is asked before each folder is listed, and a non-zero
+// answer fails the listing with that errno, as the system would.
+using ListingFault = int (*)(const std::string& folder);
+void SetListingFaultForTesting(ListingFault fault);
+
 // True for a name ending in ".mp3" in any letter case.
 bool HasMp3Extension(std::string_view name);
 bool IsValidUtf8(std::string_view text);

@@ -3,17 +3,23 @@
 
 #include "search/engineview.h"
 #include "search/oracle.h"
+#include "search/parallel.h"
 #include "search/recordinghost.h"
+#include "search/scan.h"
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -324,6 +330,75 @@ TEST(ManyRows, ARunMayWriteMoreThan32767Rows)
         EXPECT_EQ(ColorGroupName(rows.color(k)), "orange") << k;
     }
     EXPECT_EQ(rows.path(32767), rows.path(kFiles + 32767 - 2 * kFiles));
+}
+
+// A failure on a worker thread must not take the process down: the other threads stop, all are
+// joined, and the caller gets the exception.
+TEST(RunFailures, AnExceptionOnAnyThreadReachesTheCaller)
+{
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core: no worker threads";
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const bool onCaller : {false, true}) {
+        SCOPED_TRACE(onCaller ? "thrown on the caller" : "thrown on a worker");
+        std::atomic<bool> thrown{false};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto work = [&](std::size_t) {
+            const bool onThisThread = (std::this_thread::get_id() == caller) == onCaller;
+            if (onThisThread) {
+                thrown = true;
+                throw std::runtime_error("failed");
+            }
+            // The other side waits for the failure, so that it surely happens.
+            while (!thrown && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+        };
+        EXPECT_THROW(ParallelFor(10'000, work), std::runtime_error);
+    }
+}
+
+int g_listingError = 0;
+std::string g_failingFolder;
+
+int failingListing(const std::string& folder)
+{
+    return folder == g_failingFolder ? g_listingError : 0;
+}
+
+// Running out of memory or descriptors while listing a folder fails the run, with a message and
+// the closing steps; a folder that is missing or may not be read stays quiet.
+TEST(RunFailures, AFolderThatCannotBeListedForWantOfResourcesFailsTheRun)
+{
+    TempDir dir;
+    WriteMp3File(dir / "a/x.mp3", mp3());
+    WriteMp3File(dir / "a/sub/x.mp3", mp3());
+    g_failingFolder = dir / "a/sub/";
+    SetListingFaultForTesting(failingListing);
+    struct Restore
+    {
+        ~Restore() { SetListingFaultForTesting(nullptr); }
+    } restore;
+    for (const int error : {ENOMEM, EMFILE, ENFILE, ENOENT, EACCES}) {
+        SCOPED_TRACE(std::strerror(error));
+        g_listingError = error;
+        EngineRun run;
+        run.host.tickOnly({Criterion::ExactFilename});
+        const bool quiet = error == ENOENT || error == EACCES;
+        EXPECT_EQ(RunSearch(run.session, {dir / "a"}, run.host), quiet);
+        EXPECT_THAT(rowPaths(run.session), IsEmpty());
+        EXPECT_EQ(run.host.messages(),
+                  std::vector<HostCall>(
+                      {quiet ? HostCall::message(kNoDupesMessage, "No dupes")
+                             : HostCall::message("The search could not be completed: cannot "
+                                                 "list " +
+                                                     g_failingFolder + ": " + std::strerror(error),
+                                                 "Tunesift")}));
+        const std::vector<HostCall>& calls = run.host.calls();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(std::vector<HostCall>(calls.end() - 3, calls.end()),
+                  std::vector<HostCall>({HostCall::of(HostCall::Kind::RunFinished),
+                                         HostCall::caption("Tunesift"), HostCall::progressTo(0)}));
+    }
 }
 
 TEST(Names, EntriesWhoseNamesAreNotUtf8AreSkippedWithOneMessageEach)
