@@ -2,18 +2,23 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace tunesift {
 
-bool RecycleBinHost::moveToTrash(const QString& path)
+bool RecycleBinHost::moveToTrash(const QString& path, QString* pathInTrash)
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
     // The home trash is made inside the data folder but not the folder itself; a fresh account
     // without one would otherwise see every file refused.
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
 #endif
-    return QFile::moveToTrash(path);
+    QString where;
+    const bool moved = QFile::moveToTrash(path, &where);
+    if (pathInTrash)
+        *pathInTrash = moved ? where : QString();
+    return moved;
 }
 
 RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host)
@@ -29,10 +34,13 @@ RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host
             result.cancelled = true;
             break;
         }
-        if (host.moveToTrash(paths[k]))
+        QString inTrash;
+        if (host.moveToTrash(paths[k], &inTrash)) {
             result.moved.append(paths[k]);
-        else
+            result.inTrash.append(inTrash);
+        } else {
             result.failed.append(paths[k]);
+        }
     }
     if (!result.cancelled)
         host.reportProgress(total, total);
@@ -40,5 +48,83 @@ RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host
         host.reportFailures(result.failed);
     return result;
 }
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+
+bool CanRestoreFromTrash()
+{
+    return true;
+}
+
+namespace {
+
+// The place a freedesktop.org trash record names: "Path=" in the "[Trash Info]" group,
+// percent-encoded bytes, absolute for the home trash and relative to the volume's top folder
+// for a volume's trash ($topdir/.Trash/$uid or $topdir/.Trash-$uid).
+QString recordedPlace(const QString& infoPath, const QDir& trashDir)
+{
+    QFile info(infoPath);
+    if (!info.open(QIODevice::ReadOnly))
+        return {};
+    bool inGroup = false;
+    while (!info.atEnd()) {
+        const QByteArray line = info.readLine().trimmed();
+        if (line.startsWith('[')) {
+            inGroup = line == "[Trash Info]";
+            continue;
+        }
+        if (!inGroup || !line.startsWith("Path="))
+            continue;
+        const QString place = QFile::decodeName(QByteArray::fromPercentEncoding(line.mid(5)));
+        if (place.isEmpty() || QDir::isAbsolutePath(place))
+            return QDir::cleanPath(place);
+        QDir top = trashDir;
+        if (!top.dirName().startsWith(QLatin1String(".Trash-")))
+            top.cdUp(); // $topdir/.Trash/$uid
+        top.cdUp();
+        return QDir::cleanPath(top.absoluteFilePath(place));
+    }
+    return {};
+}
+
+} // namespace
+
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, QString* originalPath)
+{
+    const QFileInfo file(pathInTrash);
+    QDir trashDir = file.dir(); // .../files
+    if (trashDir.dirName() != QLatin1String("files") || !trashDir.cdUp())
+        return RestoreOutcome::NotInTrash;
+    const QString infoPath =
+        trashDir.filePath(QStringLiteral("info/") + file.fileName() + QStringLiteral(".trashinfo"));
+    const QString place = recordedPlace(infoPath, trashDir);
+    if (originalPath)
+        *originalPath = place;
+    if (place.isEmpty() || !(file.exists() || file.isSymLink()))
+        return RestoreOutcome::NotInTrash;
+    const QFileInfo target(place);
+    if (target.exists() || target.isSymLink())
+        return RestoreOutcome::PlaceTaken;
+    if (!QDir().mkpath(target.absolutePath()) || !QFile::rename(pathInTrash, place))
+        return RestoreOutcome::Failed;
+    QFile::remove(infoPath);
+    return RestoreOutcome::Restored;
+}
+
+#else
+
+bool CanRestoreFromTrash()
+{
+    return false;
+}
+
+RestoreOutcome RestoreFromTrash(const QString&, QString* originalPath)
+{
+    if (originalPath)
+        originalPath->clear();
+    return RestoreOutcome::NotInTrash;
+}
+
+#endif
 
 } // namespace tunesift

@@ -32,11 +32,11 @@ public:
         questions.append(paths);
         return agree;
     }
-    bool moveToTrash(const QString& path) override
+    bool moveToTrash(const QString& path, QString* pathInTrash) override
     {
         moveRequests.append(path);
         if (useRealTrash)
-            return RecycleBinHost::moveToTrash(path);
+            return RecycleBinHost::moveToTrash(path, pathInTrash);
         if (refuse.contains(path))
             return false;
         return QFile::remove(path);

@@ -23,8 +23,9 @@ public:
         asked = paths;
         return agree;
     }
-    bool moveToTrash(const QString& path) override
+    bool moveToTrash(const QString& path, QString* pathInTrash) override
     {
+        Q_UNUSED(pathInTrash);
         tried.append(path);
         return !refuse.contains(path);
     }
