@@ -1,8 +1,8 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends.
 #include "resultsfixture.h"
-#include "ui/results/form4.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/resultswindow.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -67,7 +67,7 @@ int main(int argc, char** argv)
         screenshot = arguments[at + 1];
 
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.beginResultsUpdate();
     fillDemoRows(session);
     form.endResultsUpdate();

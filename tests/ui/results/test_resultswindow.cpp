@@ -1,7 +1,7 @@
 #include "platform/recyclingbin.h"
 #include "resultsfixture.h"
-#include "ui/results/form4.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/resultswindow.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -61,7 +61,7 @@ QString makeFile(const QTemporaryDir& dir, const QString& name)
     return path;
 }
 
-QStringList listPaths(Form4& form)
+QStringList listPaths(ResultsWindow& form)
 {
     QStringList result;
     for (int row = 0; row < form.model().rowCount(); ++row)
@@ -76,7 +76,7 @@ int twips(const QWidget* widget, int pixels)
 
 } // namespace
 
-class Form4Test : public QObject
+class ResultsWindowTest : public QObject
 {
     Q_OBJECT
 private slots:
@@ -99,10 +99,10 @@ private slots:
     void closingEndsTheProgram();
 };
 
-void Form4Test::controlsInTheirDesignPlaces()
+void ResultsWindowTest::controlsInTheirDesignPlaces()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     QVERIFY(!form.isVisible());
     QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift 7.0"));
     QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
@@ -160,14 +160,14 @@ void Form4Test::controlsInTheirDesignPlaces()
     QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Image1"))->cursor().shape(), Qt::ArrowCursor);
 }
 
-void Form4Test::headerClicksLeaveTheOrder()
+void ResultsWindowTest::headerClicksLeaveTheOrder()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     fixture.addRow("/m/zz.mp3");
     fixture.addRow("/m/aa.mp3");
     fixture.addRow("/m/mm.mp3");
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -180,10 +180,10 @@ void Form4Test::headerClicksLeaveTheOrder()
     QVERIFY(!header->isSortIndicatorShown());
 }
 
-void Form4Test::layoutFollowsTheWindowSize()
+void ResultsWindowTest::layoutFollowsTheWindowSize()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const double dpi = LogicalDpi(&form);
@@ -206,10 +206,10 @@ void Form4Test::layoutFollowsTheWindowSize()
         QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
 }
 
-void Form4Test::layoutStepsFailOneByOne()
+void ResultsWindowTest::layoutStepsFailOneByOne()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const double dpi = LogicalDpi(&form);
@@ -252,7 +252,7 @@ void Form4Test::layoutStepsFailOneByOne()
     QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 3700, dpi));
 }
 
-void Form4Test::spaceOnARowTicksTheWholeFile()
+void ResultsWindowTest::spaceOnARowTicksTheWholeFile()
 {
     SearchSession session;
     ResultsFixture fixture(session);
@@ -261,7 +261,7 @@ void Form4Test::spaceOnARowTicksTheWholeFile()
     fixture.addRow("/m/a.mp3");
     fixture.addRow("/m/A.mp3");
     fixture.addRow("/m/a.mp3");
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -276,7 +276,7 @@ void Form4Test::spaceOnARowTicksTheWholeFile()
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{});
 }
 
-void Form4Test::deleteMovesEachCheckedFileOnce()
+void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -290,7 +290,7 @@ void Form4Test::deleteMovesEachCheckedFileOnce()
     fixture.addRow(b.toStdString(), ColorGroup::LightBlue); // 1
     fixture.addRow(c.toStdString(), ColorGroup::Blue);      // 2
     fixture.addRow(a.toStdString(), ColorGroup::Red);       // 3
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
     form.show();
@@ -309,7 +309,7 @@ void Form4Test::deleteMovesEachCheckedFileOnce()
     QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
+void ResultsWindowTest::deleteRemovesExactlyTheRowsOfGoneFiles()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -326,14 +326,14 @@ void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
     fixture.addRow(vanished.toStdString()); // 3
     fixture.addRow(stuck.toStdString());    // 4
     fixture.addRow(moved.toStdString());    // 5
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.refuse = {stuck};
     form.setRecycleBinHost(&bin);
 
     for (const std::size_t row : {0, 2, 3})
         form.model().SetCheckedForFile(row, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QCOMPARE(bin.moveRequests, (QStringList{vanished, stuck, moved}));
     QCOMPARE(bin.failureReports.size(), 1);
@@ -346,7 +346,7 @@ void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
     QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
 }
 
-void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
+void ResultsWindowTest::declinedDeleteKeepsRowsAndTicksButNotShades()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -356,14 +356,14 @@ void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
     ResultsFixture fixture(session);
     fixture.addRow(a.toStdString(), ColorGroup::Green);
     fixture.addRow(b.toStdString(), ColorGroup::LightGreen);
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.agree = false;
     form.setRecycleBinHost(&bin);
 
     form.model().SetCheckedForFile(0, true);
     form.model().SetCheckedForFile(1, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QCOMPARE(bin.questions.size(), 1);
     QVERIFY(bin.moveRequests.isEmpty());
@@ -375,23 +375,23 @@ void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
         QVERIFY(!form.model().data(form.model().index(row, 2), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteWithNothingCheckedAsksNothing()
+void ResultsWindowTest::deleteWithNothingCheckedAsksNothing()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     fixture.addRow("/nowhere/a.mp3", ColorGroup::Purple);
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
 
-    form.Check1_Click();
+    form.onDeleteClicked();
     QVERIFY(bin.questions.isEmpty());
     QVERIFY(bin.moveRequests.isEmpty());
     QCOMPARE(form.model().rowCount(), 1);
     QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteHasNoLimitOnCheckedRows()
+void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -404,13 +404,13 @@ void Form4Test::deleteHasNoLimitOnCheckedRows()
         fixture.addRow(path.toStdString());
     }
     fixture.addRow(dir.filePath("unchecked.mp3").toStdString());
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
     for (std::size_t row = 0; row < files; ++row)
         form.model().SetCheckedForFile(row, true);
 
-    form.Check1_Click();
+    form.onDeleteClicked();
     QCOMPARE(bin.questions.size(), 1);
     QCOMPARE(bin.questions.front().size(), files);
     QCOMPARE(bin.moveRequests.size(), files);
@@ -418,7 +418,7 @@ void Form4Test::deleteHasNoLimitOnCheckedRows()
     QCOMPARE(form.model().pathText(0), dir.filePath("unchecked.mp3"));
 }
 
-void Form4Test::deleteIntoTheRealTrash()
+void ResultsWindowTest::deleteIntoTheRealTrash()
 {
     // main() pointed HOME and XDG_DATA_HOME into a scratch folder, so this trash is a test one.
     const QString trash =
@@ -433,12 +433,12 @@ void Form4Test::deleteIntoTheRealTrash()
     ResultsFixture fixture(session);
     fixture.addRow(song.toStdString());
     fixture.addRow(other.toStdString());
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.useRealTrash = true;
     form.setRecycleBinHost(&bin);
     form.model().SetCheckedForFile(0, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QVERIFY(bin.failureReports.isEmpty());
     QVERIFY(!QFile::exists(song));
@@ -447,13 +447,13 @@ void Form4Test::deleteIntoTheRealTrash()
     QCOMPARE(listPaths(form), QStringList{other});
 }
 
-void Form4Test::clearButtonUnticksEveryRow()
+void ResultsWindowTest::clearButtonUnticksEveryRow()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     for (int k = 0; k < 6; ++k)
         fixture.addRow("/m/" + std::to_string(k % 4) + ".mp3", ColorGroup::LightOrange);
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.model().SetCheckedForFile(1, true);
@@ -466,7 +466,7 @@ void Form4Test::clearButtonUnticksEveryRow()
     QVERIFY(form.model().data(form.model().index(5, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::backFollowsTheWindowState_data()
+void ResultsWindowTest::backFollowsTheWindowState_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("normal") << int(Qt::WindowNoState);
@@ -474,14 +474,14 @@ void Form4Test::backFollowsTheWindowState_data()
     QTest::newRow("minimised") << int(Qt::WindowMinimized);
 }
 
-void Form4Test::backFollowsTheWindowState()
+void ResultsWindowTest::backFollowsTheWindowState()
 {
     QFETCH(int, state);
     SearchSession session;
-    Form4 form(session);
-    QWidget form1;
-    form1.setGeometry(50, 60, 400, 300);
-    form.setMainWindow(&form1);
+    ResultsWindow form(session);
+    QWidget mainWindow;
+    mainWindow.setGeometry(50, 60, 400, 300);
+    form.setMainWindow(&mainWindow);
     form.setGeometry(120, 90, 640, 480);
     form.setWindowState(Qt::WindowStates(state));
     form.show();
@@ -491,27 +491,27 @@ void Form4Test::backFollowsTheWindowState()
 
     auto* back = form.findChild<QAbstractButton*>(QStringLiteral("Check2"));
     if (state == Qt::WindowMinimized)
-        form.Check2_Click(); // a minimised window takes no clicks
+        form.onBackClicked(); // a minimised window takes no clicks
     else
         QTest::mouseClick(back, Qt::LeftButton);
 
     if (state == Qt::WindowMinimized) {
         QVERIFY(form.isVisible());
-        QVERIFY(!form1.isVisible());
+        QVERIFY(!mainWindow.isVisible());
         return;
     }
-    QVERIFY(form1.isVisible());
+    QVERIFY(mainWindow.isVisible());
     QVERIFY(!form.isVisible());
     if (state == Qt::WindowMaximized) {
-        QVERIFY(form1.isMaximized());
+        QVERIFY(mainWindow.isMaximized());
         return;
     }
-    QCOMPARE(form1.windowState(), Qt::WindowNoState);
-    QCOMPARE(form1.pos(), place);
-    QCOMPARE(form1.size(), size);
+    QCOMPARE(mainWindow.windowState(), Qt::WindowNoState);
+    QCOMPARE(mainWindow.pos(), place);
+    QCOMPARE(mainWindow.size(), size);
 }
 
-void Form4Test::takingThePlaceOfTheMainWindow_data()
+void ResultsWindowTest::takingThePlaceOfTheMainWindow_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("normal") << int(Qt::WindowNoState);
@@ -519,18 +519,18 @@ void Form4Test::takingThePlaceOfTheMainWindow_data()
     QTest::newRow("minimised") << int(Qt::WindowMinimized);
 }
 
-void Form4Test::takingThePlaceOfTheMainWindow()
+void ResultsWindowTest::takingThePlaceOfTheMainWindow()
 {
     QFETCH(int, state);
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.setGeometry(10, 20, 500, 400);
-    QWidget form1;
-    form1.setGeometry(70, 80, 660, 470);
-    form1.setWindowState(Qt::WindowStates(state));
-    form1.show();
+    QWidget mainWindow;
+    mainWindow.setGeometry(70, 80, 660, 470);
+    mainWindow.setWindowState(Qt::WindowStates(state));
+    mainWindow.show();
 
-    form.takePlaceOf(&form1);
+    form.takePlaceOf(&mainWindow);
     QVERIFY(form.isVisible());
     if (state == Qt::WindowMaximized) {
         QVERIFY(form.isMaximized());
@@ -539,17 +539,17 @@ void Form4Test::takingThePlaceOfTheMainWindow()
         QCOMPARE(form.size(), QSize(500, 400));
     } else {
         QCOMPARE(form.windowState(), Qt::WindowNoState);
-        QCOMPARE(form.size(), form1.size());
-        QCOMPARE(form.pos(), form1.pos());
+        QCOMPARE(form.size(), mainWindow.size());
+        QCOMPARE(form.pos(), mainWindow.pos());
     }
 }
 
-void Form4Test::closingEndsTheProgram()
+void ResultsWindowTest::closingEndsTheProgram()
 {
     SearchSession session;
-    Form4 form(session);
-    QWidget form1; // the main window, hidden behind the results
-    form.setMainWindow(&form1);
+    ResultsWindow form(session);
+    QWidget mainWindow; // the main window, hidden behind the results
+    form.setMainWindow(&mainWindow);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QApplication::setQuitOnLastWindowClosed(false); // only the window itself may end the loop
@@ -575,8 +575,8 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
-    Form4Test test;
+    ResultsWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_form4.moc"
+#include "test_resultswindow.moc"

@@ -1,9 +1,9 @@
-#include "ui/main/form1.h"
+#include "ui/main/mainwindow.h"
 
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
-#include "ui/results/form4.h"
+#include "ui/results/resultswindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
@@ -81,7 +81,8 @@ QString BrowseForFolder(QWidget* owner, const QString& prompt)
     return QFileDialog::getExistingDirectory(owner, prompt);
 }
 
-Form1::Form1(SearchSession& session, QWidget* parent) : QWidget(parent), m_session(session)
+MainWindow::MainWindow(SearchSession& session, QWidget* parent)
+    : QWidget(parent), m_session(session)
 {
     InitArtwork();
     setObjectName(QStringLiteral("Form1"));
@@ -99,26 +100,26 @@ Form1::Form1(SearchSession& session, QWidget* parent) : QWidget(parent), m_sessi
     setTabOrderOfControls();
     watchPointer();
 
-    Form_Load();
+    onLoad();
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
     m_channel.close();
     if (m_runThread.joinable())
         m_runThread.join();
     if (m_resultsUpdating)
-        m_form4->endResultsUpdate();
+        m_resultsWindow->endResultsUpdate();
 }
 
-void Form1::createControls()
+void MainWindow::createControls()
 {
     const double dpi = LogicalDpi(this);
     const QFont font = controlFont();
 
-    Image6 = new SvgPicture(QString::fromLatin1(artwork::kBanner), this);
-    Image6->setObjectName(QStringLiteral("Image6"));
-    Image6->setGeometry(TwipsRect(-60, -60, 3645, 1380, dpi));
+    banner = new SvgPicture(QString::fromLatin1(artwork::kBanner), this);
+    banner->setObjectName(QStringLiteral("Image6"));
+    banner->setGeometry(TwipsRect(-60, -60, 3645, 1380, dpi));
 
     const auto makeButton = [&](const char* name, const char* picture, const QString& label,
                                 QRect twips) {
@@ -127,16 +128,16 @@ void Form1::createControls()
         button->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
         return button;
     };
-    Check2 = makeButton("Check2", artwork::kAddFolder, QStringLiteral("Add Folder"),
-                        QRect(3720, 120, 1695, 1095));
-    Check1 = makeButton("Check1", artwork::kFindDupes, QStringLiteral("Find Dupes"),
-                        QRect(5520, 120, 1695, 1095));
-    Check3 = makeButton("Check3", artwork::kClearList, QStringLiteral("Clear List"),
-                        QRect(7320, 120, 1695, 1095));
-    // Form_Load puts it on Check1's place.
-    Check6 = makeButton("Check6", artwork::kStopFind, QStringLiteral("Stop Find"),
-                        QRect(0, 0, 1695, 1095));
-    Check6->hide();
+    addFolderButton = makeButton("Check2", artwork::kAddFolder, QStringLiteral("Add Folder"),
+                                 QRect(3720, 120, 1695, 1095));
+    findButton = makeButton("Check1", artwork::kFindDupes, QStringLiteral("Find Dupes"),
+                            QRect(5520, 120, 1695, 1095));
+    clearListButton = makeButton("Check3", artwork::kClearList, QStringLiteral("Clear List"),
+                                 QRect(7320, 120, 1695, 1095));
+    // onLoad puts it on findButton's place.
+    stopButton = makeButton("Check6", artwork::kStopFind, QStringLiteral("Stop Find"),
+                            QRect(0, 0, 1695, 1095));
+    stopButton->hide();
 
     const auto makeCriterion = [&](const char* name, const QString& text, QRect twips) {
         auto* box = new QCheckBox(text, this);
@@ -146,110 +147,114 @@ void Form1::createControls()
         box->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
         return box;
     };
-    Check4 = makeCriterion("Check4", QStringLiteral("Exact Filename"), QRect(9080, 120, 1695, 255));
-    Check5 = makeCriterion("Check5", QStringLiteral("Exact Filesize"), QRect(9080, 360, 1695, 255));
-    Check7 =
+    exactFilenameBox =
+        makeCriterion("Check4", QStringLiteral("Exact Filename"), QRect(9080, 120, 1695, 255));
+    exactFilesizeBox =
+        makeCriterion("Check5", QStringLiteral("Exact Filesize"), QRect(9080, 360, 1695, 255));
+    similarFilenameBox =
         makeCriterion("Check7", QStringLiteral("Similar Filename"), QRect(9080, 600, 1815, 255));
-    Check8 = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
-    Check9 = makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
+    exactTagBox = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
+    similarTagBox =
+        makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
 
-    Frame2 = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
-    Frame2->setObjectName(QStringLiteral("Frame2"));
-    Frame2->setFont(font);
-    setGreyText(Frame2);
+    folderFrame = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
+    folderFrame->setObjectName(QStringLiteral("Frame2"));
+    folderFrame->setFont(font);
+    setGreyText(folderFrame);
     m_frameTwips = QRect(120, 1320, 8535, 2295);
 
-    ImageList1.append(SvgIcon(QString::fromLatin1(artwork::kFolderOpen)));
+    folderIcons.append(SvgIcon(QString::fromLatin1(artwork::kFolderOpen)));
 
-    ListView3 = new FolderListView(Frame2);
-    ListView3->setObjectName(QStringLiteral("ListView3"));
-    ListView3->setFont(font);
-    QPalette listPalette = ListView3->palette();
+    folderList = new FolderListView(folderFrame);
+    folderList->setObjectName(QStringLiteral("ListView3"));
+    folderList->setFont(font);
+    QPalette listPalette = folderList->palette();
     listPalette.setColor(QPalette::Text, Qt::black);
     listPalette.setColor(QPalette::WindowText, Qt::black);
     listPalette.setColor(QPalette::Base, Qt::white);
-    ListView3->setPalette(listPalette);
-    ListView3->setIconSize(QSize(24, 24));
+    folderList->setPalette(listPalette);
+    folderList->setIconSize(QSize(24, 24));
     const QString tip = QStringLiteral("Drag and drop folders or click 'Add Folder' button.");
-    ListView3->setToolTip(tip);
-    ListView3->viewport()->setToolTip(tip);
+    folderList->setToolTip(tip);
+    folderList->viewport()->setToolTip(tip);
     m_listTwips = QRect(120, 240, 8295, 1695);
 
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
     m_progressTwips = QRect(360, 4920, 3015, 375);
 
     applyLayoutTwips();
 
-    connect(Check1, &QAbstractButton::clicked, this, &Form1::Check1_Click);
-    connect(Check2, &QAbstractButton::clicked, this, &Form1::Check2_Click);
-    connect(Check3, &QAbstractButton::clicked, this, &Form1::Check3_Click);
-    connect(Check6, &QAbstractButton::clicked, this, &Form1::Check6_Click);
-    // A box whose state changes, by the user or by Form_Load, runs its handler.
-    connect(Check4, &QCheckBox::toggled, this, &Form1::Check4_Click);
-    connect(Check5, &QCheckBox::toggled, this, &Form1::Check5_Click);
-    connect(Check7, &QCheckBox::toggled, this, &Form1::Check7_Click);
-    connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
-    connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
-    connect(ListView3, &FolderListView::keyDown, this, &Form1::ListView3_KeyDown);
-    connect(ListView3, &FolderListView::dropped, this, &Form1::ListView3_OLEDragDrop);
+    connect(findButton, &QAbstractButton::clicked, this, &MainWindow::onFindClicked);
+    connect(addFolderButton, &QAbstractButton::clicked, this, &MainWindow::onAddFolderClicked);
+    connect(clearListButton, &QAbstractButton::clicked, this, &MainWindow::onClearListClicked);
+    connect(stopButton, &QAbstractButton::clicked, this, &MainWindow::onStopClicked);
+    // A box whose state changes, by the user or by onLoad, runs its handler.
+    connect(exactFilenameBox, &QCheckBox::toggled, this, &MainWindow::onExactFilenameToggled);
+    connect(exactFilesizeBox, &QCheckBox::toggled, this, &MainWindow::onExactFilesizeToggled);
+    connect(similarFilenameBox, &QCheckBox::toggled, this, &MainWindow::onSimilarFilenameToggled);
+    connect(exactTagBox, &QCheckBox::toggled, this, &MainWindow::onExactTagToggled);
+    connect(similarTagBox, &QCheckBox::toggled, this, &MainWindow::onSimilarTagToggled);
+    connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
+    connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
 }
 
-void Form1::setTabOrderOfControls()
+void MainWindow::setTabOrderOfControls()
 {
-    const QList<QWidget*> order{Check2, Check1, Check3, ListView3, Check6,
-                                Check4, Check5, Check7, Check8,    Check9};
+    const QList<QWidget*> order{
+        addFolderButton,  findButton,       clearListButton,    folderList,  stopButton,
+        exactFilenameBox, exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
 
-void Form1::watchPointer()
+void MainWindow::watchPointer()
 {
     const QList<QWidget*> watched{this,
-                                  Image6,
-                                  Frame2,
-                                  Check1,
-                                  Check2,
-                                  Check3,
-                                  Check4,
-                                  Check5,
-                                  Check6,
-                                  Check7,
-                                  Check8,
-                                  Check9,
-                                  ListView3,
-                                  ListView3->viewport(),
-                                  ListView3->header()};
+                                  banner,
+                                  folderFrame,
+                                  findButton,
+                                  addFolderButton,
+                                  clearListButton,
+                                  exactFilenameBox,
+                                  exactFilesizeBox,
+                                  stopButton,
+                                  similarFilenameBox,
+                                  exactTagBox,
+                                  similarTagBox,
+                                  folderList,
+                                  folderList->viewport(),
+                                  folderList->header()};
     for (QWidget* widget : watched) {
         widget->setMouseTracking(true);
         widget->installEventFilter(this);
     }
 }
 
-void Form1::applyLayoutTwips()
+void MainWindow::applyLayoutTwips()
 {
     const double dpi = LogicalDpi(this);
     const auto place = [dpi](QWidget* widget, const QRect& twips) {
         widget->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
     };
-    place(Frame2, m_frameTwips);
-    place(ListView3, m_listTwips);
-    place(ProgressBar1, m_progressTwips);
+    place(folderFrame, m_frameTwips);
+    place(folderList, m_listTwips);
+    place(progressBar, m_progressTwips);
 }
 
-void Form1::Form_Load()
+void MainWindow::onLoad()
 {
     CenterForm(this);
 
-    Check6->move(Check1->pos());
+    stopButton->move(findButton->pos());
 
     m_handCursor = HandCursor(QCoreApplication::applicationDirPath());
 
-    ListView3->setColumnCount(1);
-    ListView3->setHeaderLabels({QStringLiteral("Folder")});
+    folderList->setColumnCount(1);
+    folderList->setHeaderLabels({QStringLiteral("Folder")});
 
     setWindowState(windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState)));
 
@@ -267,26 +272,26 @@ void Form1::Form_Load()
         setOuterWidthTwips(*m_restoredWidthTwips);
     else
         resize(TwipsToPixels(kDesignClientWidth, dpi), height());
-    Form_Resize();
+    layOutAndStoreGeometry();
     if (m_restoredHeightTwips)
         setOuterHeightTwips(*m_restoredHeightTwips);
     else
         resize(width(), TwipsToPixels(kDesignClientHeight, dpi));
-    Form_Resize();
+    layOutAndStoreGeometry();
 
-    ListView3->setColumnWidth(0, TwipsToPixels(m_listTwips.width() * 0.875 - 100, dpi));
+    folderList->setColumnWidth(0, TwipsToPixels(m_listTwips.width() * 0.875 - 100, dpi));
 
     const auto restoreCriterion = [this](QCheckBox* box, const char* key) {
         box->setChecked(m_settings.readInt16(key).value_or(0) == 1);
     };
-    restoreCriterion(Check4, settingskeys::kExactFilename);
-    restoreCriterion(Check5, settingskeys::kExactFilesize);
-    restoreCriterion(Check7, settingskeys::kSimilarFilename);
-    restoreCriterion(Check8, settingskeys::kExactTag);
-    restoreCriterion(Check9, settingskeys::kSimilarTag);
+    restoreCriterion(exactFilenameBox, settingskeys::kExactFilename);
+    restoreCriterion(exactFilesizeBox, settingskeys::kExactFilesize);
+    restoreCriterion(similarFilenameBox, settingskeys::kSimilarFilename);
+    restoreCriterion(exactTagBox, settingskeys::kExactTag);
+    restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
 }
 
-void Form1::Form_Resize()
+void MainWindow::layOutAndStoreGeometry()
 {
     const double dpi = LogicalDpi(this);
     const QSize outer = outerSize();
@@ -310,31 +315,31 @@ void Form1::Form_Resize()
     m_settings.writeNumber(settingskeys::kFormWidth, w);
 }
 
-QSize Form1::frameExtra() const
+QSize MainWindow::frameExtra() const
 {
     if (!isVisible())
         return {0, 0};
     return frameGeometry().size() - size();
 }
 
-QSize Form1::outerSize() const
+QSize MainWindow::outerSize() const
 {
     return size() + frameExtra();
 }
 
-void Form1::setOuterWidthTwips(int twips)
+void MainWindow::setOuterWidthTwips(int twips)
 {
     const int pixels = TwipsToPixels(twips, LogicalDpi(this)) - frameExtra().width();
     resize(std::max(pixels, 1), height());
 }
 
-void Form1::setOuterHeightTwips(int twips)
+void MainWindow::setOuterHeightTwips(int twips)
 {
     const int pixels = TwipsToPixels(twips, LogicalDpi(this)) - frameExtra().height();
     resize(width(), std::max(pixels, 1));
 }
 
-void Form1::applyRestoredOuterSize()
+void MainWindow::applyRestoredOuterSize()
 {
     // Before the first show the frame is unknown and the stored outer size went to the client
     // area; now that the frame is there, take it off again so the size does not grow each start.
@@ -346,32 +351,32 @@ void Form1::applyRestoredOuterSize()
     }
     m_restoredWidthTwips.reset();
     m_restoredHeightTwips.reset();
-    Form_Resize();
+    layOutAndStoreGeometry();
 }
 
-void Form1::resizeEvent(QResizeEvent* event)
+void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    Form_Resize();
+    layOutAndStoreGeometry();
 }
 
-void Form1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange)
-        Form_Resize();
+        layOutAndStoreGeometry();
 }
 
-void Form1::showEvent(QShowEvent* event)
+void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        QTimer::singleShot(0, this, &Form1::applyRestoredOuterSize);
+        QTimer::singleShot(0, this, &MainWindow::applyRestoredOuterSize);
     }
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the main window ends the program, a running search with it.
     m_channel.close();
@@ -379,28 +384,29 @@ void Form1::closeEvent(QCloseEvent* event)
     QCoreApplication::quit();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::MouseMove)
         updatePointer(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::updatePointer(const QPoint& globalPos)
+void MainWindow::updatePointer(const QPoint& globalPos)
 {
     // The pointer belongs to the whole window; the control under the mouse decides. Controls
     // without a rule (the progress bar) leave it as it is.
     QWidget* under = childAt(mapFromGlobal(globalPos));
     if (!under)
         under = this;
-    const QList<const QWidget*> handControls{Check1, Check2, Check3, Check4, Check5,
-                                             Check6, Check7, Check8, Check9, ListView3};
+    const QList<const QWidget*> handControls{
+        findButton, addFolderButton,    clearListButton, exactFilenameBox, exactFilesizeBox,
+        stopButton, similarFilenameBox, exactTagBox,     similarTagBox,    folderList};
     for (const QWidget* widget = under; widget; widget = widget->parentWidget()) {
         if (handControls.contains(widget)) {
             setCursor(m_handCursor);
             return;
         }
-        if (widget == this || widget == Frame2 || widget == Image6) {
+        if (widget == this || widget == folderFrame || widget == banner) {
             if (widget == under)
                 setCursor(Qt::ArrowCursor);
             return;
@@ -408,44 +414,45 @@ void Form1::updatePointer(const QPoint& globalPos)
     }
 }
 
-void Form1::criterionClicked(QCheckBox* box, Criterion criterion, const char* key)
+void MainWindow::criterionClicked(QCheckBox* box, Criterion criterion, const char* key)
 {
     const bool ticked = box->isChecked();
     m_channel.setCriterion(criterion, ticked);
     m_settings.writeNumber(key, ticked ? 1 : 0);
 }
 
-void Form1::Check4_Click()
+void MainWindow::onExactFilenameToggled()
 {
-    criterionClicked(Check4, Criterion::ExactFilename, settingskeys::kExactFilename);
+    criterionClicked(exactFilenameBox, Criterion::ExactFilename, settingskeys::kExactFilename);
 }
 
-void Form1::Check5_Click()
+void MainWindow::onExactFilesizeToggled()
 {
-    criterionClicked(Check5, Criterion::ExactFilesize, settingskeys::kExactFilesize);
+    criterionClicked(exactFilesizeBox, Criterion::ExactFilesize, settingskeys::kExactFilesize);
 }
 
-void Form1::Check7_Click()
+void MainWindow::onSimilarFilenameToggled()
 {
-    criterionClicked(Check7, Criterion::SimilarFilename, settingskeys::kSimilarFilename);
+    criterionClicked(similarFilenameBox, Criterion::SimilarFilename,
+                     settingskeys::kSimilarFilename);
 }
 
-void Form1::Check8_Click()
+void MainWindow::onExactTagToggled()
 {
-    criterionClicked(Check8, Criterion::ExactTag, settingskeys::kExactTag);
+    criterionClicked(exactTagBox, Criterion::ExactTag, settingskeys::kExactTag);
 }
 
-void Form1::Check9_Click()
+void MainWindow::onSimilarTagToggled()
 {
-    criterionClicked(Check9, Criterion::SimilarTag, settingskeys::kSimilarTag);
+    criterionClicked(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
 }
 
-void Form1::Check6_Click()
+void MainWindow::onStopClicked()
 {
     m_settings.writeBool(settingskeys::kStop, true);
 }
 
-void Form1::Check2_Click()
+void MainWindow::onAddFolderClicked()
 {
     const QString entry = FolderEntryFromDialog(
         m_browseForFolder(this, QStringLiteral("Please select folder to add:")));
@@ -453,31 +460,31 @@ void Form1::Check2_Click()
         addEntry(entry);
 }
 
-void Form1::Check3_Click()
+void MainWindow::onClearListClicked()
 {
-    ListView3->clear();
+    folderList->clear();
 }
 
-void Form1::ListView3_KeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled)
+void MainWindow::onFolderListKeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled)
 {
     if (key == Qt::Key_Delete) {
         // Backwards, so the positions still to visit stay where they are.
-        for (int i = ListView3->topLevelItemCount() - 1; i >= 0; --i) {
-            if (ListView3->topLevelItem(i)->isSelected())
-                delete ListView3->takeTopLevelItem(i);
+        for (int i = folderList->topLevelItemCount() - 1; i >= 0; --i) {
+            if (folderList->topLevelItem(i)->isSelected())
+                delete folderList->takeTopLevelItem(i);
         }
         handled = true;
     } else if (key == Qt::Key_A && (modifiers & Qt::ControlModifier)) {
         // Exactly Ctrl: with Shift or Alt as well the key does nothing.
         if ((modifiers & ~Qt::KeypadModifier) == Qt::ControlModifier) {
-            for (int i = 0; i < ListView3->topLevelItemCount(); ++i)
-                ListView3->topLevelItem(i)->setSelected(true);
+            for (int i = 0; i < folderList->topLevelItemCount(); ++i)
+                folderList->topLevelItem(i)->setSelected(true);
         }
         handled = true;
     }
 }
 
-void Form1::ListView3_OLEDragDrop(const QMimeData* dropData)
+void MainWindow::onFolderListDropped(const QMimeData* dropData)
 {
     const DropEntries dropped = FolderEntriesFromDrop(dropData);
     for (const QString& entry : dropped.entries)
@@ -487,50 +494,50 @@ void Form1::ListView3_OLEDragDrop(const QMimeData* dropData)
                              MessageButtons::Ok);
 }
 
-void Form1::addEntry(const QString& text)
+void MainWindow::addEntry(const QString& text)
 {
-    auto* item = new QTreeWidgetItem(ListView3, QStringList{text});
-    item->setIcon(0, ImageList1.front());
+    auto* item = new QTreeWidgetItem(folderList, QStringList{text});
+    item->setIcon(0, folderIcons.front());
 }
 
-void Form1::addFolders(const QStringList& folders)
+void MainWindow::addFolders(const QStringList& folders)
 {
     for (const QString& folder : folders)
         addEntry(FolderEntryFromArgument(folder));
 }
 
-QStringList Form1::folderEntries() const
+QStringList MainWindow::folderEntries() const
 {
     QStringList entries;
-    for (int i = 0; i < ListView3->topLevelItemCount(); ++i)
-        entries.append(ListView3->topLevelItem(i)->text(0));
+    for (int i = 0; i < folderList->topLevelItemCount(); ++i)
+        entries.append(folderList->topLevelItem(i)->text(0));
     return entries;
 }
 
-void Form1::setMessageBoxes(MessageBoxes* boxes)
+void MainWindow::setMessageBoxes(MessageBoxes* boxes)
 {
     m_messageBoxes = boxes ? boxes : &m_dialogBoxes;
 }
 
-void Form1::setFolderBrowser(FolderBrowser browser)
+void MainWindow::setFolderBrowser(FolderBrowser browser)
 {
     m_browseForFolder = browser ? std::move(browser) : FolderBrowser(&BrowseForFolder);
 }
 
-bool Form1::isRunActive() const
+bool MainWindow::isRunActive() const
 {
     return m_runThread.joinable();
 }
 
-void Form1::ensureResultsWindow()
+void MainWindow::ensureResultsWindow()
 {
-    if (m_form4)
+    if (m_resultsWindow)
         return;
-    m_form4 = std::make_unique<Form4>(m_session);
-    m_form4->setMainWindow(this);
+    m_resultsWindow = std::make_unique<ResultsWindow>(m_session);
+    m_resultsWindow->setMainWindow(this);
 }
 
-void Form1::Check1_Click()
+void MainWindow::onFindClicked()
 {
     if (m_runThread.joinable())
         return;
@@ -542,7 +549,7 @@ void Form1::Check1_Click()
 
     if (!folders.empty()) {
         ensureResultsWindow();
-        m_form4->beginResultsUpdate();
+        m_resultsWindow->beginResultsUpdate();
         m_resultsUpdating = true;
     }
     m_resultsReady = false;
@@ -554,27 +561,27 @@ void Form1::Check1_Click()
             RunSearch(m_session, folders, host);
         }
         m_channel.setRunActive(false);
-        QMetaObject::invokeMethod(this, &Form1::onRunThreadDone, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::onRunThreadDone, Qt::QueuedConnection);
     });
 }
 
-void Form1::onRunThreadDone()
+void MainWindow::onRunThreadDone()
 {
     if (m_runThread.joinable())
         m_runThread.join();
     if (m_resultsUpdating) {
         m_resultsUpdating = false;
-        m_form4->endResultsUpdate();
+        m_resultsWindow->endResultsUpdate();
     }
-    if (m_resultsReady && m_form4) {
+    if (m_resultsReady && m_resultsWindow) {
         m_resultsReady = false;
-        m_form4->takePlaceOf(this);
+        m_resultsWindow->takePlaceOf(this);
         hide();
     }
     emit runEnded();
 }
 
-bool Form1::endRunForExit(std::chrono::milliseconds timeout)
+bool MainWindow::endRunForExit(std::chrono::milliseconds timeout)
 {
     m_channel.close();
     if (!m_runThread.joinable())
@@ -585,43 +592,43 @@ bool Form1::endRunForExit(std::chrono::milliseconds timeout)
     return true;
 }
 
-void Form1::syncSettings()
+void MainWindow::syncSettings()
 {
     m_settings.sync();
 }
 
-void Form1::showRunCaption(const QString& caption)
+void MainWindow::showRunCaption(const QString& caption)
 {
     setWindowTitle(caption);
 }
 
-void Form1::showRunProgress(int percent)
+void MainWindow::showRunProgress(int percent)
 {
-    ProgressBar1->setValue(percent);
+    progressBar->setValue(percent);
 }
 
-MessageAnswer Form1::askRunMessage(const QString& text, const QString& title,
-                                   MessageButtons buttons)
+MessageAnswer MainWindow::askRunMessage(const QString& text, const QString& title,
+                                        MessageButtons buttons)
 {
     return m_messageBoxes->show(this, text, title, buttons);
 }
 
-void Form1::showRunStarted()
+void MainWindow::showRunStarted()
 {
-    Check6->show();
-    Check1->hide();
-    Check6->setFocus();
+    stopButton->show();
+    findButton->hide();
+    stopButton->setFocus();
 }
 
-void Form1::noteResultsReady()
+void MainWindow::noteResultsReady()
 {
     m_resultsReady = true;
 }
 
-void Form1::showRunFinished()
+void MainWindow::showRunFinished()
 {
-    Check6->hide();
-    Check1->show();
+    stopButton->hide();
+    findButton->show();
 }
 
 } // namespace tunesift
