@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cctype>
 
 namespace tunesift {
 
@@ -58,10 +59,29 @@ bool CanRestoreFromTrash()
 
 namespace {
 
-// The place a freedesktop.org trash record names: "Path=" in the "[Trash Info]" group,
-// percent-encoded bytes, absolute for the home trash and relative to the volume's top folder
-// for a volume's trash ($topdir/.Trash/$uid or $topdir/.Trash-$uid).
-QString recordedPlace(const QString& infoPath, const QDir& trashDir)
+// Percent-decoding that leaves a '%' without two hex digits as it is.
+QByteArray decodePercents(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype k = 0; k < text.size(); ++k) {
+        if (text[k] == '%' && k + 2 < text.size() &&
+            std::isxdigit(static_cast<unsigned char>(text[k + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(text[k + 2]))) {
+            out.append(static_cast<char>(text.mid(k + 1, 2).toInt(nullptr, 16)));
+            k += 2;
+        } else {
+            out.append(text[k]);
+        }
+    }
+    return out;
+}
+
+// The places a freedesktop.org trash record may mean: "Path=" in the "[Trash Info]" group,
+// absolute for the home trash and relative to the volume's top folder for a volume's trash
+// ($topdir/.Trash/$uid or $topdir/.Trash-$uid). The text should be percent-encoded, but some
+// writers (Qt 6.4 among them) store it as it is, so both readings are offered, decoded first.
+QStringList recordedPlaces(const QString& infoPath, const QDir& trashDir)
 {
     QFile info(infoPath);
     if (!info.open(QIODevice::ReadOnly))
@@ -75,21 +95,28 @@ QString recordedPlace(const QString& infoPath, const QDir& trashDir)
         }
         if (!inGroup || !line.startsWith("Path="))
             continue;
-        const QString place = QFile::decodeName(QByteArray::fromPercentEncoding(line.mid(5)));
-        if (place.isEmpty() || QDir::isAbsolutePath(place))
-            return QDir::cleanPath(place);
         QDir top = trashDir;
         if (!top.dirName().startsWith(QLatin1String(".Trash-")))
             top.cdUp(); // $topdir/.Trash/$uid
         top.cdUp();
-        return QDir::cleanPath(top.absoluteFilePath(place));
+        QStringList places;
+        for (const QByteArray& text : {decodePercents(line.mid(5)), line.mid(5)}) {
+            const QString place = QFile::decodeName(text);
+            if (place.isEmpty())
+                continue;
+            const QString full =
+                QDir::cleanPath(QDir::isAbsolutePath(place) ? place : top.absoluteFilePath(place));
+            if (!places.contains(full))
+                places.append(full);
+        }
+        return places;
     }
     return {};
 }
 
 } // namespace
 
-RestoreOutcome RestoreFromTrash(const QString& pathInTrash, QString* originalPath)
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& expectedPlace)
 {
     const QFileInfo file(pathInTrash);
     QDir trashDir = file.dir(); // .../files
@@ -97,9 +124,10 @@ RestoreOutcome RestoreFromTrash(const QString& pathInTrash, QString* originalPat
         return RestoreOutcome::NotInTrash;
     const QString infoPath =
         trashDir.filePath(QStringLiteral("info/") + file.fileName() + QStringLiteral(".trashinfo"));
-    const QString place = recordedPlace(infoPath, trashDir);
-    if (originalPath)
-        *originalPath = place;
+    const QStringList places = recordedPlaces(infoPath, trashDir);
+    const QString place = QDir::cleanPath(expectedPlace);
+    if (!places.contains(place))
+        return RestoreOutcome::NotInTrash;
     if (place.isEmpty() || !(file.exists() || file.isSymLink()))
         return RestoreOutcome::NotInTrash;
     const QFileInfo target(place);
@@ -118,10 +146,8 @@ bool CanRestoreFromTrash()
     return false;
 }
 
-RestoreOutcome RestoreFromTrash(const QString&, QString* originalPath)
+RestoreOutcome RestoreFromTrash(const QString&, const QString&)
 {
-    if (originalPath)
-        originalPath->clear();
     return RestoreOutcome::NotInTrash;
 }
 

@@ -53,8 +53,8 @@ enum class RestoreOutcome
     Failed,     // the move back failed
 };
 
-// Moves a file the trash holds back to the place its trash record names; originalPath receives
-// that place.
-RestoreOutcome RestoreFromTrash(const QString& pathInTrash, QString* originalPath = nullptr);
+// Moves a file the trash holds back to the place it came from. The trash's record of the file
+// must name that place (NotInTrash otherwise), so a file never goes anywhere else.
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place);
 
 } // namespace tunesift
