@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the results window with rows of all five colour families, under Xvfb.
+# Takes screenshots of the results window with rows of all five colour families, under Xvfb with
+# openbox as the window manager: the window with its summary line, with the helpers' menu open and
+# with a row's context menu open.
 # Usage: scripts/screenshot-results.sh [build-dir]   (default: build/results)
-# Writes screenshots/results-window.png.
+# Writes screenshots/results-window.png, results-menu.png and results-rowmenu.png.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -33,5 +35,18 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 
+wm_pid=
+if command -v openbox >/dev/null; then
+  DISPLAY=":$display" openbox >/dev/null 2>&1 &
+  wm_pid=$!
+  trap 'kill "$wm_pid" "$xvfb_pid" 2>/dev/null || true' EXIT
+  sleep 1
+fi
+
 DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
 echo "screenshot-results: wrote $out"
+for open in menu rowmenu; do
+  shot="$root/screenshots/results-$open.png"
+  DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --open "$open" --screenshot "$shot"
+  echo "screenshot-results: wrote $shot"
+done

@@ -65,11 +65,15 @@ void AppendJsonRowFields(std::string& out, const ResultList& results, std::size_
 {
     out += "{\"path\":";
     AppendJsonString(out, results.path(position));
-    out += ",\"size\":" + std::to_string(results.row(position).size) + ",\"sizeText\":";
+    out += ",\"size\":";
+    out += std::to_string(results.row(position).size);
+    out += ",\"sizeText\":";
     AppendJsonString(out, results.sizeText(position, kThousands, kDecimal));
     out += ",\"length\":";
     AppendJsonString(out, results.lengthText(position));
-    out += ",\"bitrate\":" + results.bitRateText(position) + ",\"type\":";
+    out += ",\"bitrate\":";
+    out += results.bitRateText(position);
+    out += ",\"type\":";
     AppendJsonString(out, results.typeText(position));
     out += ",\"group\":";
     AppendJsonString(out, ColorGroupName(results.color(position)));
@@ -78,11 +82,15 @@ void AppendJsonRowFields(std::string& out, const ResultList& results, std::size_
 void AppendCsvRowFields(std::string& out, const ResultList& results, std::size_t position)
 {
     AppendCsvField(out, results.path(position));
-    out += ',' + std::to_string(results.row(position).size) + ',';
+    out += ',';
+    out += std::to_string(results.row(position).size);
+    out += ',';
     AppendCsvField(out, results.sizeText(position, kThousands, kDecimal));
     out += ',';
     AppendCsvField(out, results.lengthText(position));
-    out += ',' + results.bitRateText(position) + ',';
+    out += ',';
+    out += results.bitRateText(position);
+    out += ',';
     AppendCsvField(out, results.typeText(position));
     out += ',';
     AppendCsvField(out, ColorGroupName(results.color(position)));

@@ -25,7 +25,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
-#include <unordered_map>
+#include <filesystem>
+#include <system_error>
 #include <unordered_set>
 
 #ifdef TUNESIFT_HAVE_DBUS
@@ -65,26 +66,49 @@ FolderSet folderSetFrom(const QStringList& folders)
     return FolderSet(std::move(texts));
 }
 
-std::vector<char> currentTicks(const ResultList& list)
+// A file's last write time in the file clock's ticks: only ever compared with another's.
+std::optional<std::int64_t> modifiedTime(const std::string& utf8Path)
 {
-    std::vector<char> ticks(list.size());
-    for (std::size_t row = 0; row < list.size(); ++row)
-        ticks[row] = list.row(row).checked;
-    return ticks;
+    std::error_code error;
+    const std::u8string text(utf8Path.begin(), utf8Path.end());
+    const auto time = std::filesystem::last_write_time(std::filesystem::path(text), error);
+    if (error)
+        return std::nullopt;
+    return static_cast<std::int64_t>(time.time_since_epoch().count());
 }
 
-// Every row of each file in `files` takes the file's tick.
-void applyFileTicks(ResultsModel& model, const std::unordered_map<std::uint32_t, bool>& files)
+// The ticks a command gives whole files: every row of a file takes its file's tick.
+class FileTicks
 {
-    const ResultList& list = model.list();
-    std::vector<char> ticks = currentTicks(list);
-    for (std::size_t row = 0; row < list.size(); ++row) {
-        const auto it = files.find(list.row(row).pathId);
-        if (it != files.end())
-            ticks[row] = it->second;
+public:
+    explicit FileTicks(const ResultList& list)
+    {
+        std::uint32_t count = 0;
+        for (std::size_t row = 0; row < list.size(); ++row)
+            count = std::max(count, list.row(row).pathId + 1);
+        m_state.assign(count, kLeave);
     }
-    model.setTicks(ticks);
-}
+    void set(std::uint32_t file, bool ticked) { m_state[file] = ticked ? 1 : 0; }
+    void setIfUnset(std::uint32_t file, bool ticked)
+    {
+        if (m_state[file] == kLeave)
+            set(file, ticked);
+    }
+    void apply(ResultsModel& model) const
+    {
+        const ResultList& list = model.list();
+        std::vector<char> ticks(list.size());
+        for (std::size_t row = 0; row < list.size(); ++row) {
+            const signed char state = m_state[list.row(row).pathId];
+            ticks[row] = state == kLeave ? list.row(row).checked : state;
+        }
+        model.setTicks(ticks);
+    }
+
+private:
+    static constexpr signed char kLeave = -1;
+    std::vector<signed char> m_state;
+};
 
 } // namespace
 
@@ -303,7 +327,7 @@ KeepRules ResultsActions::keepRules()
         settings.text(settingskeys::kKeepRulesOff).value_or(QString()).toStdString());
 }
 
-MarkingInputs ResultsActions::markingInputs() const
+MarkingInputs ResultsActions::markingInputs()
 {
     MarkingInputs inputs;
     inputs.list = &m_model->list();
@@ -311,11 +335,18 @@ MarkingInputs ResultsActions::markingInputs() const
     inputs.rules = keepRules();
     inputs.preferred = preferredFolders();
     inputs.protectedFolders = protectedFolders();
-    const ResultList* list = inputs.list;
-    inputs.modifiedTime = [list](std::size_t row) -> std::optional<std::int64_t> {
-        if (const auto stamp = QueryFileStamp(list->path(row)))
-            return stamp->modifiedNs;
-        return std::nullopt;
+    // A second press reads no file again: the times stay known until the next search.
+    inputs.modifiedTime = [this](std::size_t row) -> std::optional<std::int64_t> {
+        const ResultList& list = m_model->list();
+        const std::uint32_t file = list.row(row).pathId;
+        if (file >= m_fileTimes.size())
+            m_fileTimes.resize(file + 1, kTimeUnknown);
+        if (m_fileTimes[file] == kTimeUnknown) {
+            m_fileTimes[file] = modifiedTime(list.path(row)).value_or(kTimeUnreadable);
+        }
+        if (m_fileTimes[file] == kTimeUnreadable)
+            return std::nullopt;
+        return m_fileTimes[file];
     };
     return inputs;
 }
@@ -335,11 +366,20 @@ void ResultsActions::editKeepRules()
 
 std::vector<std::size_t> ResultsActions::selectedRows() const
 {
+    // From the selection's ranges: asking row by row is slow when all 100,000 are selected.
     std::vector<std::size_t> rows;
     if (!m_list->selectionModel())
         return rows;
-    for (const QModelIndex& index : m_list->selectionModel()->selectedRows())
-        rows.push_back(static_cast<std::size_t>(index.row()));
+    std::vector<char> seen(static_cast<std::size_t>(m_model->rowCount()), 0);
+    for (const QItemSelectionRange& range : m_list->selectionModel()->selection()) {
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            const auto position = static_cast<std::size_t>(row);
+            if (position < seen.size() && !seen[position]) {
+                seen[position] = 1;
+                rows.push_back(position);
+            }
+        }
+    }
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -359,10 +399,10 @@ std::optional<std::size_t> ResultsActions::focusRow() const
 
 void ResultsActions::setSelectedTicks(bool ticked)
 {
-    std::unordered_map<std::uint32_t, bool> files;
+    FileTicks files(m_model->list());
     for (const std::size_t row : selectedRows())
-        files[m_model->pathIdOf(row)] = ticked;
-    applyFileTicks(*m_model, files);
+        files.set(m_model->pathIdOf(row), ticked);
+    files.apply(*m_model);
 }
 
 void ResultsActions::toggleSelected()
@@ -375,10 +415,10 @@ void ResultsActions::toggleSelected()
     // All ticked: untick them all; otherwise tick them all.
     const bool allTicked = std::all_of(rows.begin(), rows.end(),
                                        [&](std::size_t row) { return m_model->isChecked(row); });
-    std::unordered_map<std::uint32_t, bool> files;
+    FileTicks files(m_model->list());
     for (const std::size_t row : rows)
-        files[m_model->pathIdOf(row)] = !allTicked;
-    applyFileTicks(*m_model, files);
+        files.set(m_model->pathIdOf(row), !allTicked);
+    files.apply(*m_model);
 }
 
 void ResultsActions::keepThisOne()
@@ -389,13 +429,13 @@ void ResultsActions::keepThisOne()
     const ResultList& list = m_model->list();
     const std::vector<std::uint32_t>& groups = m_model->duplicateGroups();
     const FolderSet guarded = protectedFolders();
-    std::unordered_map<std::uint32_t, bool> files;
+    FileTicks files(list);
+    files.set(list.row(*kept).pathId, false);
     for (std::size_t row = 0; row < list.size(); ++row) {
         if (groups[row] == groups[*kept] && !RowInFolders(list, row, guarded))
-            files.emplace(list.row(row).pathId, true);
+            files.setIfUnset(list.row(row).pathId, true);
     }
-    files[list.row(*kept).pathId] = false;
-    applyFileTicks(*m_model, files);
+    files.apply(*m_model);
 }
 
 void ResultsActions::tickAllInFolder()
@@ -410,12 +450,12 @@ void ResultsActions::tickAllInFolder()
         message(QStringLiteral("This folder is protected; its files are never ticked."));
         return;
     }
-    std::unordered_map<std::uint32_t, bool> files;
+    FileTicks files(list);
     for (std::size_t row = 0; row < list.size(); ++row) {
         if (catalogue.folder(list.row(row).entry) == folder)
-            files[list.row(row).pathId] = true;
+            files.set(list.row(row).pathId, true);
     }
-    applyFileTicks(*m_model, files);
+    files.apply(*m_model);
 }
 
 void ResultsActions::protectFolder()
@@ -574,6 +614,12 @@ void ResultsActions::noteDeleted(const RecycleBinResult& result,
     m_movedInTrash = result.inTrash;
     m_removedRows = std::move(removed);
     action(Command::UndoDelete)->setEnabled(CanRestoreFromTrash());
+}
+
+void ResultsActions::forgetResults()
+{
+    forgetDelete();
+    m_fileTimes.clear();
 }
 
 void ResultsActions::forgetDelete()

@@ -9,6 +9,8 @@
 #include <QPoint>
 #include <QString>
 #include <QUrl>
+#include <climits>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -77,8 +79,8 @@ public:
     DeletePlan planDelete(const std::vector<std::size_t>& checked);
     // After the move: the rows taken off the list and what the trash did, for undo.
     void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed);
-    // A new search: the last delete can no longer be undone.
-    void forgetDelete();
+    // A new search: the last delete can no longer be undone, file times are read anew.
+    void forgetResults();
 
     QString summaryText() const;
     // The folders as stored in the settings.
@@ -114,7 +116,8 @@ private:
     std::vector<std::size_t> selectedRows() const;
     // The row the context menu acts on: the current row, else the first selected.
     std::optional<std::size_t> focusRow() const;
-    MarkingInputs markingInputs() const;
+    MarkingInputs markingInputs();
+    void forgetDelete();
     // The folder of the row's file as the settings keep folders (no trailing separator).
     QString rowFolder(std::size_t row) const;
     void message(const QString& text);
@@ -137,6 +140,11 @@ private:
     QStringList m_movedPaths;
     QStringList m_movedInTrash;
     std::vector<ResultsModel::RowRecord> m_removedRows;
+
+    // Modification times by file, read when a keep rule first needs them.
+    static constexpr std::int64_t kTimeUnknown = INT64_MIN;
+    static constexpr std::int64_t kTimeUnreadable = INT64_MIN + 1;
+    std::vector<std::int64_t> m_fileTimes;
 };
 
 // The summary line's text for the numbers.

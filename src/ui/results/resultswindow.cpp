@@ -165,7 +165,7 @@ void ResultsWindow::setMainWindow(QWidget* mainWindow)
 
 void ResultsWindow::beginResultsUpdate()
 {
-    m_actions->forgetDelete();
+    m_actions->forgetResults();
     m_model->beginResultsUpdate();
 }
 
