@@ -21,32 +21,13 @@ if [ -z "$demo" ]; then
   exit 1
 fi
 
-# A display number nobody uses.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-
-wm_pid=
-if command -v openbox >/dev/null; then
-  DISPLAY=":$display" openbox >/dev/null 2>&1 &
-  wm_pid=$!
-  trap 'kill "$wm_pid" "$xvfb_pid" 2>/dev/null || true' EXIT
-  sleep 1
-fi
-
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
+. "$root/scripts/xsession.sh"
+trap xsession_stop EXIT
+xsession_start --wm
+QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
 echo "screenshot-results: wrote $out"
 for open in menu rowmenu; do
   shot="$root/screenshots/results-$open.png"
-  DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --open "$open" --screenshot "$shot"
+  QT_QPA_PLATFORM=xcb "$demo" --open "$open" --screenshot "$shot"
   echo "screenshot-results: wrote $shot"
 done

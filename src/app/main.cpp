@@ -13,6 +13,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tunesift"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationVersion(QStringLiteral("7.0"));
+    // Ties the windows to the installed menu entry (the desktop shell finds the icon through it).
+    QApplication::setDesktopFileName(QStringLiteral("com.quorvane.tunesift"));
     tunesift::InitArtwork();
     QApplication::setWindowIcon(
         tunesift::SvgIcon(QString::fromLatin1(tunesift::artwork::kAppIcon)));

@@ -19,7 +19,6 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QProgressBar>
-#include <QTimer>
 #include <QTreeWidgetItem>
 
 namespace tunesift {
@@ -32,10 +31,27 @@ constexpr int kDesignClientHeight = 6240;
 
 const QColor kCaptionGrey(128, 128, 128);
 
-const char kDropErrorText[] =
-    "You can not drag and drop virtual folders like My Documents. Instead browse to "
-    "C:\\Documents and Settings\\Your Name\\My Documents, for example, or drag and drop "
-    "subfolders within My Documents";
+// The list's height below which the layout rule stops (the window's height less 2700 twips), and
+// the least height the window keeps for it: a header and two folders.
+constexpr int kListHeightAllowance = 2700;
+constexpr int kMinimumListHeight = 1500;
+
+// A folder of the running platform that the user can browse to in place of a virtual one.
+#if defined(Q_OS_WIN)
+const char kDropExampleFolder[] = "C:\\Documents and Settings\\Your Name\\My Documents";
+#elif defined(Q_OS_MACOS)
+const char kDropExampleFolder[] = "/Users/yourname/Documents";
+#else
+const char kDropExampleFolder[] = "/home/yourname/Documents";
+#endif
+
+QString dropErrorText()
+{
+    return QStringLiteral("You can not drag and drop virtual folders like My Documents. Instead "
+                          "browse to %1, for example, or drag and drop subfolders within My "
+                          "Documents")
+        .arg(QString::fromLatin1(kDropExampleFolder));
+}
 
 QFont controlFont()
 {
@@ -54,11 +70,11 @@ void setGreyText(QWidget* widget)
     widget->setPalette(palette);
 }
 
+// A window closed minimised opens normal: a program started minimised is easily taken for one
+// that did not start.
 Qt::WindowStates windowStateFromStored(std::optional<qint16> stored)
 {
     switch (stored.value_or(0)) {
-    case 1:
-        return Qt::WindowMinimized;
     case 2:
         return Qt::WindowMaximized;
     default:
@@ -100,6 +116,11 @@ MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     createControls();
     setTabOrderOfControls();
     watchPointer();
+    // Small enough to leave room beside the window, large enough that every control stays whole.
+    setMinimumSize(
+        RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton, exactFilenameBox,
+                             exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox}),
+        TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
 
     onLoad();
 }
@@ -174,7 +195,7 @@ void MainWindow::createControls()
     listPalette.setColor(QPalette::WindowText, Qt::black);
     listPalette.setColor(QPalette::Base, Qt::white);
     folderList->setPalette(listPalette);
-    folderList->setIconSize(QSize(24, 24));
+    folderList->setIconSize(QSize(32, 32));
     const QString tip = QStringLiteral("Drag and drop folders or click 'Add Folder' button.");
     folderList->setToolTip(tip);
     folderList->viewport()->setToolTip(tip);
@@ -259,8 +280,9 @@ void MainWindow::onLoad()
     folderList->setColumnCount(1);
     folderList->setHeaderLabels({QStringLiteral("Folder")});
 
-    setWindowState(windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState)));
-
+    // Read before the size is restored, which stores the state it finds.
+    const Qt::WindowStates storedState =
+        windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState));
     // Nothing stored, not a number or no size at all: the design size.
     const auto storedSize = [this](const char* key) -> std::optional<int> {
         const std::optional<qint16> value = m_settings.readInt16(key);
@@ -269,17 +291,29 @@ void MainWindow::onLoad()
         return *value;
     };
     const double dpi = LogicalDpi(this);
-    m_restoredWidthTwips = storedSize(settingskeys::kFormWidth);
-    m_restoredHeightTwips = storedSize(settingskeys::kFormHeight);
-    if (m_restoredWidthTwips)
-        setOuterWidthTwips(*m_restoredWidthTwips);
+    const std::optional<int> storedWidth = storedSize(settingskeys::kFormWidth);
+    const std::optional<int> storedHeight = storedSize(settingskeys::kFormHeight);
+    if (storedWidth)
+        setOuterWidthTwips(*storedWidth);
     else
         resize(TwipsToPixels(kDesignClientWidth, dpi), height());
     layOutAndStoreGeometry();
-    if (m_restoredHeightTwips)
-        setOuterHeightTwips(*m_restoredHeightTwips);
+    if (storedHeight)
+        setOuterHeightTwips(*storedHeight);
     else
         resize(width(), TwipsToPixels(kDesignClientHeight, dpi));
+    layOutAndStoreGeometry();
+    // Until the window manager has framed the window the stored outer size stands for the client
+    // area; the frame is taken off once it is known (noteFrame).
+    if (storedWidth || storedHeight)
+        m_pendingOuter = QSize(storedWidth ? width() : -1, storedHeight ? height() : -1);
+    // The state after the size: a window maximised first would keep the design size as the size
+    // to return to.
+    setWindowState(storedState);
+    if (windowState() == Qt::WindowNoState)
+        KeepOnScreen(this, frameExtra());
+    // A hidden window gets its resize event only when shown: the layout runs here itself, so
+    // that the column below takes its width from the list as it will be.
     layOutAndStoreGeometry();
 
     folderList->setColumnWidth(0, TwipsToPixels(m_listTwips.width() * 0.875 - 100, dpi));
@@ -297,15 +331,15 @@ void MainWindow::onLoad()
 void MainWindow::layOutAndStoreGeometry()
 {
     const double dpi = LogicalDpi(this);
-    const QSize outer = outerSize();
+    const QSize outer = size() + frameExtra();
     const int w = PixelsToTwips(outer.width(), dpi);
     const int h = PixelsToTwips(outer.height(), dpi);
 
     // Each step on its own: a size that would be negative is skipped, the rest still apply.
     if (w - 600 >= 0)
         m_listTwips.setWidth(w - 600);
-    if (h - 2700 >= 0)
-        m_listTwips.setHeight(h - 2700);
+    if (h - kListHeightAllowance >= 0)
+        m_listTwips.setHeight(h - kListHeightAllowance);
     m_frameTwips.setWidth(m_listTwips.width() + 260);
     m_frameTwips.setHeight(m_listTwips.height() + 380);
     m_progressTwips.moveLeft(m_frameTwips.left());
@@ -313,21 +347,49 @@ void MainWindow::layOutAndStoreGeometry()
     m_progressTwips.moveTop(h - 920);
     applyLayoutTwips();
 
+    // The size stored is the outer size of the normal window, also while maximised or
+    // minimised, so that the next start restores the size the window has when not maximised.
+    const QSize normalOuter = normalClientSize() + frameExtra();
     m_settings.writeNumber(settingskeys::kWindowState, storedWindowState(windowState()));
-    m_settings.writeNumber(settingskeys::kFormHeight, h);
-    m_settings.writeNumber(settingskeys::kFormWidth, w);
+    m_settings.writeNumber(settingskeys::kFormHeight, PixelsToTwips(normalOuter.height(), dpi));
+    m_settings.writeNumber(settingskeys::kFormWidth, PixelsToTwips(normalOuter.width(), dpi));
+}
+
+QSize MainWindow::normalClientSize() const
+{
+    if (windowState() == Qt::WindowNoState)
+        return size();
+    const QSize normal = normalGeometry().size();
+    return normal.isEmpty() ? size() : normal;
 }
 
 QSize MainWindow::frameExtra() const
 {
-    if (!isVisible())
-        return {0, 0};
-    return frameGeometry().size() - size();
+    // Hidden, or shown but not yet framed by the window manager, the window has no frame of its
+    // own to measure; the last one seen in the normal state stands in for it.
+    if (isVisible() && windowState() == Qt::WindowNoState) {
+        const QSize current = frameGeometry().size() - size();
+        if (!current.isNull())
+            return current;
+    }
+    return m_knownFrame;
 }
 
-QSize MainWindow::outerSize() const
+void MainWindow::noteFrame()
 {
-    return size() + frameExtra();
+    if (!isVisible() || windowState() != Qt::WindowNoState)
+        return;
+    const QSize current = frameGeometry().size() - size();
+    if (current.isNull())
+        return;
+    m_knownFrame = current;
+    if (!m_pendingOuter)
+        return;
+    const QSize outer = *m_pendingOuter;
+    m_pendingOuter.reset();
+    resize(outer.width() > 0 ? std::max(outer.width() - current.width(), 1) : width(),
+           outer.height() > 0 ? std::max(outer.height() - current.height(), 1) : height());
+    KeepOnScreen(this, current);
 }
 
 void MainWindow::setOuterWidthTwips(int twips)
@@ -342,41 +404,33 @@ void MainWindow::setOuterHeightTwips(int twips)
     resize(width(), std::max(pixels, 1));
 }
 
-void MainWindow::applyRestoredOuterSize()
-{
-    // Before the first show the frame is unknown and the stored outer size went to the client
-    // area; now that the frame is there, take it off again so the size does not grow each start.
-    if (windowState() == Qt::WindowNoState && !frameExtra().isNull()) {
-        if (m_restoredWidthTwips)
-            setOuterWidthTwips(*m_restoredWidthTwips);
-        if (m_restoredHeightTwips)
-            setOuterHeightTwips(*m_restoredHeightTwips);
-    }
-    m_restoredWidthTwips.reset();
-    m_restoredHeightTwips.reset();
-    layOutAndStoreGeometry();
-}
-
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    noteFrame();
     layOutAndStoreGeometry();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    // The window manager's frame shows up as a move of the client area.
+    noteFrame();
 }
 
 void MainWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
+    if (event->type() == QEvent::WindowStateChange) {
+        noteFrame();
         layOutAndStoreGeometry();
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (!m_shownOnce) {
-        m_shownOnce = true;
-        QTimer::singleShot(0, this, &MainWindow::applyRestoredOuterSize);
-    }
+    noteFrame();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -493,8 +547,7 @@ void MainWindow::onFolderListDropped(const QMimeData* dropData)
     for (const QString& entry : dropped.entries)
         addEntry(entry);
     if (!dropped.ok)
-        m_messageBoxes->show(this, QString::fromLatin1(kDropErrorText), QStringLiteral("Error"),
-                             MessageButtons::Ok);
+        m_messageBoxes->show(this, dropErrorText(), QStringLiteral("Error"), MessageButtons::Ok);
 }
 
 void MainWindow::addEntry(const QString& text)

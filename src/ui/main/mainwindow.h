@@ -98,6 +98,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -120,11 +121,14 @@ private:
     void onRunThreadDone();
     void ensureResultsWindow();
 
-    QSize outerSize() const;
+    // The frame's share of the outer size, as far as it is known.
     QSize frameExtra() const;
+    QSize normalClientSize() const;
+    // Remembers the frame once the window manager has put it on, and takes it off a stored outer
+    // size restored before it was known.
+    void noteFrame();
     void setOuterWidthTwips(int twips);
     void setOuterHeightTwips(int twips);
-    void applyRestoredOuterSize();
     void updatePointer(const QPoint& globalPos);
 
 public:
@@ -163,10 +167,10 @@ private:
     QRect m_listTwips;
     QRect m_frameTwips;
     QRect m_progressTwips;
-    // A stored outer size is only exact once the window has its frame; re-applied after showing.
-    std::optional<int> m_restoredWidthTwips;
-    std::optional<int> m_restoredHeightTwips;
-    bool m_shownOnce = false;
+    // The frame last seen around the normal window (nothing before the window manager framed it).
+    QSize m_knownFrame{0, 0};
+    // The restored outer size in pixels (-1: not restored) until the frame is known.
+    std::optional<QSize> m_pendingOuter;
 };
 
 } // namespace tunesift

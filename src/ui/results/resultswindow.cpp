@@ -7,7 +7,9 @@
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/support/artwork.h"
+#include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
+#include "ui/support/headertips.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -42,6 +44,8 @@ constexpr int kListTop = 1320;
 constexpr int kListWidthAllowance = 360;
 // The summary line under the list takes its height from the list.
 constexpr int kListHeightAllowance = 1900 + kSummaryLineTwips;
+// The least list height the window keeps: a header and a few rows.
+constexpr int kMinimumListHeight = 1500;
 constexpr int kFilenameColumnAllowance = 3700;
 constexpr std::array<int, 4> kFixedColumnWidths{1000, 700, 500, 1100};
 
@@ -127,6 +131,10 @@ void ResultsWindow::onLoad()
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(0);
     header->setSectionResizeMode(QHeaderView::Interactive);
+    // Narrow columns cut their header ("Bitrate" at its design width): the tooltip shows it whole.
+    new CutHeaderTips(header);
+    // A long path keeps its file name in view; the tooltip shows it whole.
+    m_list->setTextElideMode(Qt::ElideMiddle);
 
     setTabOrder(m_backButton, m_deleteButton);
     setTabOrder(m_deleteButton, m_clearChecksButton);
@@ -146,6 +154,11 @@ void ResultsWindow::onLoad()
     m_handCursor = HandCursor(QCoreApplication::applicationDirPath());
     applyCursors();
 
+    // Every button whole and a few rows of the list in view.
+    setMinimumSize(
+        RightEdgeOfControls({m_banner, m_backButton, m_deleteButton, m_clearChecksButton,
+                             m_actions->menuButton()}),
+        TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
     layOutList();
 }
 
@@ -212,13 +225,17 @@ void ResultsWindow::showEvent(QShowEvent* event)
 void ResultsWindow::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    layOutList();
+    // A move alone leaves the columns as the user set them; only the frame arriving from the
+    // window manager, which changes the outer size, lays the list out again.
+    if (frameGeometry().size() != m_laidOutOuterSize)
+        layOutList();
 }
 
 void ResultsWindow::layOutList()
 {
     const double dpi = LogicalDpi(this);
     const QRect outer = frameGeometry();
+    m_laidOutOuterSize = outer.size();
     const int windowWidth = PixelsToTwips(outer.width(), dpi);
     const int windowHeight = PixelsToTwips(outer.height(), dpi);
 

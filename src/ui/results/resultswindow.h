@@ -91,6 +91,8 @@ private:
     // The list's size as the layout last set it; a step that would make it negative keeps it.
     int m_listWidthTwips = 10095;
     int m_listHeightTwips = 4815;
+    // The outer size the list was last laid out for.
+    QSize m_laidOutOuterSize;
 };
 
 } // namespace tunesift

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,9 +60,11 @@ private:
         QCOMPARE(event.dropAction(), Qt::CopyAction);
     }
 
-    // The layout rule works on the window's outer size, frame included.
+    // The layout rule works on the window's outer size, frame included, and holds for any size,
+    // also below the window's minimum (a window manager may ignore it).
     static void resizeOuter(MainWindow& form, QSize outer)
     {
+        form.setMinimumSize(0, 0);
         form.resize(outer - (form.frameGeometry().size() - form.size()));
         QCOMPARE(form.frameGeometry().size(), outer);
     }
@@ -141,6 +144,7 @@ private slots:
         QCOMPARE(form.folderList->toolTip(),
                  QStringLiteral("Drag and drop folders or click 'Add Folder' button."));
         QCOMPARE(form.folderList->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(form.folderList->iconSize(), QSize(32, 32));
         QCOMPARE(form.progressBar->minimum(), 0);
         QCOMPARE(form.progressBar->maximum(), 100);
         QCOMPARE(form.progressBar->value(), 0);
@@ -217,28 +221,74 @@ private slots:
 
     void geometryAndCriteriaRestored()
     {
-        StoreText(settingskeys::kFormWidth, QStringLiteral("9000"));
+        StoreText(settingskeys::kFormWidth, QStringLiteral("12000"));
         StoreText(settingskeys::kFormHeight, QStringLiteral("7500"));
         StoreText(settingskeys::kWindowState, QStringLiteral("0"));
         StoreText(settingskeys::kSimilarTag, QStringLiteral("1"));
         StoreText(settingskeys::kExactFilesize, QStringLiteral("1"));
         MainWindow& form = makeForm();
-        QCOMPARE(form.size(), QSize(600, 500));
+        QCOMPARE(form.size(), QSize(800, 500));
         QCOMPARE(form.windowState(), Qt::WindowNoState);
         QVERIFY(form.similarTagBox->isChecked());
         QVERIFY(form.exactFilesizeBox->isChecked());
         QVERIFY(!form.exactFilenameBox->isChecked());
         QVERIFY(!form.similarFilenameBox->isChecked());
         QVERIFY(!form.exactTagBox->isChecked());
-        QCOMPARE(form.listTwips().size(), QSize(8400, 4800));
+        QCOMPARE(form.listTwips().size(), QSize(11400, 4800));
 
         // Once shown with a frame the stored size is the outer size, so it does not grow from
         // one start to the next.
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTRY_COMPARE(form.frameGeometry().size(), QSize(600, 500));
-        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("9000"));
+        QTRY_COMPARE(form.frameGeometry().size(), QSize(800, 500));
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("12000"));
         QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("7500"));
+
+        // Maximised, the state is stored with the size of the normal window.
+        form.showMaximized();
+        QTRY_COMPARE(StoredText(settingskeys::kWindowState), QStringLiteral("2"));
+        QTRY_VERIFY(form.frameGeometry().size() != QSize(800, 500));
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("12000"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("7500"));
+        form.showNormal();
+        QTRY_COMPARE(form.frameGeometry().size(), QSize(800, 500));
+        QCOMPARE(StoredText(settingskeys::kWindowState), QStringLiteral("0"));
+    }
+
+    // A stored size beyond the screen, and a window made as small as it goes.
+    void windowStaysWholeAndUsable()
+    {
+        StoreText(settingskeys::kFormWidth, QStringLiteral("30000"));
+        StoreText(settingskeys::kFormHeight, QStringLiteral("30000"));
+        MainWindow& form = makeForm();
+        form.addFolders({QStringLiteral("/music")});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QRect screenArea = form.screen()->availableGeometry();
+        QTRY_VERIFY2(screenArea.contains(form.frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                    .arg(form.frameGeometry().x())
+                                    .arg(form.frameGeometry().y())
+                                    .arg(form.frameGeometry().width())
+                                    .arg(form.frameGeometry().height())));
+
+        form.resize(1, 1);
+        QCOMPARE(form.size(), form.minimumSize());
+        for (QWidget* control :
+             form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+            // The banner starts above and left of the window by design; every control ends
+            // inside it.
+            if (control->isVisibleTo(&form))
+                QVERIFY2(control->geometry().right() <= form.rect().right() &&
+                             control->geometry().bottom() <= form.rect().bottom(),
+                         qPrintable(control->objectName()));
+        }
+        QVERIFY(form.folderFrame->rect().contains(form.folderList->geometry()));
+        QVERIFY(form.progressBar->geometry().top() > form.folderFrame->geometry().bottom());
+        // Room for the header and two folders.
+        const QRect firstRow = form.folderList->visualItemRect(form.folderList->topLevelItem(0));
+        QVERIFY(firstRow.height() >= 32);
+        QVERIFY(form.folderList->viewport()->height() >= 2 * firstRow.height());
     }
 
     void tickingWritesTheBoxState()
@@ -254,11 +304,31 @@ private slots:
         QVERIFY(StoredText(settingskeys::kExactTag).isNull()); // untouched boxes write nothing
     }
 
-    void maximizedStateRestored()
+    void storedStateRestored_data()
     {
-        StoreText(settingskeys::kWindowState, QStringLiteral("2"));
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("state");
+        QTest::newRow("normal") << "0" << int(Qt::WindowNoState);
+        QTest::newRow("minimised opens normal") << "1" << int(Qt::WindowNoState);
+        QTest::newRow("maximised") << "2" << int(Qt::WindowMaximized);
+    }
+
+    void storedStateRestored()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, state);
+        StoreText(settingskeys::kWindowState, stored);
+        StoreText(settingskeys::kFormWidth, QStringLiteral("12000"));
+        StoreText(settingskeys::kFormHeight, QStringLiteral("7500"));
         MainWindow& form = makeForm();
-        QVERIFY(form.windowState() & Qt::WindowMaximized);
+        QCOMPARE(int(form.windowState()), state);
+        // The size of the normal window stays stored, in any state.
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("12000"));
+        QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("7500"));
+        form.showNormal();
+        QTRY_COMPARE(form.frameGeometry().size(), QSize(800, 500));
     }
 
     void badStoredValuesGiveTheDesign_data()
@@ -412,11 +482,15 @@ private slots:
         for (const RecordingMessageBoxes::Shown& box : m_boxes.shown) {
             QCOMPARE(box.title, QStringLiteral("Error"));
             QCOMPARE(box.buttons, MessageButtons::Ok);
-            QCOMPARE(box.text,
-                     QStringLiteral("You can not drag and drop virtual folders like My Documents. "
-                                    "Instead browse to C:\\Documents and Settings\\Your Name\\My "
-                                    "Documents, for example, or drag and drop subfolders within My "
-                                    "Documents"));
+            // The example folder is one of the platform the program runs on.
+            const QString start = QStringLiteral(
+                "You can not drag and drop virtual folders like My Documents. Instead browse to ");
+            const QString end =
+                QStringLiteral(", for example, or drag and drop subfolders within My Documents");
+            QVERIFY2(box.text.startsWith(start) && box.text.endsWith(end), qPrintable(box.text));
+            const QString example = box.text.mid(start.size()).chopped(end.size());
+            QVERIFY2(QDir::isAbsolutePath(example), qPrintable(example));
+            QCOMPARE(QDir::toNativeSeparators(example), example);
         }
     }
 

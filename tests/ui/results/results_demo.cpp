@@ -30,7 +30,10 @@ void fillDemoRows(SearchSession& session)
     const std::string music = "/home/listener/Music/";
     const std::vector<DemoGroup> groups = {
         {Criterion::ExactFilename,
-         {music + "Pop/Morning Light.mp3", music + "Incoming/Morning Light.mp3"}},
+         {music + "Pop/Morning Light.mp3", music + "Incoming/Morning Light.mp3",
+          // Longer than the column: shown shortened in the middle.
+          music + "Incoming/Copied from the old laptop/Backup of 2009/Unsorted downloads/"
+                  "Singles and B-sides/Morning Light.mp3"}},
         {Criterion::ExactFilename,
          {music + "Rock/Highway Song.mp3", music + "Backup/Rock/Highway Song.mp3",
           music + "Car/Highway Song.mp3"}},
@@ -81,7 +84,7 @@ int main(int argc, char** argv)
     fillDemoRows(session);
     form.endResultsUpdate();
     // A file found by two criteria: ticking one of its rows ticks the other as well.
-    form.model().setData(form.model().index(4, 0), Qt::Checked, Qt::CheckStateRole);
+    form.model().setData(form.model().index(5, 0), Qt::Checked, Qt::CheckStateRole);
     form.move(20, 20);
     form.show();
     if (open == QLatin1String("menu")) {

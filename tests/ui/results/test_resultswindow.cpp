@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QStandardPaths>
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeView>
 #include <memory>
 
@@ -99,6 +101,7 @@ private slots:
     void headerClicksLeaveTheOrder();
     void layoutFollowsTheWindowSize();
     void layoutStepsFailOneByOne();
+    void cutTextsShowWhole();
     void spaceOnARowTicksTheWholeFile();
     void deleteMovesEachCheckedFileOnce();
     void deleteRemovesExactlyTheRowsOfGoneFiles();
@@ -228,6 +231,63 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     const int fixed[] = {1000, 700, 500, 1100};
     for (int k = 0; k < 4; ++k)
         QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
+
+    // A move keeps the widths the user gave the columns; only a resize applies the rule again.
+    form.listView().setColumnWidth(0, 300);
+    const QPoint moved = form.pos() + QPoint(40, 30);
+    form.move(moved);
+    QTRY_COMPARE(form.pos(), moved);
+    QCOMPARE(list.columnWidth(0), 300);
+    form.resize(form.size() + QSize(15, 0));
+    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 + 225, dpi));
+
+    // As small as it goes, every button stays whole and the list shows its header and rows.
+    form.resize(1, 1);
+    QCOMPARE(form.size(), form.minimumSize());
+    for (const char* name : {"Check1", "Check2", "Check3"})
+        QVERIFY(form.rect().contains(form.findChild<QWidget*>(QLatin1String(name))->geometry()));
+    QVERIFY(form.rect().contains(list.geometry()));
+    QVERIFY(list.viewport()->height() >= 3 * list.fontMetrics().height());
+}
+
+// Text a column cannot show whole: the path keeps its file name and shows whole in the tooltip; a
+// header cut by its column's width shows whole in the tooltip too, one that fits shows none.
+void ResultsWindowTest::cutTextsShowWhole()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    const QString path =
+        QStringLiteral("/home/listener/Music/A very long folder name/Another long folder name/"
+                       "Yet another folder/Track 01 - The Song.mp3");
+    fixture.addRow(path.toStdString());
+    ResultsWindow form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView& list = form.listView();
+
+    QCOMPARE(list.textElideMode(), Qt::ElideMiddle);
+    const QModelIndex cell = form.model().index(0, 0);
+
+    const auto tipAt = [](QWidget* widget, QPoint at) {
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+            return QStringLiteral("(the last tooltip stayed)");
+        QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QTRY_COMPARE(tipAt(list.viewport(), list.visualRect(cell).center()), path);
+
+    QHeaderView* header = list.header();
+    const auto sectionCentre = [header](int section) {
+        return QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                      header->height() / 2);
+    };
+    QTRY_COMPARE(tipAt(header->viewport(), sectionCentre(3)), QStringLiteral("Bitrate"));
+    QCOMPARE(tipAt(header->viewport(), sectionCentre(1)), QString());
+    header->resizeSection(3, 200);
+    QCOMPARE(tipAt(header->viewport(), sectionCentre(3)), QString());
+    QToolTip::hideText();
 }
 
 void ResultsWindowTest::layoutStepsFailOneByOne()
@@ -238,7 +298,9 @@ void ResultsWindowTest::layoutStepsFailOneByOne()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const double dpi = LogicalDpi(&form);
     const QSize frame = form.frameGeometry().size() - form.size();
-    // Gives the window the outer size, in pixels.
+    // Gives the window the outer size, in pixels; the rule holds below the window's minimum too
+    // (a window manager may ignore it).
+    form.setMinimumSize(0, 0);
     const auto resizeOuter = [&](int width, int height) {
         form.resize(QSize(width, height) - frame);
         QCOMPARE(form.frameGeometry().size(), QSize(width, height));
@@ -560,9 +622,9 @@ void ResultsWindowTest::takingThePlaceOfTheMainWindow()
     QFETCH(int, state);
     SearchSession session;
     ResultsWindow form(session);
-    form.setGeometry(10, 20, 500, 400);
+    form.setGeometry(10, 20, 720, 400);
     QWidget mainWindow;
-    mainWindow.setGeometry(70, 80, 660, 470);
+    mainWindow.setGeometry(70, 80, 760, 470);
     mainWindow.setWindowState(Qt::WindowStates(state));
     mainWindow.show();
 
@@ -572,7 +634,7 @@ void ResultsWindowTest::takingThePlaceOfTheMainWindow()
         QVERIFY(form.isMaximized());
     } else if (state == Qt::WindowMinimized) {
         QCOMPARE(form.windowState(), Qt::WindowNoState);
-        QCOMPARE(form.size(), QSize(500, 400));
+        QCOMPARE(form.size(), QSize(720, 400));
     } else {
         QCOMPARE(form.windowState(), Qt::WindowNoState);
         QCOMPARE(form.size(), mainWindow.size());
