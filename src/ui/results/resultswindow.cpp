@@ -156,8 +156,7 @@ void ResultsWindow::onLoad()
 
     // Every button whole and a few rows of the list in view.
     setMinimumSize(
-        RightEdgeOfControls({m_banner, m_backButton, m_deleteButton, m_clearChecksButton,
-                             m_actions->menuButton()}),
+        RightEdgeOfControls({m_banner, m_backButton, m_deleteButton, m_clearChecksButton}),
         TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
     layOutList();
 }

@@ -1,7 +1,9 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
-// --open menu or --open rowmenu the helpers' menu or a row's context menu is open in it.
+// --open menu, rowmenu or rules the helpers' menu, a row's context menu or the keep rules are
+// open in it.
 #include "resultsfixture.h"
+#include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
@@ -92,6 +94,12 @@ int main(int argc, char** argv)
             QToolButton* button = form.actions().menuButton();
             button->menu()->popup(button->mapToGlobal(button->rect().bottomLeft()));
         });
+    } else if (open == QLatin1String("rules")) {
+        QTimer::singleShot(500, &form, [&form] {
+            auto* dialog = new KeepRulesDialog(&form);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+        });
     } else if (open == QLatin1String("rowmenu")) {
         QTimer::singleShot(500, &form, [&form] {
             QTreeView& list = form.listView();
@@ -108,6 +116,8 @@ int main(int argc, char** argv)
             QRect area = form.frameGeometry();
             if (const QWidget* popup = QApplication::activePopupWidget())
                 area = area.united(popup->frameGeometry());
+            if (const auto* dialog = form.findChild<KeepRulesDialog*>())
+                area = area.united(dialog->frameGeometry());
             area.adjust(-10, -10, 10, 10);
             const QPixmap shot =
                 form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());

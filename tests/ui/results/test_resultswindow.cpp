@@ -2,6 +2,7 @@
 #include "platform/recyclingbin.h"
 #include "platform/settings.h"
 #include "resultsfixture.h"
+#include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
@@ -14,7 +15,9 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -121,6 +124,7 @@ private slots:
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
+    void keepRulesDialogStoresOrderAndSwitches();
 };
 
 void ResultsWindowTest::controlsInTheirDesignPlaces()
@@ -913,6 +917,29 @@ void ResultsWindowTest::rowCommandsAndKeys()
     QCOMPARE(bin.questions, (QList<QStringList>{{"/o/a.mp3"}}));
 
     QCOMPARE(form.model().rowCount(), 4);
+}
+
+void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
+{
+    KeepRulesDialog dialog;
+    QListWidget* rules = dialog.rulesList();
+    QCOMPARE(rules->count(), 6);
+    QPushButton* down = nullptr;
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        down = button->text() == QStringLiteral("Down") ? button : down;
+    QVERIFY(down);
+    rules->setCurrentRow(0);
+    QTest::mouseClick(down, Qt::LeftButton);
+    QTest::mouseClick(down, Qt::LeftButton);
+    rules->item(0)->setCheckState(Qt::Unchecked); // playing time, first now
+    rules->setCurrentRow(5);
+    QTest::mouseClick(down, Qt::LeftButton); // the last stays last
+    dialog.store();
+    const SettingsStore settings;
+    QCOMPARE(settings.text(settingskeys::kKeepRuleOrder).value_or(QString()),
+             QStringLiteral("Length,Size,Bitrate,Modified,Preferred,Path"));
+    QCOMPARE(settings.text(settingskeys::kKeepRulesOff).value_or(QString()),
+             QStringLiteral("Length"));
 }
 
 int main(int argc, char** argv)
