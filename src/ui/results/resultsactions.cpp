@@ -284,6 +284,8 @@ QMenu* ResultsActions::contextMenu()
         action(command)->setEnabled(row.has_value());
         menu->addAction(action(command));
     }
+    menu->addSeparator();
+    menu->addAction(action(Command::TickAllButBest));
     return menu;
 }
 

@@ -863,9 +863,10 @@ void ResultsWindowTest::rowCommandsAndKeys()
     QStringList entries;
     for (const QAction* action : menu->actions())
         entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(entries, (QStringList{"Open", "Open containing folder", "Copy path", "-",
-                                   "Tick selected", "Untick selected", "-", "Keep this one",
-                                   "Tick all in this folder", "-", "Protect this folder"}));
+    QCOMPARE(entries,
+             (QStringList{"Open", "Open containing folder", "Copy path", "-", "Tick selected",
+                          "Untick selected", "-", "Keep this one", "Tick all in this folder", "-",
+                          "Protect this folder", "-", "Tick all but the best"}));
 
     // Keep this one: its file unticked, the rest of its group ticked.
     form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
