@@ -2,6 +2,7 @@
 
 #include "search/host.h"
 #include "search/resultlist.h"
+#include "search/rowtext.h"
 #include "search/scan.h"
 #include "search/searchrun.h"
 
@@ -108,40 +109,6 @@ private:
     bool m_resultsShown = false;
 };
 
-void appendJsonString(std::string& out, std::string_view text)
-{
-    out.push_back('"');
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out.push_back(ch);
-            }
-        }
-    }
-    out.push_back('"');
-}
-
 // A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
 // row into extra fields or lines, and with the backslash itself written as \\ a path reads back
 // unambiguously (the text format of PostgreSQL's COPY).
@@ -167,36 +134,21 @@ bool printRows(const ResultList& results, bool jsonl)
     std::string out;
     out.reserve(1 << 20);
     for (std::size_t k = 0; k < results.size(); ++k) {
-        const std::string path = results.path(k);
-        const std::string size = results.sizeText(k, ",", ".");
-        const std::string length = results.lengthText(k);
-        const std::string bitRate = results.bitRateText(k);
-        const std::string_view type = results.typeText(k);
-        const std::string_view group = ColorGroupName(results.color(k));
         if (jsonl) {
-            out += "{\"path\":";
-            appendJsonString(out, path);
-            out += ",\"size\":" + std::to_string(results.row(k).size) + ",\"sizeText\":";
-            appendJsonString(out, size);
-            out += ",\"length\":";
-            appendJsonString(out, length);
-            out += ",\"bitrate\":" + bitRate + ",\"type\":";
-            appendJsonString(out, type);
-            out += ",\"group\":";
-            appendJsonString(out, group);
+            AppendJsonRowFields(out, results, k);
             out += "}\n";
         } else {
-            appendTsvField(out, path);
+            appendTsvField(out, results.path(k));
             out += '\t';
-            out += size;
+            out += results.sizeText(k, ",", ".");
             out += '\t';
-            out += length;
+            out += results.lengthText(k);
             out += '\t';
-            out += bitRate;
+            out += results.bitRateText(k);
             out += '\t';
-            out.append(type);
+            out.append(results.typeText(k));
             out += '\t';
-            out.append(group);
+            out.append(ColorGroupName(results.color(k)));
             out += '\n';
         }
         if (out.size() > (1 << 20) - 4096) {

@@ -114,6 +114,24 @@ void ResultList::removeRows(const std::vector<std::size_t>& ascendingPositions)
     m_rows.resize(write);
 }
 
+void ResultList::insertRows(const std::vector<std::pair<std::size_t, ResultRow>>& ascendingRows)
+{
+    if (ascendingRows.empty())
+        return;
+    std::vector<ResultRow> merged;
+    merged.reserve(m_rows.size() + ascendingRows.size());
+    std::size_t old = 0;
+    for (const auto& [position, row] : ascendingRows) {
+        while (merged.size() < position && old < m_rows.size())
+            merged.push_back(m_rows[old++]);
+        merged.push_back(row);
+    }
+    merged.insert(merged.end(), m_rows.begin() + static_cast<std::ptrdiff_t>(old), m_rows.end());
+    m_rows = std::move(merged);
+    if (m_colors.size() < m_rows.size())
+        m_colors.resize(m_rows.size(), ColorGroup::None);
+}
+
 void ResultList::resetColors(ColorGroup group)
 {
     for (ColorGroup& color : m_colors)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tunesift {
@@ -83,6 +84,9 @@ public:
     // Removes the rows at the given positions (ascending); the rest close up in order. The
     // colour table does not move with them.
     void removeRows(const std::vector<std::size_t>& ascendingPositions);
+    // Puts rows back (an undone delete): each pair names the position the row will have once
+    // all are in, ascending; the rows between move down in order. The colour table stays.
+    void insertRows(const std::vector<std::pair<std::size_t, ResultRow>>& ascendingRows);
     // Gives every colour slot the same name (the delete command writes White).
     void resetColors(ColorGroup group);
 

@@ -3,6 +3,7 @@
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
+#include "ui/main/folderprotection.h"
 #include "ui/results/resultswindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
@@ -221,6 +222,8 @@ void MainWindow::createControls()
     connect(similarTagBox, &QCheckBox::toggled, this, &MainWindow::onSimilarTagToggled);
     connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
     connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
+    folderProtection = new FolderProtection(
+        folderList, [this] { return folderIcons.value(0); }, this);
 }
 
 void MainWindow::setTabOrderOfControls()

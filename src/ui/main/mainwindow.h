@@ -24,6 +24,7 @@ class QProgressBar;
 namespace tunesift {
 
 class FolderListView;
+class FolderProtection;
 class ResultsWindow;
 class PictureButton;
 class SearchSession;
@@ -147,6 +148,7 @@ public:
     FolderListView* folderList = nullptr;     // (ListView3) the folder list
     QProgressBar* progressBar = nullptr;      // (ProgressBar1)
     QList<QIcon> folderIcons;                 // image 1: the open-folder icon of the list entries
+    FolderProtection* folderProtection = nullptr; // protected folders in the folder list
 
 private:
     SearchSession& m_session;

@@ -4,6 +4,7 @@
 #include "platform/settings.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
+#include "ui/main/folderprotection.h"
 #include "ui/main/mainwindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/picturebutton.h"
@@ -510,6 +511,29 @@ private slots:
         QCOMPARE(form.folderList->selectedItems().size(), 3);
         QTest::keyClick(form.folderList, Qt::Key_Delete);
         QVERIFY(form.folderEntries().isEmpty());
+    }
+
+    void protectedFoldersAreMarkedInTheList()
+    {
+        MainWindow& form = makeForm();
+        form.addFolders({"/music", "/music/live", "/musicals"});
+        QTreeWidget* list = form.folderList;
+        const QIcon plain = list->topLevelItem(2)->icon(0);
+        list->topLevelItem(0)->setSelected(true);
+        QTest::keyClick(list, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(SettingsStore().textList(settingskeys::kProtectedFolders), QStringList{"/music"});
+        // A folder inside a protected one is protected too; a name that merely starts alike is not.
+        const std::vector<bool> expected{true, true, false};
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(form.folderProtection->isProtected(list->topLevelItem(k)), expected[k]);
+            QCOMPARE(list->topLevelItem(k)->icon(0).cacheKey() != plain.cacheKey(), expected[k]);
+        }
+        // The entries' text, which the search reads, stays as it was.
+        QCOMPARE(form.folderEntries(), (QStringList{"/music", "/music/live", "/musicals"}));
+        // All selected entries protected: the same command unprotects them.
+        QTest::keyClick(list, Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(SettingsStore().textList(settingskeys::kProtectedFolders).isEmpty());
+        QVERIFY(!form.folderProtection->isProtected(list->topLevelItem(1)));
     }
 
     void commandLineFoldersAreListed()
