@@ -94,7 +94,7 @@ done
 openbox >/dev/null 2>&1 &
 mkdir -m 700 "$work/runtime"
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
-tunesift "$work/music" &
+tunesift "$work/music" >"$work/tunesift.log" 2>&1 &
 app_pid=$!
 window=
 for _ in $(seq 600); do
@@ -103,7 +103,10 @@ for _ in $(seq 600); do
   sleep 0.1
 done
 if [ -z "$window" ]; then
-  echo "package: the installed tunesift opened no window" >&2
+  state=running
+  kill -0 "$app_pid" 2>/dev/null || state="ended"
+  echo "package: the installed tunesift opened no window (process $state); its output:" >&2
+  cat "$work/tunesift.log" >&2
   exit 1
 fi
 sleep 1

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tunesift {
@@ -46,6 +47,17 @@ private:
     std::int64_t m_size = 0;
     std::int64_t m_modifiedNs = 0;
 };
+
+#ifdef _WIN32
+// The path as the wide Windows functions take it: UTF-16, made absolute, with "/" turned into "\"
+// and "." and ".." resolved, behind the \\?\ prefix that lifts the limit of 260 characters.
+// Empty when the text is not a usable path.
+std::wstring WidePath(const std::string& utf8);
+// The path with links resolved, as WidePath gives it; empty when it cannot be opened.
+std::wstring FinalWidePath(const std::string& utf8);
+// The UTF-8 text of a wide path, with a \\?\ prefix taken off again.
+std::string Utf8Path(std::wstring_view wide);
+#endif
 
 // The length of a regular file; nothing on any error.
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept;

@@ -230,9 +230,11 @@ TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
     info.SetFileName(m_dir.file("folder.mp3"));
     expectNothingFound(info);
 
+#ifndef _WIN32 // no FIFOs in Windows folders
     ASSERT_EQ(::mkfifo(m_dir.file("fifo.mp3").c_str(), 0600), 0);
     info.SetFileName(m_dir.file("fifo.mp3")); // would wait for a writer if it were opened
     expectNothingFound(info);
+#endif
 
     info.SetFileName("");
     expectNothingFound(info);
@@ -264,8 +266,8 @@ TEST_F(BadInputTest, FileThatVanishesOrChangesBetweenTwoAnalyses)
 
 TEST_F(BadInputTest, FileWithoutReadPermission)
 {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind the superuser";
+    if (const char* reason = test::whyPermissionsDoNotBind()) {
+        GTEST_SKIP() << reason;
     }
     Bytes good(5000, 0);
     put(good, 0, test::frameHeader({}));

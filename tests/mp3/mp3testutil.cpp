@@ -4,6 +4,10 @@
 #include <random>
 #include <stdexcept>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 namespace tunesift::test {
 
 ScopedDir::ScopedDir()
@@ -124,6 +128,15 @@ Bytes concat(std::initializer_list<Bytes> parts)
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+const char* whyPermissionsDoNotBind()
+{
+#ifdef _WIN32
+    return "Windows has no POSIX permission bits";
+#else
+    return ::geteuid() == 0 ? "permissions do not bind the superuser" : nullptr;
+#endif
 }
 
 } // namespace tunesift::test

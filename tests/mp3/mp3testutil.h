@@ -74,4 +74,7 @@ void put(Bytes& buffer, std::size_t offset, const std::array<unsigned char, 4>& 
 
 Bytes concat(std::initializer_list<Bytes> parts);
 
+// Why a test of denied access cannot run here; nothing when it can.
+const char* whyPermissionsDoNotBind();
+
 } // namespace tunesift::test
