@@ -92,6 +92,11 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 openbox >/dev/null 2>&1 &
+# A window mapped while openbox is still starting can stay unmapped: wait until it manages.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.1
+done
 mkdir -m 700 "$work/runtime"
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
 tunesift "$work/music" >"$work/tunesift.log" 2>&1 &
