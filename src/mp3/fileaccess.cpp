@@ -3,15 +3,12 @@
 #include "mp3/fileaccess_p.h"
 
 #include <algorithm>
-#include <stdexcept>
+#include <utility>
 
 // The parts of the file access layer that are the same on every platform; the rest lives in
 // fileaccess_posix.cpp and fileaccess_win.cpp.
 
 namespace tunesift {
-
-using fileaccess_detail::describe;
-using fileaccess_detail::throwLastError;
 
 ReadOnlyFile::~ReadOnlyFile()
 {
@@ -28,22 +25,25 @@ bool ReadOnlyFile::readRecord(std::int64_t offset, std::span<unsigned char> reco
     return true;
 }
 
-std::vector<unsigned char> ReadFileRange(const std::string& path, std::int64_t offset,
-                                         std::size_t count)
+namespace {
+
+WriteFaultHook& writeFaultHook()
 {
-    ReadOnlyFile file;
-    if (!file.open(path)) {
-        throwLastError("Cannot open", path);
-    }
-    std::vector<unsigned char> bytes(count);
-    const auto got = file.readAt(offset, bytes);
-    if (!got) {
-        throwLastError("Cannot read", path);
-    }
-    if (*got != count) {
-        throw std::runtime_error(describe("File shorter than expected", path));
-    }
-    return bytes;
+    static WriteFaultHook hook;
+    return hook;
+}
+
+} // namespace
+
+void SetWriteFaultHook(WriteFaultHook hook)
+{
+    writeFaultHook() = std::move(hook);
+}
+
+WriteFault fileaccess_detail::askWriteFault(WriteStep step)
+{
+    const WriteFaultHook& hook = writeFaultHook();
+    return hook ? hook(step) : WriteFault{};
 }
 
 } // namespace tunesift

@@ -2,6 +2,8 @@
 
 // Helpers shared by the platform files of the file access layer; not part of its interface.
 
+#include "mp3/fileaccess.h"
+
 #include <string>
 
 namespace tunesift::fileaccess_detail {
@@ -19,5 +21,8 @@ inline std::string describe(const std::string& what, const std::string& path)
 
 // Throws std::system_error with the platform's last error (errno, or GetLastError on Windows).
 [[noreturn]] void throwLastError(const std::string& what, const std::string& path);
+
+// What the installed fault hook says about the step; no fault without a hook.
+WriteFault askWriteFault(WriteStep step);
 
 } // namespace tunesift::fileaccess_detail

@@ -2,8 +2,10 @@
 #include "mp3/fileaccess_p.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <system_error>
@@ -107,6 +109,7 @@ std::string Utf8Path(std::wstring_view wide)
     return text;
 }
 
+using fileaccess_detail::askWriteFault;
 using fileaccess_detail::describe;
 using fileaccess_detail::isUsablePath;
 using fileaccess_detail::throwLastError;
@@ -151,11 +154,31 @@ OVERLAPPED overlappedAt(std::int64_t offset)
     return overlapped;
 }
 
-bool writeAllAt(HANDLE handle, std::int64_t offset, std::span<const unsigned char> bytes)
+// The fault seam is asked before each call unless the write puts back what a failed one changed.
+// An injected error number becomes the nearest Windows error.
+bool injectedFailure(WriteStep step, std::size_t* byteLimit = nullptr)
+{
+    const WriteFault fault = askWriteFault(step);
+    if (fault.error != 0) {
+        SetLastError(fault.error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+        return true;
+    }
+    if (byteLimit != nullptr) {
+        *byteLimit = std::max<std::size_t>(fault.byteLimit, 1);
+    }
+    return false;
+}
+
+bool writeAllAt(HANDLE handle, std::int64_t offset, std::span<const unsigned char> bytes,
+                bool faultable)
 {
     while (!bytes.empty()) {
-        const DWORD chunk = static_cast<DWORD>(
-            std::min<std::size_t>(bytes.size(), std::numeric_limits<DWORD>::max()));
+        std::size_t limit = std::numeric_limits<DWORD>::max();
+        if (faultable && injectedFailure(WriteStep::Write, &limit)) {
+            return false;
+        }
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(
+            bytes.size(), std::min<std::size_t>(limit, std::numeric_limits<DWORD>::max())));
         OVERLAPPED overlapped = overlappedAt(offset);
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), chunk, &written, &overlapped) || written == 0) {
@@ -165,6 +188,32 @@ bool writeAllAt(HANDLE handle, std::int64_t offset, std::span<const unsigned cha
         offset += written;
     }
     return true;
+}
+
+bool flush(HANDLE handle)
+{
+    return !injectedFailure(WriteStep::Flush) && FlushFileBuffers(handle) != 0;
+}
+
+std::optional<FileIdentity> identityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+        return std::nullopt;
+    }
+    const auto join = [](DWORD high, DWORD low) {
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    };
+    // Times stay in the file system's 100 ns ticks: they are only compared.
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        join(info.nFileIndexHigh, info.nFileIndexLow),
+                        info.nNumberOfLinks,
+                        static_cast<std::int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
+                        static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
+                                                       info.ftLastWriteTime.dwLowDateTime)),
+                        basic.ChangeTime.QuadPart};
 }
 
 } // namespace
@@ -245,41 +294,99 @@ std::optional<std::int64_t> FileLength(const std::string& path) noexcept
     return file.size();
 }
 
-void WriteFileTail(const std::string& path, std::int64_t backFromEnd,
-                   std::span<const unsigned char> bytes)
+WritableFile::~WritableFile()
 {
-    if (!isUsablePath(path)) {
-        throw std::runtime_error(describe("Unusable file name", path));
-    }
-    Handle file(CreateFileW(nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        throwLastError("Cannot open for writing", path);
-    }
-    LARGE_INTEGER length{};
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &length)) {
-        throwLastError("Not a regular file", path);
-    }
-    const std::int64_t offset = length.QuadPart - backFromEnd;
-    if (offset < 0) {
-        throw std::runtime_error(describe("File too short to hold the tag", path));
-    }
-    if (!writeAllAt(file.get(), offset, bytes)) {
-        throwLastError("Cannot write", path);
-    }
-    if (!file.close()) {
-        throwLastError("Cannot close", path);
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
     }
 }
 
-void ReplaceFileContents(const std::string& path, std::span<const unsigned char> bytes)
+void WritableFile::open(const std::string& path)
 {
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+    m_path = path;
     if (!isUsablePath(path)) {
         throw std::runtime_error(describe("Unusable file name", path));
     }
-    const std::wstring final = FinalWidePath(path);
+    // No other program may write while the file is open here; a rename may (FILE_SHARE_DELETE).
+    HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        throwLastError("Cannot open for writing", path);
+    }
+    m_handle = handle;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        throw std::runtime_error(describe("Not a regular file", path));
+    }
+    m_opened = currentIdentity();
+}
+
+FileIdentity WritableFile::currentIdentity() const
+{
+    const auto identity = identityOf(m_handle);
+    if (!identity) {
+        throwLastError("Cannot examine", m_path);
+    }
+    return *identity;
+}
+
+std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
+{
+    std::vector<unsigned char> bytes(count);
+    std::size_t total = 0;
+    while (total < count) {
+        const DWORD chunk = static_cast<DWORD>(
+            std::min<std::size_t>(count - total, std::numeric_limits<DWORD>::max()));
+        OVERLAPPED overlapped = overlappedAt(offset + static_cast<std::int64_t>(total));
+        DWORD got = 0;
+        if (!ReadFile(m_handle, bytes.data() + total, chunk, &got, &overlapped) &&
+            GetLastError() != ERROR_HANDLE_EOF) {
+            throwLastError("Cannot read", m_path);
+        }
+        if (got == 0) {
+            throw std::runtime_error(describe("File shorter than expected", m_path));
+        }
+        total += got;
+    }
+    return bytes;
+}
+
+void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
+{
+    const std::int64_t length = currentIdentity().size;
+    if (offset < 0 || offset > length) {
+        throw std::runtime_error(describe("Cannot write past the end of", m_path));
+    }
+    const std::vector<unsigned char> overwritten =
+        read(offset, static_cast<std::size_t>(std::min<std::int64_t>(
+                         length - offset, static_cast<std::int64_t>(bytes.size()))));
+    if (writeAllAt(m_handle, offset, bytes, true) && flush(m_handle)) {
+        return;
+    }
+    // Neither half a tag nor a longer file stays behind.
+    const DWORD error = GetLastError();
+    writeAllAt(m_handle, offset, overwritten, false);
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = length;
+    SetFileInformationByHandle(m_handle, FileEndOfFileInfo, &end, sizeof end);
+    FlushFileBuffers(m_handle);
+    SetLastError(error);
+    throwLastError("Cannot write", m_path);
+}
+
+void WritableFile::replaceWith(std::span<const unsigned char> bytes)
+{
+    if (m_opened.links > 1) {
+        throw std::runtime_error(
+            describe("Not rewritten, as other hard links share the contents of", m_path));
+    }
+    const std::wstring final = FinalWidePath(m_path);
     if (final.empty()) {
-        throwLastError("Cannot find", path);
+        throwLastError("Cannot find", m_path);
     }
     const std::filesystem::path target(final);
     const DWORD attributes = GetFileAttributesW(target.c_str());
@@ -296,30 +403,47 @@ void ReplaceFileContents(const std::string& path, std::span<const unsigned char>
         }
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        throwLastError("Cannot create a temporary file beside", path);
+        throwLastError("Cannot create a temporary file beside", m_path);
     }
     Handle file(handle);
-    const auto discard = [&] {
+    const auto fail = [&](const char* what) {
+        const DWORD error = GetLastError();
         if (file.valid()) {
             file.close();
         }
         DeleteFileW(temporary.c_str());
+        SetLastError(error);
+        throwLastError(what, m_path);
     };
-    if (!writeAllAt(file.get(), 0, bytes) || !FlushFileBuffers(file.get()) || !file.close()) {
-        const DWORD error = GetLastError();
-        discard();
-        throw std::system_error(static_cast<int>(error), std::system_category(),
-                                describe("Cannot write the new copy of", path));
+    if (!writeAllAt(file.get(), 0, bytes, true) || !flush(file.get()) || !file.close()) {
+        fail("Cannot write the new copy of");
     }
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(),
+    if (injectedFailure(WriteStep::BeforeReplace)) {
+        fail("Cannot replace");
+    }
+    // Whatever another program did since the file was opened (renamed it away, replaced or
+    // linked it) would be lost by the rename; writing it was shut out by the sharing mode.
+    Handle named(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto namedIdentity = named.valid() ? identityOf(named.get()) : std::nullopt;
+    if (currentIdentity() != m_opened || !namedIdentity ||
+        namedIdentity->device != m_opened.device || namedIdentity->inode != m_opened.inode) {
+        DeleteFileW(temporary.c_str());
+        throw std::runtime_error(
+            describe("Not rewritten, as another program changed the file meanwhile", m_path));
+    }
+    named.close();
+    // An open file cannot be renamed over everywhere.
+    CloseHandle(m_handle);
+    m_handle = nullptr;
+    if (injectedFailure(WriteStep::Rename) ||
+        !MoveFileExW(temporary.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        discard();
-        throw std::system_error(static_cast<int>(error), std::system_category(),
-                                describe("Cannot replace", path));
+        fail("Cannot replace");
     }
 }
 

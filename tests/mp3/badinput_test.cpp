@@ -264,19 +264,20 @@ TEST_F(BadInputTest, FileThatVanishesOrChangesBetweenTwoAnalyses)
     expectNothingFound(info);
 }
 
+#ifndef _WIN32 // POSIX permission bits
 TEST_F(BadInputTest, FileWithoutReadPermission)
 {
-    if (const char* reason = test::whyPermissionsDoNotBind()) {
-        GTEST_SKIP() << reason;
-    }
     Bytes good(5000, 0);
     put(good, 0, test::frameHeader({}));
     const std::string path = make("locked.mp3", good);
     ::chmod(path.c_str(), 0);
-    clsMP3Info info;
-    info.SetFileName(path);
-    expectNothingFound(info);
+    test::asUnprivilegedUser([&] {
+        clsMP3Info info;
+        info.SetFileName(path);
+        expectNothingFound(info);
+    });
 }
+#endif
 
 TEST_F(BadInputTest, TruncatedHeadersAtTheEnd)
 {

@@ -80,13 +80,13 @@ TEST(Genres, LookupIgnoresCaseAndSurroundingSpacesOnly)
     EXPECT_EQ(info.IDFromGenreString("\tRock"), 255);
     EXPECT_EQ(info.IDFromGenreString("Ro"), 255);
     EXPECT_EQ(info.IDFromGenreString("Rocks"), 255);
+    EXPECT_EQ(info.IDFromGenreString("Ro\xFF"
+                                     "ck"),
+              255);
 #ifndef _WIN32 // ICU's special cases; the Windows system mapping leaves these letters alone
     // A letter outside ASCII matches when its lower case is the ASCII letter (Kelvin sign, k).
     EXPECT_EQ(info.IDFromGenreString("FOL\xE2\x84\xAA"), 81);
 #endif
-    EXPECT_EQ(info.IDFromGenreString("Ro\xFF"
-                                     "ck"),
-              255);
 }
 
 TEST(TagMembers, NewObjectHasTheEmptyTag)
@@ -283,15 +283,14 @@ TEST_F(ReadTagTitleTest, UnreadableThingsHaveNoTitle)
 #endif
 }
 
+#ifndef _WIN32 // POSIX permission bits
 TEST_F(ReadTagTitleTest, FileWithoutReadPermission)
 {
-    if (const char* reason = test::whyPermissionsDoNotBind()) {
-        GTEST_SKIP() << reason;
-    }
     const std::string path = make("locked.mp3", test::concat({Bytes(10, 0), test::id3v1Tag({})}));
     ::chmod(path.c_str(), 0);
-    EXPECT_FALSE(ReadTagTitle(path));
+    test::asUnprivilegedUser([&] { EXPECT_FALSE(ReadTagTitle(path)); });
 }
+#endif
 
 TEST_F(ReadTagTitleTest, FileThatVanishesBetweenTwoCalls)
 {

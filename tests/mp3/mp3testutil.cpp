@@ -1,10 +1,15 @@
 #include "mp3/mp3testutil.h"
 
+#include <cstdio>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <random>
 #include <stdexcept>
 
 #ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +36,56 @@ ScopedDir::~ScopedDir()
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
 }
+
+#ifndef _WIN32
+namespace {
+
+const passwd& nobody()
+{
+    const passwd* user = ::getpwnam("nobody");
+    if (user == nullptr) {
+        throw std::runtime_error("no user \"nobody\" to drop the superuser's rights to");
+    }
+    return *user;
+}
+
+} // namespace
+
+std::uint32_t unprivilegedUserId()
+{
+    return ::geteuid() == 0 ? nobody().pw_uid : ::geteuid();
+}
+
+std::uint32_t unprivilegedGroupId()
+{
+    return ::geteuid() == 0 ? nobody().pw_gid : ::getegid();
+}
+
+void asUnprivilegedUser(const std::function<void()>& body)
+{
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    const passwd& user = nobody();
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 ||
+            ::setuid(user.pw_uid) != 0) {
+            _exit(2);
+        }
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the part run as \"nobody\" failed (status " << status << ")";
+}
+#endif
 
 void writeFile(const std::string& path, const Bytes& bytes)
 {
@@ -128,15 +183,6 @@ Bytes concat(std::initializer_list<Bytes> parts)
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
-}
-
-const char* whyPermissionsDoNotBind()
-{
-#ifdef _WIN32
-    return "Windows has no POSIX permission bits";
-#else
-    return ::geteuid() == 0 ? "permissions do not bind the superuser" : nullptr;
-#endif
 }
 
 } // namespace tunesift::test

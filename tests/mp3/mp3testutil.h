@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,16 @@ private:
 };
 
 void writeFile(const std::string& path, const Bytes& bytes);
+
+#ifndef _WIN32
+// Runs the body as the unprivileged user "nobody" when the tests run as the superuser (in a
+// child process, whose failed expectations fail the calling test), otherwise directly. Paths the
+// body uses must be reachable for that user.
+void asUnprivilegedUser(const std::function<void()>& body);
+// Who runs the body of asUnprivilegedUser: "nobody" under the superuser, else the caller.
+std::uint32_t unprivilegedUserId();
+std::uint32_t unprivilegedGroupId();
+#endif
 Bytes readFile(const std::string& path);
 
 // The fields of a frame header, as raw bit values.
@@ -73,8 +84,5 @@ void put(Bytes& buffer, std::size_t offset, const Bytes& bytes);
 void put(Bytes& buffer, std::size_t offset, const std::array<unsigned char, 4>& bytes);
 
 Bytes concat(std::initializer_list<Bytes> parts);
-
-// Why a test of denied access cannot run here; nothing when it can.
-const char* whyPermissionsDoNotBind();
 
 } // namespace tunesift::test
