@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -10,7 +12,9 @@ namespace tunesift {
 
 // Runs work(k) for every k below count on a few threads. Meant for independent file reads whose
 // results land in separate slots: reading is bound by system calls, which run in parallel on
-// several cores. work must not throw. Small counts run on the calling thread alone.
+// several cores. Small counts run on the calling thread alone. Where work throws (out of memory,
+// say), the other threads take no further items, every thread is joined, and the first exception
+// is thrown again on the calling thread.
 template <typename Work>
 void ParallelFor(std::size_t count, Work work)
 {
@@ -24,14 +28,23 @@ void ParallelFor(std::size_t count, Work work)
         return;
     }
     std::atomic<std::size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
     const auto drain = [&] {
-        for (;;) {
-            const std::size_t first = next.fetch_add(kChunk, std::memory_order_relaxed);
-            if (first >= count)
-                return;
-            const std::size_t last = std::min(count, first + kChunk);
-            for (std::size_t k = first; k < last; ++k)
-                work(k);
+        try {
+            for (;;) {
+                const std::size_t first = next.fetch_add(kChunk, std::memory_order_relaxed);
+                if (first >= count)
+                    return;
+                const std::size_t last = std::min(count, first + kChunk);
+                for (std::size_t k = first; k < last; ++k)
+                    work(k);
+            }
+        } catch (...) {
+            next.store(count, std::memory_order_relaxed);
+            const std::lock_guard<std::mutex> lock(failureLock);
+            if (!failure)
+                failure = std::current_exception();
         }
     };
     std::vector<std::thread> helpers;
@@ -45,6 +58,8 @@ void ParallelFor(std::size_t count, Work work)
     drain();
     for (std::thread& helper : helpers)
         helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace tunesift
