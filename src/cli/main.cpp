@@ -17,6 +17,14 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
+#endif
+
 namespace {
 
 using namespace tunesift;
@@ -162,6 +170,29 @@ bool printRows(const ResultList& results, bool jsonl)
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
+// The arguments as UTF-8. Windows passes main() its text in the ANSI code page, which cannot hold
+// every file name; the wide command line can.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int k = 0; k < count; ++k) {
+            const int size =
+                WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+            std::string text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, text.data(), size, nullptr, nullptr);
+            text.pop_back(); // the terminating NUL
+            arguments.push_back(std::move(text));
+        }
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 int usageError(const std::string& problem)
 {
     std::fprintf(stderr, "tunesift-cli: %s\n\n%s", problem.c_str(), kUsage);
@@ -172,14 +203,19 @@ int usageError(const std::string& problem)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // Rows end in a bare line feed on every system, so they compare byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    const std::vector<std::string> args = utf8Arguments(argc, argv);
     std::array<bool, kCriterionCount> criteria{};
     bool jsonl = false;
     bool catalogueOnly = false;
     bool optionsEnded = false;
     std::vector<std::string> folders;
 
-    for (int k = 1; k < argc; ++k) {
-        const std::string_view arg = argv[k];
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string_view arg = args[k];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             folders.emplace_back(arg);
             continue;
@@ -204,9 +240,9 @@ int main(int argc, char** argv)
         } else if (arg == "--format" || arg.starts_with("--format=")) {
             std::string_view value;
             if (arg == "--format") {
-                if (k + 1 >= argc)
+                if (k + 1 >= args.size())
                     return usageError("--format needs a value: tsv or jsonl");
-                value = argv[++k];
+                value = args[++k];
             } else {
                 value = arg.substr(std::strlen("--format="));
             }

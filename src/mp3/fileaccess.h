@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tunesift {
@@ -64,6 +65,17 @@ private:
 // The stamp of a regular file now (links followed); nothing on any error or where the platform
 // gives none.
 std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept;
+
+#ifdef _WIN32
+// The path as the wide Windows functions take it: UTF-16, made absolute, with "/" turned into "\"
+// and "." and ".." resolved, behind the \\?\ prefix that lifts the limit of 260 characters.
+// Empty when the text is not a usable path.
+std::wstring WidePath(const std::string& utf8);
+// The path with links resolved, as WidePath gives it; empty when it cannot be opened.
+std::wstring FinalWidePath(const std::string& utf8);
+// The UTF-8 text of a wide path, with a \\?\ prefix taken off again.
+std::string Utf8Path(std::wstring_view wide);
+#endif
 
 // The length of a regular file; nothing on any error.
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept;

@@ -2,13 +2,16 @@
 
 #include <cstdio>
 #include <fstream>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <random>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace tunesift::test {
 
@@ -34,6 +37,7 @@ ScopedDir::~ScopedDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+#ifndef _WIN32
 namespace {
 
 const passwd& nobody()
@@ -81,6 +85,7 @@ void asUnprivilegedUser(const std::function<void()>& body)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the part run as \"nobody\" failed (status " << status << ")";
 }
+#endif
 
 void writeFile(const std::string& path, const Bytes& bytes)
 {

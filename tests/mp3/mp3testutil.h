@@ -29,6 +29,7 @@ private:
 
 void writeFile(const std::string& path, const Bytes& bytes);
 
+#ifndef _WIN32
 // Runs the body as the unprivileged user "nobody" when the tests run as the superuser (in a
 // child process, whose failed expectations fail the calling test), otherwise directly. Paths the
 // body uses must be reachable for that user.
@@ -36,6 +37,7 @@ void asUnprivilegedUser(const std::function<void()>& body);
 // Who runs the body of asUnprivilegedUser: "nobody" under the superuser, else the caller.
 std::uint32_t unprivilegedUserId();
 std::uint32_t unprivilegedGroupId();
+#endif
 Bytes readFile(const std::string& path);
 
 // The fields of a frame header, as raw bit values.

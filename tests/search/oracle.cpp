@@ -4,18 +4,30 @@
 #include "search/filesize.h"
 
 #include <algorithm>
+#include <sys/stat.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#ifdef _WIN32
+#include <filesystem>
+#include <fstream>
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
+#endif
 
 namespace tunesift::test {
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
 constexpr char kSeparator = '/';
+#endif
 constexpr const char* kProduct = "Tunesift";
 
 template <typename Map>
@@ -54,6 +66,59 @@ bool endsWithMp3(std::string_view name)
     return tail == ".mp3";
 }
 
+#ifdef _WIN32
+// The system's case mapping of one code point, through the invariant locale.
+UChar32 mapCodePoint(UChar32 c, DWORD flag)
+{
+    wchar_t units[U16_MAX_LENGTH];
+    std::int32_t length = 0;
+    U16_APPEND_UNSAFE(units, length, c);
+    wchar_t mapped[U16_MAX_LENGTH];
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, flag, units, length, mapped, U16_MAX_LENGTH, nullptr,
+                      nullptr, 0) != length)
+        return c;
+    std::int32_t k = 0;
+    UChar32 result = 0;
+    U16_NEXT_UNSAFE(mapped, k, result);
+    return result;
+}
+
+std::string utf8(const std::filesystem::path& path)
+{
+    const std::u8string raw = path.u8string();
+    return std::string(raw.begin(), raw.end());
+}
+
+std::vector<std::string> listFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string name = utf8(it->path().filename());
+        if (!name.empty() && name.front() != '.')
+            names.push_back(name);
+    }
+    return names;
+}
+
+bool entryIs(const std::string& path, int type)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(std::filesystem::u8path(path), error);
+    return !error && (type == S_IFDIR ? std::filesystem::is_directory(status)
+                                      : std::filesystem::is_regular_file(status));
+}
+
+bool querySize(const std::string& path, std::int64_t& size)
+{
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
+    if (!file)
+        return false;
+    size = static_cast<std::int64_t>(file.tellg());
+    return size >= 0;
+}
+#else
 // The listing of one folder in the order the file system returns it, without hidden entries.
 std::vector<std::string> listFolder(const std::string& folder)
 {
@@ -90,6 +155,7 @@ bool querySize(const std::string& path, std::int64_t& size)
     size = static_cast<std::int64_t>(st.st_size);
     return ok;
 }
+#endif
 
 std::string_view fileNameOfPath(std::string_view path)
 {
@@ -119,12 +185,20 @@ std::string thousands(std::size_t value)
 
 std::string OracleLowerCase(std::string_view text)
 {
+#ifdef _WIN32
+    return mapCodePoints(text, [](UChar32 c) { return mapCodePoint(c, LCMAP_LOWERCASE); });
+#else
     return mapCodePoints(text, [](UChar32 c) { return u_tolower(c); });
+#endif
 }
 
 std::string OracleUpperCase(std::string_view text)
 {
+#ifdef _WIN32
+    return mapCodePoints(text, [](UChar32 c) { return mapCodePoint(c, LCMAP_UPPERCASE); });
+#else
     return mapCodePoints(text, [](UChar32 c) { return u_toupper(c); });
+#endif
 }
 
 std::vector<std::string> OracleSplitWords(std::string_view text)
