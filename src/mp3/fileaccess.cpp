@@ -599,6 +599,20 @@ void WriteFileTimes(const std::string& path, const FileTimes& times) noexcept
 
 #endif
 
+void ReadOnlyFile::adviseSequential(std::int64_t offset, std::int64_t length) const noexcept
+{
+#ifdef _WIN32
+    // Windows reads ahead on its own once it sees large sequential reads.
+    (void)offset;
+    (void)length;
+#else
+    if (m_fd >= 0) {
+        ::posix_fadvise(m_fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                        POSIX_FADV_SEQUENTIAL);
+    }
+#endif
+}
+
 bool ReadOnlyFile::readRecord(std::int64_t offset, std::span<unsigned char> record) const noexcept
 {
     const auto got = readAt(offset, record);
