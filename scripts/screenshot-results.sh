@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the results window with rows of all five colour families, under Xvfb with
+# Takes a screenshot of the results window with rows of all six colour families, under Xvfb with
 # a window manager (openbox), as a user sees it.
 # Usage: scripts/screenshot-results.sh [build-dir]   (default: build/results)
 # Writes screenshots/results-window.png.
