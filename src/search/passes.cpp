@@ -728,15 +728,18 @@ PassOutcome FindDupesExactAudio(RunState& state)
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
-    ParallelFor(files.size(), [&](std::size_t k) {
-        const std::uint32_t id = files[k];
-        const std::string path = catalogue.path(id);
-        clsMP3Info analysis;
-        analysis.SetFileName(path);
-        audio[id].range = analysis.audioRange();
-        if (!audio[id].range.empty() && !state.rowInfo[id].known)
-            fillRowInfo(state.rowInfo[id], analysis, path);
-    });
+    ParallelFor(
+        files.size(),
+        [&](std::size_t k) {
+            const std::uint32_t id = files[k];
+            const std::string path = catalogue.path(id);
+            clsMP3Info analysis;
+            analysis.SetFileName(path);
+            audio[id].range = analysis.audioRange();
+            if (!audio[id].range.empty() && !state.rowInfo[id].known)
+                fillRowInfo(state.rowInfo[id], analysis, path);
+        },
+        WorkKind::DiskReads);
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
 
     // Only a file that shares its range length with another can have a partner: the others are
@@ -758,23 +761,26 @@ PassOutcome FindDupesExactAudio(RunState& state)
             for (std::size_t k = first; k < last; ++k)
                 work.push_back(files[k]);
         }
-        ParallelFor(work.size(), [&](std::size_t k) {
-            thread_local std::unique_ptr<unsigned char[]> buffer;
-            constexpr std::size_t kBlock = std::size_t{1} << 20;
-            if (!buffer)
-                buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
-            AudioFacts& f = audio[work[k]];
-            if (f.*hash)
-                return; // known already: a short range's first hash is its whole hash
-            const std::int64_t count =
-                whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
-            f.*hash = HashFileBytes(catalogue.path(work[k]), f.range.start, count,
-                                    {buffer.get(), kBlock});
-            if (!(f.*hash))
-                f.range = AudioRange{}; // unreadable now: takes no part
-            else if (!whole && f.range.length <= kAudioHeadBytes)
-                f.whole = f.head;
-        });
+        ParallelFor(
+            work.size(),
+            [&](std::size_t k) {
+                thread_local std::unique_ptr<unsigned char[]> buffer;
+                constexpr std::size_t kBlock = std::size_t{1} << 20;
+                if (!buffer)
+                    buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
+                AudioFacts& f = audio[work[k]];
+                if (f.*hash)
+                    return; // known already: a short range's first hash is its whole hash
+                const std::int64_t count =
+                    whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
+                f.*hash = HashFileBytes(catalogue.path(work[k]), f.range.start, count,
+                                        {buffer.get(), kBlock});
+                if (!(f.*hash))
+                    f.range = AudioRange{}; // unreadable now: takes no part
+                else if (!whole && f.range.length <= kAudioHeadBytes)
+                    f.whole = f.head;
+            },
+            WorkKind::DiskReads);
         std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
     };
     refine(&AudioFacts::head, false);
