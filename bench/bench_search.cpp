@@ -155,11 +155,17 @@ void fill(SearchSession& session, const Library& lib)
     session.titles() = lib.titles;
 }
 
-void runPass(benchmark::State& bench, PassOutcome (*pass)(RunState&))
+void runPass(benchmark::State& bench, PassOutcome (*pass)(RunState&),
+             std::int64_t (*sizeOf)(std::size_t entry, Rng& rng) = nullptr)
 {
     const Library& lib = library(static_cast<std::size_t>(bench.range(0)));
     SearchSession session;
     fill(session, lib);
+    if (sizeOf) {
+        Rng rng(lib.names.size());
+        for (std::size_t k = 0; k < lib.names.size(); ++k)
+            session.catalogue().setSize(k, sizeOf(k, rng));
+    }
     QuietHost host;
     clsMP3Info info;
     std::size_t rows = 0;
@@ -251,6 +257,25 @@ void BM_ExactFilesizePass(benchmark::State& bench)
     runPass(bench, FindDupesExactFilesize);
 }
 BENCHMARK(BM_ExactFilesizePass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+// The hostile case of the size grouping: every size distinct and a multiple of 1 MiB, so that
+// the sizes share their low 20 bits; beside it as many distinct sizes at random. The two should
+// take about as long.
+void BM_ExactFilesizePassMiBMultiples(benchmark::State& bench)
+{
+    runPass(bench, FindDupesExactFilesize,
+            [](std::size_t entry, Rng&) { return static_cast<std::int64_t>(entry + 1) << 20; });
+}
+BENCHMARK(BM_ExactFilesizePassMiBMultiples)->Arg(100'000)->Unit(benchmark::kMillisecond);
+
+void BM_ExactFilesizePassRandomDistinct(benchmark::State& bench)
+{
+    runPass(bench, FindDupesExactFilesize, [](std::size_t entry, Rng& rng) {
+        // Distinct: the entry in the low bits, random bits above them.
+        return static_cast<std::int64_t>(rng.below(1 << 20) << 17 | entry);
+    });
+}
+BENCHMARK(BM_ExactFilesizePassRandomDistinct)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void BM_ExactTagPass(benchmark::State& bench)
 {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +26,12 @@ constexpr int kExitUsage = 2;
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
+// The first Ctrl-C stops the run at its next check point; the second ends the program at once
+// (the default action), even where it waits, say on a full pipe.
 extern "C" void onInterrupt(int)
 {
     g_interrupted = 1;
+    std::signal(SIGINT, SIG_DFL);
 }
 
 const char* const kUsage =
@@ -45,7 +49,8 @@ const char* const kUsage =
     "\n"
     "Output:\n"
     "  --format tsv         (default) six TAB-separated fields per row: path, size text,\n"
-    "                       length, bit rate, match type, colour group\n"
+    "                       length, bit rate, match type, colour group; in the path a\n"
+    "                       backslash, TAB, LF and CR are written as \\\\, \\t, \\n and \\r\n"
     "  --format jsonl       one JSON object per row with the keys path, size (bytes),\n"
     "                       sizeText, length, bitrate, type, group\n"
     "  --catalogue-only     scan only and print the number of MP3 files catalogued\n"
@@ -53,10 +58,12 @@ const char* const kUsage =
     "\n"
     "The FOLDERs are scanned in the order given, each exactly as written. Rows go to standard\n"
     "output in the order the search wrote them; the search's messages go to standard error.\n"
-    "Ctrl-C stops the search at its next check point.\n"
+    "Ctrl-C stops the search at its next check point; a second Ctrl-C ends the program at\n"
+    "once.\n"
     "\n"
     "Exit status: 0 when the search ran to its end (with or without rows), 2 for a usage\n"
-    "error, 1 for any other failure (including a search stopped by Ctrl-C).\n";
+    "error, 1 for any other failure (a search that could not be completed, or one stopped by\n"
+    "Ctrl-C).\n";
 
 // Answers the run from the command line: the criteria are those named for the whole run, the
 // stop flag is Ctrl-C, messages go to standard error and the large-catalogue question is
@@ -137,11 +144,14 @@ void appendJsonString(std::string& out, std::string_view text)
 }
 
 // A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
-// row into extra fields or lines.
+// row into extra fields or lines, and with the backslash itself written as \\ a path reads back
+// unambiguously (the text format of PostgreSQL's COPY).
 void appendTsvField(std::string& out, std::string_view text)
 {
     for (const char c : text) {
-        if (c == '\t')
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
             out += "\\t";
         else if (c == '\n')
             out += "\\n";
@@ -276,10 +286,16 @@ int main(int argc, char** argv)
     CliHost host(criteria);
     if (catalogueOnly) {
         // The scan of every folder, with nothing compared.
-        FolderScan scan(session.catalogue(), host);
-        for (const std::string& folder : folders)
-            if (!scan.ScanFolder(folder))
-                break;
+        try {
+            FolderScan scan(session.catalogue(), host);
+            for (const std::string& folder : folders)
+                if (!scan.ScanFolder(folder))
+                    break;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "tunesift-cli: the scan could not be completed: %s\n",
+                         error.what());
+            return kExitFailure;
+        }
         if (host.stopped()) {
             std::fprintf(stderr, "tunesift-cli: stopped\n");
             return kExitFailure;
@@ -288,7 +304,8 @@ int main(int argc, char** argv)
         return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
     }
 
-    RunSearch(session, folders, host);
+    if (!RunSearch(session, folders, host))
+        return kExitFailure; // the run has said why on standard error
     if (host.stopped()) {
         std::fprintf(stderr, "tunesift-cli: stopped\n");
         return kExitFailure;

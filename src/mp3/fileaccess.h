@@ -10,6 +10,19 @@
 
 namespace tunesift {
 
+// What tells that a file is still the one read earlier, unchanged: its length, its times and
+// where it lies. Editors may set the modification time back, but not the change time, and an
+// atomic rewrite makes a new inode.
+struct FileStamp
+{
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // A regular file opened for reading only. Opening never creates a file and never waits on a FIFO
 // or device; anything that is not a regular file is refused.
 class ReadOnlyFile
@@ -27,8 +40,8 @@ public:
 
     // The length when the file was opened.
     std::int64_t size() const noexcept { return m_size; }
-    // The last-modified time when the file was opened, in nanoseconds; 0 where not known.
-    std::int64_t modifiedNs() const noexcept { return m_modifiedNs; }
+    // The file's stamp when it was opened; nothing where the platform gives none.
+    const std::optional<FileStamp>& stamp() const noexcept { return m_stamp; }
 
     // Fills the buffer from the offset on; a count below the buffer's size means the end of the
     // file was reached. Nothing on a read error.
@@ -49,8 +62,12 @@ private:
     int m_fd = -1;
 #endif
     std::int64_t m_size = 0;
-    std::int64_t m_modifiedNs = 0;
+    std::optional<FileStamp> m_stamp;
 };
+
+// The stamp of a regular file now (links followed); nothing on any error or where the platform
+// gives none.
+std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept;
 
 // The length of a regular file; nothing on any error.
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept;

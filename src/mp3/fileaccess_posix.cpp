@@ -35,6 +35,20 @@ using fileaccess_detail::throwLastError;
 
 namespace {
 
+FileStamp StampOf(const struct stat& status)
+{
+    constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+    FileStamp stamp;
+    stamp.size = static_cast<std::int64_t>(status.st_size);
+    stamp.modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * kNsPerSecond +
+                       static_cast<std::int64_t>(status.st_mtim.tv_nsec);
+    stamp.changedNs = static_cast<std::int64_t>(status.st_ctim.tv_sec) * kNsPerSecond +
+                      static_cast<std::int64_t>(status.st_ctim.tv_nsec);
+    stamp.device = static_cast<std::uint64_t>(status.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(status.st_ino);
+    return stamp;
+}
+
 int openReadOnly(const std::string& path)
 {
     int fd = -1;
@@ -267,8 +281,7 @@ bool ReadOnlyFile::open(const std::string& path) noexcept
     }
     m_fd = fd;
     m_size = static_cast<std::int64_t>(status.st_size);
-    m_modifiedNs = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
-                   static_cast<std::int64_t>(status.st_mtim.tv_nsec);
+    m_stamp = StampOf(status);
     return true;
 }
 
@@ -279,7 +292,7 @@ void ReadOnlyFile::close() noexcept
         m_fd = -1;
     }
     m_size = 0;
-    m_modifiedNs = 0;
+    m_stamp.reset();
 }
 
 bool ReadOnlyFile::isOpen() const noexcept
@@ -321,6 +334,15 @@ std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
         total += static_cast<std::size_t>(got);
     }
     return total;
+}
+
+std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept
+{
+    struct stat status = {};
+    if (!isUsablePath(path) || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    return StampOf(status);
 }
 
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept

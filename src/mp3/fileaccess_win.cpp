@@ -172,7 +172,7 @@ void ReadOnlyFile::close() noexcept
         m_handle = nullptr;
     }
     m_size = 0;
-    m_modifiedNs = 0;
+    m_stamp.reset();
 }
 
 bool ReadOnlyFile::isOpen() const noexcept
@@ -209,6 +209,11 @@ std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
         total += got;
     }
     return total;
+}
+
+std::optional<FileStamp> QueryFileStamp(const std::string&) noexcept
+{
+    return std::nullopt; // no stamp: what was read earlier is read again
 }
 
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept

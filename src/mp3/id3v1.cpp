@@ -333,7 +333,7 @@ SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
         if (!file.open(path))
             return result;
         result.size = file.size();
-        result.modifiedNs = file.modifiedNs();
+        result.stamp = file.stamp();
         result.title = tagTitleOf(file);
     } catch (...) {
         result.title.reset();

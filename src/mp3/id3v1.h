@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mp3/fileaccess.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -71,7 +73,7 @@ struct SizeAndTagTitle
 {
     std::optional<std::int64_t> size;
     std::optional<std::string> title;
-    std::int64_t modifiedNs = 0; // last-modified time as read; 0 where not known
+    std::optional<FileStamp> stamp; // the file as it was read
 };
 SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path);
 

@@ -6,14 +6,14 @@ void Catalogue::clear()
 {
     m_entries.clear();
     m_folders.clear();
-    m_canonical.clear();
+    m_identities.clear();
     m_names.clear();
     dropTitles();
 }
 
-void Catalogue::setTitle(std::size_t entry, std::string title, std::int64_t modifiedNs)
+void Catalogue::setTitle(std::size_t entry, std::string title, const FileStamp& stamp)
 {
-    m_titles[entry] = {std::move(title), modifiedNs};
+    m_titles[entry] = {std::move(title), stamp};
 }
 
 void Catalogue::reserveTitles()
@@ -26,10 +26,10 @@ void Catalogue::dropTitles()
     std::vector<ReadTitle>().swap(m_titles);
 }
 
-std::uint32_t Catalogue::addFolder(std::string_view folder, std::string_view canonical)
+std::uint32_t Catalogue::addFolder(std::string_view folder, std::string_view identity)
 {
     m_folders.emplace_back(folder);
-    m_canonical.emplace_back(canonical == folder ? std::string_view{} : canonical);
+    m_identities.emplace_back(identity == folder ? std::string_view{} : identity);
     return static_cast<std::uint32_t>(m_folders.size() - 1);
 }
 

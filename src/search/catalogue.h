@@ -1,7 +1,10 @@
 #pragma once
 
+#include "mp3/fileaccess.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +28,10 @@ public:
     bool full() const { return m_entries.size() >= kCapacity; }
 
     // Starts a new folder (a text ending in the separator); later entries belong to it.
-    // canonical names the same folder with links resolved and the spelling normalised, so that
-    // one file reached under two folder texts is known as one file; empty means the text itself.
-    std::uint32_t addFolder(std::string_view folder, std::string_view canonical = {});
+    // identity is equal for two folder texts exactly when they name the same folder (however
+    // spelt, or reached through a link), so that one file reached under two folder texts is known
+    // as one file; empty means the text itself.
+    std::uint32_t addFolder(std::string_view folder, std::string_view identity = {});
     // False when the catalogue is full; nothing is stored then.
     bool append(std::uint32_t folder, std::string_view name, std::int64_t size = kSizeNotRead);
 
@@ -43,16 +47,15 @@ public:
     std::int64_t size(std::size_t entry) const { return m_entries[entry].size; }
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
-    // Titles read ahead where a file was opened anyway (for its size), with the file's time at
-    // that moment (its length then is the entry's size); the tag criteria take them while the
-    // file is unchanged.
-    void setTitle(std::size_t entry, std::string title, std::int64_t modifiedNs);
+    // Titles read ahead where a file was opened anyway (for its size), with the file's stamp at
+    // that moment; the tag criteria take them while the file is unchanged.
+    void setTitle(std::size_t entry, std::string title, const FileStamp& stamp);
     bool hasTitle(std::size_t entry) const
     {
-        return entry < m_titles.size() && m_titles[entry].modifiedNs != 0;
+        return entry < m_titles.size() && m_titles[entry].stamp.has_value();
     }
 
-    std::int64_t titleModifiedNs(std::size_t entry) const { return m_titles[entry].modifiedNs; }
+    const FileStamp& titleStamp(std::size_t entry) const { return *m_titles[entry].stamp; }
     std::string takeTitle(std::size_t entry) { return std::move(m_titles[entry].title); }
     // Room for the titles of every entry so far, so that setTitle may run on several threads.
     void reserveTitles();
@@ -60,10 +63,10 @@ public:
 
     std::size_t folderCount() const { return m_folders.size(); }
     std::string_view folderText(std::uint32_t folder) const { return m_folders[folder]; }
-    std::string_view canonicalFolder(std::uint32_t folder) const
+    std::string_view folderIdentity(std::uint32_t folder) const
     {
-        return m_canonical[folder].empty() ? std::string_view(m_folders[folder])
-                                           : std::string_view(m_canonical[folder]);
+        return m_identities[folder].empty() ? std::string_view(m_folders[folder])
+                                            : std::string_view(m_identities[folder]);
     }
 
 private:
@@ -76,12 +79,12 @@ private:
     };
     std::vector<Entry> m_entries;
     std::vector<std::string> m_folders;
-    std::vector<std::string> m_canonical; // empty where equal to the folder text
+    std::vector<std::string> m_identities; // empty where the folder text itself
     std::string m_names;
     struct ReadTitle
     {
         std::string title;
-        std::int64_t modifiedNs = 0; // 0: none read ahead
+        std::optional<FileStamp> stamp; // none: nothing read ahead
     };
     std::vector<ReadTitle> m_titles;
 };

@@ -40,22 +40,6 @@ std::optional<std::int64_t> QueryFileSize(const std::string& path)
 #endif
 }
 
-std::optional<FileStamp> QueryFileStamp(const std::string& path)
-{
-#ifdef _WIN32
-    (void)path;
-    return std::nullopt; // no stamp: what was read earlier is read again
-#else
-    struct stat info
-    {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return std::nullopt;
-    return FileStamp{static_cast<std::int64_t>(info.st_size),
-                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
-                         static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
-#endif
-}
-
 std::int64_t FileSize2(const std::string& path)
 {
     return QueryFileSize(path).value_or(0);

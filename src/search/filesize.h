@@ -10,16 +10,6 @@ namespace tunesift {
 // Opens the file read-only and asks for its length; nothing when it cannot be opened.
 std::optional<std::int64_t> QueryFileSize(const std::string& path);
 
-// A file's length and last-modified time (nanoseconds), enough to tell that a file read earlier
-// in a run has not changed since; nothing where it cannot be had.
-struct FileStamp
-{
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-std::optional<FileStamp> QueryFileStamp(const std::string& path);
-
 // The file's whole length in bytes, 0 when the file cannot be opened. Never fails.
 std::int64_t FileSize2(const std::string& path);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -18,8 +20,10 @@ enum class WorkKind
 
 // Runs work(k) for every k below count on a few threads. Meant for independent file reads whose
 // results land in separate slots: reading is bound by system calls, which run in parallel on
-// several cores. work must not throw. Small counts run on the calling thread alone; disk reads
-// (large, one file per item) are shared out one by one on as many threads as the cap allows.
+// several cores. Small counts run on the calling thread alone; disk reads (large, one file per
+// item) are shared out one by one on as many threads as the cap allows. Where work throws (out of
+// memory, say), the other threads take no further items, every thread is joined, and the first
+// exception is thrown again on the calling thread.
 template <typename Work>
 void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemCalls)
 {
@@ -36,14 +40,23 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
         return;
     }
     std::atomic<std::size_t> next{0};
+    std::mutex failureLock;
+    std::exception_ptr failure;
     const auto drain = [&] {
-        for (;;) {
-            const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
-            if (first >= count)
-                return;
-            const std::size_t last = std::min(count, first + chunk);
-            for (std::size_t k = first; k < last; ++k)
-                work(k);
+        try {
+            for (;;) {
+                const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
+                if (first >= count)
+                    return;
+                const std::size_t last = std::min(count, first + chunk);
+                for (std::size_t k = first; k < last; ++k)
+                    work(k);
+            }
+        } catch (...) {
+            next.store(count, std::memory_order_relaxed);
+            const std::lock_guard<std::mutex> lock(failureLock);
+            if (!failure)
+                failure = std::current_exception();
         }
     };
     std::vector<std::thread> helpers;
@@ -57,6 +70,8 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
     drain();
     for (std::thread& helper : helpers)
         helper.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace tunesift

@@ -2,6 +2,7 @@
 
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
+#include "search/denseids.h"
 #include "search/filesize.h"
 #include "search/parallel.h"
 #include "search/similar.h"
@@ -38,66 +39,6 @@ struct TextGroups
     std::vector<Key> keys; // per text
 
     std::uint32_t textCount() const { return static_cast<std::uint32_t>(keys.size()); }
-};
-
-// Dense ids for distinct keys, in order of first appearance: an open-addressing table of ids
-// (a slot holds id + 1, 0 is empty). The keys stay with the caller, so a million keys cost a few
-// bytes each rather than a node of a standard hash map.
-class DenseIds
-{
-public:
-    explicit DenseIds(std::size_t expected)
-    {
-        rebuild(capacityFor(expected), [](std::uint32_t) { return std::size_t{0}; });
-    }
-
-    std::uint32_t size() const { return m_count; }
-
-    // The id of the key with the given hash that equalTo() accepts, or the next id when there
-    // is none yet. hashOf(id) gives the hash of a stored key (needed when the table grows).
-    template <typename EqualTo, typename HashOf>
-    std::pair<std::uint32_t, bool> intern(std::size_t hash, EqualTo equalTo, HashOf hashOf)
-    {
-        if ((static_cast<std::size_t>(m_count) + 1) * 2 > m_slots.size())
-            rebuild(m_slots.size() * 2, hashOf);
-        for (std::size_t slot = hash & m_mask;; slot = (slot + 1) & m_mask) {
-            const std::uint32_t held = m_slots[slot];
-            if (held == 0) {
-                m_slots[slot] = ++m_count;
-                return {m_count - 1, true};
-            }
-            if (equalTo(held - 1))
-                return {held - 1, false};
-        }
-    }
-
-private:
-    static std::size_t capacityFor(std::size_t expected)
-    {
-        std::size_t capacity = 16;
-        while (capacity < expected * 2)
-            capacity *= 2;
-        return capacity;
-    }
-
-    template <typename HashOf>
-    void rebuild(std::size_t capacity, HashOf hashOf)
-    {
-        std::vector<std::uint32_t> slots(capacity, 0);
-        const std::size_t mask = capacity - 1;
-        for (std::uint32_t id = 0; id < m_count; ++id) {
-            std::size_t slot = hashOf(id) & mask;
-            while (slots[slot] != 0)
-                slot = (slot + 1) & mask;
-            slots[slot] = id + 1;
-        }
-        m_slots = std::move(slots);
-        m_mask = mask;
-    }
-
-    std::vector<std::uint32_t> m_slots;
-    std::size_t m_mask = 0;
-    std::uint32_t m_count = 0;
 };
 
 template <typename Key, typename KeyOf>
@@ -210,9 +151,13 @@ public:
             host.setProgress(static_cast<int>(
                 std::floor(static_cast<double>(i + 1) / static_cast<double>(n) * 100.0)));
             const std::uint32_t text = m_groups.textOf[i];
-            if (text == kNoText || source.lastPartnerEntryPlusOne(text) <= i + 1)
-                continue; // no pair of this outer step passes
+            if (text == kNoText)
+                continue;
             const auto outer = static_cast<std::uint32_t>(i);
+            const std::uint32_t lastPlusOne = source.lastPartnerEntryPlusOne(text);
+            if (lastPlusOne <= i + 1 || (m_state.pathId[lastPlusOne - 1] == m_state.pathId[outer] &&
+                                         !anotherFileAfter(outer, text)))
+                continue; // no pair of this outer step passes
 
             // Unlisted partners after i. A partner text without any is exhausted for good: the
             // outer index only grows and listing only grows within a criterion.
@@ -260,6 +205,20 @@ public:
     }
 
 private:
+    // Two entries of one file are no pair. They share their text (the keys of a file's later
+    // entries are those of its first), so where the last partner is one of the outer file's own
+    // entries, only the outer's own text can hold another file after it.
+    bool anotherFileAfter(std::uint32_t outer, std::uint32_t text) const
+    {
+        const auto* last = m_groups.members.data() + m_groups.start[text + 1];
+        for (const auto* p =
+                 std::upper_bound(m_groups.members.data() + m_groups.start[text], last, outer);
+             p != last; ++p)
+            if (m_state.pathId[*p] != m_state.pathId[outer])
+                return true;
+        return false;
+    }
+
     bool isListed(std::uint32_t pos) const
     {
         return m_state.listed[m_state.pathId[m_groups.members[pos]]] != 0;
@@ -606,27 +565,29 @@ void AssignPathIds(RunState& state)
 
     // A row names a file, and one file may have been catalogued under several paths: its folder
     // listed twice, inside another listed folder, under another spelling or through a listed
-    // link. Entries of one file share the path id of its first entry. Names within one listing
-    // are distinct, so only entries of folders catalogued more than once can share a file.
-    std::unordered_map<std::string_view, std::uint32_t> canonical;
-    std::vector<std::uint32_t> canonicalOf(catalogue.folderCount());
-    std::vector<std::uint32_t> foldersPerCanonical;
+    // link. Entries of one file (one name in one folder, the folder known by its identity) share
+    // the path id of its first entry; two hard links are two names and stay two files. Names
+    // within one listing are distinct, so only entries of folders catalogued more than once can
+    // share a file.
+    std::unordered_map<std::string_view, std::uint32_t> identity;
+    std::vector<std::uint32_t> sameFolderOf(catalogue.folderCount());
+    std::vector<std::uint32_t> foldersPerIdentity;
     for (std::uint32_t folder = 0; folder < catalogue.folderCount(); ++folder) {
         const auto [it, inserted] =
-            canonical.try_emplace(catalogue.canonicalFolder(folder),
-                                  static_cast<std::uint32_t>(foldersPerCanonical.size()));
+            identity.try_emplace(catalogue.folderIdentity(folder),
+                                 static_cast<std::uint32_t>(foldersPerIdentity.size()));
         if (inserted)
-            foldersPerCanonical.push_back(0);
-        canonicalOf[folder] = it->second;
-        ++foldersPerCanonical[it->second];
+            foldersPerIdentity.push_back(0);
+        sameFolderOf[folder] = it->second;
+        ++foldersPerIdentity[it->second];
     }
     std::unordered_map<std::string, std::uint32_t> repeated;
     for (std::uint32_t entry = 0; entry < n; ++entry) {
         state.pathId[entry] = entry;
-        const std::uint32_t folder = canonicalOf[catalogue.folderId(entry)];
-        if (foldersPerCanonical[folder] < 2)
+        const std::uint32_t folder = sameFolderOf[catalogue.folderId(entry)];
+        if (foldersPerIdentity[folder] < 2)
             continue;
-        std::string file(catalogue.canonicalFolder(catalogue.folderId(entry)));
+        std::string file(catalogue.folderIdentity(catalogue.folderId(entry)));
         file.append(catalogue.name(entry));
         const auto [it, inserted] = repeated.try_emplace(std::move(file), entry);
         state.pathId[entry] = it->second;
@@ -639,17 +600,22 @@ void ReadTitles(RunState& state)
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
+        if (state.pathId[entry] != entry)
+            return; // a later entry of a file takes the title of its first
         const std::string path = catalogue.path(entry);
         if (catalogue.hasTitle(entry)) {
             // Read when the scan asked for the size: still good while the file is unchanged.
             const std::optional<FileStamp> now = QueryFileStamp(path);
-            if (now && *now == FileStamp{catalogue.size(entry), catalogue.titleModifiedNs(entry)}) {
+            if (now && *now == catalogue.titleStamp(entry)) {
                 titles[entry] = catalogue.takeTitle(entry);
                 return;
             }
         }
         titles[entry] = ReadTagTitle(path).value_or(std::string());
     });
+    for (std::size_t entry = 0; entry < titles.size(); ++entry)
+        if (state.pathId[entry] != entry)
+            titles[entry] = titles[state.pathId[entry]];
     catalogue.dropTitles();
     state.titlesRead = true;
 }
@@ -672,14 +638,15 @@ PassOutcome FindDupesExactFilesize(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
-    // never make files of different sizes equal.
+    // never make files of different sizes equal. A later entry of a file takes the size of its
+    // first.
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        if (catalogue.size(entry) == Catalogue::kSizeNotRead)
+        if (catalogue.size(entry) == Catalogue::kSizeNotRead && state.pathId[entry] == entry)
             catalogue.setSize(
                 entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
-        const std::int64_t size = catalogue.size(entry);
+        const std::int64_t size = catalogue.size(state.pathId[entry]);
         return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;
     });
     return runExact(state, Criterion::ExactFilesize, groups);

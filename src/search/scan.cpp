@@ -6,8 +6,9 @@
 #include "search/pathops.h"
 #include "search/searchrun.h"
 
+#include <cerrno>
 #include <cmath>
-#include <cstdlib>
+#include <system_error>
 #include <unicode/utf8.h>
 
 #ifdef _WIN32
@@ -39,17 +40,40 @@ const char* const kCatalogueFullText =
     "Tunesift can compare at most 1,000,001 files in one search. The files found beyond that "
     "number are left out of this search; the search goes on with the files found so far.";
 
+ListingFault g_listingFault = nullptr;
+
+// The error the seam injects for the folder; none where it is not set.
+std::error_code injectedFault(const std::string& folder)
+{
+    const int fault = g_listingFault ? g_listingFault(folder) : 0;
+    return fault == 0 ? std::error_code() : std::error_code(fault, std::generic_category());
+}
+
+// A folder that cannot be listed because the process ran out of memory or descriptors is no
+// empty folder: the run cannot go on as if it were.
+void throwIfOutOfResources(const std::error_code& error, const std::string& folder)
+{
+    if (error == std::errc::not_enough_memory || error == std::errc::too_many_files_open ||
+        error == std::errc::too_many_files_open_in_system)
+        throw std::system_error(error, "cannot list " + folder);
+}
+
 // Calls visit(name, kind) for every entry of the folder in listing order, hidden entries (names
 // starting with ".") left out. Links are reported as Other: they are never followed below a
 // listed folder. visit returns false to end the listing early; listFolder then returns false.
-// A folder that cannot be listed has no entries.
+// A folder that does not exist or may not be read has no entries; running out of memory or
+// descriptors throws std::system_error.
 template <typename Visit>
 bool listFolder(const std::string& folder, Visit visit)
 {
 #ifdef _WIN32
-    std::error_code error;
+    std::error_code error = injectedFault(folder);
+    throwIfOutOfResources(error, folder);
+    if (error)
+        return true;
     std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
-    for (; !error && it != end; it.increment(error)) {
+    throwIfOutOfResources(error, folder);
+    for (; !error && it != end; it.increment(error), throwIfOutOfResources(error, folder)) {
         const std::u8string raw = it->path().filename().u8string();
         const std::string name(raw.begin(), raw.end());
         if (name.empty() || name[0] == '.')
@@ -66,9 +90,13 @@ bool listFolder(const std::string& folder, Visit visit)
     }
     return true;
 #else
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir)
+    const std::error_code fault = injectedFault(folder);
+    DIR* dir = fault ? nullptr : ::opendir(folder.c_str());
+    if (!dir) {
+        throwIfOutOfResources(fault ? fault : std::error_code(errno, std::generic_category()),
+                              folder);
         return true;
+    }
     bool completed = true;
     while (const dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
@@ -100,9 +128,10 @@ bool listFolder(const std::string& folder, Visit visit)
 #endif
 }
 
-// The folder with links resolved and "." and ".." and repeated separators gone, ending in the
-// separator; the text itself when it cannot be resolved.
-std::string ResolvedFolder(const std::string& folder)
+// What tells the folder apart from every other, however it is spelt or reached (see
+// Catalogue::addFolder): its device and inode; on Windows its path with links resolved. The text
+// itself where neither can be had.
+std::string FolderIdentity(const std::string& folder)
 {
 #ifdef _WIN32
     std::error_code error;
@@ -112,16 +141,18 @@ std::string ResolvedFolder(const std::string& folder)
         return folder;
     const std::u8string raw = resolved.u8string();
     std::string text(raw.begin(), raw.end());
-#else
-    char* resolved = ::realpath(folder.c_str(), nullptr);
-    if (!resolved)
-        return folder;
-    std::string text(resolved);
-    std::free(resolved);
-#endif
     if (text.empty() || text.back() != kPathSeparator)
         text.push_back(kPathSeparator);
     return text;
+#else
+    struct stat info
+    {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return folder;
+    const std::uint64_t fields[2] = {static_cast<std::uint64_t>(info.st_dev),
+                                     static_cast<std::uint64_t>(info.st_ino)};
+    return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
+#endif
 }
 
 int percentOf(std::size_t done, std::size_t total)
@@ -132,6 +163,11 @@ int percentOf(std::size_t done, std::size_t total)
 }
 
 } // namespace
+
+void SetListingFaultForTesting(ListingFault fault)
+{
+    g_listingFault = fault;
+}
 
 bool HasMp3Extension(std::string_view name)
 {
@@ -192,6 +228,8 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
         return true;
     });
     m_queue[queueIndex].nameCount = m_names.size() - m_queue[queueIndex].firstName;
+    if (m_queue[queueIndex].nameCount != 0)
+        m_queue[queueIndex].identity = FolderIdentity(folder);
     return completed;
 }
 
@@ -202,12 +240,11 @@ bool FolderScan::ListSubfolders(const std::string& folder)
     struct Level
     {
         std::string path;
-        std::string canonical;
         std::vector<std::string> subfolders;
         std::size_t next = 0;
     };
     std::vector<Level> stack;
-    stack.push_back({folder, m_queue.back().canonical, {}, 0});
+    stack.push_back({folder, {}, 0});
     if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
         return false;
     while (!stack.empty()) {
@@ -217,12 +254,9 @@ bool FolderScan::ListSubfolders(const std::string& folder)
             continue;
         }
         const std::string& name = top.subfolders[top.next++];
-        // Links are never followed below a listed folder, so a subfolder's resolved path is
-        // its parent's with its own name added.
         std::string child = top.path + name + kPathSeparator;
-        std::string canonical = top.canonical + name + kPathSeparator;
-        m_queue.push_back({child, canonical, 0, 0});
-        stack.push_back({std::move(child), std::move(canonical), {}, 0});
+        m_queue.push_back({child, {}, 0, 0});
+        stack.push_back({std::move(child), {}, 0});
         if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
             return false;
     }
@@ -233,7 +267,7 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
 {
     if (folder.nameCount == 0)
         return;
-    const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.canonical);
+    const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.identity);
     for (std::size_t k = 0; k < folder.nameCount; ++k) {
         const std::string& name = m_names[folder.firstName + k];
         if (m_catalogue.full()) {
@@ -275,9 +309,8 @@ void FolderScan::readPendingSizes()
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(path);
         m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-        if (read.size)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
-                                 read.modifiedNs);
+        if (read.size && read.stamp)
+            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()), *read.stamp);
     });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
@@ -290,12 +323,17 @@ bool FolderScan::ScanFolder(const std::string& folder)
     std::string working = folder;
     if (working.back() == kPathSeparator)
         working.pop_back();
+    if (!IsValidUtf8(working)) {
+        // As with a name below it: every row path must be valid UTF-8.
+        m_host.showMessage(working + kSkipText, "Skip", MessageButtons::Ok);
+        return true;
+    }
     m_host.setCaption(std::string(kProductName) + " [Analyzing " + folder + " folder]");
     working.push_back(kPathSeparator);
 
     m_queue.clear();
     m_names.clear();
-    m_queue.push_back({working, ResolvedFolder(working), 0, 0});
+    m_queue.push_back({working, {}, 0, 0});
     if (!ListSubfolders(working))
         return false;
 

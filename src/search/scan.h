@@ -27,8 +27,8 @@ public:
 private:
     struct QueuedFolder
     {
-        std::string path;      // ends in the separator
-        std::string canonical; // the same folder, links resolved; ends in the separator
+        std::string path;     // ends in the separator
+        std::string identity; // see Catalogue::addFolder; set where the folder holds MP3 names
         std::size_t firstName = 0;
         std::size_t nameCount = 0;
     };
@@ -53,6 +53,11 @@ private:
 // The MP3 file names of a folder, in listing order (hidden names, links and names that are not
 // valid UTF-8 left out).
 std::vector<std::string> ListFiles(const std::string& folder);
+
+// A seam for the tests: where set, it is asked before each folder is listed, and a non-zero
+// answer fails the listing with that errno, as the system would.
+using ListingFault = int (*)(const std::string& folder);
+void SetListingFaultForTesting(ListingFault fault);
 
 // True for a name ending in ".mp3" in any letter case.
 bool HasMp3Extension(std::string_view name);

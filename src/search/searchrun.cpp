@@ -6,6 +6,7 @@
 
 #include <array>
 #include <exception>
+#include <new>
 #include <string>
 
 namespace tunesift {
@@ -18,6 +19,7 @@ const char* const kNoCriterionText =
     "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
     "Similar Filename, Exact Tag, Similar Tag, Exact Audio";
 const char* const kNoDupesText = "No duplicate MP3s found.";
+const char* const kRunFailedText = "The search could not be completed: ";
 constexpr std::size_t kLargeCatalogue = 20000;
 
 struct CriterionStep
@@ -121,16 +123,29 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
 
 } // namespace
 
-void RunSearch(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
+bool RunSearch(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
 {
+    std::string failure;
     try {
         runSteps(session, folders, host);
-    } catch (const std::exception&) {
-        // Out of memory or a failing host: the run ends as after a stop, with what it has.
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const std::exception& error) {
+        failure = error.what();
+    } catch (...) {
+        failure = "an internal error";
     }
-    host.runFinished();
-    host.setCaption(kProductName);
-    host.setProgress(0);
+    try {
+        if (!failure.empty())
+            host.showMessage(kRunFailedText + failure, kProductName, MessageButtons::Ok);
+        host.runFinished();
+        host.setCaption(kProductName);
+        host.setProgress(0);
+    } catch (...) {
+        // A host that fails even now has nobody left to tell.
+        failure = failure.empty() ? "the host failed" : failure;
+    }
+    return failure.empty();
 }
 
 } // namespace tunesift

@@ -36,7 +36,9 @@ private:
 
 // The find button's run: scans the folders (in order, each text as given), asks about very large
 // catalogues, runs every ticked criterion in the fixed order and writes the result rows. The
-// folder list is a snapshot taken by the caller. Never throws.
-void RunSearch(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host);
+// folder list is a snapshot taken by the caller. Never throws: a run that fails (out of memory,
+// out of descriptors, an internal error) says so in a message, "The search could not be
+// completed: " and the reason, ends with the closing steps and returns false.
+bool RunSearch(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host);
 
 } // namespace tunesift

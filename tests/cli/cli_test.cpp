@@ -467,7 +467,7 @@ protected:
     {
         for (const char* name :
              {"plain.mp3", "tab\there.mp3", "line\nbreak.mp3", "quote \" and back\\slash.mp3",
-              "bell\x07.mp3", "cr\rhere.mp3", "\xF0\x9F\x8E\xB5 note.mp3"})
+              "bell\x07.mp3", "cr\rhere.mp3", "\xF0\x9F\x8E\xB5 note.mp3", "slash\\t.mp3"})
             WriteMp3File(m_dir / name, mp3(333));
     }
     TempDir m_dir{TempDir::Storage::Memory};
@@ -476,7 +476,7 @@ protected:
 TEST_F(AwkwardNames, JsonlEscapesEveryPath)
 {
     const std::vector<ExpectedRow> expected = modelRows({"--exact-filesize"}, {m_dir.path()});
-    ASSERT_EQ(expected.size(), 7u);
+    ASSERT_EQ(expected.size(), 8u);
     const CliResult result = runCli({"--format", "jsonl", "--exact-filesize", m_dir.path()});
     EXPECT_EQ(result.status, 0);
     const std::vector<std::string> output = lines(result.out);
@@ -488,17 +488,40 @@ TEST_F(AwkwardNames, JsonlEscapesEveryPath)
     }
 }
 
+// The escapes of PostgreSQL's COPY text format; nothing for any other backslash sequence.
+std::optional<std::string> unescapeTsv(const std::string& field)
+{
+    std::string text;
+    for (std::size_t k = 0; k < field.size(); ++k) {
+        if (field[k] != '\\') {
+            text += field[k];
+            continue;
+        }
+        if (++k == field.size())
+            return std::nullopt;
+        const std::string_view escapes = "\\\\t\tn\nr\r";
+        const std::size_t e = escapes.find(field[k]);
+        if (e == std::string_view::npos || e % 2 != 0)
+            return std::nullopt;
+        text += escapes[e + 1];
+    }
+    return text;
+}
+
 // A consumer splits the output at line ends and the fields at tabs; a path holding either must
-// not add lines or fields.
+// not add lines or fields, and must read back as it was.
 TEST_F(AwkwardNames, TsvKeepsOneLineOfSixFieldsPerRow)
 {
     const std::vector<ExpectedRow> expected = modelRows({"--exact-filesize"}, {m_dir.path()});
     const CliResult result = runCli({"--exact-filesize", m_dir.path()});
     EXPECT_EQ(result.status, 0);
     const std::vector<std::string> output = lines(result.out);
-    EXPECT_EQ(output.size(), expected.size()) << result.out;
-    for (const std::string& line : output)
-        EXPECT_EQ(split(line, '\t').size(), 6u) << line;
+    ASSERT_EQ(output.size(), expected.size()) << result.out;
+    for (std::size_t k = 0; k < output.size(); ++k) {
+        const std::vector<std::string> fields = split(output[k], '\t');
+        EXPECT_EQ(fields.size(), 6u) << output[k];
+        EXPECT_EQ(unescapeTsv(fields.front()), expected[k].path) << output[k];
+    }
 }
 
 TEST(CliMessages, NoDupesAndSkipGoToStandardError)
@@ -513,6 +536,14 @@ TEST(CliMessages, NoDupesAndSkipGoToStandardError)
     EXPECT_THAT(result.err, HasSubstr(" has been skipped because it is unrecognizeable. This is "
                                       "probably because it contains strange characters."));
     EXPECT_THAT(result.err, HasSubstr(dir / "a/bad"));
+
+    // So is a listed folder whose own text is not UTF-8: no row may name a path that is not.
+    WriteMp3File(dir / "b\xFE/one.mp3", mp3(300));
+    const CliResult listed =
+        runCli({"--format", "jsonl", "--exact-filename", dir / "a", dir / "b\xFE/"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_THAT(listed.err, HasSubstr("Skip: " + SkipMessage(dir / "b\xFE")));
 
     // The empty text is a folder that yields nothing; the run still completes.
     const CliResult empty = runCli({"--exact-filename", ""});
@@ -571,81 +602,121 @@ TEST(CliFailures, AnOutputThatCannotBeWrittenIsAFailure)
     EXPECT_EQ(result.status, 1);
 }
 
-// The run is held at a known point: its "Skip" messages fill a pipe nobody reads, so the next
-// message blocks. Ctrl-C arrives then; once the pipe drains, the scan must stop at its next
-// check point and the program end with status 1, printing no rows.
-TEST(CliFailures, CtrlCStopsTheRunAtItsNextCheckPoint)
+// A run held at a known point: its "Skip" messages fill a pipe nobody reads, so the next
+// message blocks.
+class HeldRun : public ::testing::Test
 {
-    TempDir dir(TempDir::Storage::Memory);
-    constexpr int kSkipped = 1500;
-    for (int k = 0; k < kSkipped; ++k)
-        WriteBytes(dir / "top/bad\xFF" + std::to_string(k) + ".mp3", "x");
-    WriteMp3File(dir / "top/sub/x.mp3", mp3(300));
-    WriteMp3File(dir / "top/sub2/x.mp3", mp3(300));
+protected:
+    static constexpr int kSkipped = 1500;
 
-    int errPipe[2];
-    ASSERT_EQ(::pipe(errPipe), 0);
-    TempDir io;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (io / "out").c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-    posix_spawn_file_actions_addclose(&actions, errPipe[0]);
-    std::vector<std::string> args = {TUNESIFT_CLI_PATH, "--exact-filename", dir / "top"};
-    std::vector<char*> arguments = argv(args);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, TUNESIFT_CLI_PATH, &actions, nullptr, arguments.data(), environ),
-              0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(errPipe[1]);
+    void SetUp() override
+    {
+        for (int k = 0; k < kSkipped; ++k)
+            WriteBytes(m_dir / "top/bad\xFF" + std::to_string(k) + ".mp3", "x");
+        WriteMp3File(m_dir / "top/sub/x.mp3", mp3(300));
+        WriteMp3File(m_dir / "top/sub2/x.mp3", mp3(300));
 
-    // Wait until the pipe is nearly full (the program is then blocked or about to be) or the
-    // program ended on its own, which would mean it held its messages back.
-    int status = 0;
-    bool endedEarly = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        int pending = 0;
-        ::ioctl(errPipe[0], FIONREAD, &pending);
-        if (pending >= 60000)
-            break;
-        if (::waitpid(pid, &status, WNOHANG) == pid) {
-            endedEarly = true;
-            break;
+        int errPipe[2];
+        ASSERT_EQ(::pipe(errPipe), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, (m_io / "out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+        posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+        std::vector<std::string> args = {TUNESIFT_CLI_PATH, "--exact-filename", m_dir / "top"};
+        std::vector<char*> arguments = argv(args);
+        ASSERT_EQ(
+            posix_spawn(&m_pid, TUNESIFT_CLI_PATH, &actions, nullptr, arguments.data(), environ),
+            0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(errPipe[1]);
+        m_err = errPipe[0];
+
+        // Wait until the pipe is nearly full (the program is then blocked or about to be) or the
+        // program ended on its own, which would mean it held its messages back.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            int pending = 0;
+            ::ioctl(m_err, FIONREAD, &pending);
+            if (pending >= 60000)
+                break;
+            ASSERT_NE(::waitpid(m_pid, &m_status, WNOHANG), m_pid)
+                << "messages were not written while the scan ran";
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline)
+                << "the program neither filled the pipe nor ended";
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            FAIL() << "the program neither filled the pipe nor ended";
+    }
+
+    void TearDown() override
+    {
+        if (m_pid > 0 && ::waitpid(m_pid, &m_status, WNOHANG) == 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &m_status, 0);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_FALSE(endedEarly) << "messages were not written while the scan ran";
-    ASSERT_EQ(::kill(pid, SIGINT), 0);
-
-    std::string err;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(errPipe[0], buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        ASSERT_GT(n, 0);
-        err.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(errPipe[0]);
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        if (m_err >= 0)
+            ::close(m_err);
     }
 
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(io / "out"), "");
+    // Reads the pipe to its end, then waits for the program.
+    std::string drain()
+    {
+        std::string err;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(m_err, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                break;
+            err.append(buffer, static_cast<std::size_t>(n));
+        }
+        while (::waitpid(m_pid, &m_status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = 0;
+        return err;
+    }
+
+    TempDir m_dir{TempDir::Storage::Memory};
+    TempDir m_io;
+    pid_t m_pid = 0;
+    int m_err = -1;
+    int m_status = 0;
+};
+
+// Ctrl-C while the run waits; once the pipe drains, the scan must stop at its next check point
+// and the program end with status 1, printing no rows.
+TEST_F(HeldRun, CtrlCStopsTheRunAtItsNextCheckPoint)
+{
+    ASSERT_EQ(::kill(m_pid, SIGINT), 0);
+    const std::string err = drain();
+
+    ASSERT_TRUE(WIFEXITED(m_status)) << "ended by signal " << WTERMSIG(m_status);
+    EXPECT_EQ(WEXITSTATUS(m_status), 1);
+    EXPECT_EQ(readFile(m_io / "out"), "");
     std::size_t skips = 0;
     for (std::size_t p = err.find("has been skipped"); p != std::string::npos;
          p = err.find("has been skipped", p + 1))
         ++skips;
     EXPECT_GT(skips, 100u);
     EXPECT_LT(skips, static_cast<std::size_t>(kSkipped));
+}
+
+// A second Ctrl-C ends the program at once, though it still waits on the full pipe.
+TEST_F(HeldRun, ASecondCtrlCEndsTheProgramAtOnce)
+{
+    ASSERT_EQ(::kill(m_pid, SIGINT), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(::kill(m_pid, SIGINT), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::waitpid(m_pid, &m_status, WNOHANG) != m_pid) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "still running";
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    m_pid = 0;
+    EXPECT_TRUE(WIFSIGNALED(m_status));
+    EXPECT_EQ(readFile(m_io / "out"), "");
 }
 
 } // namespace

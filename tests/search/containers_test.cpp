@@ -1,4 +1,5 @@
 #include "search/catalogue.h"
+#include "search/denseids.h"
 #include "search/resultlist.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,35 @@ TEST(ResultList, ColumnTextsComeFromTheRowValues)
     EXPECT_EQ(list.bitRateText(1), "0");
     EXPECT_EQ(list.typeText(1), "Close");
     EXPECT_EQ(ColorGroupName(list.color(1)), "light green");
+}
+
+// Keys that share their low bits (sizes that are all multiples of a MiB, whose standard hash is
+// the size itself) must not pile up in one run of slots: every look-up stays a probe or two.
+TEST(DenseIds, KeysSharingTheirLowBitsSpreadOverTheTable)
+{
+    constexpr std::size_t kKeys = 20'000;
+    std::vector<std::uint64_t> keys;
+    for (std::size_t k = 1; k <= kKeys; ++k)
+        keys.push_back(k << 20);
+    for (const std::size_t expected : {std::size_t{0}, kKeys}) {
+        DenseIds ids(expected);
+        std::size_t probes = 0;
+        for (int round = 0; round < 2; ++round) {
+            for (std::size_t k = 0; k < kKeys; ++k) {
+                const auto [id, inserted] = ids.intern(
+                    std::hash<std::uint64_t>()(keys[k]),
+                    [&](std::uint32_t t) {
+                        ++probes;
+                        return keys[t] == keys[k];
+                    },
+                    [&](std::uint32_t t) { return std::hash<std::uint64_t>()(keys[t]); });
+                ASSERT_EQ(id, k);
+                ASSERT_EQ(inserted, round == 0);
+            }
+        }
+        EXPECT_EQ(ids.size(), kKeys);
+        EXPECT_LT(probes, 4 * kKeys) << "expected room for " << expected;
+    }
 }
 
 } // namespace

@@ -291,6 +291,7 @@ void Oracle::run(const std::vector<std::string>& folders, SearchHost& host)
     }
 
     m_rows.clear();
+    m_rowEntries.clear();
     m_catalogue.clear();
     m_host->resetStop();
     m_host->runStarted();
@@ -357,6 +358,10 @@ void Oracle::scanFolder(const std::string& folder)
     std::string work = folder;
     if (work.back() == kSeparator)
         work.pop_back();
+    if (!IsValidUtf8(work)) {
+        m_host->showMessage(SkipMessage(work), "Skip", MessageButtons::Ok);
+        return;
+    }
     m_host->setCaption(AnalyzingCaption(folder));
     m_queue.push_back(work + kSeparator);
     listSubfolders(work + kSeparator);
@@ -370,12 +375,17 @@ void Oracle::scanFolder(const std::string& folder)
         m_host->setProgress(static_cast<int>(share));
         const std::string current = m_queue.front();
         const std::vector<std::string> names = listFiles(current);
+        struct stat folderStat
+        {};
+        ::stat(current.c_str(), &folderStat);
         if (!names.front().empty()) {
             for (const std::string& name : names) {
                 const std::string filePath = current + name;
                 OracleEntry entry;
                 entry.name = fileNameOfPath(filePath);
                 entry.folder = folderOfPath(filePath);
+                entry.folderDevice = folderStat.st_dev;
+                entry.folderInode = folderStat.st_ino;
                 if (m_host->isCriterionTicked(Criterion::ExactFilesize)) {
                     entry.sizeState = querySize(filePath, entry.size)
                                           ? OracleEntry::Size::Known
@@ -454,12 +464,12 @@ bool Oracle::runCriterion(Criterion criterion)
                 continue;
             if (m_host->isStopRequested())
                 return false;
-            if (!isPathListed(path(i), m_criterionFirstRow + 1)) {
+            if (!isFileListed(i, m_criterionFirstRow + 1)) {
                 m_groupHeadAdded = true;
-                addResultRow(path(i), criterion);
+                addResultRow(i, criterion);
             }
-            if (!isPathListed(path(j), m_criterionFirstRow + 1))
-                addResultRow(path(j), criterion);
+            if (!isFileListed(j, m_criterionFirstRow + 1))
+                addResultRow(j, criterion);
         }
         if (m_groupHeadAdded) {
             m_groupHeadAdded = false;
@@ -473,6 +483,8 @@ bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const
 {
     const OracleEntry& a = m_catalogue[i];
     const OracleEntry& b = m_catalogue[j];
+    if (sameFile(i, j))
+        return false;
     switch (criterion) {
     case Criterion::ExactFilename:
         return a.name == b.name;
@@ -495,17 +507,26 @@ bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const
     return false;
 }
 
-bool Oracle::isPathListed(const std::string& path, std::size_t firstRow) const
+bool Oracle::sameFile(std::size_t a, std::size_t b) const
+{
+    const OracleEntry& x = m_catalogue[a];
+    const OracleEntry& y = m_catalogue[b];
+    return x.folderDevice == y.folderDevice && x.folderInode == y.folderInode && x.name == y.name;
+}
+
+bool Oracle::isFileListed(std::size_t entry, std::size_t firstRow) const
 {
     const std::size_t count = m_rows.size();
     for (std::size_t index = firstRow; index <= count; ++index)
-        if (m_rows[index - 1].path == path)
+        if (sameFile(m_rowEntries[index - 1], entry))
             return true;
     return false;
 }
 
-void Oracle::addResultRow(const std::string& path, Criterion criterion)
+void Oracle::addResultRow(std::size_t entry, Criterion criterion)
 {
+    const std::string path = this->path(entry);
+    m_rowEntries.push_back(entry);
     ExpectedRow row;
     row.path = path;
     row.size = FileSize2(path);

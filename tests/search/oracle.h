@@ -17,7 +17,8 @@ namespace tunesift::test {
 // system and not from the engine: two directory listings per folder, every pair i < j tested,
 // the membership test over the rows of the current criterion, the stop flag read on every
 // passing pair. It is slow on purpose; the fast engine must give exactly its rows and its host
-// calls.
+// calls. A file is one name in one folder, the folder known by its device and inode: two entries
+// of one file (its folder reached twice) are no pair, and a row stands for the file.
 
 // Unicode simple case mapping per code point (ICU), the text otherwise unchanged.
 std::string OracleLowerCase(std::string_view text);
@@ -71,6 +72,8 @@ struct OracleEntry
 
     std::string folder; // ends in the separator
     std::string name;
+    std::uint64_t folderDevice = 0;
+    std::uint64_t folderInode = 0;
     Size sizeState = Size::NotRead;
     std::int64_t size = 0;
 };
@@ -95,8 +98,9 @@ private:
     std::vector<std::string> listFiles(const std::string& folder) const;
     bool runCriterion(Criterion criterion);
     bool pairPasses(Criterion criterion, std::size_t i, std::size_t j) const;
-    bool isPathListed(const std::string& path, std::size_t firstRow) const;
-    void addResultRow(const std::string& path, Criterion criterion);
+    bool sameFile(std::size_t a, std::size_t b) const;
+    bool isFileListed(std::size_t entry, std::size_t firstRow) const;
+    void addResultRow(std::size_t entry, Criterion criterion);
 
     SearchHost* m_host = nullptr;
     std::optional<clsMP3Info> m_rowMp3Info;
@@ -105,6 +109,7 @@ private:
     std::vector<std::optional<std::string>> m_audio;
     std::deque<std::string> m_queue;
     std::vector<ExpectedRow> m_rows;
+    std::vector<std::size_t> m_rowEntries; // beside m_rows: the entry each row was written for
     std::size_t m_criterionFirstRow = 0;
     bool m_darkShade = false;
     bool m_groupHeadAdded = false;

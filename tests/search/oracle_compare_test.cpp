@@ -58,7 +58,8 @@ struct Tree
     std::vector<Step> steps;
     std::vector<std::string> walkableFolders; // relative, "" for the root
     std::vector<std::string> hiddenFolders;
-    std::vector<std::string> mp3Files; // relative paths of the regular .mp3 files
+    std::vector<std::string> mp3Files;    // relative paths of the regular .mp3 files
+    std::vector<std::string> folderLinks; // relative paths of links to walkable folders
 };
 
 const std::vector<std::string> kNameWords = {"Hey",
@@ -336,6 +337,12 @@ private:
         }
         if (chance(m_random, 0.2))
             add({Step::Kind::Link, join(folder(), "loop"), {}, ".."});
+        if (chance(m_random, 0.2)) {
+            // A link to a folder, which a scenario may list beside the folder itself.
+            const std::string path = join(folder(), "linked");
+            if (add({Step::Kind::Link, path, {}, "/" + folder()}))
+                m_tree.folderLinks.push_back(path);
+        }
         if (chance(m_random, 0.15))
             add({Step::Kind::Link, join(folder(), "self"), {}, "."});
         if (chance(m_random, 0.1))
@@ -445,7 +452,9 @@ Scenario makeScenario(Random& random, const TempDir& dir, const Tree& tree)
             else if (r < 0.8 && !scenario.folders.empty())
                 folder = scenario.folders.back();
             else if (r < 0.85)
-                folder = dir / "missing";
+                folder = tree.folderLinks.empty() || chance(random, 0.5)
+                             ? dir / "missing"
+                             : dir / tree.folderLinks.front();
             else if (r < 0.88 && !tree.mp3Files.empty())
                 folder = dir / pick(random, tree.mp3Files);
             else if (r < 0.92 && !tree.hiddenFolders.empty() &&
@@ -455,7 +464,8 @@ Scenario makeScenario(Random& random, const TempDir& dir, const Tree& tree)
                 folder = "";
             else
                 folder = dir.path();
-            if (!folder.empty() && folder.back() != '/' && chance(random, 0.3))
+            // Sometimes a second separator: "dir//" names the folder "dir/" does.
+            if (!folder.empty() && chance(random, 0.3))
                 folder += '/';
             scenario.folders.push_back(folder);
         }

@@ -3,18 +3,25 @@
 
 #include "search/engineview.h"
 #include "search/oracle.h"
+#include "search/parallel.h"
 #include "search/recordinghost.h"
+#include "search/scan.h"
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tunesift::test {
@@ -129,45 +136,47 @@ TEST(Links, AFileReachedThroughAListedLinkAndItsRealPathIsNotItsOwnDuplicate)
     run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
     run({dir / "real", dir / "link"});
 
-    EXPECT_EQ(sameFileTwice(run.session), "");
+    EXPECT_THAT(rowPaths(run.session), IsEmpty());
 }
 
-TEST(RepeatedFolders, AFileListedTwiceStandsAsAGroupOfOneRow)
+// Two names of one file are two files, in one folder or in two.
+TEST(Links, TwoHardLinksAreTwoFiles)
+{
+    TempDir dir;
+    WriteMp3File(dir / "a/song.mp3", mp3());
+    MakeFolder(dir / "b");
+    ASSERT_EQ(::link((dir / "a/song.mp3").c_str(), (dir / "b/song.mp3").c_str()), 0);
+    EngineRun run;
+    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
+    run({dir / "a", dir / "b"});
+
+    EXPECT_THAT(rowPaths(run.session), ElementsAre(dir / "a/song.mp3", dir / "b/song.mp3",
+                                                   dir / "a/song.mp3", dir / "b/song.mp3"));
+}
+
+// A file reached twice (its folder listed twice, under another spelling, inside another listed
+// folder or through a listed link) is never its own partner; with a real partner it stands once
+// per criterion, under the text met first.
+TEST(RepeatedFolders, AFileReachedTwiceIsNotItsOwnPartner)
 {
     TempDir dir;
     WriteMp3File(dir / "top/a.mp3", mp3());
     WriteMp3File(dir / "top/sub/b.mp3", mp3(400));
-    EngineRun run;
-    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
-    run({dir / "top", dir / "top/sub/", dir / "top/"});
-
-    std::vector<std::string> catalogue = CataloguePaths(run.session);
-    ASSERT_EQ(catalogue.size(), 5u);
-    const std::set<std::string> distinct(catalogue.begin(), catalogue.end());
-    EXPECT_EQ(distinct.size(), 2u);
-    // Each criterion lists each file once, in catalogue order, each as its own group.
-    const std::string first = catalogue[0];
-    const std::string second = catalogue[1];
-    EXPECT_THAT(rowPaths(run.session), ElementsAre(first, second, first, second));
-    EXPECT_EQ(sameFileTwice(run.session), "");
-    std::vector<std::string> colours;
-    for (std::size_t k = 0; k < run.session.results().size(); ++k)
-        colours.emplace_back(ColorGroupName(run.session.results().color(k)));
-    EXPECT_THAT(colours, ElementsAre("light blue", "blue", "light red", "red"));
-}
-
-// Folder texts are handed to the scan as given, so one folder can be listed under two
-// spellings; its files must still not be offered as their own duplicates.
-TEST(RepeatedFolders, AFolderListedUnderTwoSpellingsIsNotItsOwnDuplicate)
-{
-    TempDir dir;
-    WriteMp3File(dir / "top/a.mp3", mp3());
-    for (const std::string& spelling : {dir / "top/./", dir / "top//", dir / "./top"}) {
+    WriteMp3File(dir / "other/b.mp3", mp3(500));
+    MakeSymlink(dir / "top", dir / "link");
+    for (const std::string& spelling :
+         {dir / "top/", dir / "top//", dir / "top/./", dir / "./top", dir / "link"}) {
         SCOPED_TRACE(spelling);
         EngineRun run;
         run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize});
-        run({dir / "top", spelling});
-        EXPECT_EQ(sameFileTwice(run.session), "");
+        run({dir / "top/sub/", dir / "top", spelling});
+        EXPECT_EQ(run.session.catalogue().count(), 5u);
+        EXPECT_THAT(rowPaths(run.session), IsEmpty());
+        EXPECT_EQ(run.host.messages(),
+                  std::vector<HostCall>({HostCall::message(kNoDupesMessage, "No dupes")}));
+
+        run({dir / "top/sub/", dir / "top", spelling, dir / "other"});
+        EXPECT_THAT(rowPaths(run.session), ElementsAre(dir / "top/sub/b.mp3", dir / "other/b.mp3"));
     }
 }
 
@@ -224,7 +233,8 @@ TEST(ExactFilesize, AFileWhoseSizeCannotBeReadTakesNoPart)
 }
 
 // The scan reads a title with the size it asks for; a tag rewritten before the tag criterion's
-// turn (same length, new time) must be read anew, and a file gone by then has no title.
+// turn must be read anew, also where the length and the modification time stay as they were
+// (a retag in place, an atomic rewrite), and a file gone by then has no title.
 TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
 {
     TempDir dir;
@@ -240,12 +250,17 @@ TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
     EngineRun run;
     run.host.tickOnly({Criterion::ExactFilesize, Criterion::ExactTag});
     run.host.afterCaption(CriterionCaption(Criterion::ExactFilesize), [&](RecordingHost&) {
-        // one.mp3 keeps its length but gets another title; four.mp3 now matches three.mp3.
+        // File times are kept in coarse steps: let the clock move past the scan's reads.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // one.mp3 keeps its length and its time but gets another title; four.mp3 is replaced
+        // by a file that matches three.mp3, with the old time.
+        const auto oneTime = std::filesystem::last_write_time(dir / "a/one.mp3");
         WriteMp3File(dir / "a/one.mp3", tagged("Changed"));
-        WriteMp3File(dir / "d/four.mp3", tagged("Other"));
-        const auto later = std::filesystem::file_time_type::clock::now() + std::chrono::hours(1);
-        std::filesystem::last_write_time(dir / "a/one.mp3", later);
-        std::filesystem::last_write_time(dir / "d/four.mp3", later);
+        std::filesystem::last_write_time(dir / "a/one.mp3", oneTime);
+        const auto fourTime = std::filesystem::last_write_time(dir / "d/four.mp3");
+        WriteMp3File(dir / "d/new.tmp", tagged("Other"));
+        std::filesystem::last_write_time(dir / "d/new.tmp", fourTime);
+        std::filesystem::rename(dir / "d/new.tmp", dir / "d/four.mp3");
         RemovePath(dir / "b/two.mp3");
     });
     run({dir / "a", dir / "b", dir / "c", dir / "d"});
@@ -287,25 +302,26 @@ TEST(ExactFilesize, SizesBeyond32BitsAreComparedWhole)
     }
 }
 
-// 11,000 files of equal size and title, listed twice: each stands once under Exact Filename
-// (as a group of one), and all of them form one group under Exact Filesize and one under
-// Exact Tag.
+// 5,500 names in each of two folders, all files of equal size and title: 5,500 pairs under
+// Exact Filename, and all 11,000 files in one group under Exact Filesize and one under Exact Tag.
 TEST(ManyRows, ARunMayWriteMoreThan32767Rows)
 {
     TempDir dir(TempDir::Storage::Memory);
-    constexpr std::size_t kFiles = 11000;
+    constexpr std::size_t kNames = 5500;
+    constexpr std::size_t kFiles = 2 * kNames;
     Mp3Content content = mp3(200);
     content.rawTitle = TitleField("Same", ' ');
-    for (std::size_t k = 0; k < kFiles; ++k)
-        WriteMp3File(dir / "a/" + std::to_string(k) + ".mp3", content);
+    for (const char* folder : {"a/", "b/"})
+        for (std::size_t k = 0; k < kNames; ++k)
+            WriteMp3File(dir / folder + std::to_string(k) + ".mp3", content);
     EngineRun run;
     run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::ExactTag});
-    run({dir / "a", dir / "a"});
+    run({dir / "a", dir / "b"});
 
     const ResultList& rows = run.session.results();
     ASSERT_EQ(rows.size(), 3 * kFiles);
     EXPECT_EQ(run.host.count(HostCall::Kind::ShowResults), 1u);
-    EXPECT_EQ(ColorGroupName(rows.color(0)), "light blue");
+    EXPECT_EQ(ColorGroupName(rows.color(1)), "light blue");
     EXPECT_EQ(ColorGroupName(rows.color(kFiles - 1)), "blue");
     EXPECT_EQ(ColorGroupName(rows.color(kFiles)), "light red");
     EXPECT_EQ(ColorGroupName(rows.color(2 * kFiles - 1)), "light red");
@@ -314,6 +330,75 @@ TEST(ManyRows, ARunMayWriteMoreThan32767Rows)
         EXPECT_EQ(ColorGroupName(rows.color(k)), "orange") << k;
     }
     EXPECT_EQ(rows.path(32767), rows.path(kFiles + 32767 - 2 * kFiles));
+}
+
+// A failure on a worker thread must not take the process down: the other threads stop, all are
+// joined, and the caller gets the exception.
+TEST(RunFailures, AnExceptionOnAnyThreadReachesTheCaller)
+{
+    if (std::thread::hardware_concurrency() < 2)
+        GTEST_SKIP() << "one core: no worker threads";
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const bool onCaller : {false, true}) {
+        SCOPED_TRACE(onCaller ? "thrown on the caller" : "thrown on a worker");
+        std::atomic<bool> thrown{false};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto work = [&](std::size_t) {
+            const bool onThisThread = (std::this_thread::get_id() == caller) == onCaller;
+            if (onThisThread) {
+                thrown = true;
+                throw std::runtime_error("failed");
+            }
+            // The other side waits for the failure, so that it surely happens.
+            while (!thrown && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::yield();
+        };
+        EXPECT_THROW(ParallelFor(10'000, work), std::runtime_error);
+    }
+}
+
+int g_listingError = 0;
+std::string g_failingFolder;
+
+int failingListing(const std::string& folder)
+{
+    return folder == g_failingFolder ? g_listingError : 0;
+}
+
+// Running out of memory or descriptors while listing a folder fails the run, with a message and
+// the closing steps; a folder that is missing or may not be read stays quiet.
+TEST(RunFailures, AFolderThatCannotBeListedForWantOfResourcesFailsTheRun)
+{
+    TempDir dir;
+    WriteMp3File(dir / "a/x.mp3", mp3());
+    WriteMp3File(dir / "a/sub/x.mp3", mp3());
+    g_failingFolder = dir / "a/sub/";
+    SetListingFaultForTesting(failingListing);
+    struct Restore
+    {
+        ~Restore() { SetListingFaultForTesting(nullptr); }
+    } restore;
+    for (const int error : {ENOMEM, EMFILE, ENFILE, ENOENT, EACCES}) {
+        SCOPED_TRACE(std::strerror(error));
+        g_listingError = error;
+        EngineRun run;
+        run.host.tickOnly({Criterion::ExactFilename});
+        const bool quiet = error == ENOENT || error == EACCES;
+        EXPECT_EQ(RunSearch(run.session, {dir / "a"}, run.host), quiet);
+        EXPECT_THAT(rowPaths(run.session), IsEmpty());
+        EXPECT_EQ(run.host.messages(),
+                  std::vector<HostCall>(
+                      {quiet ? HostCall::message(kNoDupesMessage, "No dupes")
+                             : HostCall::message("The search could not be completed: cannot "
+                                                 "list " +
+                                                     g_failingFolder + ": " + std::strerror(error),
+                                                 "Tunesift")}));
+        const std::vector<HostCall>& calls = run.host.calls();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(std::vector<HostCall>(calls.end() - 3, calls.end()),
+                  std::vector<HostCall>({HostCall::of(HostCall::Kind::RunFinished),
+                                         HostCall::caption("Tunesift"), HostCall::progressTo(0)}));
+    }
 }
 
 TEST(Names, EntriesWhoseNamesAreNotUtf8AreSkippedWithOneMessageEach)
