@@ -54,6 +54,7 @@ const char* const kUsage =
     "  --similar-filename   names that share more than 90% of their words\n"
     "  --exact-tag          files with the same ID3v1 title\n"
     "  --similar-tag        ID3v1 titles that share more than 90% of their words\n"
+    "  --exact-audio        the same audio frames, whatever the tags around them\n"
     "\n"
     "Output:\n"
     "  --format tsv         (default) six TAB-separated fields per row: path, size text,\n"
@@ -235,6 +236,8 @@ int main(int argc, char** argv)
             criteria[static_cast<std::size_t>(Criterion::ExactTag)] = true;
         } else if (arg == "--similar-tag") {
             criteria[static_cast<std::size_t>(Criterion::SimilarTag)] = true;
+        } else if (arg == "--exact-audio") {
+            criteria[static_cast<std::size_t>(Criterion::ExactAudio)] = true;
         } else if (arg == "--catalogue-only") {
             catalogueOnly = true;
         } else if (arg == "--format" || arg.starts_with("--format=")) {

@@ -49,6 +49,10 @@ public:
     std::optional<std::size_t> readAt(std::int64_t offset,
                                       std::span<unsigned char> buffer) const noexcept;
 
+    // Tells the system that the bytes from offset on will be read once, in order, so that it
+    // reads far ahead. Only advice: nothing changes where it is not taken.
+    void adviseSequential(std::int64_t offset, std::int64_t length) const noexcept;
+
     // A fixed-size record: bytes past the end of the file read as zero. False on a read error.
     bool readRecord(std::int64_t offset, std::span<unsigned char> record) const noexcept;
 

@@ -259,6 +259,11 @@ bool ReadOnlyFile::isOpen() const noexcept
     return m_handle != nullptr;
 }
 
+void ReadOnlyFile::adviseSequential(std::int64_t, std::int64_t) const noexcept
+{
+    // Windows reads ahead on its own once it sees large sequential reads.
+}
+
 std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
                                                 std::span<unsigned char> buffer) const noexcept
 {

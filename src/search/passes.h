@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3/audiorange.h"
 #include "search/host.h"
 #include "search/resultlist.h"
 #include "search/searchrun.h"
@@ -50,6 +51,10 @@ struct RunState
     };
     std::vector<RowInfo> rowInfo; // per path id
 
+    // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
+    // a possible partner, the hashes of that range.
+    std::vector<AudioFacts> audio;
+
     bool titlesRead = false;
     bool resultsFullReported = false;
 };
@@ -68,5 +73,6 @@ PassOutcome FindDupesExactFilesize(RunState& state);
 PassOutcome FindDupesSimilarFilename(RunState& state);
 PassOutcome FindDupesExactTag(RunState& state);
 PassOutcome FindDupesSimilarTag(RunState& state);
+PassOutcome FindDupesExactAudio(RunState& state);
 
 } // namespace tunesift

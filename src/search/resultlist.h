@@ -29,12 +29,14 @@ enum class ColorGroup : std::uint8_t
     LightOrange,
     Purple,
     LightPurple,
+    Teal,
+    LightTeal,
 };
 
 std::string_view ColorGroupName(ColorGroup group);
 // The dark (true) or light (false) name of a criterion's colour family.
 ColorGroup ColorGroupOf(Criterion criterion, bool dark);
-// "Name", "Size", "Close", "Exact Tag", "Exact Tag".
+// "Name", "Size", "Close", "Exact Tag", "Exact Tag", "Audio".
 std::string_view MatchTypeWord(Criterion criterion);
 
 struct ResultRow

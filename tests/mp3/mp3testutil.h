@@ -76,6 +76,14 @@ struct TagFields
 // A 128-byte ID3v1 tag; text is copied as raw bytes and padded with the given filler.
 Bytes id3v1Tag(const TagFields& fields, char filler = '\0', const std::string& identifier = "TAG");
 
+// Tags that trail the audio, byte-built with filler contents: an APEv2 tag with itemBytes of
+// items (and a header when asked), a Lyrics3v2 block holding the fields text, an appended ID3v2
+// tag with footer around bodyBytes of frames, and the 227-byte Enhanced TAG.
+Bytes apeTag(std::size_t itemBytes, bool withHeader);
+Bytes lyrics3v2Tag(const std::string& fields);
+Bytes appendedId3v2Tag(std::size_t bodyBytes);
+Bytes enhancedTag(const std::string& title);
+
 // "Xing", flags and frame count, big-endian.
 Bytes xingBlock(std::uint32_t flags, std::uint32_t frameCount);
 

@@ -99,6 +99,7 @@ void WriteMp3File(const std::string& path, const Mp3Content& content)
         bytes[2] = static_cast<char>((*content.frameHeaderTail >> 8) & 0xFF);
         bytes[3] = static_cast<char>(*content.frameHeaderTail & 0xFF);
     }
+    bytes = content.prefix + bytes + content.trailer;
     if (content.rawTitle) {
         std::string tag = "TAG" + TitleField(*content.rawTitle, '\0');
         tag.resize(128, '\0');

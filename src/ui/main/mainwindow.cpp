@@ -31,9 +31,11 @@ constexpr int kDesignClientHeight = 6240;
 
 const QColor kCaptionGrey(128, 128, 128);
 
-// The list's height below which the layout rule stops (the window's height less 2700 twips), and
-// the least height the window keeps for it: a header and two folders.
-constexpr int kListHeightAllowance = 2700;
+// The list's height below which the layout rule stops (the window's height less 2970 twips), and
+// the least height the window keeps for it: a header and two folders. The folder frame starts
+// below the sixth criterion, 270 twips lower than with five.
+constexpr int kFrameTop = 1590;
+constexpr int kListHeightAllowance = 2970;
 constexpr int kMinimumListHeight = 1500;
 
 // A folder of the running platform that the user can browse to in place of a virtual one.
@@ -117,10 +119,10 @@ MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     setTabOrderOfControls();
     watchPointer();
     // Small enough to leave room beside the window, large enough that every control stays whole.
-    setMinimumSize(
-        RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton, exactFilenameBox,
-                             exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox}),
-        TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
+    setMinimumSize(RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton,
+                                        exactFilenameBox, exactFilesizeBox, similarFilenameBox,
+                                        exactTagBox, similarTagBox, exactAudioBox}),
+                   TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
 
     onLoad();
 }
@@ -178,12 +180,14 @@ void MainWindow::createControls()
     exactTagBox = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
     similarTagBox =
         makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
+    exactAudioBox =
+        makeCriterion("exactAudioBox", QStringLiteral("Exact Audio"), QRect(9080, 1320, 1695, 255));
 
     folderFrame = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
     folderFrame->setObjectName(QStringLiteral("Frame2"));
     folderFrame->setFont(font);
     setGreyText(folderFrame);
-    m_frameTwips = QRect(120, 1320, 8535, 2295);
+    m_frameTwips = QRect(120, kFrameTop, 8535, 2295);
 
     folderIcons.append(SvgIcon(QString::fromLatin1(artwork::kFolderOpen)));
 
@@ -220,6 +224,7 @@ void MainWindow::createControls()
     connect(similarFilenameBox, &QCheckBox::toggled, this, &MainWindow::onSimilarFilenameToggled);
     connect(exactTagBox, &QCheckBox::toggled, this, &MainWindow::onExactTagToggled);
     connect(similarTagBox, &QCheckBox::toggled, this, &MainWindow::onSimilarTagToggled);
+    connect(exactAudioBox, &QCheckBox::toggled, this, &MainWindow::onExactAudioToggled);
     connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
     connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
     folderProtection = new FolderProtection(
@@ -228,9 +233,10 @@ void MainWindow::createControls()
 
 void MainWindow::setTabOrderOfControls()
 {
-    const QList<QWidget*> order{
-        addFolderButton,  findButton,       clearListButton,    folderList,  stopButton,
-        exactFilenameBox, exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox};
+    const QList<QWidget*> order{addFolderButton,  findButton,         clearListButton,
+                                folderList,       stopButton,         exactFilenameBox,
+                                exactFilesizeBox, similarFilenameBox, exactTagBox,
+                                similarTagBox,    exactAudioBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -249,6 +255,7 @@ void MainWindow::watchPointer()
                                   similarFilenameBox,
                                   exactTagBox,
                                   similarTagBox,
+                                  exactAudioBox,
                                   folderList,
                                   folderList->viewport(),
                                   folderList->header()};
@@ -326,6 +333,7 @@ void MainWindow::onLoad()
     restoreCriterion(similarFilenameBox, settingskeys::kSimilarFilename);
     restoreCriterion(exactTagBox, settingskeys::kExactTag);
     restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
+    restoreCriterion(exactAudioBox, settingskeys::kExactAudio);
 }
 
 void MainWindow::layOutAndStoreGeometry()
@@ -455,9 +463,10 @@ void MainWindow::updatePointer(const QPoint& globalPos)
     QWidget* under = childAt(mapFromGlobal(globalPos));
     if (!under)
         under = this;
-    const QList<const QWidget*> handControls{
-        findButton, addFolderButton,    clearListButton, exactFilenameBox, exactFilesizeBox,
-        stopButton, similarFilenameBox, exactTagBox,     similarTagBox,    folderList};
+    const QList<const QWidget*> handControls{findButton,         addFolderButton,  clearListButton,
+                                             exactFilenameBox,   exactFilesizeBox, stopButton,
+                                             similarFilenameBox, exactTagBox,      similarTagBox,
+                                             exactAudioBox,      folderList};
     for (const QWidget* widget = under; widget; widget = widget->parentWidget()) {
         if (handControls.contains(widget)) {
             setCursor(m_handCursor);
@@ -502,6 +511,11 @@ void MainWindow::onExactTagToggled()
 void MainWindow::onSimilarTagToggled()
 {
     criterionClicked(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
+}
+
+void MainWindow::onExactAudioToggled()
+{
+    criterionClicked(exactAudioBox, Criterion::ExactAudio, settingskeys::kExactAudio);
 }
 
 void MainWindow::onStopClicked()

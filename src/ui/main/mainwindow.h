@@ -34,7 +34,7 @@ class SvgPicture;
 using FolderBrowser = std::function<QString(QWidget* owner, const QString& prompt)>;
 QString BrowseForFolder(QWidget* owner, const QString& prompt);
 
-// The start-up window: the folder list, the five criteria, the add, find, clear and stop
+// The start-up window: the folder list, the six criteria, the add, find, clear and stop
 // commands and the progress bar. Geometry and criteria are kept in the settings store. A search
 // runs on a thread of its own; the window stays usable and only the "Stop" key tells the run to
 // end.
@@ -90,6 +90,7 @@ public slots:
     void onSimilarFilenameToggled();
     void onExactTagToggled();
     void onSimilarTagToggled();
+    void onExactAudioToggled();
 
     void onFolderListKeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled);
     void onFolderListDropped(const QMimeData* dropData);
@@ -144,6 +145,7 @@ public:
     QCheckBox* similarFilenameBox = nullptr;  // (Check7) criterion Similar Filename
     QCheckBox* exactTagBox = nullptr;         // (Check8) criterion Exact Tag
     QCheckBox* similarTagBox = nullptr;       // (Check9) criterion Similar Tag
+    QCheckBox* exactAudioBox = nullptr;       // criterion Exact Audio
     QGroupBox* folderFrame = nullptr;         // (Frame2) holds the folder list
     FolderListView* folderList = nullptr;     // (ListView3) the folder list
     QProgressBar* progressBar = nullptr;      // (ProgressBar1)

@@ -23,8 +23,9 @@ struct Shade
     QRgb rgb;
 };
 
-// The two reds differ in green and blue, not only in lightness.
-constexpr std::array<Shade, 10> kShades{{
+// The two reds differ in green and blue, not only in lightness. The teals lean further to green
+// and blue at once than any other family, so they do not pass for light blue or light green.
+constexpr std::array<Shade, 12> kShades{{
     {ColorGroup::Blue, qRgb(212, 234, 255)},
     {ColorGroup::LightBlue, qRgb(242, 242, 255)},
     {ColorGroup::LightGreen, qRgb(242, 255, 242)},
@@ -35,6 +36,8 @@ constexpr std::array<Shade, 10> kShades{{
     {ColorGroup::LightOrange, qRgb(255, 233, 213)},
     {ColorGroup::Purple, qRgb(218, 184, 255)},
     {ColorGroup::LightPurple, qRgb(232, 212, 255)},
+    {ColorGroup::Teal, qRgb(168, 226, 218)},
+    {ColorGroup::LightTeal, qRgb(212, 243, 238)},
 }};
 
 QString headerText(int section)

@@ -54,6 +54,11 @@ void fillDemoRows(SearchSession& session)
         {Criterion::SimilarTag,
          {music + "Pop/Summer Rain - Radio Edit.mp3", music + "Mixes/summer rain (edit).mp3"}},
         {Criterion::SimilarTag, {music + "Rock/Night Drive.mp3", music + "Car/Night Drive II.mp3"}},
+        {Criterion::ExactAudio,
+         {music + "Rock/Night Drive.mp3", music + "Incoming/04 - Unknown Artist - Track 4.mp3"}},
+        {Criterion::ExactAudio,
+         {music + "Jazz/Blue Hour (live).mp3",
+          music + "Backup/Jazz/Blue Hour (live, retagged).mp3"}},
     };
     test::ResultsFixture fixture(session);
     // The run's first group takes the light shade; the shade alternates group by group.

@@ -17,7 +17,7 @@ namespace {
 
 std::optional<ColorGroup> groupNamed(const QString& name)
 {
-    for (int k = 0; k <= static_cast<int>(ColorGroup::LightPurple); ++k) {
+    for (int k = 0; k <= static_cast<int>(ColorGroup::LightTeal); ++k) {
         const auto group = static_cast<ColorGroup>(k);
         if (QString::fromStdString(std::string(ColorGroupName(group))) == name)
             return group;
@@ -94,6 +94,8 @@ void ResultsModelTest::shadesFollowTheColourTable_data()
     QTest::newRow("light orange") << "light orange" << QColor(255, 233, 213);
     QTest::newRow("purple") << "purple" << QColor(218, 184, 255);
     QTest::newRow("light purple") << "light purple" << QColor(232, 212, 255);
+    QTest::newRow("teal") << "teal" << QColor(168, 226, 218);
+    QTest::newRow("light teal") << "light teal" << QColor(212, 243, 238);
     QTest::newRow("white") << "white" << QColor();
     QTest::newRow("empty") << "" << QColor();
 }
