@@ -1,5 +1,7 @@
 #include "search/filesize.h"
 
+#include "mp3/fileaccess.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -40,6 +42,29 @@ std::optional<std::int64_t> QueryFileSize(const std::string& path)
 #endif
 }
 
+std::optional<std::int64_t> QueryFileSize(const FolderHandle& folder, std::string_view name)
+{
+    ReadOnlyFile file;
+    if (!file.open(folder, name))
+        return std::nullopt;
+    return file.size();
+}
+
+#ifndef _WIN32
+namespace {
+
+std::optional<FileStamp> stampOf(const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileStamp{static_cast<std::int64_t>(info.st_size),
+                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                         static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
+}
+
+} // namespace
+#endif
+
 std::optional<FileStamp> QueryFileStamp(const std::string& path)
 {
 #ifdef _WIN32
@@ -48,11 +73,26 @@ std::optional<FileStamp> QueryFileStamp(const std::string& path)
 #else
     struct stat info
     {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
-    return FileStamp{static_cast<std::int64_t>(info.st_size),
-                     static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
-                         static_cast<std::int64_t>(info.st_mtim.tv_nsec)};
+    return stampOf(info);
+#endif
+}
+
+std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_view name)
+{
+#ifdef _WIN32
+    (void)folder;
+    (void)name;
+    return std::nullopt;
+#else
+    if (folder.descriptor() < 0)
+        return QueryFileStamp(folder.path() + std::string(name));
+    struct stat info
+    {};
+    if (::fstatat(folder.descriptor(), std::string(name).c_str(), &info, 0) != 0)
+        return std::nullopt;
+    return stampOf(info);
 #endif
 }
 

@@ -7,8 +7,12 @@
 
 namespace tunesift {
 
+class FolderHandle;
+
 // Opens the file read-only and asks for its length; nothing when it cannot be opened.
 std::optional<std::int64_t> QueryFileSize(const std::string& path);
+// The length of a name a folder held open listed as a regular file.
+std::optional<std::int64_t> QueryFileSize(const FolderHandle& folder, std::string_view name);
 
 // A file's length and last-modified time (nanoseconds), enough to tell that a file read earlier
 // in a run has not changed since; nothing where it cannot be had.
@@ -19,6 +23,8 @@ struct FileStamp
     bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> QueryFileStamp(const std::string& path);
+// The same for a name listed in a folder held open.
+std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_view name);
 
 // The file's whole length in bytes, 0 when the file cannot be opened. Never fails.
 std::int64_t FileSize2(const std::string& path);

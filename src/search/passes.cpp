@@ -3,6 +3,7 @@
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
 #include "search/filesize.h"
+#include "search/folderreads.h"
 #include "search/parallel.h"
 #include "search/similar.h"
 #include "search/textcase.h"
@@ -151,7 +152,7 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        state.rowMp3Info.SetFileName(path);
+        state.rowMp3Info.SetListedFileName(path);
         info.songLength = state.rowMp3Info.SongLength();
         info.bitRate = state.rowMp3Info.BitRate();
         // The analysis opened the file and knows its length; only when it kept none (the file
@@ -831,18 +832,22 @@ void ReadTitles(RunState& state)
     Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
-    ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        const std::string path = catalogue.path(entry);
-        if (catalogue.hasTitle(entry)) {
-            // Read when the scan asked for the size: still good while the file is unchanged.
-            const std::optional<FileStamp> now = QueryFileStamp(path);
-            if (now && *now == FileStamp{catalogue.size(entry), catalogue.titleModifiedNs(entry)}) {
-                titles[entry] = catalogue.takeTitle(entry);
-                return;
-            }
-        }
-        titles[entry] = ReadTagTitle(path).value_or(std::string());
-    });
+    const auto all = [](std::size_t k) { return k; };
+    ForEachInFolders(catalogue, catalogue.count(), all,
+                     [&](const FolderHandle& folder, std::uint32_t entry) {
+                         const std::string_view name = catalogue.name(entry);
+                         if (catalogue.hasTitle(entry)) {
+                             // Read when the scan asked for the size: still good while the file is
+                             // unchanged.
+                             const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                             if (now && *now == FileStamp{catalogue.size(entry),
+                                                          catalogue.titleModifiedNs(entry)}) {
+                                 titles[entry] = catalogue.takeTitle(entry);
+                                 return;
+                             }
+                         }
+                         titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                     });
     catalogue.dropTitles();
     state.titlesRead = true;
 }

@@ -2,7 +2,7 @@
 
 #include "mp3/id3v1.h"
 #include "search/filesize.h"
-#include "search/parallel.h"
+#include "search/folderreads.h"
 #include "search/pathops.h"
 #include "search/searchrun.h"
 
@@ -266,19 +266,22 @@ void FolderScan::readPendingSizes()
                             m_host.isCriterionTicked(Criterion::SimilarTag);
     if (withTitles)
         m_catalogue.reserveTitles();
-    ParallelFor(m_pendingSizes.size(), [&](std::size_t k) {
-        const std::uint32_t entry = m_pendingSizes[k];
-        const std::string path = m_catalogue.path(entry);
-        if (!withTitles) {
-            m_catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
-            return;
-        }
-        SizeAndTagTitle read = ReadSizeAndTagTitle(path);
-        m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-        if (read.size)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
-                                 read.modifiedNs);
-    });
+    const auto pending = [&](std::size_t k) { return m_pendingSizes[k]; };
+    ForEachInFolders(
+        m_catalogue, m_pendingSizes.size(), pending,
+        [&](const FolderHandle& folder, std::uint32_t entry) {
+            const std::string_view name = m_catalogue.name(entry);
+            if (!withTitles) {
+                m_catalogue.setSize(
+                    entry, QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
+                return;
+            }
+            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name);
+            m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+            if (read.size)
+                m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
+                                     read.modifiedNs);
+        });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 
