@@ -338,8 +338,6 @@ public:
         buildClassTexts();
         buildSetIndex();
         buildPostings(probedWord);
-        m_classStamp.assign(classCount(), 0);
-        m_dead.assign(classCount(), 0);
     }
 
     template <typename Walk>
@@ -347,17 +345,21 @@ public:
     {
         const std::uint32_t own = m_classOf[text];
         const std::uint32_t otherTextEnd =
-            m_lastText[own] != text ? m_lastPlusOne[own] : m_secondPlusOne[own];
+            m_lastText[own] != text ? m_class[own].lastPlusOne : m_secondPlusOne[own];
         bool found = otherTextEnd > outer + 1;
         if (found)
             gatherClass(own, text, walk);
 
         ++m_stamp;
         markWords(own);
+        const std::uint32_t longest = longestPartnerFor(m_class[own].wordCount);
         const auto visit = [&](std::uint32_t other) {
-            if (m_lastPlusOne[other] <= outer + 1)
-                return; // no member after the outer entry
-            if (m_dead[other]) {
+            ClassState& state = m_class[other];
+            if (state.lastPlusOne <= outer + 1 || state.wordCount > longest ||
+                state.stamp == m_stamp)
+                return; // no member after the outer entry, too long, or seen in this step
+            state.stamp = m_stamp;
+            if (state.dead) {
                 if (!found && passes(own, other))
                     found = true;
                 return;
@@ -366,7 +368,7 @@ public:
                 return;
             found = true;
             if (!gatherClass(other, kNoText, walk))
-                m_dead[other] = 1;
+                state.dead = 1;
         };
         if (usesSetIndex(own))
             forEachSetCandidate(own, visit);
@@ -383,7 +385,16 @@ private:
         std::uint32_t occurrences;
     };
 
-    std::uint32_t classCount() const { return static_cast<std::uint32_t>(m_wordCount.size()); }
+    // What a candidate's first look needs, side by side.
+    struct ClassState
+    {
+        std::uint32_t wordCount = 0;   // words with repeats
+        std::uint32_t lastPlusOne = 0; // greatest member + 1
+        std::uint32_t stamp = 0;       // the step that last looked at the class
+        std::uint32_t dead = 0;        // no text with an unlisted member left
+    };
+
+    std::uint32_t classCount() const { return static_cast<std::uint32_t>(m_class.size()); }
 
     // The most outer words that may go unmatched while a pair can still pass.
     static std::uint32_t maxMissFor(std::uint32_t na)
@@ -429,7 +440,7 @@ private:
 
     bool usesSetIndex(std::uint32_t c) const
     {
-        const std::uint32_t na = m_wordCount[c];
+        const std::uint32_t na = m_class[c].wordCount;
         const auto distinct = static_cast<std::uint32_t>(uniqueWords(c).size());
         return maxMissFor(na) == 0 && longestPartnerFor(na) <= distinct + 1;
     }
@@ -503,7 +514,7 @@ private:
             m_classOf[t] = c;
             if (!inserted)
                 continue;
-            m_wordCount.push_back(static_cast<std::uint32_t>(ids.size()));
+            m_class.push_back({static_cast<std::uint32_t>(ids.size()), 0, 0, 0});
             m_uniqueWords.insert(m_uniqueWords.end(), unique.begin(), unique.end());
             m_occurrences.insert(m_occurrences.end(), occurrences.begin(), occurrences.end());
             m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
@@ -530,16 +541,15 @@ private:
             m_classTextStart[c + 1] += m_classTextStart[c];
         m_activeTexts.assign(classes, 0);
         m_classTexts.resize(m_classOf.size());
-        m_lastPlusOne.assign(classes, 0);
         m_secondPlusOne.assign(classes, 0);
         m_lastText.assign(classes, kNoText);
         for (std::uint32_t t = 0; t < m_classOf.size(); ++t) {
             const std::uint32_t c = m_classOf[t];
             m_classTexts[m_classTextStart[c] + m_activeTexts[c]++] = t;
             const std::uint32_t end = m_groups.members[m_groups.start[t + 1] - 1] + 1;
-            if (end > m_lastPlusOne[c]) {
-                m_secondPlusOne[c] = m_lastPlusOne[c];
-                m_lastPlusOne[c] = end;
+            if (end > m_class[c].lastPlusOne) {
+                m_secondPlusOne[c] = m_class[c].lastPlusOne;
+                m_class[c].lastPlusOne = end;
                 m_lastText[c] = t;
             } else if (end > m_secondPlusOne[c]) {
                 m_secondPlusOne[c] = end;
@@ -553,21 +563,42 @@ private:
         std::uint32_t longest = 0; // of any partner of a text whose words must all be matched
         for (std::uint32_t na = 1; maxMissFor(na) == 0; ++na)
             longest = std::max(longest, longestPartnerFor(na));
+        // Only keys some set-keyed class will look up are entered: a bitmap of the looked-up
+        // keys (sparse enough that few others pass) and of those looked up by two classes,
+        // since a class is never its own partner.
+        std::size_t lookups = 0;
+        for (std::uint32_t c = 0; c < classCount(); ++c)
+            lookups += usesSetIndex(c) ? 1 : 0;
+        std::size_t bits = 64;
+        while (bits < lookups * 32)
+            bits *= 2;
+        std::vector<bool> once(bits, false);
+        std::vector<bool> twice(bits, false);
+        for (std::uint32_t c = 0; c < classCount(); ++c) {
+            if (!usesSetIndex(c))
+                continue;
+            const std::size_t bit = setKey(c) & (bits - 1);
+            if (once[bit])
+                twice[bit] = true;
+            once[bit] = true;
+        }
         const auto forEachKey = [&](auto use) {
             for (std::uint32_t c = 0; c < classCount(); ++c) {
-                if (m_wordCount[c] > longest)
+                if (m_class[c].wordCount > longest)
                     continue;
                 const std::uint64_t key = setKey(c);
-                use(key, c);
+                if ((usesSetIndex(c) ? twice : once)[key & (bits - 1)])
+                    use(key, c);
                 if (uniqueWords(c).size() > 1)
                     for (const std::uint32_t w : uniqueWords(c))
-                        use(key - mixWord(w), c);
+                        if (once[(key - mixWord(w)) & (bits - 1)])
+                            use(key - mixWord(w), c);
             }
         };
         std::size_t entries = 0;
         forEachKey([&](std::uint64_t, std::uint32_t) { ++entries; });
         std::size_t buckets = 16;
-        while (buckets < entries)
+        while (buckets * 2 < entries) // two keys a bucket on average
             buckets *= 2;
         m_bucketMask = buckets - 1;
         m_bucketStart.assign(buckets + 1, 0);
@@ -628,8 +659,8 @@ private:
     // (with repeats) that the inner class holds, against the longer word count.
     bool passes(std::uint32_t outer, std::uint32_t inner) const
     {
-        const std::uint32_t na = m_wordCount[outer];
-        const std::uint32_t nb = m_wordCount[inner];
+        const std::uint32_t na = m_class[outer].wordCount;
+        const std::uint32_t nb = m_class[inner].wordCount;
         const double longer = static_cast<double>(std::max(na, nb));
         if (!IsSimilar(static_cast<double>(na) / longer))
             return false; // even all outer words matched would not be enough
@@ -640,21 +671,13 @@ private:
         return IsSimilar(static_cast<double>(matched) / longer);
     }
 
-    bool firstVisit(std::uint32_t c)
-    {
-        if (m_classStamp[c] == m_stamp)
-            return false;
-        m_classStamp[c] = m_stamp;
-        return true;
-    }
-
     template <typename Visit>
     void forEachSetCandidate(std::uint32_t c, Visit visit)
     {
         const std::size_t bucket = setKey(c) & m_bucketMask;
         for (std::uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
             const std::uint32_t other = m_bucketClasses[k];
-            if (other != c && firstVisit(other))
+            if (other != c)
                 visit(other);
         }
     }
@@ -665,7 +688,7 @@ private:
     template <typename Visit>
     void forEachProbedCandidate(std::uint32_t c, Visit visit)
     {
-        const std::uint32_t maxMiss = maxMissFor(m_wordCount[c]);
+        const std::uint32_t maxMiss = maxMissFor(m_class[c].wordCount);
         m_probes.clear();
         for (std::uint32_t k = m_uniqueStart[c]; k < m_uniqueStart[c + 1]; ++k) {
             const std::uint32_t w = m_uniqueWords[k];
@@ -691,7 +714,7 @@ private:
             for (std::uint32_t k = m_postingStart[probe.word]; k < m_postingStart[probe.word + 1];
                  ++k) {
                 const std::uint32_t inner = m_postings[k];
-                if (inner != c && firstVisit(inner))
+                if (inner != c)
                     visit(inner);
             }
             // Once more outer words than may be missed are among the probed ones, a class that
@@ -706,18 +729,16 @@ private:
     std::vector<std::uint32_t> m_classOf; // per text
 
     // Per class.
-    std::vector<std::uint32_t> m_wordCount;      // words with repeats
+    std::vector<ClassState> m_class;
     std::vector<std::uint32_t> m_uniqueStart;    // into m_uniqueWords; one sentinel
     std::vector<std::uint32_t> m_uniqueWords;    // distinct folded word ids, ascending
     std::vector<std::uint16_t> m_occurrences;    // beside m_uniqueWords: how often the word stands
     std::vector<std::uint32_t> m_classTextStart; // into m_classTexts; one sentinel
     std::vector<std::uint32_t> m_classTexts;     // the first m_activeTexts[c] may hold members
     std::vector<std::uint32_t> m_activeTexts;
-    std::vector<std::uint32_t> m_lastPlusOne;   // greatest member + 1
-    std::vector<std::uint32_t> m_secondPlusOne; // the same over the texts but m_lastText
+    // Greatest member + 1 over the texts but m_lastText, the text holding the class's greatest.
+    std::vector<std::uint32_t> m_secondPlusOne;
     std::vector<std::uint32_t> m_lastText;
-    std::vector<std::uint8_t> m_dead; // no text with an unlisted member left
-    std::vector<std::uint32_t> m_classStamp;
 
     // Set-keyed index.
     std::vector<std::uint32_t> m_bucketStart;
