@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <unicode/utf8.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #ifdef _WIN32
 #include <filesystem>
 #include <system_error>
@@ -255,6 +258,11 @@ void FolderScan::releaseWalk()
     // The names now live in the catalogue; the next listed folder starts afresh.
     std::vector<QueuedFolder>().swap(m_queue);
     std::vector<std::string>().swap(m_names);
+#ifdef __GLIBC__
+    // A million small name strings were just freed; hand their pages back, or the passes' large
+    // tables come on top of them.
+    ::malloc_trim(0);
+#endif
 }
 
 void FolderScan::readPendingSizes()
