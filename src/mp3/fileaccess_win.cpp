@@ -139,6 +139,25 @@ std::optional<FileIdentity> identityOf(HANDLE handle)
 
 } // namespace
 
+FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder)) {}
+
+FolderHandle::~FolderHandle() = default;
+
+bool ReadOnlyFile::open(const FolderHandle& folder, std::string_view name) noexcept
+{
+    try {
+        return open(folder.path() + std::string(name));
+    } catch (...) {
+        close();
+        return false;
+    }
+}
+
+bool ReadOnlyFile::openListed(const std::string& path) noexcept
+{
+    return open(path);
+}
+
 bool ReadOnlyFile::open(const std::string& path) noexcept
 {
     close();
@@ -209,6 +228,11 @@ std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
 std::optional<FileStamp> QueryFileStamp(const std::string&) noexcept
 {
     return std::nullopt; // no stamp: what was read earlier is read again
+}
+
+std::optional<FileStamp> QueryFileStamp(const FolderHandle&, std::string_view) noexcept
+{
+    return std::nullopt;
 }
 
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept

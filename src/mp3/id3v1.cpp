@@ -312,11 +312,14 @@ std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
 
 } // namespace
 
-std::optional<std::string> ReadTagTitle(const std::string& path)
+namespace {
+
+template <typename Open>
+std::optional<std::string> readTagTitle(Open open)
 {
     try {
         ReadOnlyFile file;
-        if (!file.open(path))
+        if (!open(file))
             return std::nullopt;
         return tagTitleOf(file);
     } catch (...) {
@@ -325,12 +328,13 @@ std::optional<std::string> ReadTagTitle(const std::string& path)
     }
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+template <typename Open>
+SizeAndTagTitle readSizeAndTagTitle(Open open)
 {
     SizeAndTagTitle result;
     try {
         ReadOnlyFile file;
-        if (!file.open(path))
+        if (!open(file))
             return result;
         result.size = file.size();
         result.stamp = file.stamp();
@@ -339,6 +343,28 @@ SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
         result.title.reset();
     }
     return result;
+}
+
+} // namespace
+
+std::optional<std::string> ReadTagTitle(const std::string& path)
+{
+    return readTagTitle([&](ReadOnlyFile& file) { return file.open(path); });
+}
+
+std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_view name)
+{
+    return readTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); });
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+{
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(path); });
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name)
+{
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); });
 }
 
 } // namespace tunesift

@@ -12,6 +12,8 @@
 
 namespace tunesift {
 
+class FolderHandle;
+
 inline constexpr std::size_t kID3v1TagSize = 128;
 inline constexpr std::int32_t kGenreCount = 149;
 
@@ -66,6 +68,8 @@ std::uint8_t GenreIndexOfName(std::string_view name);
 // (NUL characters stay), as UTF-8 of the tag's ISO-8859-1 bytes; nothing when the file has no
 // tag or cannot be read. Never throws.
 std::optional<std::string> ReadTagTitle(const std::string& path);
+// The same for a name listed in a folder held open.
+std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_view name);
 
 // One open for two questions the search asks of every file: its length (nothing when it cannot
 // be opened) and what ReadTagTitle would return.
@@ -76,5 +80,6 @@ struct SizeAndTagTitle
     std::optional<FileStamp> stamp; // the file as it was read
 };
 SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path);
+SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name);
 
 } // namespace tunesift
