@@ -1,6 +1,7 @@
 #include "mp3/id3v1.h"
 
 #include "mp3/fileaccess.h"
+#include "mp3/id3v2title.h"
 #include "mp3/latin1.h"
 
 #include <algorithm>
@@ -325,7 +326,7 @@ std::optional<std::string> ReadTagTitle(const std::string& path)
     }
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title)
 {
     SizeAndTagTitle result;
     try {
@@ -335,10 +336,19 @@ SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
         result.size = file.size();
         result.modifiedNs = file.modifiedNs();
         result.title = tagTitleOf(file);
+        if (withID3v2Title)
+            result.id3v2Title = ReadID3v2Title(file);
     } catch (...) {
         result.title.reset();
+        result.id3v2Title.reset();
     }
     return result;
+}
+
+std::string ComparedTitle(const std::optional<std::string>& id3v1Title,
+                          const std::optional<std::string>& id3v2Title)
+{
+    return id3v2Title ? *id3v2Title : id3v1Title.value_or(std::string());
 }
 
 } // namespace tunesift

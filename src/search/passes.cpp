@@ -151,14 +151,30 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        state.rowMp3Info.SetFileName(path);
-        info.songLength = state.rowMp3Info.SongLength();
-        info.bitRate = state.rowMp3Info.BitRate();
-        // The analysis opened the file and knows its length; only when it kept none (the file
-        // could not be opened, or holds no frame) is the size asked for on its own.
-        info.size = state.rowMp3Info.FileSize();
-        if (info.size <= 0)
-            info.size = FileSize2(path);
+        FileFacts* facts = state.facts.of(id, path);
+        if (facts && facts->analysed) {
+            info.size = facts->rowSize;
+            info.songLength = facts->songLength;
+            info.bitRate = facts->bitRate;
+        } else {
+            clsMP3Info& analysis = state.rowMp3Info;
+            analysis.SetFileName(path);
+            info.songLength = analysis.SongLength();
+            info.bitRate = analysis.BitRate();
+            // The analysis opened the file and knows its length; only when it kept none (the
+            // file could not be opened, or holds no frame) is the size asked for on its own.
+            info.size = analysis.FileSize();
+            if (info.size <= 0)
+                info.size = FileSize2(path);
+            if (facts && info.size > 0) {
+                facts->analysed = true;
+                facts->rowSize = info.size;
+                facts->songLength = info.songLength;
+                facts->bitRate = info.bitRate;
+                facts->headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
+                state.facts.noteRead(id);
+            }
+        }
         info.known = true;
     }
     ResultRow row;
@@ -630,8 +646,17 @@ void ReadTitles(RunState& state)
     Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
+    const bool id3v2 = state.id3v2Titles;
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
         const std::string path = catalogue.path(entry);
+        // A file catalogued twice is looked up and kept under its first entry only.
+        const auto id = static_cast<std::uint32_t>(entry);
+        FileFacts* facts = state.pathId[entry] == id ? state.facts.of(id, path) : nullptr;
+        if (facts && facts->id3v1Read && (facts->id3v2Read || !id3v2)) {
+            titles[entry] =
+                ComparedTitle(facts->id3v1Title, id3v2 ? facts->id3v2Title : std::nullopt);
+            return;
+        }
         if (catalogue.hasTitle(entry)) {
             // Read when the scan asked for the size: still good while the file is unchanged.
             const std::optional<FileStamp> now = QueryFileStamp(path);
@@ -640,7 +665,20 @@ void ReadTitles(RunState& state)
                 return;
             }
         }
-        titles[entry] = ReadTagTitle(path).value_or(std::string());
+        if (!facts && !id3v2) {
+            titles[entry] = ReadTagTitle(path).value_or(std::string());
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(path, id3v2);
+        titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+        if (facts && read.size) {
+            facts->id3v1Read = true;
+            facts->id3v1Title = std::move(read.title);
+            facts->id3v2Read = facts->id3v2Read || id3v2;
+            if (id3v2)
+                facts->id3v2Title = std::move(read.id3v2Title);
+            state.facts.noteRead(id);
+        }
     });
     catalogue.dropTitles();
     state.titlesRead = true;
@@ -666,9 +704,18 @@ PassOutcome FindDupesExactFilesize(RunState& state)
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal.
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        if (catalogue.size(entry) == Catalogue::kSizeNotRead)
-            catalogue.setSize(
-                entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+        if (catalogue.size(entry) != Catalogue::kSizeNotRead)
+            return;
+        const std::string path = catalogue.path(entry);
+        // A file the cache knows was readable when its key was the same as now.
+        const auto id = static_cast<std::uint32_t>(entry);
+        const std::optional<std::int64_t> known =
+            state.pathId[entry] == id ? state.facts.knownSize(id, path) : std::nullopt;
+        if (known) {
+            catalogue.setSize(entry, *known);
+            return;
+        }
+        catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(entry);

@@ -259,6 +259,8 @@ void FolderScan::releaseWalk()
 
 void FolderScan::readPendingSizes()
 {
+    if (!m_reading.sizes)
+        m_pendingSizes.clear();
     if (m_pendingSizes.empty())
         return;
     // Where a tag criterion is ticked too, the title is read in the same visit to the file.
@@ -273,10 +275,10 @@ void FolderScan::readPendingSizes()
             m_catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
             return;
         }
-        SizeAndTagTitle read = ReadSizeAndTagTitle(path);
+        const SizeAndTagTitle read = ReadSizeAndTagTitle(path, m_reading.id3v2Titles);
         m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
         if (read.size)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()),
+            m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
                                  read.modifiedNs);
     });
     std::vector<std::uint32_t>().swap(m_pendingSizes);

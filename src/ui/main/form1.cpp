@@ -1,5 +1,6 @@
 #include "ui/main/form1.h"
 
+#include "cache/sqlitecache.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
@@ -152,6 +153,9 @@ void Form1::createControls()
         makeCriterion("Check7", QStringLiteral("Similar Filename"), QRect(9080, 600, 1815, 255));
     Check8 = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
     Check9 = makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
+    Check10 = makeCriterion("Check10", QStringLiteral("Read ID3v2 titles"), QRect(0, 0, 1935, 255));
+    Check10->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a file's "
+                                       "ID3v2 tag where it has one."));
 
     Frame2 = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
     Frame2->setObjectName(QStringLiteral("Frame2"));
@@ -194,14 +198,17 @@ void Form1::createControls()
     connect(Check7, &QCheckBox::toggled, this, &Form1::Check7_Click);
     connect(Check8, &QCheckBox::toggled, this, &Form1::Check8_Click);
     connect(Check9, &QCheckBox::toggled, this, &Form1::Check9_Click);
+    connect(Check10, &QCheckBox::toggled, this, [this](bool ticked) {
+        m_settings.writeNumber(settingskeys::kID3v2Titles, ticked ? 1 : 0);
+    });
     connect(ListView3, &FolderListView::keyDown, this, &Form1::ListView3_KeyDown);
     connect(ListView3, &FolderListView::dropped, this, &Form1::ListView3_OLEDragDrop);
 }
 
 void Form1::setTabOrderOfControls()
 {
-    const QList<QWidget*> order{Check2, Check1, Check3, ListView3, Check6,
-                                Check4, Check5, Check7, Check8,    Check9};
+    const QList<QWidget*> order{Check2, Check1, Check3, ListView3, Check6, Check4,
+                                Check5, Check7, Check8, Check9,    Check10};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -238,6 +245,11 @@ void Form1::applyLayoutTwips()
     place(Frame2, m_frameTwips);
     place(ListView3, m_listTwips);
     place(ProgressBar1, m_progressTwips);
+    // In the frame's caption row, right after the caption.
+    const QRect frame = Frame2->geometry();
+    const int caption = Frame2->fontMetrics().horizontalAdvance(Frame2->title());
+    Check10->move(frame.left() + caption + TwipsToPixels(600, dpi), frame.top());
+    Check10->raise();
 }
 
 void Form1::Form_Load()
@@ -284,6 +296,7 @@ void Form1::Form_Load()
     restoreCriterion(Check7, settingskeys::kSimilarFilename);
     restoreCriterion(Check8, settingskeys::kExactTag);
     restoreCriterion(Check9, settingskeys::kSimilarTag);
+    restoreCriterion(Check10, settingskeys::kID3v2Titles);
 }
 
 void Form1::Form_Resize()
@@ -547,10 +560,16 @@ void Form1::Check1_Click()
     }
     m_resultsReady = false;
     m_channel.setRunActive(true);
-    m_runThread = std::thread([this, folders = std::move(folders)] {
+    const bool id3v2Titles = Check10->isChecked();
+    m_runThread = std::thread([this, folders = std::move(folders), id3v2Titles] {
         {
             SettingsStore store; // QSettings objects are not shared between threads
             GuiSearchHost host(m_channel, store, this, this);
+            // The window says nothing of a cache that cannot be used: the run reads every file.
+            std::unique_ptr<SqliteFileCache> cache;
+            if (const std::optional<std::filesystem::path> file = DefaultCacheFile())
+                cache = std::make_unique<SqliteFileCache>(*file, nullptr);
+            host.setReading(id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
             RunSearch(m_session, folders, host);
         }
         m_channel.setRunActive(false);

@@ -135,6 +135,7 @@ public:
     QCheckBox* Check7 = nullptr;         // Similar Filename
     QCheckBox* Check8 = nullptr;         // Exact Tag
     QCheckBox* Check9 = nullptr;         // Similar Tag
+    QCheckBox* Check10 = nullptr;        // option Read ID3v2 titles, beside Frame2's caption
     QGroupBox* Frame2 = nullptr;         // holds the folder list
     FolderListView* ListView3 = nullptr; // the folder list
     QProgressBar* ProgressBar1 = nullptr;
