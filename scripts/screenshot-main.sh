@@ -4,27 +4,22 @@
 #   main-scanning.png during the scan, held by the "Skip" message for a name that is not UTF-8
 #   main-running.png  after the scan, held by the large-catalogue question (Stop button shown)
 #   main-results.png  after answering Yes: the results window in the main window's place
-# The window captions are printed as well (there is no window manager to draw title bars).
+# The window captions are printed as well. A window manager (openbox) frames the windows.
 # Usage: scripts/screenshot-main.sh [build-dir]   (default build/release; needs the tunesift target)
 # Settings go to a temporary folder; the user's own settings are never touched.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}
-exe=$build/src/app/tunesift
-if [ ! -x "$exe" ]; then
-  echo "screenshot-main: $exe not found; build the tunesift target first" >&2
-  exit 1
-fi
+. "$root/scripts/xsession.sh"
+exe=$(tunesift_program screenshot-main "${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}" src/app/tunesift)
 out=$root/screenshots
 mkdir -p "$out"
 
 work=$(mktemp -d)
-xvfb_pid=
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  xsession_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,14 +43,7 @@ export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/Quorvane"
 printf '[Tunesift]\nExactFilename=1\n' >"$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do
-  xdpyinfo >/dev/null 2>&1 && break
-  sleep 0.1
-done
+xsession_start --wm
 
 export QT_QPA_PLATFORM=xcb
 "$exe" "$work/music/A" "$work/music/B" "$work/music/C" "$work/music/odd" &

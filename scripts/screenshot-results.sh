@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the results window with rows of all five colour families, under Xvfb.
+# Takes a screenshot of the results window with rows of all five colour families, under Xvfb with
+# a window manager (openbox), as a user sees it.
 # Usage: scripts/screenshot-results.sh [build-dir]   (default: build/results)
 # Writes screenshots/results-window.png.
 set -euo pipefail
@@ -19,19 +20,8 @@ if [ -z "$demo" ]; then
   exit 1
 fi
 
-# A display number nobody uses.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-
-DISPLAY=":$display" QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
+. "$root/scripts/xsession.sh"
+trap xsession_stop EXIT
+xsession_start --wm
+QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
 echo "screenshot-results: wrote $out"

@@ -1,5 +1,5 @@
 #include "search/searchrun.h"
-#include "ui/main/form1.h"
+#include "ui/main/mainwindow.h"
 #include "ui/support/artwork.h"
 
 #include <QApplication>
@@ -13,6 +13,8 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Tunesift"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationVersion(QStringLiteral("7.0"));
+    // Ties the windows to the installed menu entry (the desktop shell finds the icon through it).
+    QApplication::setDesktopFileName(QStringLiteral("com.quorvane.tunesift"));
     tunesift::InitArtwork();
     QApplication::setWindowIcon(
         tunesift::SvgIcon(QString::fromLatin1(tunesift::artwork::kAppIcon)));
@@ -21,9 +23,9 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(true);
 
     tunesift::SearchSession session;
-    tunesift::Form1 form1(session);
-    form1.addFolders(QApplication::arguments().mid(1));
-    form1.show();
+    tunesift::MainWindow mainWindow(session);
+    mainWindow.addFolders(QApplication::arguments().mid(1));
+    mainWindow.show();
 
     const int exitCode = QApplication::exec();
 
@@ -31,8 +33,8 @@ int main(int argc, char* argv[])
     // does not look (reading titles, comparing pairs that do not match) the process ends without
     // it, once the settings are on disk.
     using namespace std::chrono_literals;
-    if (!form1.endRunForExit(2s)) {
-        form1.syncSettings();
+    if (!mainWindow.endRunForExit(2s)) {
+        mainWindow.syncSettings();
         std::_Exit(exitCode);
     }
     return exitCode;

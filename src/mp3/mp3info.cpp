@@ -223,6 +223,7 @@ void clsMP3Info::SetFileName(const std::string& path) noexcept
         if (&path != &m_fileName) {
             m_fileName = path;
         }
+        m_analysedPath = m_fileName;
         analyseFile();
     } catch (...) {
         // Only an allocation can fail; the analysis then ends quietly like any other failure.
@@ -254,6 +255,7 @@ void clsMP3Info::resetInfo()
     m_headerOffset = 0;
     m_emphasis.clear();
     m_audioBytes = 0;
+    m_knownLength = 0;
     m_tag = ID3v1Tag{};
 }
 
@@ -265,6 +267,7 @@ void clsMP3Info::analyseFile()
         return;
     }
     m_fileSize = file.size();
+    m_knownLength = m_fileSize;
 
     // The ID3v1 tag and an appended ID3v2 footer both lie in the last 138 bytes: one read.
     constexpr std::int64_t kTailSize = kTagSize + static_cast<std::int64_t>(kID3v2HeaderSize);
@@ -350,10 +353,22 @@ void clsMP3Info::analyseFile()
     m_validMP3 = true;
 
     std::array<unsigned char, kXingBlockSize> xingBytes{};
-    if (o + 1 < m_fileSize - 48 && !reader.record(o + XingBlockOffset(h), xingBytes)) {
-        return;
+    XingBlock xing;
+    if (o + 1 < m_fileSize - 48) {
+        const std::int64_t at = o + XingBlockOffset(h);
+        if (!reader.record(at, xingBytes)) {
+            return;
+        }
+        xing = ParseXingBlock(xingBytes);
+        // The encoder most people use leaves the CRC gap out of a protected Layer III frame and
+        // writes its block where an unprotected frame would have it.
+        if (!xing.present && h.isProtected && h.layer == 3) {
+            if (!reader.record(at - 2, xingBytes)) {
+                return;
+            }
+            xing = ParseXingBlock(xingBytes);
+        }
     }
-    const XingBlock xing = ParseXingBlock(xingBytes);
     m_isVBR = xing.present;
     if (!m_isVBR) {
         return;
@@ -366,8 +381,9 @@ void clsMP3Info::analyseFile()
     if (m_numFrames == 0) {
         return; // no average without frames: the first header's rate and length stay
     }
-    // MPEG-2 and 2.5 Layer III frames carry 576 samples, half of MPEG-1's 1152.
-    const double divisor = h.mpegVersion == 1.0f ? 12000.0 : 6000.0;
+    // MPEG-2 and 2.5 Layer III frames carry 576 samples, half of MPEG-1's 1152; Layer I and II
+    // frames are as long in every version.
+    const double divisor = h.mpegVersion != 1.0f && h.layer == 3 ? 6000.0 : 12000.0;
     const double average = roundHalfToEven(
         static_cast<double>(m_fileSize) / static_cast<double>(m_numFrames) * h.frequency / divisor);
     if (!(average >= std::numeric_limits<std::int32_t>::min() &&

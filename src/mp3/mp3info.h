@@ -76,12 +76,16 @@ public:
     std::string GenreString() const { return GenreName(m_tag.genre); }
     std::uint8_t IDFromGenreString(const std::string& inGenreString) const;
 
-    // Writes the in-memory tag over the file's tag, or appends it when the file had none.
+    // Writes the in-memory tag over the file's tag, or appends it when the file had none. Fails,
+    // leaving the file alone, when another program has changed its length or added or removed
+    // its tag since the analysis.
     bool WriteTag(bool inRetainDate);
     // Strips the ID3v1 tag; false when there was none.
     bool RemoveTag(bool inRetainDate);
     // Strips everything before the first frame header (a leading ID3v2 tag with it); false when
-    // the first frame is at the very start.
+    // the first frame is at the very start, or when no second frame header confirms it.
+    // The removals rewrite the file through a new one, so they refuse a file the caller may not
+    // write and one with several hard links.
     bool RemovePreHeader(bool inRetainDate);
 
 private:
@@ -90,6 +94,10 @@ private:
 
     bool m_headerTest = true;
     std::string m_fileName;
+    // The path last given to SetFileName, kept for messages when the analysis found no audio.
+    std::string m_analysedPath;
+    // The file's length as far as this object knows: the analysed length, moved by its own writes.
+    std::int64_t m_knownLength = 0;
     bool m_validMP3 = false;
     std::uint8_t m_padding = 0;
     std::int32_t m_frameLength = 0;

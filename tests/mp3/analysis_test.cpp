@@ -420,18 +420,21 @@ TEST_P(XingPosition, BlockIsFoundBehindTheSideInformation)
 
 INSTANTIATE_TEST_SUITE_P(
     Analysis, XingPosition,
-    ::testing::Values(XingPlacement{"Mpeg1Stereo", {}, 36},
-                      XingPlacement{"Mpeg1Mono", {.mode = 3}, 21},
-                      XingPlacement{"Mpeg1StereoCrc", {.crc = true}, 38},
-                      XingPlacement{"Mpeg1MonoCrc", {.crc = true, .mode = 3}, 23},
-                      XingPlacement{"Mpeg2Stereo", {.version = 2, .bitRateIndex = 8}, 21},
-                      XingPlacement{"Mpeg2Mono", {.version = 2, .bitRateIndex = 8, .mode = 3}, 13},
-                      XingPlacement{"Mpeg25JointStereoCrc",
-                                    {.version = 0, .crc = true, .bitRateIndex = 8, .mode = 1},
-                                    23},
-                      XingPlacement{"Mpeg25Mono", {.version = 0, .bitRateIndex = 8, .mode = 3}, 13},
-                      XingPlacement{"Layer2Mono", {.layer = 2, .mode = 3}, 36},
-                      XingPlacement{"Layer1Crc", {.layer = 3, .crc = true}, 36}),
+    ::testing::Values(
+        XingPlacement{"Mpeg1Stereo", {}, 36}, XingPlacement{"Mpeg1Mono", {.mode = 3}, 21},
+        XingPlacement{"Mpeg1StereoCrc", {.crc = true}, 38},
+        XingPlacement{"Mpeg1MonoCrc", {.crc = true, .mode = 3}, 23},
+        // Where the encoder left the CRC gap out: 2 bytes earlier.
+        XingPlacement{"Mpeg1MonoCrcGapLeftOut", {.crc = true, .mode = 3}, 21},
+        XingPlacement{
+            "Mpeg2StereoCrcGapLeftOut", {.version = 2, .crc = true, .bitRateIndex = 8}, 21},
+        XingPlacement{"Mpeg2Stereo", {.version = 2, .bitRateIndex = 8}, 21},
+        XingPlacement{"Mpeg2Mono", {.version = 2, .bitRateIndex = 8, .mode = 3}, 13},
+        XingPlacement{
+            "Mpeg25JointStereoCrc", {.version = 0, .crc = true, .bitRateIndex = 8, .mode = 1}, 23},
+        XingPlacement{"Mpeg25Mono", {.version = 0, .bitRateIndex = 8, .mode = 3}, 13},
+        XingPlacement{"Layer2Mono", {.layer = 2, .mode = 3}, 36},
+        XingPlacement{"Layer1Crc", {.layer = 3, .crc = true}, 36}),
     [](const auto& p) { return p.param.name; });
 
 TEST_F(AnalysisTest, XingBlockElsewhereIsNotRecognised)
@@ -444,11 +447,16 @@ TEST_F(AnalysisTest, XingBlockElsewhereIsNotRecognised)
     put(unprotectedAt23, 23, test::xingBlock(1, 50));
     EXPECT_FALSE(analyse(unprotectedAt23).isVBR());
 
-    // A protected frame's block is read behind the CRC only, also where LAME leaves the CRC gap
-    // out and writes its block where an unprotected frame would have it.
-    Bytes protectedAt21 = fileWithHeaderAt(20000, 0, {.crc = true, .mode = 3});
-    put(protectedAt21, 21, test::xingBlock(1, 50));
-    EXPECT_FALSE(analyse(protectedAt21).isVBR());
+    // Behind the CRC first: a block there wins over one 2 bytes earlier.
+    Bytes both = fileWithHeaderAt(20000, 0, {.crc = true, .mode = 3});
+    put(both, 21, test::xingBlock(1, 50));
+    put(both, 23, test::xingBlock(1, 60));
+    EXPECT_EQ(analyse(both).NumFrames(), 60);
+
+    // Layer I and II have no side information and no second place.
+    Bytes layer2At34 = fileWithHeaderAt(20000, 0, {.layer = 2, .crc = true});
+    put(layer2At34, 34, test::xingBlock(1, 50));
+    EXPECT_FALSE(analyse(layer2At34).isVBR());
 
     Bytes info = fileWithHeaderAt(20000, 0);
     put(info, 36, Bytes{'I', 'n', 'f', 'o', 0, 0, 0, 1, 0, 0, 0, 50});
@@ -495,7 +503,7 @@ TEST_F(AnalysisTest, Mpeg1AverageBitRateIsRoundedThenDividedByTwelve)
     EXPECT_EQ(analyse(up).BitRate(), 12);
 }
 
-TEST_F(AnalysisTest, Mpeg2AndMpeg25AverageUsesHalfTheMpeg1Coefficient)
+TEST_F(AnalysisTest, Mpeg2AndMpeg25Layer3AverageUsesHalfTheMpeg1Coefficient)
 {
     // 22050 Hz, 576 samples a frame: 400 frames last 10.4 s.
     Bytes mpeg2 = fileWithHeaderAt(100000, 0, {.version = 2, .bitRateIndex = 8});
@@ -510,6 +518,11 @@ TEST_F(AnalysisTest, Mpeg2AndMpeg25AverageUsesHalfTheMpeg1Coefficient)
     const clsMP3Info& low = analyse(mpeg25);
     EXPECT_EQ(low.BitRate(), 22) << "20000 / 100 * 8000 / 6000 = 266.7 -> 267, div 12";
     EXPECT_EQ(low.SongLength(), 7) << "(19999 * 8 div 1000) div 22";
+
+    // Layer II frames hold 1152 samples in every version: the MPEG-1 coefficient.
+    Bytes layer2 = fileWithHeaderAt(100000, 0, {.version = 2, .layer = 2, .bitRateIndex = 8});
+    put(layer2, 36, test::xingBlock(1, 400));
+    EXPECT_EQ(analyse(layer2).BitRate(), 38) << "100000 / 400 * 22050 / 12000 = 459.4, div 12";
 }
 
 TEST_F(AnalysisTest, XingWithoutFrameCountKeepsTheHeaderValues)

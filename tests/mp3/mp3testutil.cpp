@@ -1,8 +1,14 @@
 #include "mp3/mp3testutil.h"
 
+#include <cstdio>
 #include <fstream>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
 #include <random>
 #include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace tunesift::test {
 
@@ -26,6 +32,54 @@ ScopedDir::~ScopedDir()
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(m_path, ignored);
+}
+
+namespace {
+
+const passwd& nobody()
+{
+    const passwd* user = ::getpwnam("nobody");
+    if (user == nullptr) {
+        throw std::runtime_error("no user \"nobody\" to drop the superuser's rights to");
+    }
+    return *user;
+}
+
+} // namespace
+
+std::uint32_t unprivilegedUserId()
+{
+    return ::geteuid() == 0 ? nobody().pw_uid : ::geteuid();
+}
+
+std::uint32_t unprivilegedGroupId()
+{
+    return ::geteuid() == 0 ? nobody().pw_gid : ::getegid();
+}
+
+void asUnprivilegedUser(const std::function<void()>& body)
+{
+    if (::geteuid() != 0) {
+        body();
+        return;
+    }
+    const passwd& user = nobody();
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 ||
+            ::setuid(user.pw_uid) != 0) {
+            _exit(2);
+        }
+        body();
+        std::fflush(nullptr);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the part run as \"nobody\" failed (status " << status << ")";
 }
 
 void writeFile(const std::string& path, const Bytes& bytes)

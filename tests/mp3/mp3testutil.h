@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,14 @@ private:
 };
 
 void writeFile(const std::string& path, const Bytes& bytes);
+
+// Runs the body as the unprivileged user "nobody" when the tests run as the superuser (in a
+// child process, whose failed expectations fail the calling test), otherwise directly. Paths the
+// body uses must be reachable for that user.
+void asUnprivilegedUser(const std::function<void()>& body);
+// Who runs the body of asUnprivilegedUser: "nobody" under the superuser, else the caller.
+std::uint32_t unprivilegedUserId();
+std::uint32_t unprivilegedGroupId();
 Bytes readFile(const std::string& path);
 
 // The fields of a frame header, as raw bit values.

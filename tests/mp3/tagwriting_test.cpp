@@ -2,12 +2,15 @@
 #include "mp3/mp3info.h"
 #include "mp3/mp3testutil.h"
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -17,20 +20,76 @@ namespace {
 using test::Bytes;
 using test::put;
 
-Bytes audio(std::size_t size, std::size_t headerAt = 0)
+Bytes pattern(std::size_t size)
 {
     Bytes bytes(size);
     for (std::size_t i = 0; i < size; ++i) {
         bytes[i] = static_cast<unsigned char>(i * 7 % 251); // no 0xFF, recognisable
     }
-    put(bytes, headerAt, test::frameHeader({}));
     return bytes;
 }
+
+// A frame header every 417 bytes (MPEG-1 Layer III, 128 kbit/s, 44100 Hz) from headerAt on.
+Bytes audio(std::size_t size, std::size_t headerAt = 0)
+{
+    Bytes bytes = pattern(size);
+    for (std::size_t at = headerAt; at + 4 <= size; at += 417) {
+        put(bytes, at, test::frameHeader({}));
+    }
+    return bytes;
+}
+
+// The message of what the call throws; empty when it throws nothing.
+std::string errorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return {};
+}
+
+// Fails one step of the write path once; a short write first writes only a few bytes, and an
+// action (another program's change) runs just before the step fails or goes on.
+class InjectedFault
+{
+public:
+    InjectedFault(WriteStep step, int error, std::size_t shortWrite = 0,
+                  std::function<void()> action = {})
+    {
+        SetWriteFaultHook([=, shortDone = false, fired = false](WriteStep at) mutable {
+            if (at != step || fired) {
+                return WriteFault{};
+            }
+            if (shortWrite != 0 && !shortDone) {
+                shortDone = true;
+                return WriteFault{.byteLimit = shortWrite};
+            }
+            fired = true;
+            if (action) {
+                action();
+            }
+            return WriteFault{.error = error};
+        });
+    }
+    ~InjectedFault() { SetWriteFaultHook({}); }
+    InjectedFault(const InjectedFault&) = delete;
+    InjectedFault& operator=(const InjectedFault&) = delete;
+};
 
 Bytes slice(const Bytes& bytes, std::size_t from, std::size_t to)
 {
     return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                  bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+// A leading ID3v2 tag, frames from offset 1000 on, and an ID3v1 tag: every operation applies.
+Bytes wholeSong()
+{
+    Bytes leading = test::id3v2Header(990);
+    leading.resize(1000, 0);
+    return test::concat({leading, audio(20000), test::id3v1Tag({.title = "Safe"})});
 }
 
 class TagWritingTest : public ::testing::Test
@@ -290,22 +349,39 @@ TEST_F(TagWritingTest, RetainDateKeepsAccessAndModificationTimes)
     EXPECT_GT(status.st_mtim.tv_sec, 978307200) << "without the flag the write time is new";
 }
 
-TEST_F(TagWritingTest, RewrittenFileKeepsItsPermissionsAndStaysBehindItsLink)
+TEST_F(TagWritingTest, RewrittenFileKeepsItsOwnerPermissionsAttributesAndLink)
 {
     const Bytes original = audio(5000);
-    const std::string target = make(test::concat({original, test::id3v1Tag({})}), "target.mp3");
+    const Bytes tagged = test::concat({original, test::id3v1Tag({})});
+    const std::string target = make(tagged, "target.mp3");
+    ASSERT_EQ(::chown(target.c_str(), test::unprivilegedUserId(), test::unprivilegedGroupId()), 0);
     ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const bool attributes = ::setxattr(target.c_str(), "user.tunesift", "kept", 4, 0) == 0;
     const std::string link = m_dir.file("link.mp3");
     std::filesystem::create_symlink(target, link);
 
+    // A second name of the same file would keep the old contents after a rename.
+    const std::string second = m_dir.file("second.mp3");
+    std::filesystem::create_hard_link(target, second);
     clsMP3Info info;
     info.SetFileName(link);
+    EXPECT_NE(errorOf([&] { info.RemoveTag(false); }).find(link), std::string::npos);
+    EXPECT_EQ(test::readFile(target), tagged);
+    std::filesystem::remove(second);
+
     ASSERT_TRUE(info.RemoveTag(false));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(test::readFile(target), original);
     struct stat status = {};
     ASSERT_EQ(::stat(target.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
+    EXPECT_EQ(status.st_uid, test::unprivilegedUserId());
+    EXPECT_EQ(status.st_gid, test::unprivilegedGroupId());
+    if (attributes) {
+        char value[8] = {};
+        EXPECT_EQ(::getxattr(target.c_str(), "user.tunesift", value, sizeof value), 4);
+        EXPECT_STREQ(value, "kept");
+    }
 }
 
 // Writes beyond the limit fail with EFBIG, for the superuser as well: a stand-in for a full disk.
@@ -335,9 +411,7 @@ private:
 
 TEST_F(TagWritingTest, FailedRewriteLeavesTheOriginalAndNoLeftovers)
 {
-    Bytes leading = test::id3v2Header(990);
-    leading.resize(1000, 0);
-    const Bytes whole = test::concat({leading, audio(20000), test::id3v1Tag({.title = "Safe"})});
+    const Bytes whole = wholeSong();
     const std::string path = make(whole);
     clsMP3Info info;
     info.SetFileName(path);
@@ -357,33 +431,260 @@ TEST_F(TagWritingTest, FailedRewriteLeavesTheOriginalAndNoLeftovers)
     EXPECT_EQ(test::readFile(path), slice(whole, 0, whole.size() - 128));
 }
 
-TEST_F(TagWritingTest, FolderWithoutWritePermissionIsReportedNotSwallowed)
+TEST_F(TagWritingTest, NothingIsWrittenThatTheCallerMayNotWrite)
 {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permissions do not bind the superuser";
+    const Bytes whole = wholeSong();
+    // All in a folder the caller may write, where a rewrite could take any file over.
+    const bool root = ::geteuid() == 0;
+    const struct
+    {
+        std::string path;
+        mode_t mode;
+        bool ownedByCaller;
+        bool writable; // WriteTag may write it in place; a rewrite still cannot keep its owner
+    } files[] = {
+        {make(whole, "readonly.mp3"), 0444, true, false},
+        {make(whole, "others.mp3"), 0644, false, false},
+        {make(whole, "shared.mp3"), 0666, false, true},
+    };
+    ASSERT_EQ(
+        ::chown(m_dir.path().c_str(), test::unprivilegedUserId(), test::unprivilegedGroupId()), 0);
+    for (const auto& file : files) {
+        if (file.ownedByCaller) {
+            ASSERT_EQ(
+                ::chown(file.path.c_str(), test::unprivilegedUserId(), test::unprivilegedGroupId()),
+                0);
+        }
+        ASSERT_EQ(::chmod(file.path.c_str(), file.mode), 0);
     }
-    const Bytes whole = test::concat({audio(5000), test::id3v1Tag({})});
-    const std::string path = make(whole);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ::chmod(m_dir.path().c_str(), 0500);
-    EXPECT_THROW(info.RemoveTag(false), std::system_error);
-    ::chmod(m_dir.path().c_str(), 0700);
-    EXPECT_EQ(test::readFile(path), whole);
+    test::asUnprivilegedUser([&] {
+        for (const auto& file : files) {
+            if (!file.ownedByCaller && !root) {
+                continue; // only the superuser can give a file to another owner
+            }
+            clsMP3Info info;
+            info.SetFileName(file.path);
+            if (!file.writable) {
+                EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(file.path),
+                          std::string::npos);
+            }
+            EXPECT_THROW(info.RemoveTag(false), std::system_error) << file.path;
+            EXPECT_THROW(info.RemovePreHeader(false), std::system_error) << file.path;
+        }
+        // A writable file in a folder that is not: the new copy cannot be made.
+        ASSERT_EQ(::chmod(files[0].path.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(m_dir.path().c_str(), 0500), 0);
+        clsMP3Info info;
+        info.SetFileName(files[0].path);
+        EXPECT_THROW(info.RemoveTag(false), std::system_error);
+        ::chmod(m_dir.path().c_str(), 0700);
+    });
+    for (const auto& file : files) {
+        EXPECT_EQ(test::readFile(file.path), whole) << file.path;
+        struct stat status = {};
+        ASSERT_EQ(::stat(file.path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, file.ownedByCaller ? test::unprivilegedUserId() : ::geteuid())
+            << file.path;
+    }
+    EXPECT_EQ(filesInFolder(), 3u);
 }
 
-TEST(FileAccess, ReplaceFileContentsRejectsWhatItCannotReplace)
+TEST_F(TagWritingTest, WriteTagLeavesAFileChangedSinceTheAnalysisAlone)
+{
+    const Bytes original = audio(3000);
+    const Bytes tagged = test::concat({original, test::id3v1Tag({.title = "Theirs"})});
+    const struct
+    {
+        const char* what;
+        Bytes analysed;
+        Bytes changed;
+    } cases[] = {
+        {"tag stripped (the audio's end would be overwritten)", tagged, original},
+        {"tag added (a second would be appended)", original, tagged},
+        {"audio appended", tagged, test::concat({tagged, Bytes(50, 9)})},
+        {"tag bytes replaced, same length", tagged, test::concat({original, Bytes(128, 3)})},
+    };
+    for (const auto& c : cases) {
+        const std::string path = make(c.analysed);
+        clsMP3Info info;
+        info.SetFileName(path);
+        test::writeFile(path, c.changed);
+        info.SetTitle("Mine");
+        EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(path), std::string::npos) << c.what;
+        EXPECT_EQ(test::readFile(path), c.changed) << c.what;
+    }
+
+    // Nothing to tag: the message still names the file.
+    const std::string empty = make({}, "empty.mp3");
+    clsMP3Info info;
+    info.SetFileName(empty);
+    EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(empty), std::string::npos);
+    EXPECT_TRUE(test::readFile(empty).empty());
+}
+
+TEST_F(TagWritingTest, FaultsOnTheWayLeaveTheFileAsItWas)
+{
+    const Bytes whole = wholeSong();
+    const Bytes untagged(whole.begin(), whole.end() - 128);
+    const struct
+    {
+        const char* what;
+        WriteStep step;
+        int error;
+        std::size_t shortWrite;
+    } faults[] = {
+        {"short write, then a full disk", WriteStep::Write, ENOSPC, 10},
+        {"full disk", WriteStep::Write, ENOSPC, 0},
+        {"failing flush", WriteStep::Flush, EIO, 0},
+        {"failing rename", WriteStep::Rename, EIO, 0},
+    };
+    using Operation = std::function<bool(clsMP3Info&)>;
+    const struct
+    {
+        const char* what;
+        const Bytes& file;
+        bool rewrites;
+        Operation operation;
+    } operations[] = {
+        {"append", untagged, false, [](clsMP3Info& info) { return info.WriteTag(false); }},
+        {"overwrite", whole, false, [](clsMP3Info& info) { return info.WriteTag(false); }},
+        {"RemoveTag", whole, true, [](clsMP3Info& info) { return info.RemoveTag(false); }},
+        {"RemovePreHeader", whole, true,
+         [](clsMP3Info& info) { return info.RemovePreHeader(false); }},
+    };
+    for (const auto& fault : faults) {
+        for (const auto& op : operations) {
+            if (fault.step == WriteStep::Rename && !op.rewrites) {
+                continue;
+            }
+            const std::string path = make(op.file);
+            clsMP3Info info;
+            info.SetFileName(path);
+            info.SetTitle("New");
+            const InjectedFault injected(fault.step, fault.error, fault.shortWrite);
+            const std::string error = errorOf([&] { op.operation(info); });
+            EXPECT_NE(error.find(path), std::string::npos) << fault.what << ", " << op.what;
+            EXPECT_EQ(test::readFile(path), op.file) << fault.what << ", " << op.what;
+            EXPECT_EQ(filesInFolder(), 1u) << fault.what << ", " << op.what;
+        }
+    }
+}
+
+Bytes flipped(Bytes bytes, std::size_t at)
+{
+    bytes[at] ^= 0xFF;
+    return bytes;
+}
+
+// Another program's edit in place that leaves length and modification time as they were.
+void flipKeepingTimes(const std::string& path, std::size_t at)
+{
+    struct stat status = {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    test::writeFile(path, flipped(test::readFile(path), at));
+    const timespec times[2] = {status.st_atim, status.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
+{
+    const Bytes whole = wholeSong();
+    const Bytes theirs = audio(777);
+    const std::string path = m_dir.file("song.mp3");
+    const struct
+    {
+        const char* what;
+        std::function<void()> change;
+        std::optional<Bytes> after; // nothing: the file is gone
+    } changes[] = {
+        {"appended to",
+         [&] {
+             test::writeFile(path, test::concat({whole, theirs}));
+         },
+         test::concat({whole, theirs})},
+        {"deleted", [&] { std::filesystem::remove(path); }, std::nullopt},
+        {"replaced",
+         [&] {
+             test::writeFile(path + ".new", theirs);
+             std::filesystem::rename(path + ".new", path);
+         },
+         theirs},
+        {"linked elsewhere", [&] { std::filesystem::create_hard_link(path, path + ".2"); }, whole},
+        {"rewritten in place, times put back", [&] { flipKeepingTimes(path, 5000); },
+         flipped(whole, 5000)},
+        {"leading tag rewritten in place", [&] { flipKeepingTimes(path, 500); },
+         flipped(whole, 500)},
+    };
+    for (const bool preHeader : {false, true}) {
+        for (const auto& c : changes) {
+            std::filesystem::remove(path + ".2");
+            make(whole);
+            clsMP3Info info;
+            info.SetFileName(path);
+            const InjectedFault injected(WriteStep::BeforeReplace, 0, 0, c.change);
+            EXPECT_NE(errorOf([&] {
+                          preHeader ? info.RemovePreHeader(false) : info.RemoveTag(false);
+                      }).find(path),
+                      std::string::npos)
+                << c.what;
+            EXPECT_EQ(std::filesystem::exists(path), c.after.has_value()) << c.what;
+            if (c.after) {
+                EXPECT_EQ(test::readFile(path), *c.after) << c.what;
+            }
+            EXPECT_TRUE(info.ID3Present() && info.ID3v2Present()) << c.what;
+        }
+    }
+}
+
+TEST_F(TagWritingTest, RemovePreHeaderCutsOnlyInFrontOfAConfirmedFrame)
+{
+    // A chance Layer I sync inside a free-format stream, whose own headers (bit-rate index 0) the
+    // analysis skips: 32 kbit/s at 44100 Hz gives a frame of 32 bytes.
+    const auto layerOne = test::frameHeader({.layer = 3, .bitRateIndex = 1});
+    const auto layerThree = test::frameHeader({});
+    const auto song = [&](std::size_t size, std::initializer_list<std::size_t> layerOneAt,
+                          bool tagged = false) {
+        Bytes bytes = pattern(size);
+        put(bytes, 0, test::frameHeader({.bitRateIndex = 0}));
+        for (const std::size_t at : layerOneAt) {
+            put(bytes, at, layerOne);
+        }
+        return tagged ? test::concat({bytes, test::id3v1Tag({})}) : bytes;
+    };
+    Bytes otherLayerNext = song(8000, {3397});
+    put(otherLayerNext, 3429, layerThree);
+    const struct
+    {
+        const char* what;
+        Bytes file;
+        bool cut;
+    } cases[] = {
+        {"nothing follows the frame", song(8000, {3397}), false},
+        {"a header of another layer follows", otherLayerNext, false},
+        {"the next header follows", song(8000, {3397, 3429}), true},
+        {"the frame ends where the audio ends", song(3429, {3397}, true), true},
+        {"the frame runs past the audio", song(3428, {3397}, true), false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = make(c.file);
+        clsMP3Info info;
+        info.SetFileName(path);
+        ASSERT_EQ(info.HeaderOffset(), 3397) << c.what;
+        EXPECT_EQ(info.RemovePreHeader(false), c.cut) << c.what;
+        EXPECT_EQ(test::readFile(path), c.cut ? slice(c.file, 3397, c.file.size()) : c.file)
+            << c.what;
+    }
+}
+
+TEST(FileAccess, WritableFileRejectsWhatItCannotWrite)
 {
     test::ScopedDir dir;
-    const Bytes data{1, 2, 3};
-    EXPECT_THROW(ReplaceFileContents(dir.file("missing.mp3"), data), std::system_error);
+    WritableFile file;
+    EXPECT_THROW(file.open(dir.file("missing.mp3")), std::system_error);
     std::filesystem::create_directory(dir.file("folder.mp3"));
-    EXPECT_THROW(ReplaceFileContents(dir.file("folder.mp3"), data), std::runtime_error);
+    EXPECT_THROW(file.open(dir.file("folder.mp3")), std::runtime_error);
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder.mp3")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.mp3")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                            std::filesystem::directory_iterator()),
-              1);
 }
 
 } // namespace

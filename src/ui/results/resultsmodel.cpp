@@ -130,6 +130,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
             break;
         }
         return {};
+    case Qt::ToolTipRole:
+        // The whole path, also where the column shows it shortened.
+        if (column == Column::Filename)
+            return pathText(position);
+        return {};
     case Qt::CheckStateRole:
         if (column != Column::Filename)
             return {};

@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QSizeF>
+#include <initializer_list>
 
 class QWidget;
 
@@ -15,5 +16,14 @@ QPointF CenteredPlacement(QSizeF screenTwips, QSizeF windowTwips);
 // Moves the window (its outer frame) to CenteredPlacement on its screen, using the window's outer
 // size at the moment of the call.
 void CenterForm(QWidget* form);
+
+// Keeps a top-level window whole on the available area of its screen (the screen less panels and
+// docks): shrinks it to that area, no further than its minimum size, then moves it inside. frame:
+// what the frame adds to the client size, as far as known.
+void KeepOnScreen(QWidget* window, QSize frame);
+
+// The right edge of the rightmost control: the least client width at which all of them stay
+// whole.
+int RightEdgeOfControls(std::initializer_list<const QWidget*> controls);
 
 } // namespace tunesift

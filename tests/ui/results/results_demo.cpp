@@ -1,8 +1,8 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends.
 #include "resultsfixture.h"
-#include "ui/results/form4.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/resultswindow.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -24,7 +24,10 @@ void fillDemoRows(SearchSession& session)
     const std::string music = "/home/listener/Music/";
     const std::vector<DemoGroup> groups = {
         {Criterion::ExactFilename,
-         {music + "Pop/Morning Light.mp3", music + "Incoming/Morning Light.mp3"}},
+         {music + "Pop/Morning Light.mp3", music + "Incoming/Morning Light.mp3",
+          // Longer than the column: shown shortened in the middle.
+          music + "Incoming/Copied from the old laptop/Backup of 2009/Unsorted downloads/"
+                  "Singles and B-sides/Morning Light.mp3"}},
         {Criterion::ExactFilename,
          {music + "Rock/Highway Song.mp3", music + "Backup/Rock/Highway Song.mp3",
           music + "Car/Highway Song.mp3"}},
@@ -67,12 +70,12 @@ int main(int argc, char** argv)
         screenshot = arguments[at + 1];
 
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.beginResultsUpdate();
     fillDemoRows(session);
     form.endResultsUpdate();
     // A file found by two criteria: ticking one of its rows ticks the other as well.
-    form.model().setData(form.model().index(4, 0), Qt::Checked, Qt::CheckStateRole);
+    form.model().setData(form.model().index(5, 0), Qt::Checked, Qt::CheckStateRole);
     form.move(20, 20);
     form.show();
 

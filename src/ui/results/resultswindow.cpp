@@ -1,4 +1,4 @@
-#include "ui/results/form4.h"
+#include "ui/results/resultswindow.h"
 
 #include "platform/recyclingbin.h"
 #include "search/pathops.h"
@@ -6,7 +6,9 @@
 #include "ui/results/recyclebindialogs.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/support/artwork.h"
+#include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
+#include "ui/support/headertips.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -39,6 +41,8 @@ constexpr int kListLeft = 120;
 constexpr int kListTop = 1320;
 constexpr int kListWidthAllowance = 360;
 constexpr int kListHeightAllowance = 1900;
+// The least list height the window keeps: a header and a few rows.
+constexpr int kMinimumListHeight = 1500;
 constexpr int kFilenameColumnAllowance = 3700;
 constexpr std::array<int, 4> kFixedColumnWidths{1000, 700, 500, 1100};
 
@@ -56,17 +60,17 @@ QPixmap renderPicture(const QString& resource, QSize size, qreal pixelRatio)
 
 } // namespace
 
-Form4::Form4(SearchSession& session, QWidget* parent)
+ResultsWindow::ResultsWindow(SearchSession& session, QWidget* parent)
     : QWidget(parent, Qt::Window), m_session(session)
 {
     initResultsResources();
     InitArtwork();
-    Form_Load();
+    onLoad();
 }
 
-Form4::~Form4() = default;
+ResultsWindow::~ResultsWindow() = default;
 
-void Form4::Form_Load()
+void ResultsWindow::onLoad()
 {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Tunesift 7.0"));
@@ -78,61 +82,66 @@ void Form4::Form_Load()
     const double dpi = LogicalDpi(this);
     resize(TwipsToPixels(kDesignClientWidth, dpi), TwipsToPixels(kDesignClientHeight, dpi));
 
-    Image1 = new QLabel(this);
-    Image1->setObjectName(QStringLiteral("Image1"));
+    m_banner = new QLabel(this);
+    m_banner->setObjectName(QStringLiteral("Image1"));
     const QRect bannerArea = TwipsRect(-60, -60, 3645, 1380, dpi);
-    Image1->setGeometry(bannerArea);
-    Image1->setPixmap(renderPicture(QStringLiteral(":/artwork/banner.svg"), bannerArea.size(),
-                                    devicePixelRatioF()));
+    m_banner->setGeometry(bannerArea);
+    m_banner->setPixmap(renderPicture(QStringLiteral(":/artwork/banner.svg"), bannerArea.size(),
+                                      devicePixelRatioF()));
 
-    Check2 = new PictureButton(QStringLiteral(":/results/back.svg"), QStringLiteral("Back"), this);
-    Check2->setObjectName(QStringLiteral("Check2"));
-    Check2->setGeometry(TwipsRect(3720, 120, 2175, 1095, dpi));
+    m_backButton =
+        new PictureButton(QStringLiteral(":/results/back.svg"), QStringLiteral("Back"), this);
+    m_backButton->setObjectName(QStringLiteral("Check2"));
+    m_backButton->setGeometry(TwipsRect(3720, 120, 2175, 1095, dpi));
 
-    Check1 = new PictureButton(QStringLiteral(":/results/delete.svg"),
-                               QStringLiteral("Delete checked"), this);
-    Check1->setObjectName(QStringLiteral("Check1"));
-    Check1->setGeometry(TwipsRect(6000, 120, 2175, 1095, dpi));
-    Check1->setToolTip(QStringLiteral("Delete checked files."));
+    m_deleteButton = new PictureButton(QStringLiteral(":/results/delete.svg"),
+                                       QStringLiteral("Delete checked"), this);
+    m_deleteButton->setObjectName(QStringLiteral("Check1"));
+    m_deleteButton->setGeometry(TwipsRect(6000, 120, 2175, 1095, dpi));
+    m_deleteButton->setToolTip(QStringLiteral("Delete checked files."));
 
-    Check3 = new PictureButton(QStringLiteral(":/results/clear.svg"),
-                               QStringLiteral("Clear checkmarks"), this);
-    Check3->setObjectName(QStringLiteral("Check3"));
-    Check3->setGeometry(TwipsRect(8280, 120, 2175, 1095, dpi));
-    Check3->setToolTip(QStringLiteral("Clear out all checkmarks."));
+    m_clearChecksButton = new PictureButton(QStringLiteral(":/results/clear.svg"),
+                                            QStringLiteral("Clear checkmarks"), this);
+    m_clearChecksButton->setObjectName(QStringLiteral("Check3"));
+    m_clearChecksButton->setGeometry(TwipsRect(8280, 120, 2175, 1095, dpi));
+    m_clearChecksButton->setToolTip(QStringLiteral("Clear out all checkmarks."));
 
     m_model = new ResultsModel(m_session.results(), this);
-    ListView1 = new QTreeView(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(
-        TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
-    ListView1->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
-    ListView1->setModel(m_model);
-    ListView1->setRootIsDecorated(false);
-    ListView1->setItemsExpandable(false);
+    m_list = new QTreeView(this);
+    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setGeometry(TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
+    m_list->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
+    m_list->setModel(m_model);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
     // Every row is one line, so the view need not measure 100,000 rows to scroll.
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setAllColumnsShowFocus(true);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setUniformRowHeights(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // A row's position is its index into the colour table: the list is never sorted.
-    ListView1->setSortingEnabled(false);
-    QHeaderView* header = ListView1->header();
+    m_list->setSortingEnabled(false);
+    QHeaderView* header = m_list->header();
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
     header->setMinimumSectionSize(0);
     header->setSectionResizeMode(QHeaderView::Interactive);
+    // Narrow columns cut their header ("Bitrate" at its design width): the tooltip shows it whole.
+    new CutHeaderTips(header);
+    // A long path keeps its file name in view; the tooltip shows it whole.
+    m_list->setTextElideMode(Qt::ElideMiddle);
 
-    setTabOrder(Check2, Check1);
-    setTabOrder(Check1, Check3);
-    setTabOrder(Check3, ListView1);
+    setTabOrder(m_backButton, m_deleteButton);
+    setTabOrder(m_deleteButton, m_clearChecksButton);
+    setTabOrder(m_clearChecksButton, m_list);
 
-    connect(Check1, &QAbstractButton::clicked, this, &Form4::Check1_Click);
-    connect(Check2, &QAbstractButton::clicked, this, &Form4::Check2_Click);
-    connect(Check3, &QAbstractButton::clicked, this, &Form4::Check3_Click);
-    connect(m_model, &ResultsModel::itemCheck, this, &Form4::ListView1_ItemCheck);
+    connect(m_deleteButton, &QAbstractButton::clicked, this, &ResultsWindow::onDeleteClicked);
+    connect(m_backButton, &QAbstractButton::clicked, this, &ResultsWindow::onBackClicked);
+    connect(m_clearChecksButton, &QAbstractButton::clicked, this,
+            &ResultsWindow::onClearChecksClicked);
+    connect(m_model, &ResultsModel::itemCheck, this, &ResultsWindow::onRowCheckToggled);
 
     m_dialogs = std::make_unique<RecycleBinDialogs>(this);
     m_recycleBin = m_dialogs.get();
@@ -140,43 +149,47 @@ void Form4::Form_Load()
     m_handCursor = HandCursor(QCoreApplication::applicationDirPath());
     applyCursors();
 
-    Form_Resize();
+    // Every button whole and a few rows of the list in view.
+    setMinimumSize(
+        RightEdgeOfControls({m_banner, m_backButton, m_deleteButton, m_clearChecksButton}),
+        TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
+    layOutList();
 }
 
-void Form4::applyCursors()
+void ResultsWindow::applyCursors()
 {
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{Check1, Check2, Check3, ListView1, ListView1->viewport()})
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             m_deleteButton, m_backButton, m_clearChecksButton, m_list, m_list->viewport()})
         widget->setCursor(m_handCursor);
     setCursor(Qt::ArrowCursor);
-    Image1->setCursor(Qt::ArrowCursor);
+    m_banner->setCursor(Qt::ArrowCursor);
 }
 
-void Form4::setMainWindow(QWidget* form1)
+void ResultsWindow::setMainWindow(QWidget* mainWindow)
 {
-    m_form1 = form1;
+    m_mainWindow = mainWindow;
 }
 
-void Form4::beginResultsUpdate()
+void ResultsWindow::beginResultsUpdate()
 {
     m_model->beginResultsUpdate();
 }
 
-void Form4::endResultsUpdate()
+void ResultsWindow::endResultsUpdate()
 {
     m_model->endResultsUpdate();
 }
 
-void Form4::takePlaceOf(QWidget* form1)
+void ResultsWindow::takePlaceOf(QWidget* mainWindow)
 {
-    if (form1) {
-        if (form1->isMaximized()) {
+    if (mainWindow) {
+        if (mainWindow->isMaximized()) {
             setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-        } else if (!form1->isMinimized()) {
+        } else if (!mainWindow->isMinimized()) {
             setWindowState(windowState() &
                            ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-            resize(form1->size());
-            move(form1->pos());
+            resize(mainWindow->size());
+            move(mainWindow->pos());
         }
     }
     show();
@@ -184,34 +197,38 @@ void Form4::takePlaceOf(QWidget* form1)
     activateWindow();
 }
 
-void Form4::setRecycleBinHost(RecycleBinHost* host)
+void ResultsWindow::setRecycleBinHost(RecycleBinHost* host)
 {
     m_recycleBin = host ? host : m_dialogs.get();
 }
 
-void Form4::resizeEvent(QResizeEvent* event)
+void ResultsWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    Form_Resize();
+    layOutList();
 }
 
-void Form4::showEvent(QShowEvent* event)
+void ResultsWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     // The window frame, part of the outer size the layout works from, exists only once shown.
-    Form_Resize();
+    layOutList();
 }
 
-void Form4::moveEvent(QMoveEvent* event)
+void ResultsWindow::moveEvent(QMoveEvent* event)
 {
     QWidget::moveEvent(event);
-    Form_Resize();
+    // A move alone leaves the columns as the user set them; only the frame arriving from the
+    // window manager, which changes the outer size, lays the list out again.
+    if (frameGeometry().size() != m_laidOutOuterSize)
+        layOutList();
 }
 
-void Form4::Form_Resize()
+void ResultsWindow::layOutList()
 {
     const double dpi = LogicalDpi(this);
     const QRect outer = frameGeometry();
+    m_laidOutOuterSize = outer.size();
     const int windowWidth = PixelsToTwips(outer.width(), dpi);
     const int windowHeight = PixelsToTwips(outer.height(), dpi);
 
@@ -220,36 +237,34 @@ void Form4::Form_Resize()
         m_listWidthTwips = width;
     if (const int height = windowHeight - kListHeightAllowance; height >= 0)
         m_listHeightTwips = height;
-    ListView1->setGeometry(
-        TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
+    m_list->setGeometry(TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
 
     if (const int width = m_listWidthTwips - kFilenameColumnAllowance; width >= 0)
-        ListView1->setColumnWidth(0, TwipsToPixels(width, dpi));
+        m_list->setColumnWidth(0, TwipsToPixels(width, dpi));
     for (std::size_t k = 0; k < kFixedColumnWidths.size(); ++k)
-        ListView1->setColumnWidth(static_cast<int>(k + 1),
-                                  TwipsToPixels(kFixedColumnWidths[k], dpi));
+        m_list->setColumnWidth(static_cast<int>(k + 1), TwipsToPixels(kFixedColumnWidths[k], dpi));
 }
 
-void Form4::closeEvent(QCloseEvent* event)
+void ResultsWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    Form_Unload();
+    onUnload();
 }
 
-void Form4::Form_Unload()
+void ResultsWindow::onUnload()
 {
     // The results window is never closed while the program goes on, also when the main window is
     // hidden and so would not end it by itself.
     QCoreApplication::quit();
 }
 
-void Form4::ListView1_ItemCheck(int row, bool checked)
+void ResultsWindow::onRowCheckToggled(int row, bool checked)
 {
     if (row >= 0)
         m_model->SetCheckedForFile(static_cast<std::size_t>(row), checked);
 }
 
-void Form4::Check1_Click()
+void ResultsWindow::onDeleteClicked()
 {
     if (m_model->isUpdating())
         return;
@@ -273,11 +288,11 @@ void Form4::Check1_Click()
 
     if (!paths.isEmpty())
         SendToRecycleBin(paths, *m_recycleBin);
-    RemoveCheckedRows(checked);
+    removeCheckedRowsOfGoneFiles(checked);
     m_model->resetColors(ColorGroup::White);
 }
 
-void Form4::RemoveCheckedRows(const std::vector<std::size_t>& checkedPositions)
+void ResultsWindow::removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions)
 {
     // Whatever the trash reported, a row goes exactly when its file is no longer on disk.
     std::unordered_map<std::uint32_t, bool> gone;
@@ -293,26 +308,27 @@ void Form4::RemoveCheckedRows(const std::vector<std::size_t>& checkedPositions)
     m_model->removePositions(remove);
 }
 
-void Form4::Check2_Click()
+void ResultsWindow::onBackClicked()
 {
-    if (!m_form1 || isMinimized())
+    if (!m_mainWindow || isMinimized())
         return;
     if (isMaximized()) {
-        m_form1->setWindowState((m_form1->windowState() & ~Qt::WindowMinimized) |
-                                Qt::WindowMaximized);
-        m_form1->show();
+        m_mainWindow->setWindowState((m_mainWindow->windowState() & ~Qt::WindowMinimized) |
+                                     Qt::WindowMaximized);
+        m_mainWindow->show();
         hide();
         return;
     }
-    m_form1->setWindowState(m_form1->windowState() &
-                            ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    m_form1->show();
+    m_mainWindow->setWindowState(
+        m_mainWindow->windowState() &
+        ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    m_mainWindow->show();
     hide();
-    m_form1->move(pos());
-    m_form1->resize(size());
+    m_mainWindow->move(pos());
+    m_mainWindow->resize(size());
 }
 
-void Form4::Check3_Click()
+void ResultsWindow::onClearChecksClicked()
 {
     m_model->clearChecks();
 }

@@ -1,7 +1,7 @@
 #include "platform/recyclingbin.h"
 #include "resultsfixture.h"
-#include "ui/results/form4.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/resultswindow.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -9,11 +9,13 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeView>
 #include <memory>
 
@@ -61,7 +63,7 @@ QString makeFile(const QTemporaryDir& dir, const QString& name)
     return path;
 }
 
-QStringList listPaths(Form4& form)
+QStringList listPaths(ResultsWindow& form)
 {
     QStringList result;
     for (int row = 0; row < form.model().rowCount(); ++row)
@@ -76,7 +78,7 @@ int twips(const QWidget* widget, int pixels)
 
 } // namespace
 
-class Form4Test : public QObject
+class ResultsWindowTest : public QObject
 {
     Q_OBJECT
 private slots:
@@ -84,6 +86,7 @@ private slots:
     void headerClicksLeaveTheOrder();
     void layoutFollowsTheWindowSize();
     void layoutStepsFailOneByOne();
+    void cutTextsShowWhole();
     void spaceOnARowTicksTheWholeFile();
     void deleteMovesEachCheckedFileOnce();
     void deleteRemovesExactlyTheRowsOfGoneFiles();
@@ -99,10 +102,10 @@ private slots:
     void closingEndsTheProgram();
 };
 
-void Form4Test::controlsInTheirDesignPlaces()
+void ResultsWindowTest::controlsInTheirDesignPlaces()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     QVERIFY(!form.isVisible());
     QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift 7.0"));
     QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
@@ -160,14 +163,14 @@ void Form4Test::controlsInTheirDesignPlaces()
     QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Image1"))->cursor().shape(), Qt::ArrowCursor);
 }
 
-void Form4Test::headerClicksLeaveTheOrder()
+void ResultsWindowTest::headerClicksLeaveTheOrder()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     fixture.addRow("/m/zz.mp3");
     fixture.addRow("/m/aa.mp3");
     fixture.addRow("/m/mm.mp3");
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -180,10 +183,10 @@ void Form4Test::headerClicksLeaveTheOrder()
     QVERIFY(!header->isSortIndicatorShown());
 }
 
-void Form4Test::layoutFollowsTheWindowSize()
+void ResultsWindowTest::layoutFollowsTheWindowSize()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const double dpi = LogicalDpi(&form);
@@ -204,17 +207,76 @@ void Form4Test::layoutFollowsTheWindowSize()
     const int fixed[] = {1000, 700, 500, 1100};
     for (int k = 0; k < 4; ++k)
         QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
+
+    // A move keeps the widths the user gave the columns; only a resize applies the rule again.
+    form.listView().setColumnWidth(0, 300);
+    const QPoint moved = form.pos() + QPoint(40, 30);
+    form.move(moved);
+    QTRY_COMPARE(form.pos(), moved);
+    QCOMPARE(list.columnWidth(0), 300);
+    form.resize(form.size() + QSize(15, 0));
+    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 + 225, dpi));
+
+    // As small as it goes, every button stays whole and the list shows its header and rows.
+    form.resize(1, 1);
+    QCOMPARE(form.size(), form.minimumSize());
+    for (const char* name : {"Check1", "Check2", "Check3"})
+        QVERIFY(form.rect().contains(form.findChild<QWidget*>(QLatin1String(name))->geometry()));
+    QVERIFY(form.rect().contains(list.geometry()));
+    QVERIFY(list.viewport()->height() >= 3 * list.fontMetrics().height());
 }
 
-void Form4Test::layoutStepsFailOneByOne()
+// Text a column cannot show whole: the path keeps its file name and shows whole in the tooltip; a
+// header cut by its column's width shows whole in the tooltip too, one that fits shows none.
+void ResultsWindowTest::cutTextsShowWhole()
 {
     SearchSession session;
-    Form4 form(session);
+    ResultsFixture fixture(session);
+    const QString path =
+        QStringLiteral("/home/listener/Music/A very long folder name/Another long folder name/"
+                       "Yet another folder/Track 01 - The Song.mp3");
+    fixture.addRow(path.toStdString());
+    ResultsWindow form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView& list = form.listView();
+
+    QCOMPARE(list.textElideMode(), Qt::ElideMiddle);
+    const QModelIndex cell = form.model().index(0, 0);
+
+    const auto tipAt = [](QWidget* widget, QPoint at) {
+        QToolTip::hideText();
+        if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+            return QStringLiteral("(the last tooltip stayed)");
+        QHelpEvent help(QEvent::ToolTip, at, widget->mapToGlobal(at));
+        QApplication::sendEvent(widget, &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    QTRY_COMPARE(tipAt(list.viewport(), list.visualRect(cell).center()), path);
+
+    QHeaderView* header = list.header();
+    const auto sectionCentre = [header](int section) {
+        return QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                      header->height() / 2);
+    };
+    QTRY_COMPARE(tipAt(header->viewport(), sectionCentre(3)), QStringLiteral("Bitrate"));
+    QCOMPARE(tipAt(header->viewport(), sectionCentre(1)), QString());
+    header->resizeSection(3, 200);
+    QCOMPARE(tipAt(header->viewport(), sectionCentre(3)), QString());
+    QToolTip::hideText();
+}
+
+void ResultsWindowTest::layoutStepsFailOneByOne()
+{
+    SearchSession session;
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const double dpi = LogicalDpi(&form);
     const QSize frame = form.frameGeometry().size() - form.size();
-    // Gives the window the outer size, in pixels.
+    // Gives the window the outer size, in pixels; the rule holds below the window's minimum too
+    // (a window manager may ignore it).
+    form.setMinimumSize(0, 0);
     const auto resizeOuter = [&](int width, int height) {
         form.resize(QSize(width, height) - frame);
         QCOMPARE(form.frameGeometry().size(), QSize(width, height));
@@ -252,7 +314,7 @@ void Form4Test::layoutStepsFailOneByOne()
     QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 3700, dpi));
 }
 
-void Form4Test::spaceOnARowTicksTheWholeFile()
+void ResultsWindowTest::spaceOnARowTicksTheWholeFile()
 {
     SearchSession session;
     ResultsFixture fixture(session);
@@ -261,7 +323,7 @@ void Form4Test::spaceOnARowTicksTheWholeFile()
     fixture.addRow("/m/a.mp3");
     fixture.addRow("/m/A.mp3");
     fixture.addRow("/m/a.mp3");
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -276,7 +338,7 @@ void Form4Test::spaceOnARowTicksTheWholeFile()
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{});
 }
 
-void Form4Test::deleteMovesEachCheckedFileOnce()
+void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -290,7 +352,7 @@ void Form4Test::deleteMovesEachCheckedFileOnce()
     fixture.addRow(b.toStdString(), ColorGroup::LightBlue); // 1
     fixture.addRow(c.toStdString(), ColorGroup::Blue);      // 2
     fixture.addRow(a.toStdString(), ColorGroup::Red);       // 3
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
     form.show();
@@ -309,7 +371,7 @@ void Form4Test::deleteMovesEachCheckedFileOnce()
     QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
+void ResultsWindowTest::deleteRemovesExactlyTheRowsOfGoneFiles()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -326,14 +388,14 @@ void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
     fixture.addRow(vanished.toStdString()); // 3
     fixture.addRow(stuck.toStdString());    // 4
     fixture.addRow(moved.toStdString());    // 5
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.refuse = {stuck};
     form.setRecycleBinHost(&bin);
 
     for (const std::size_t row : {0, 2, 3})
         form.model().SetCheckedForFile(row, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QCOMPARE(bin.moveRequests, (QStringList{vanished, stuck, moved}));
     QCOMPARE(bin.failureReports.size(), 1);
@@ -346,7 +408,7 @@ void Form4Test::deleteRemovesExactlyTheRowsOfGoneFiles()
     QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
 }
 
-void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
+void ResultsWindowTest::declinedDeleteKeepsRowsAndTicksButNotShades()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -356,14 +418,14 @@ void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
     ResultsFixture fixture(session);
     fixture.addRow(a.toStdString(), ColorGroup::Green);
     fixture.addRow(b.toStdString(), ColorGroup::LightGreen);
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.agree = false;
     form.setRecycleBinHost(&bin);
 
     form.model().SetCheckedForFile(0, true);
     form.model().SetCheckedForFile(1, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QCOMPARE(bin.questions.size(), 1);
     QVERIFY(bin.moveRequests.isEmpty());
@@ -375,23 +437,23 @@ void Form4Test::declinedDeleteKeepsRowsAndTicksButNotShades()
         QVERIFY(!form.model().data(form.model().index(row, 2), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteWithNothingCheckedAsksNothing()
+void ResultsWindowTest::deleteWithNothingCheckedAsksNothing()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     fixture.addRow("/nowhere/a.mp3", ColorGroup::Purple);
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
 
-    form.Check1_Click();
+    form.onDeleteClicked();
     QVERIFY(bin.questions.isEmpty());
     QVERIFY(bin.moveRequests.isEmpty());
     QCOMPARE(form.model().rowCount(), 1);
     QVERIFY(!form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::deleteHasNoLimitOnCheckedRows()
+void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -404,13 +466,13 @@ void Form4Test::deleteHasNoLimitOnCheckedRows()
         fixture.addRow(path.toStdString());
     }
     fixture.addRow(dir.filePath("unchecked.mp3").toStdString());
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
     for (std::size_t row = 0; row < files; ++row)
         form.model().SetCheckedForFile(row, true);
 
-    form.Check1_Click();
+    form.onDeleteClicked();
     QCOMPARE(bin.questions.size(), 1);
     QCOMPARE(bin.questions.front().size(), files);
     QCOMPARE(bin.moveRequests.size(), files);
@@ -418,7 +480,7 @@ void Form4Test::deleteHasNoLimitOnCheckedRows()
     QCOMPARE(form.model().pathText(0), dir.filePath("unchecked.mp3"));
 }
 
-void Form4Test::deleteIntoTheRealTrash()
+void ResultsWindowTest::deleteIntoTheRealTrash()
 {
     // main() pointed HOME and XDG_DATA_HOME into a scratch folder, so this trash is a test one.
     const QString trash =
@@ -433,12 +495,12 @@ void Form4Test::deleteIntoTheRealTrash()
     ResultsFixture fixture(session);
     fixture.addRow(song.toStdString());
     fixture.addRow(other.toStdString());
-    Form4 form(session);
+    ResultsWindow form(session);
     ScriptedRecycleBin bin;
     bin.useRealTrash = true;
     form.setRecycleBinHost(&bin);
     form.model().SetCheckedForFile(0, true);
-    form.Check1_Click();
+    form.onDeleteClicked();
 
     QVERIFY(bin.failureReports.isEmpty());
     QVERIFY(!QFile::exists(song));
@@ -447,13 +509,13 @@ void Form4Test::deleteIntoTheRealTrash()
     QCOMPARE(listPaths(form), QStringList{other});
 }
 
-void Form4Test::clearButtonUnticksEveryRow()
+void ResultsWindowTest::clearButtonUnticksEveryRow()
 {
     SearchSession session;
     ResultsFixture fixture(session);
     for (int k = 0; k < 6; ++k)
         fixture.addRow("/m/" + std::to_string(k % 4) + ".mp3", ColorGroup::LightOrange);
-    Form4 form(session);
+    ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.model().SetCheckedForFile(1, true);
@@ -466,7 +528,7 @@ void Form4Test::clearButtonUnticksEveryRow()
     QVERIFY(form.model().data(form.model().index(5, 0), Qt::BackgroundRole).isValid());
 }
 
-void Form4Test::backFollowsTheWindowState_data()
+void ResultsWindowTest::backFollowsTheWindowState_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("normal") << int(Qt::WindowNoState);
@@ -474,14 +536,14 @@ void Form4Test::backFollowsTheWindowState_data()
     QTest::newRow("minimised") << int(Qt::WindowMinimized);
 }
 
-void Form4Test::backFollowsTheWindowState()
+void ResultsWindowTest::backFollowsTheWindowState()
 {
     QFETCH(int, state);
     SearchSession session;
-    Form4 form(session);
-    QWidget form1;
-    form1.setGeometry(50, 60, 400, 300);
-    form.setMainWindow(&form1);
+    ResultsWindow form(session);
+    QWidget mainWindow;
+    mainWindow.setGeometry(50, 60, 400, 300);
+    form.setMainWindow(&mainWindow);
     form.setGeometry(120, 90, 640, 480);
     form.setWindowState(Qt::WindowStates(state));
     form.show();
@@ -491,27 +553,27 @@ void Form4Test::backFollowsTheWindowState()
 
     auto* back = form.findChild<QAbstractButton*>(QStringLiteral("Check2"));
     if (state == Qt::WindowMinimized)
-        form.Check2_Click(); // a minimised window takes no clicks
+        form.onBackClicked(); // a minimised window takes no clicks
     else
         QTest::mouseClick(back, Qt::LeftButton);
 
     if (state == Qt::WindowMinimized) {
         QVERIFY(form.isVisible());
-        QVERIFY(!form1.isVisible());
+        QVERIFY(!mainWindow.isVisible());
         return;
     }
-    QVERIFY(form1.isVisible());
+    QVERIFY(mainWindow.isVisible());
     QVERIFY(!form.isVisible());
     if (state == Qt::WindowMaximized) {
-        QVERIFY(form1.isMaximized());
+        QVERIFY(mainWindow.isMaximized());
         return;
     }
-    QCOMPARE(form1.windowState(), Qt::WindowNoState);
-    QCOMPARE(form1.pos(), place);
-    QCOMPARE(form1.size(), size);
+    QCOMPARE(mainWindow.windowState(), Qt::WindowNoState);
+    QCOMPARE(mainWindow.pos(), place);
+    QCOMPARE(mainWindow.size(), size);
 }
 
-void Form4Test::takingThePlaceOfTheMainWindow_data()
+void ResultsWindowTest::takingThePlaceOfTheMainWindow_data()
 {
     QTest::addColumn<int>("state");
     QTest::newRow("normal") << int(Qt::WindowNoState);
@@ -519,37 +581,37 @@ void Form4Test::takingThePlaceOfTheMainWindow_data()
     QTest::newRow("minimised") << int(Qt::WindowMinimized);
 }
 
-void Form4Test::takingThePlaceOfTheMainWindow()
+void ResultsWindowTest::takingThePlaceOfTheMainWindow()
 {
     QFETCH(int, state);
     SearchSession session;
-    Form4 form(session);
-    form.setGeometry(10, 20, 500, 400);
-    QWidget form1;
-    form1.setGeometry(70, 80, 660, 470);
-    form1.setWindowState(Qt::WindowStates(state));
-    form1.show();
+    ResultsWindow form(session);
+    form.setGeometry(10, 20, 720, 400);
+    QWidget mainWindow;
+    mainWindow.setGeometry(70, 80, 760, 470);
+    mainWindow.setWindowState(Qt::WindowStates(state));
+    mainWindow.show();
 
-    form.takePlaceOf(&form1);
+    form.takePlaceOf(&mainWindow);
     QVERIFY(form.isVisible());
     if (state == Qt::WindowMaximized) {
         QVERIFY(form.isMaximized());
     } else if (state == Qt::WindowMinimized) {
         QCOMPARE(form.windowState(), Qt::WindowNoState);
-        QCOMPARE(form.size(), QSize(500, 400));
+        QCOMPARE(form.size(), QSize(720, 400));
     } else {
         QCOMPARE(form.windowState(), Qt::WindowNoState);
-        QCOMPARE(form.size(), form1.size());
-        QCOMPARE(form.pos(), form1.pos());
+        QCOMPARE(form.size(), mainWindow.size());
+        QCOMPARE(form.pos(), mainWindow.pos());
     }
 }
 
-void Form4Test::closingEndsTheProgram()
+void ResultsWindowTest::closingEndsTheProgram()
 {
     SearchSession session;
-    Form4 form(session);
-    QWidget form1; // the main window, hidden behind the results
-    form.setMainWindow(&form1);
+    ResultsWindow form(session);
+    QWidget mainWindow; // the main window, hidden behind the results
+    form.setMainWindow(&mainWindow);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QApplication::setQuitOnLastWindowClosed(false); // only the window itself may end the loop
@@ -575,8 +637,8 @@ int main(int argc, char** argv)
     qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
-    Form4Test test;
+    ResultsWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_form4.moc"
+#include "test_resultswindow.moc"

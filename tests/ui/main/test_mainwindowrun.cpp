@@ -4,8 +4,8 @@
 #include "mainfixture.h"
 #include "platform/settings.h"
 #include "search/searchrun.h"
-#include "ui/main/form1.h"
-#include "ui/results/form4.h"
+#include "ui/main/mainwindow.h"
+#include "ui/results/resultswindow.h"
 #include "ui/support/picturebutton.h"
 
 #include <QCheckBox>
@@ -35,14 +35,14 @@ const QString kSkipTail = QStringLiteral(
 
 } // namespace
 
-class TestForm1Run : public QObject
+class TestMainWindowRun : public QObject
 {
     Q_OBJECT
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SearchSession> m_session;
-    std::unique_ptr<Form1> m_form;
+    std::unique_ptr<MainWindow> m_form;
     RecordingMessageBoxes m_boxes;
     QStringList m_captions;
     QList<int> m_progress;
@@ -50,24 +50,24 @@ private:
 
     QString folder(const QString& name) const { return m_dir->path() + QLatin1Char('/') + name; }
 
-    Form1& makeForm()
+    MainWindow& makeForm()
     {
         m_session = std::make_unique<SearchSession>();
-        m_form = std::make_unique<Form1>(*m_session);
+        m_form = std::make_unique<MainWindow>(*m_session);
         m_form->setMessageBoxes(&m_boxes);
         connect(m_form.get(), &QWidget::windowTitleChanged, this,
                 [this](const QString& caption) { m_captions.append(caption); });
-        connect(m_form->ProgressBar1, &QProgressBar::valueChanged, this,
+        connect(m_form->progressBar, &QProgressBar::valueChanged, this,
                 [this](int value) { m_progress.append(value); });
         m_form->show();
         return *m_form;
     }
 
     // Presses the find button and waits until the run and its closing steps are done.
-    static bool runSearch(Form1& form)
+    static bool runSearch(MainWindow& form)
     {
-        QSignalSpy ended(&form, &Form1::runEnded);
-        QTest::mouseClick(form.Check1, Qt::LeftButton);
+        QSignalSpy ended(&form, &MainWindow::runEnded);
+        QTest::mouseClick(form.findButton, Qt::LeftButton);
         return ended.wait(60000) && !form.isRunActive();
     }
 
@@ -87,12 +87,12 @@ private:
 #endif
     }
 
-    void expectIdle(Form1& form)
+    void expectIdle(MainWindow& form)
     {
-        QVERIFY(form.Check1->isVisibleTo(&form));
-        QVERIFY(!form.Check6->isVisibleTo(&form));
+        QVERIFY(form.findButton->isVisibleTo(&form));
+        QVERIFY(!form.stopButton->isVisibleTo(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift"));
-        QCOMPARE(form.ProgressBar1->value(), 0);
+        QCOMPARE(form.progressBar->value(), 0);
     }
 
 private slots:
@@ -124,8 +124,8 @@ private slots:
         WriteMp3(folder("T/b.mp3"));
         WriteMp3(folder("T/S/a.mp3"));
         StoreText(settingskeys::kStop, QStringLiteral("True")); // left over from a stopped run
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         form.addFolders({folder("T")});
 
         QVERIFY(runSearch(form));
@@ -145,7 +145,7 @@ private slots:
         expectIdle(form);
 
         // The same results window serves the next search.
-        Form4* first = form.resultsWindow();
+        ResultsWindow* first = form.resultsWindow();
         form.show();
         QVERIFY(runSearch(form));
         QCOMPARE(form.resultsWindow(), first);
@@ -155,8 +155,8 @@ private slots:
     void emptyListSaysSoAndResetsNothing()
     {
         StoreText(settingskeys::kStop, QStringLiteral("True"));
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         QVERIFY(runSearch(form));
         QCOMPARE(m_boxes.shown.size(), 1);
         QCOMPARE(m_boxes.shown[0].text,
@@ -174,7 +174,7 @@ private slots:
     {
         WriteMp3(folder("T/a.mp3"));
         WriteMp3(folder("U/a.mp3"));
-        Form1& form = makeForm();
+        MainWindow& form = makeForm();
         form.addFolders({folder("T"), folder("U")});
         QVERIFY(runSearch(form));
         QVERIFY(m_captions.contains("Tunesift [Analyzing " + folder("U") + " folder]"));
@@ -194,8 +194,8 @@ private slots:
     {
         WriteMp3(folder("T/a.mp3"));
         WriteMp3(folder("T/b.mp3"));
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         form.addFolders({folder("T")});
         QVERIFY(runSearch(form));
         QCOMPARE(m_boxes.shown.size(), 1);
@@ -213,15 +213,15 @@ private slots:
             QSKIP("the file system refuses names that are not UTF-8");
         WriteMp3(folder("T/a.mp3"));
         WriteMp3(folder("U/a.mp3"));
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         form.addFolders({folder("T"), folder("U")});
 
         bool stopShownDuringRun = false;
         m_boxes.onShow = [&](const RecordingMessageBoxes::Shown&) {
-            stopShownDuringRun = form.Check6->isVisible() && !form.Check1->isVisible() &&
-                                 form.Check6->geometry() == QRect(368, 8, 113, 73);
-            QTest::mouseClick(form.Check6, Qt::LeftButton);
+            stopShownDuringRun = form.stopButton->isVisible() && !form.findButton->isVisible() &&
+                                 form.stopButton->geometry() == QRect(368, 8, 113, 73);
+            QTest::mouseClick(form.stopButton, Qt::LeftButton);
             return MessageAnswer::Ok;
         };
         QVERIFY(runSearch(form));
@@ -248,12 +248,12 @@ private slots:
         WriteMp3(folder("T/Hey Jude.mp3"));
         WriteMp3(folder("U/Hey Jude.mp3"));
         WriteMp3(folder("U/hey jude.mp3"));
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         form.addFolders({folder("T"), folder("U")});
         m_boxes.onShow = [&](const RecordingMessageBoxes::Shown&) {
-            form.Check7->setChecked(true);
-            QTest::mouseClick(form.Check3, Qt::LeftButton);
+            form.similarFilenameBox->setChecked(true);
+            QTest::mouseClick(form.clearListButton, Qt::LeftButton);
             return MessageAnswer::Ok;
         };
         QVERIFY(runSearch(form));
@@ -274,8 +274,8 @@ private slots:
             QSKIP("the file system refuses names that are not UTF-8");
         WriteMp3(folder("T/a.mp3"));
         WriteMp3(folder("U/a.mp3"));
-        Form1& form = makeForm();
-        form.Check4->setChecked(true);
+        MainWindow& form = makeForm();
+        form.exactFilenameBox->setChecked(true);
         form.addFolders({folder("T"), folder("U")});
         m_boxes.onShow = [&](const RecordingMessageBoxes::Shown&) {
             form.close();
@@ -291,5 +291,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestForm1Run)
-#include "test_form1run.moc"
+QTEST_MAIN(TestMainWindowRun)
+#include "test_mainwindowrun.moc"

@@ -24,7 +24,7 @@ class QProgressBar;
 namespace tunesift {
 
 class FolderListView;
-class Form4;
+class ResultsWindow;
 class PictureButton;
 class SearchSession;
 class SvgPicture;
@@ -37,12 +37,12 @@ QString BrowseForFolder(QWidget* owner, const QString& prompt);
 // commands and the progress bar. Geometry and criteria are kept in the settings store. A search
 // runs on a thread of its own; the window stays usable and only the "Stop" key tells the run to
 // end.
-class Form1 : public QWidget, private RunDisplay
+class MainWindow : public QWidget, private RunDisplay
 {
     Q_OBJECT
 public:
-    explicit Form1(SearchSession& session, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit MainWindow(SearchSession& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Folders named on the command line, appended in order.
     void addFolders(const QStringList& folders);
@@ -55,7 +55,7 @@ public:
 
     bool isRunActive() const;
     // The results window, once the first search has made it.
-    Form4* resultsWindow() const { return m_form4.get(); }
+    ResultsWindow* resultsWindow() const { return m_resultsWindow.get(); }
 
     // Program end: tells a running search to end and waits for it at most the timeout. False
     // when it is still busy (somewhere it does not look at the stop flag); the caller then ends
@@ -74,26 +74,30 @@ signals:
     void runEnded();
 
 public slots:
-    void Form_Load();
-    void Form_Resize();
+    // Start-up steps: centre the window, put the Stop button over the find button, load the hand
+    // cursor, make the list's column, restore state, size and criteria.
+    void onLoad();
+    // The layout rule of the list, its frame and the progress bar; stores state and outer size.
+    void layOutAndStoreGeometry();
 
-    void Check1_Click(); // find
-    void Check2_Click(); // add folder
-    void Check3_Click(); // clear list
-    void Check4_Click(); // criterion Exact Filename
-    void Check5_Click(); // criterion Exact Filesize
-    void Check6_Click(); // stop
-    void Check7_Click(); // criterion Similar Filename
-    void Check8_Click(); // criterion Exact Tag
-    void Check9_Click(); // criterion Similar Tag
+    void onFindClicked();      // starts a search
+    void onAddFolderClicked(); // adds a folder chosen in the folder dialog
+    void onClearListClicked(); // empties the folder list
+    void onStopClicked();      // asks the running search to stop
+    void onExactFilenameToggled();
+    void onExactFilesizeToggled();
+    void onSimilarFilenameToggled();
+    void onExactTagToggled();
+    void onSimilarTagToggled();
 
-    void ListView3_KeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled);
-    void ListView3_OLEDragDrop(const QMimeData* dropData);
+    void onFolderListKeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled);
+    void onFolderListDropped(const QMimeData* dropData);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -116,37 +120,41 @@ private:
     void onRunThreadDone();
     void ensureResultsWindow();
 
-    QSize outerSize() const;
+    // The frame's share of the outer size, as far as it is known.
     QSize frameExtra() const;
+    QSize normalClientSize() const;
+    // Remembers the frame once the window manager has put it on, and takes it off a stored outer
+    // size restored before it was known.
+    void noteFrame();
     void setOuterWidthTwips(int twips);
     void setOuterHeightTwips(int twips);
-    void applyRestoredOuterSize();
     void updatePointer(const QPoint& globalPos);
 
 public:
-    // The controls, under their names in the window's design.
-    SvgPicture* Image6 = nullptr;        // product banner
-    PictureButton* Check1 = nullptr;     // Find Dupes
-    PictureButton* Check2 = nullptr;     // Add Folder
-    PictureButton* Check3 = nullptr;     // Clear List
-    PictureButton* Check6 = nullptr;     // Stop Find, in Check1's place while a search runs
-    QCheckBox* Check4 = nullptr;         // Exact Filename
-    QCheckBox* Check5 = nullptr;         // Exact Filesize
-    QCheckBox* Check7 = nullptr;         // Similar Filename
-    QCheckBox* Check8 = nullptr;         // Exact Tag
-    QCheckBox* Check9 = nullptr;         // Similar Tag
-    QCheckBox* Check10 = nullptr;        // option Read ID3v2 titles, beside Frame2's caption
-    QGroupBox* Frame2 = nullptr;         // holds the folder list
-    FolderListView* ListView3 = nullptr; // the folder list
-    QProgressBar* ProgressBar1 = nullptr;
-    QList<QIcon> ImageList1; // image 1: the open-folder icon of the list entries
+    // The controls. Each keeps its name in the window's design as its object name (in brackets),
+    // so tests and automation find it by that name.
+    SvgPicture* banner = nullptr;             // (Image6) product banner
+    PictureButton* findButton = nullptr;      // (Check1) Find Dupes
+    PictureButton* addFolderButton = nullptr; // (Check2) Add Folder
+    PictureButton* clearListButton = nullptr; // (Check3) Clear List
+    PictureButton* stopButton = nullptr;      // (Check6) Stop Find, over findButton in a run
+    QCheckBox* exactFilenameBox = nullptr;    // (Check4) criterion Exact Filename
+    QCheckBox* exactFilesizeBox = nullptr;    // (Check5) criterion Exact Filesize
+    QCheckBox* similarFilenameBox = nullptr;  // (Check7) criterion Similar Filename
+    QCheckBox* exactTagBox = nullptr;         // (Check8) criterion Exact Tag
+    QCheckBox* similarTagBox = nullptr;       // (Check9) criterion Similar Tag
+    QCheckBox* id3v2TitlesBox = nullptr;      // option Read ID3v2 titles, beside the frame title
+    QGroupBox* folderFrame = nullptr;         // (Frame2) holds the folder list
+    FolderListView* folderList = nullptr;     // (ListView3) the folder list
+    QProgressBar* progressBar = nullptr;      // (ProgressBar1)
+    QList<QIcon> folderIcons;                 // image 1: the open-folder icon of the list entries
 
 private:
     SearchSession& m_session;
     SettingsStore m_settings;
     RunChannel m_channel;
     std::thread m_runThread;
-    std::unique_ptr<Form4> m_form4;
+    std::unique_ptr<ResultsWindow> m_resultsWindow;
     bool m_resultsUpdating = false;
     bool m_resultsReady = false;
 
@@ -158,10 +166,10 @@ private:
     QRect m_listTwips;
     QRect m_frameTwips;
     QRect m_progressTwips;
-    // A stored outer size is only exact once the window has its frame; re-applied after showing.
-    std::optional<int> m_restoredWidthTwips;
-    std::optional<int> m_restoredHeightTwips;
-    bool m_shownOnce = false;
+    // The frame last seen around the normal window (nothing before the window manager framed it).
+    QSize m_knownFrame{0, 0};
+    // The restored outer size in pixels (-1: not restored) until the frame is known.
+    std::optional<QSize> m_pendingOuter;
 };
 
 } // namespace tunesift

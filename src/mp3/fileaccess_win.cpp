@@ -1,0 +1,414 @@
+#include "mp3/fileaccess.h"
+#include "mp3/fileaccess_p.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace tunesift {
+
+namespace fileaccess_detail {
+
+void throwLastError(const std::string& what, const std::string& path)
+{
+    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
+                            describe(what, path));
+}
+
+} // namespace fileaccess_detail
+
+using fileaccess_detail::askWriteFault;
+using fileaccess_detail::describe;
+using fileaccess_detail::isUsablePath;
+using fileaccess_detail::throwLastError;
+
+namespace {
+
+std::filesystem::path nativePath(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+class Handle
+{
+public:
+    explicit Handle(HANDLE handle) : m_handle(handle) {}
+    ~Handle()
+    {
+        if (valid()) {
+            CloseHandle(m_handle);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+    HANDLE get() const { return m_handle; }
+    bool close()
+    {
+        const bool ok = CloseHandle(m_handle) != 0;
+        m_handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE m_handle;
+};
+
+OVERLAPPED overlappedAt(std::int64_t offset)
+{
+    OVERLAPPED overlapped{};
+    overlapped.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+    overlapped.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    return overlapped;
+}
+
+// The fault seam is asked before each call unless the write puts back what a failed one changed.
+// An injected error number becomes the nearest Windows error.
+bool injectedFailure(WriteStep step, std::size_t* byteLimit = nullptr)
+{
+    const WriteFault fault = askWriteFault(step);
+    if (fault.error != 0) {
+        SetLastError(fault.error == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+        return true;
+    }
+    if (byteLimit != nullptr) {
+        *byteLimit = std::max<std::size_t>(fault.byteLimit, 1);
+    }
+    return false;
+}
+
+bool writeAllAt(HANDLE handle, std::int64_t offset, std::span<const unsigned char> bytes,
+                bool faultable)
+{
+    while (!bytes.empty()) {
+        std::size_t limit = std::numeric_limits<DWORD>::max();
+        if (faultable && injectedFailure(WriteStep::Write, &limit)) {
+            return false;
+        }
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(
+            bytes.size(), std::min<std::size_t>(limit, std::numeric_limits<DWORD>::max())));
+        OVERLAPPED overlapped = overlappedAt(offset);
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, &overlapped) || written == 0) {
+            return false;
+        }
+        bytes = bytes.subspan(written);
+        offset += written;
+    }
+    return true;
+}
+
+bool flush(HANDLE handle)
+{
+    return !injectedFailure(WriteStep::Flush) && FlushFileBuffers(handle) != 0;
+}
+
+std::optional<FileIdentity> identityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
+        return std::nullopt;
+    }
+    const auto join = [](DWORD high, DWORD low) {
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    };
+    // Times stay in the file system's 100 ns ticks: they are only compared.
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        join(info.nFileIndexHigh, info.nFileIndexLow),
+                        info.nNumberOfLinks,
+                        static_cast<std::int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
+                        static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
+                                                       info.ftLastWriteTime.dwLowDateTime)),
+                        basic.ChangeTime.QuadPart};
+}
+
+} // namespace
+
+bool ReadOnlyFile::open(const std::string& path) noexcept
+{
+    close();
+    if (!isUsablePath(path)) {
+        return false;
+    }
+    try {
+        HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        LARGE_INTEGER length{};
+        if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &length)) {
+            CloseHandle(handle);
+            return false;
+        }
+        m_handle = handle;
+        m_size = length.QuadPart;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void ReadOnlyFile::close() noexcept
+{
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+    m_size = 0;
+    m_modifiedNs = 0;
+}
+
+bool ReadOnlyFile::isOpen() const noexcept
+{
+    return m_handle != nullptr;
+}
+
+std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
+                                                std::span<unsigned char> buffer) const noexcept
+{
+    if (m_handle == nullptr || offset < 0) {
+        return std::nullopt;
+    }
+    std::size_t total = 0;
+    while (total < buffer.size()) {
+        const DWORD chunk = static_cast<DWORD>(
+            std::min<std::size_t>(buffer.size() - total, std::numeric_limits<DWORD>::max()));
+        OVERLAPPED overlapped = overlappedAt(offset + static_cast<std::int64_t>(total));
+        DWORD got = 0;
+        if (!ReadFile(m_handle, buffer.data() + total, chunk, &got, &overlapped)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        total += got;
+    }
+    return total;
+}
+
+std::optional<std::int64_t> FileLength(const std::string& path) noexcept
+{
+    ReadOnlyFile file;
+    if (!file.open(path)) {
+        return std::nullopt;
+    }
+    return file.size();
+}
+
+WritableFile::~WritableFile()
+{
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
+    }
+}
+
+void WritableFile::open(const std::string& path)
+{
+    if (m_handle != nullptr) {
+        CloseHandle(m_handle);
+        m_handle = nullptr;
+    }
+    m_path = path;
+    if (!isUsablePath(path)) {
+        throw std::runtime_error(describe("Unusable file name", path));
+    }
+    // No other program may write while the file is open here; a rename may (FILE_SHARE_DELETE).
+    HANDLE handle = CreateFileW(nativePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        throwLastError("Cannot open for writing", path);
+    }
+    m_handle = handle;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        throw std::runtime_error(describe("Not a regular file", path));
+    }
+    m_opened = currentIdentity();
+}
+
+FileIdentity WritableFile::currentIdentity() const
+{
+    const auto identity = identityOf(m_handle);
+    if (!identity) {
+        throwLastError("Cannot examine", m_path);
+    }
+    return *identity;
+}
+
+std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
+{
+    std::vector<unsigned char> bytes(count);
+    std::size_t total = 0;
+    while (total < count) {
+        const DWORD chunk = static_cast<DWORD>(
+            std::min<std::size_t>(count - total, std::numeric_limits<DWORD>::max()));
+        OVERLAPPED overlapped = overlappedAt(offset + static_cast<std::int64_t>(total));
+        DWORD got = 0;
+        if (!ReadFile(m_handle, bytes.data() + total, chunk, &got, &overlapped) &&
+            GetLastError() != ERROR_HANDLE_EOF) {
+            throwLastError("Cannot read", m_path);
+        }
+        if (got == 0) {
+            throw std::runtime_error(describe("File shorter than expected", m_path));
+        }
+        total += got;
+    }
+    return bytes;
+}
+
+void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
+{
+    const std::int64_t length = currentIdentity().size;
+    if (offset < 0 || offset > length) {
+        throw std::runtime_error(describe("Cannot write past the end of", m_path));
+    }
+    const std::vector<unsigned char> overwritten =
+        read(offset, static_cast<std::size_t>(std::min<std::int64_t>(
+                         length - offset, static_cast<std::int64_t>(bytes.size()))));
+    if (writeAllAt(m_handle, offset, bytes, true) && flush(m_handle)) {
+        return;
+    }
+    // Neither half a tag nor a longer file stays behind.
+    const DWORD error = GetLastError();
+    writeAllAt(m_handle, offset, overwritten, false);
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = length;
+    SetFileInformationByHandle(m_handle, FileEndOfFileInfo, &end, sizeof end);
+    FlushFileBuffers(m_handle);
+    SetLastError(error);
+    throwLastError("Cannot write", m_path);
+}
+
+void WritableFile::replaceWith(std::span<const unsigned char> bytes)
+{
+    if (m_opened.links > 1) {
+        throw std::runtime_error(
+            describe("Not rewritten, as other hard links share the contents of", m_path));
+    }
+    const std::filesystem::path target = std::filesystem::canonical(nativePath(m_path));
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+
+    std::random_device seed;
+    std::filesystem::path temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = target.parent_path() / (L".tunesift-" + std::to_wstring(seed()));
+        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        throwLastError("Cannot create a temporary file beside", m_path);
+    }
+    Handle file(handle);
+    const auto fail = [&](const char* what) {
+        const DWORD error = GetLastError();
+        if (file.valid()) {
+            file.close();
+        }
+        DeleteFileW(temporary.c_str());
+        SetLastError(error);
+        throwLastError(what, m_path);
+    };
+    if (!writeAllAt(file.get(), 0, bytes, true) || !flush(file.get()) || !file.close()) {
+        fail("Cannot write the new copy of");
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(temporary.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+    if (injectedFailure(WriteStep::BeforeReplace)) {
+        fail("Cannot replace");
+    }
+    // Whatever another program did since the file was opened (renamed it away, replaced or
+    // linked it) would be lost by the rename; writing it was shut out by the sharing mode.
+    Handle named(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const auto namedIdentity = named.valid() ? identityOf(named.get()) : std::nullopt;
+    if (currentIdentity() != m_opened || !namedIdentity ||
+        namedIdentity->device != m_opened.device || namedIdentity->inode != m_opened.inode) {
+        DeleteFileW(temporary.c_str());
+        throw std::runtime_error(
+            describe("Not rewritten, as another program changed the file meanwhile", m_path));
+    }
+    named.close();
+    // An open file cannot be renamed over everywhere.
+    CloseHandle(m_handle);
+    m_handle = nullptr;
+    if (injectedFailure(WriteStep::Rename) ||
+        !MoveFileExW(temporary.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        fail("Cannot replace");
+    }
+}
+
+std::optional<FileTimes> ReadFileTimes(const std::string& path) noexcept
+{
+    if (!isUsablePath(path)) {
+        return std::nullopt;
+    }
+    try {
+        Handle file(CreateFileW(nativePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FILETIME creation{}, access{}, write{};
+        if (!file.valid() || !GetFileTime(file.get(), &creation, &access, &write)) {
+            return std::nullopt;
+        }
+        const auto ticks = [](const FILETIME& t) {
+            return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        };
+        return FileTimes{ticks(creation), ticks(access), ticks(write)};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+void WriteFileTimes(const std::string& path, const FileTimes& times) noexcept
+{
+    if (!isUsablePath(path)) {
+        return;
+    }
+    try {
+        Handle file(CreateFileW(nativePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid()) {
+            return;
+        }
+        const auto fileTime = [](std::uint64_t ticks) {
+            FILETIME t{};
+            t.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+            t.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+            return t;
+        };
+        const FILETIME creation = fileTime(times.creation);
+        const FILETIME access = fileTime(times.lastAccess);
+        const FILETIME write = fileTime(times.lastWrite);
+        SetFileTime(file.get(), &creation, &access, &write);
+    } catch (...) {
+    }
+}
+
+} // namespace tunesift
