@@ -641,6 +641,23 @@ void AssignPathIds(RunState& state)
     }
 }
 
+namespace {
+
+void keepTitles(RunState& state, std::uint32_t id, FileFacts& facts, SizeAndTagTitle&& read)
+{
+    if (!read.size)
+        return;
+    facts.id3v1Read = true;
+    facts.id3v1Title = std::move(read.title);
+    if (state.id3v2Titles) {
+        facts.id3v2Read = true;
+        facts.id3v2Title = std::move(read.id3v2Title);
+    }
+    state.facts.noteRead(id);
+}
+
+} // namespace
+
 void ReadTitles(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
@@ -671,14 +688,8 @@ void ReadTitles(RunState& state)
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(path, id3v2);
         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
-        if (facts && read.size) {
-            facts->id3v1Read = true;
-            facts->id3v1Title = std::move(read.title);
-            facts->id3v2Read = facts->id3v2Read || id3v2;
-            if (id3v2)
-                facts->id3v2Title = std::move(read.id3v2Title);
-            state.facts.noteRead(id);
-        }
+        if (facts)
+            keepTitles(state, id, *facts, std::move(read));
     });
     catalogue.dropTitles();
     state.titlesRead = true;
@@ -701,6 +712,11 @@ PassOutcome FindDupesExactFilename(RunState& state)
 PassOutcome FindDupesExactFilesize(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
+    // With a cache the scan leaves the reading to this step, which then reads the titles in the
+    // same visit where a tag criterion will want them.
+    const bool withTitles =
+        state.facts.enabled() && (state.host.isCriterionTicked(Criterion::ExactTag) ||
+                                  state.host.isCriterionTicked(Criterion::SimilarTag));
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal.
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
@@ -709,13 +725,21 @@ PassOutcome FindDupesExactFilesize(RunState& state)
         const std::string path = catalogue.path(entry);
         // A file the cache knows was readable when its key was the same as now.
         const auto id = static_cast<std::uint32_t>(entry);
+        const bool first = state.pathId[entry] == id;
         const std::optional<std::int64_t> known =
-            state.pathId[entry] == id ? state.facts.knownSize(id, path) : std::nullopt;
+            first ? state.facts.knownSize(id, path) : std::nullopt;
         if (known) {
             catalogue.setSize(entry, *known);
             return;
         }
-        catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
+        FileFacts* facts = first && withTitles ? state.facts.of(id, path) : nullptr;
+        if (!facts) {
+            catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(path, state.id3v2Titles);
+        catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        keepTitles(state, id, *facts, std::move(read));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(entry);
