@@ -34,18 +34,13 @@ bool CutHeaderTips::eventFilter(QObject* watched, QEvent* event)
         return QObject::eventFilter(watched, event);
     auto* help = static_cast<QHelpEvent*>(event);
     const int section = m_header->logicalIndexAt(help->pos());
-    if (isCut(section)) {
+    if (isCut(section))
         QToolTip::showText(
             help->globalPos(),
             m_header->model()->headerData(section, m_header->orientation()).toString(),
-            m_header->viewport(),
-            m_header->sectionViewportPosition(section) >= 0
-                ? QRect(m_header->sectionViewportPosition(section), 0,
-                        m_header->sectionSize(section), m_header->height())
-                : QRect());
-    } else {
+            m_header->viewport());
+    else
         QToolTip::hideText();
-    }
     return true;
 }
 
