@@ -1,6 +1,7 @@
 #include "mp3/id3v1.h"
 
 #include "mp3/fileaccess.h"
+#include "mp3/id3v2title.h"
 #include "mp3/latin1.h"
 
 #include <algorithm>
@@ -329,7 +330,7 @@ std::optional<std::string> readTagTitle(Open open)
 }
 
 template <typename Open>
-SizeAndTagTitle readSizeAndTagTitle(Open open)
+SizeAndTagTitle readSizeAndTagTitle(Open open, bool withID3v2Title)
 {
     SizeAndTagTitle result;
     try {
@@ -339,8 +340,11 @@ SizeAndTagTitle readSizeAndTagTitle(Open open)
         result.size = file.size();
         result.stamp = file.stamp();
         result.title = tagTitleOf(file);
+        if (withID3v2Title)
+            result.id3v2Title = ReadID3v2Title(file);
     } catch (...) {
         result.title.reset();
+        result.id3v2Title.reset();
     }
     return result;
 }
@@ -357,14 +361,22 @@ std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_
     return readTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); });
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title)
 {
-    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(path); });
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(path); }, withID3v2Title);
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name)
+SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name,
+                                    bool withID3v2Title)
 {
-    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); });
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); },
+                               withID3v2Title);
+}
+
+std::string ComparedTitle(const std::optional<std::string>& id3v1Title,
+                          const std::optional<std::string>& id3v2Title)
+{
+    return id3v2Title ? *id3v2Title : id3v1Title.value_or(std::string());
 }
 
 } // namespace tunesift

@@ -93,14 +93,30 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        state.rowMp3Info.SetListedFileName(path);
-        info.songLength = state.rowMp3Info.SongLength();
-        info.bitRate = state.rowMp3Info.BitRate();
-        // The analysis opened the file and knows its length; only when it kept none (the file
-        // could not be opened, or holds no frame) is the size asked for on its own.
-        info.size = state.rowMp3Info.FileSize();
-        if (info.size <= 0)
-            info.size = FileSize2(path);
+        FileFacts* facts = state.facts.of(id, path);
+        if (facts && facts->analysed) {
+            info.size = facts->rowSize;
+            info.songLength = facts->songLength;
+            info.bitRate = facts->bitRate;
+        } else {
+            clsMP3Info& analysis = state.rowMp3Info;
+            analysis.SetListedFileName(path);
+            info.songLength = analysis.SongLength();
+            info.bitRate = analysis.BitRate();
+            // The analysis opened the file and knows its length; only when it kept none (the
+            // file could not be opened, or holds no frame) is the size asked for on its own.
+            info.size = analysis.FileSize();
+            if (info.size <= 0)
+                info.size = FileSize2(path);
+            if (facts && info.size > 0) {
+                facts->analysed = true;
+                facts->rowSize = info.size;
+                facts->songLength = info.songLength;
+                facts->bitRate = info.bitRate;
+                facts->headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
+                state.facts.noteRead(id);
+            }
+        }
         info.known = true;
     }
     ResultRow row;
@@ -808,28 +824,60 @@ void AssignPathIds(RunState& state)
     }
 }
 
+namespace {
+
+void keepTitles(RunState& state, std::uint32_t id, FileFacts& facts, SizeAndTagTitle&& read)
+{
+    if (!read.size)
+        return;
+    facts.id3v1Read = true;
+    facts.id3v1Title = std::move(read.title);
+    if (state.id3v2Titles) {
+        facts.id3v2Read = true;
+        facts.id3v2Title = std::move(read.id3v2Title);
+    }
+    state.facts.noteRead(id);
+}
+
+} // namespace
+
 void ReadTitles(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
+    const bool id3v2 = state.id3v2Titles;
     const auto all = [](std::size_t k) { return k; };
-    ForEachInFolders(catalogue, catalogue.count(), all,
-                     [&](const FolderHandle& folder, std::uint32_t entry) {
-                         if (state.pathId[entry] != entry)
-                             return; // a later entry of a file takes the title of its first
-                         const std::string_view name = catalogue.name(entry);
-                         if (catalogue.hasTitle(entry)) {
-                             // Read when the scan asked for the size: still good while the file is
-                             // unchanged.
-                             const std::optional<FileStamp> now = QueryFileStamp(folder, name);
-                             if (now && *now == catalogue.titleStamp(entry)) {
-                                 titles[entry] = catalogue.takeTitle(entry);
-                                 return;
-                             }
-                         }
-                         titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
-                     });
+    ForEachInFolders(
+        catalogue, catalogue.count(), all, [&](const FolderHandle& folder, std::uint32_t entry) {
+            // A later entry of a file takes the title of its first; the file is looked up in
+            // the cache and kept there under its first entry only.
+            if (state.pathId[entry] != entry)
+                return;
+            const std::string_view name = catalogue.name(entry);
+            FileFacts* facts = state.facts.of(entry, folder, name);
+            if (facts && facts->id3v1Read && (facts->id3v2Read || !id3v2)) {
+                titles[entry] =
+                    ComparedTitle(facts->id3v1Title, id3v2 ? facts->id3v2Title : std::nullopt);
+                return;
+            }
+            if (catalogue.hasTitle(entry)) {
+                // Read when the scan asked for the size: still good while the file is unchanged.
+                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                if (now && *now == catalogue.titleStamp(entry)) {
+                    titles[entry] = catalogue.takeTitle(entry);
+                    return;
+                }
+            }
+            if (!facts && !id3v2) {
+                titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                return;
+            }
+            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+            titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+            if (facts)
+                keepTitles(state, entry, *facts, std::move(read));
+        });
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
@@ -854,13 +902,33 @@ PassOutcome FindDupesExactFilename(RunState& state)
 PassOutcome FindDupesExactFilesize(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
+    // With a cache the scan leaves the reading to this step, which then reads the titles in the
+    // same visit where a tag criterion will want them.
+    const bool withTitles =
+        state.facts.enabled() && (state.host.isCriterionTicked(Criterion::ExactTag) ||
+                                  state.host.isCriterionTicked(Criterion::SimilarTag));
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal. A later entry of a file takes the size of its
     // first.
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        if (catalogue.size(entry) == Catalogue::kSizeNotRead && state.pathId[entry] == entry)
-            catalogue.setSize(
-                entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+        const auto id = static_cast<std::uint32_t>(entry);
+        if (catalogue.size(entry) != Catalogue::kSizeNotRead || state.pathId[entry] != id)
+            return;
+        const std::string path = catalogue.path(entry);
+        // A file the cache knows was readable when its key was the same as now.
+        const std::optional<std::int64_t> known = state.facts.knownSize(id, path);
+        if (known) {
+            catalogue.setSize(entry, *known);
+            return;
+        }
+        FileFacts* facts = withTitles ? state.facts.of(id, path) : nullptr;
+        if (!facts) {
+            catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(path, state.id3v2Titles);
+        catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        keepTitles(state, id, *facts, std::move(read));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);

@@ -301,6 +301,8 @@ void FolderScan::releaseWalk()
 
 void FolderScan::readPendingSizes()
 {
+    if (!m_reading.sizes)
+        m_pendingSizes.clear();
     if (m_pendingSizes.empty())
         return;
     // Where a tag criterion is ticked too, the title is read in the same visit to the file.
@@ -309,21 +311,21 @@ void FolderScan::readPendingSizes()
     if (withTitles)
         m_catalogue.reserveTitles();
     const auto pending = [&](std::size_t k) { return m_pendingSizes[k]; };
-    ForEachInFolders(m_catalogue, m_pendingSizes.size(), pending,
-                     [&](const FolderHandle& folder, std::uint32_t entry) {
-                         const std::string_view name = m_catalogue.name(entry);
-                         if (!withTitles) {
-                             m_catalogue.setSize(
-                                 entry,
-                                 QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
-                             return;
-                         }
-                         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name);
-                         m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-                         if (read.size && read.stamp)
-                             m_catalogue.setTitle(
-                                 entry, std::move(read.title).value_or(std::string()), *read.stamp);
-                     });
+    ForEachInFolders(
+        m_catalogue, m_pendingSizes.size(), pending,
+        [&](const FolderHandle& folder, std::uint32_t entry) {
+            const std::string_view name = m_catalogue.name(entry);
+            if (!withTitles) {
+                m_catalogue.setSize(
+                    entry, QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
+                return;
+            }
+            const SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, m_reading.id3v2Titles);
+            m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+            if (read.size && read.stamp)
+                m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
+                                     *read.stamp);
+        });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 
