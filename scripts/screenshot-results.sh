@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the results window with rows of all five colour families, under Xvfb with
-# a window manager (openbox), as a user sees it.
+# Takes screenshots of the results window with rows of all six colour families, under Xvfb with
+# openbox as the window manager: the window with its summary line, with the helpers' menu open and
+# with a row's context menu open, and with the keep rules dialog.
 # Usage: scripts/screenshot-results.sh [build-dir]   (default: build/results)
-# Writes screenshots/results-window.png.
+# Writes screenshots/results-window.png, results-menu.png, results-rowmenu.png
+# and results-rules.png.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -25,3 +27,8 @@ trap xsession_stop EXIT
 xsession_start --wm
 QT_QPA_PLATFORM=xcb "$demo" --screenshot "$out"
 echo "screenshot-results: wrote $out"
+for open in menu rowmenu rules; do
+  shot="$root/screenshots/results-$open.png"
+  QT_QPA_PLATFORM=xcb "$demo" --open "$open" --screenshot "$shot"
+  echo "screenshot-results: wrote $shot"
+done

@@ -21,6 +21,9 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --preset asan -j "$jobs"
 
+echo "== Debian package: build, install, check and remove"
+bash scripts/package.sh --check
+
 echo "== fuzz targets (bounded run)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"

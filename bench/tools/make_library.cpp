@@ -679,11 +679,141 @@ private:
     bool m_ok = true;
 };
 
+// The dense library: every byte written, for benchmarks that read whole files. Each file is a
+// run of real MPEG-1 Layer III frames (valid headers, noise payload) of 0.3 to 1 MB, behind an
+// ID3v2 tag and before an ID3v1 tag. A share of the files are exact copies, and a share are the
+// same audio under other tags (another ID3v2 size, title and ID3v1 title, sometimes an APEv2
+// tag): whole-file tools see the copies only, an audio comparison sees both.
+struct DenseCounts
+{
+    std::size_t files = 0;
+    std::size_t copies = 0;
+    std::size_t retagged = 0;
+};
+
+std::string denseAudio(Rng& rng)
+{
+    const std::int64_t target = 300'000 + static_cast<std::int64_t>(rng.below(700'000));
+    std::string audio;
+    audio.reserve(static_cast<std::size_t>(target) + 512);
+    while (static_cast<std::int64_t>(audio.size()) < target) {
+        // 128 kbit/s, 44.1 kHz, joint stereo; padding as an encoder sets it.
+        const bool padding = rng.chance(0.5);
+        audio += "\xFF\xFB";
+        audio += static_cast<char>(padding ? 0x92 : 0x90);
+        audio += static_cast<char>(0x44);
+        const std::size_t payload = (padding ? 418 : 417) - 4;
+        for (std::size_t k = 0; k < payload; k += 8) {
+            const std::uint64_t bits = rng.next() & 0x7F7F7F7F7F7F7F7Full; // never a frame sync
+            audio.append(reinterpret_cast<const char*>(&bits),
+                         std::min<std::size_t>(8, payload - k));
+        }
+    }
+    return audio;
+}
+
+std::string denseTags(Rng& rng, const std::string& title, std::string& after)
+{
+    const auto synchsafe = [](std::uint32_t size) {
+        std::string bytes;
+        for (int shift = 21; shift >= 0; shift -= 7)
+            bytes += static_cast<char>((size >> shift) & 0x7F);
+        return bytes;
+    };
+    std::string frame = "TIT2" + synchsafe(static_cast<std::uint32_t>(title.size() + 1)) +
+                        std::string("\0\0\3", 3) + title;
+    const std::uint32_t padding = static_cast<std::uint32_t>(rng.below(4096));
+    std::string before = std::string("ID3\4\0\0", 6) +
+                         synchsafe(static_cast<std::uint32_t>(frame.size()) + padding) + frame +
+                         std::string(padding, '\0');
+    after.clear();
+    if (rng.chance(0.25)) {
+        std::string ape = "APETAGEX";
+        const auto le32 = [](std::uint32_t v) {
+            std::string b;
+            for (int k = 0; k < 4; ++k)
+                b += static_cast<char>((v >> (8 * k)) & 0xFF);
+            return b;
+        };
+        const std::string item = le32(static_cast<std::uint32_t>(title.size())) + le32(0) +
+                                 "Title" + std::string(1, '\0') + title;
+        const std::uint32_t size = static_cast<std::uint32_t>(item.size()) + 32;
+        after = item + ape + le32(2000) + le32(size) + le32(1) + le32(0) + std::string(8, '\0');
+    }
+    std::string v1 = "TAG" + title.substr(0, 30);
+    v1.resize(128, '\0');
+    after += v1;
+    return before;
+}
+
+bool writeWhole(const fs::path& path, const std::string& bytes)
+{
+    std::error_code ec;
+    fs::create_directories(path.parent_path(), ec);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return (std::fclose(f) == 0) && ok;
+}
+
+bool makeDenseLibrary(const fs::path& root, std::size_t target, std::uint64_t seed,
+                      DenseCounts& counts)
+{
+    Rng rng(seed);
+    std::vector<std::pair<std::uint64_t, std::string>> originals; // audio seed, relative path
+    while (counts.files < target) {
+        const std::string folder = "Artist " + std::to_string(rng.below(target / 20 + 1)) +
+                                   "/Album " + std::to_string(rng.below(5));
+        const std::string title = "Song " + std::to_string(counts.files);
+        std::string relative = folder + "/" + title + ".mp3";
+        const double pick = rng.unit();
+        std::uint64_t audioSeed = rng.next();
+        std::string tagTitle = title;
+        bool copy = false;
+        bool retag = false;
+        if (!originals.empty() && pick < 0.2) {
+            const auto& source = originals[rng.below(originals.size())];
+            if (pick < 0.1) {
+                // A copy of the whole file.
+                std::error_code ec;
+                fs::create_directories(root / folder, ec);
+                fs::copy_file(root / source.second, root / (relative), ec);
+                if (ec)
+                    return false;
+                copy = true;
+            } else {
+                // The same audio under other tags, named so that a count can find it.
+                audioSeed = source.first;
+                tagTitle = title + " (retagged)";
+                relative = folder + "/" + tagTitle + ".mp3";
+                retag = true;
+            }
+        }
+        if (!copy) {
+            Rng audioRng(audioSeed);
+            Rng tagRng(rng.next());
+            std::string after;
+            const std::string before = denseTags(tagRng, tagTitle, after);
+            if (!writeWhole(root / relative, before + denseAudio(audioRng) + after))
+                return false;
+            if (!retag)
+                originals.emplace_back(audioSeed, relative);
+        }
+        ++counts.files;
+        counts.copies += copy ? 1 : 0;
+        counts.retagged += retag ? 1 : 0;
+    }
+    return true;
+}
+
 void usage(std::FILE* to)
 {
-    std::fprintf(to, "usage: make_library [--seed S] [--force] N DIR\n"
+    std::fprintf(to, "usage: make_library [--seed S] [--force] [--dense] N DIR\n"
                      "Makes a synthetic library of N visible MP3 files below DIR (which must be\n"
-                     "empty or a library this tool made; --force replaces another library).\n");
+                     "empty or a library this tool made; --force replaces another library).\n"
+                     "--dense writes every byte: real frames, 0.3-1 MB, with copies and\n"
+                     "retagged copies.\n");
 }
 
 std::optional<std::uint64_t> parseNumber(const char* text)
@@ -697,10 +827,10 @@ std::optional<std::uint64_t> parseNumber(const char* text)
     return value;
 }
 
-std::string manifestText(std::uint64_t files, std::uint64_t seed)
+std::string manifestText(std::uint64_t files, std::uint64_t seed, bool dense)
 {
     return "version=" + std::to_string(kFormatVersion) + " files=" + std::to_string(files) +
-           " seed=" + std::to_string(seed) + "\n";
+           " seed=" + std::to_string(seed) + (dense ? " dense" : "") + "\n";
 }
 
 } // namespace
@@ -711,6 +841,7 @@ int main(int argc, char** argv)
     using namespace tunesift;
     std::uint64_t seed = 1;
     bool force = false;
+    bool dense = false;
     std::vector<const char*> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -723,6 +854,8 @@ int main(int argc, char** argv)
             seed = *value;
         } else if (arg == "--force") {
             force = true;
+        } else if (arg == "--dense") {
+            dense = true;
         } else if (arg == "--help") {
             usage(stdout);
             return 0;
@@ -744,7 +877,7 @@ int main(int argc, char** argv)
     }
     const fs::path root = positional[1];
     const fs::path manifest = root / kManifestName;
-    const std::string wanted = manifestText(*files, seed);
+    const std::string wanted = manifestText(*files, seed, dense);
 
     std::error_code ec;
     if (fs::exists(root, ec) && !fs::is_empty(root, ec)) {
@@ -778,8 +911,15 @@ int main(int argc, char** argv)
         }
     }
 
+    DenseCounts denseCounts;
+    if (dense) {
+        if (!makeDenseLibrary(root, *files, seed, denseCounts)) {
+            std::fprintf(stderr, "make_library: cannot write below %s\n", root.c_str());
+            return 1;
+        }
+    }
     LibraryMaker maker(root, *files, seed);
-    if (!maker.run()) {
+    if (!dense && !maker.run()) {
         return 1;
     }
     // Written last, so an interrupted run leaves no manifest and is never taken as complete.
@@ -789,6 +929,11 @@ int main(int argc, char** argv)
     } else {
         std::fprintf(stderr, "make_library: cannot write %s\n", manifest.c_str());
         return 1;
+    }
+    if (dense) {
+        std::printf("%s: %zu MP3 files, %zu exact copies, %zu retagged copies\n", root.c_str(),
+                    denseCounts.files, denseCounts.copies, denseCounts.retagged);
+        return 0;
     }
     std::printf("%s: %zu MP3 files, %zu hidden MP3 files, %zu other files\n", root.c_str(),
                 maker.written(), maker.hidden(), maker.others());

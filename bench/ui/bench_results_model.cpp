@@ -1,9 +1,15 @@
 #include "search/catalogue.h"
 #include "search/resultlist.h"
 #include "search/searchrun.h"
+#include "ui/results/resultexport.h"
+#include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/resultswindow.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QMenu>
 #include <QTreeView>
 #include <benchmark/benchmark.h>
 #include <string>
@@ -17,7 +23,9 @@ constexpr std::size_t kFilesPerFolder = 100;
 
 // Writes `rows` result rows the way a run does: folders of a hundred files, groups of two rows,
 // with `sharedRows` of them (spread over the list) standing for one file found again and again.
-void fill(SearchSession& session, std::size_t rows, std::size_t sharedRows = 0)
+// With `varied` the bit rates differ within most groups, as real duplicates' do; without, every
+// rule ties and the keep rules read every file's modification time.
+void fill(SearchSession& session, std::size_t rows, std::size_t sharedRows = 0, bool varied = false)
 {
     session.results().clear();
     Catalogue& catalogue = session.catalogue();
@@ -37,7 +45,7 @@ void fill(SearchSession& session, std::size_t rows, std::size_t sharedRows = 0)
         row.pathId = row.entry;
         row.size = 4'000'000;
         row.songLength = 215;
-        row.bitRate = 192;
+        row.bitRate = varied ? static_cast<std::int32_t>(128 + 32 * (k % 5)) : 192;
         session.results().append(row, (k / 2) % 2 ? ColorGroup::Blue : ColorGroup::LightBlue);
     }
 }
@@ -182,6 +190,144 @@ void BM_RemoveRows(benchmark::State& state)
     }
 }
 BENCHMARK(BM_RemoveRows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Answers every question with No, so a command that asks never waits.
+class NoToAll : public MessageBoxes
+{
+public:
+    MessageAnswer show(QWidget*, const QString&, const QString&, MessageButtons buttons) override
+    {
+        return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+    }
+};
+
+// The results window over 100,000 rows, as the helpers' commands meet it.
+struct HelperBench
+{
+    explicit HelperBench(bool varied = true)
+    {
+        form.beginResultsUpdate();
+        fill(session, 100'000, 1000, varied);
+        form.endResultsUpdate();
+        form.actions().setMessageBoxes(&boxes);
+        form.resize(900, 600);
+        form.show();
+    }
+    void select(int row)
+    {
+        form.listView().selectionModel()->setCurrentIndex(form.model().index(row, 0),
+                                                          QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+    }
+    void trigger(ResultsActions::Command command) { form.actions().action(command)->trigger(); }
+
+    SearchSession session;
+    ResultsWindow form{session};
+    NoToAll boxes;
+};
+
+// Tick all but the best: bit rates that tell most files apart (0), or a tie on every rule that
+// reads each file's modification time from disk, on the first press (1) and on a later one (2).
+void BM_TickAllButBest(benchmark::State& state)
+{
+    HelperBench bench(state.range(0) == 0);
+    bench.trigger(ResultsActions::Command::TickAllButBest);
+    for (auto _ : state) {
+        state.PauseTiming();
+        bench.form.model().clearChecks();
+        if (state.range(0) == 1)
+            bench.form.actions().forgetResults();
+        state.ResumeTiming();
+        bench.trigger(ResultsActions::Command::TickAllButBest);
+    }
+}
+BENCHMARK(BM_TickAllButBest)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// The row commands on one row of a 100,000-row list.
+void BM_RowCommand(benchmark::State& state)
+{
+    HelperBench bench;
+    bench.select(50'001);
+    const auto command = static_cast<ResultsActions::Command>(state.range(0));
+    for (auto _ : state)
+        bench.trigger(command);
+    state.SetLabel(bench.form.actions().action(command)->text().toStdString());
+}
+BENCHMARK(BM_RowCommand)
+    ->Arg(static_cast<int>(ResultsActions::Command::KeepThisOne))
+    ->Arg(static_cast<int>(ResultsActions::Command::TickAllInFolder))
+    ->Arg(static_cast<int>(ResultsActions::Command::TickSelected))
+    ->Unit(benchmark::kMillisecond);
+
+// Space on every row (Ctrl+A first): ticks or unticks all 100,000.
+void BM_ToggleAll(benchmark::State& state)
+{
+    HelperBench bench;
+    bench.form.listView().selectAll();
+    for (auto _ : state)
+        bench.form.actions().toggleSelected();
+}
+BENCHMARK(BM_ToggleAll)->Unit(benchmark::kMillisecond);
+
+// The summary line, counted anew after a change.
+void BM_Summary(benchmark::State& state)
+{
+    HelperBench bench;
+    bench.form.model().SetCheckedForFile(0, true);
+    for (auto _ : state)
+        bench.form.actions().refreshSummary();
+}
+BENCHMARK(BM_Summary)->Unit(benchmark::kMillisecond);
+
+// The checks before "Delete checked" with every row ticked: protected folders, then the groups
+// that would lose every copy (all of them; the question is answered No).
+void BM_PlanDelete(benchmark::State& state)
+{
+    HelperBench bench;
+    std::vector<std::size_t> all(100'000);
+    for (std::size_t k = 0; k < all.size(); ++k)
+        all[k] = k;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench.form.actions().planDelete(all));
+}
+BENCHMARK(BM_PlanDelete)->Unit(benchmark::kMillisecond);
+
+// Saving the list as CSV (0) or JSON lines (1), without the disk.
+void BM_Export(benchmark::State& state)
+{
+    HelperBench bench;
+    const auto format = state.range(0) == 0 ? ExportFormat::Csv : ExportFormat::JsonLines;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ExportResults(bench.form.model(), format));
+}
+BENCHMARK(BM_Export)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Undo's part in the list: 10,000 removed rows spread over the list brought back.
+void BM_RestoreRows(benchmark::State& state)
+{
+    HelperBench bench;
+    std::vector<std::size_t> positions;
+    for (std::size_t k = 0; k < 10'000; ++k)
+        positions.push_back(k * 10);
+    for (auto _ : state) {
+        state.PauseTiming();
+        const auto records = bench.form.model().rowRecords(positions);
+        bench.form.model().removePositions(positions);
+        state.ResumeTiming();
+        bench.form.model().restoreRows(records);
+    }
+}
+BENCHMARK(BM_RestoreRows)->Unit(benchmark::kMillisecond);
+
+// The row context menu, built as it opens.
+void BM_ContextMenu(benchmark::State& state)
+{
+    HelperBench bench;
+    bench.select(50'001);
+    for (auto _ : state)
+        delete bench.form.actions().contextMenu();
+}
+BENCHMARK(BM_ContextMenu)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "cache/sqlitecache.h"
 #include "search/host.h"
 #include "search/resultlist.h"
+#include "search/rowtext.h"
 #include "search/scan.h"
 #include "search/searchrun.h"
 
@@ -17,6 +18,14 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -47,6 +56,7 @@ const char* const kUsage =
     "  --similar-filename   names that share more than 90% of their words\n"
     "  --exact-tag          files with the same ID3v1 title\n"
     "  --similar-tag        ID3v1 titles that share more than 90% of their words\n"
+    "  --exact-audio        the same audio frames, whatever the tags around them\n"
     "\n"
     "Reading:\n"
     "  --id3v2-titles       the tag criteria compare the title of a leading ID3v2 tag where\n"
@@ -124,40 +134,6 @@ private:
     bool m_resultsShown = false;
 };
 
-void appendJsonString(std::string& out, std::string_view text)
-{
-    out.push_back('"');
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out.push_back(ch);
-            }
-        }
-    }
-    out.push_back('"');
-}
-
 // A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
 // row into extra fields or lines, and with the backslash itself written as \\ a path reads back
 // unambiguously (the text format of PostgreSQL's COPY).
@@ -183,36 +159,21 @@ bool printRows(const ResultList& results, bool jsonl)
     std::string out;
     out.reserve(1 << 20);
     for (std::size_t k = 0; k < results.size(); ++k) {
-        const std::string path = results.path(k);
-        const std::string size = results.sizeText(k, ",", ".");
-        const std::string length = results.lengthText(k);
-        const std::string bitRate = results.bitRateText(k);
-        const std::string_view type = results.typeText(k);
-        const std::string_view group = ColorGroupName(results.color(k));
         if (jsonl) {
-            out += "{\"path\":";
-            appendJsonString(out, path);
-            out += ",\"size\":" + std::to_string(results.row(k).size) + ",\"sizeText\":";
-            appendJsonString(out, size);
-            out += ",\"length\":";
-            appendJsonString(out, length);
-            out += ",\"bitrate\":" + bitRate + ",\"type\":";
-            appendJsonString(out, type);
-            out += ",\"group\":";
-            appendJsonString(out, group);
+            AppendJsonRowFields(out, results, k);
             out += "}\n";
         } else {
-            appendTsvField(out, path);
+            appendTsvField(out, results.path(k));
             out += '\t';
-            out += size;
+            out += results.sizeText(k, ",", ".");
             out += '\t';
-            out += length;
+            out += results.lengthText(k);
             out += '\t';
-            out += bitRate;
+            out += results.bitRateText(k);
             out += '\t';
-            out.append(type);
+            out.append(results.typeText(k));
             out += '\t';
-            out.append(group);
+            out.append(ColorGroupName(results.color(k)));
             out += '\n';
         }
         if (out.size() > (1 << 20) - 4096) {
@@ -226,6 +187,29 @@ bool printRows(const ResultList& results, bool jsonl)
     return std::fflush(stdout) == 0 && !std::ferror(stdout);
 }
 
+// The arguments as UTF-8. Windows passes main() its text in the ANSI code page, which cannot hold
+// every file name; the wide command line can.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+#ifdef _WIN32
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int k = 0; k < count; ++k) {
+            const int size =
+                WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, nullptr, 0, nullptr, nullptr);
+            std::string text(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+            WideCharToMultiByte(CP_UTF8, 0, wide[k], -1, text.data(), size, nullptr, nullptr);
+            text.pop_back(); // the terminating NUL
+            arguments.push_back(std::move(text));
+        }
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 int usageError(const std::string& problem)
 {
     std::fprintf(stderr, "tunesift-cli: %s\n\n%s", problem.c_str(), kUsage);
@@ -236,6 +220,11 @@ int usageError(const std::string& problem)
 
 int main(int argc, char** argv)
 {
+#ifdef _WIN32
+    // Rows end in a bare line feed on every system, so they compare byte for byte.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    const std::vector<std::string> args = utf8Arguments(argc, argv);
     std::array<bool, kCriterionCount> criteria{};
     bool jsonl = false;
     bool catalogueOnly = false;
@@ -244,8 +233,8 @@ int main(int argc, char** argv)
     bool optionsEnded = false;
     std::vector<std::string> folders;
 
-    for (int k = 1; k < argc; ++k) {
-        const std::string_view arg = argv[k];
+    for (std::size_t k = 1; k < args.size(); ++k) {
+        const std::string_view arg = args[k];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
             folders.emplace_back(arg);
             continue;
@@ -269,14 +258,16 @@ int main(int argc, char** argv)
             id3v2Titles = true;
         } else if (arg == "--no-cache") {
             useCache = false;
+        } else if (arg == "--exact-audio") {
+            criteria[static_cast<std::size_t>(Criterion::ExactAudio)] = true;
         } else if (arg == "--catalogue-only") {
             catalogueOnly = true;
         } else if (arg == "--format" || arg.starts_with("--format=")) {
             std::string_view value;
             if (arg == "--format") {
-                if (k + 1 >= argc)
+                if (k + 1 >= args.size())
                     return usageError("--format needs a value: tsv or jsonl");
-                value = argv[++k];
+                value = args[++k];
             } else {
                 value = arg.substr(std::strlen("--format="));
             }

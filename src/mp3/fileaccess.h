@@ -83,6 +83,10 @@ public:
     std::optional<std::size_t> readAt(std::int64_t offset,
                                       std::span<unsigned char> buffer) const noexcept;
 
+    // Tells the system that the bytes from offset on will be read once, in order, so that it
+    // reads far ahead. Only advice: nothing changes where it is not taken.
+    void adviseSequential(std::int64_t offset, std::int64_t length) const noexcept;
+
     // A fixed-size record: bytes past the end of the file read as zero. False on a read error.
     bool readRecord(std::int64_t offset, std::span<unsigned char> record) const noexcept;
 
@@ -104,6 +108,17 @@ private:
 std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept;
 // The same for a name listed in a folder held open.
 std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_view name) noexcept;
+
+#ifdef _WIN32
+// The path as the wide Windows functions take it: UTF-16, made absolute, with "/" turned into "\"
+// and "." and ".." resolved, behind the \\?\ prefix that lifts the limit of 260 characters.
+// Empty when the text is not a usable path.
+std::wstring WidePath(const std::string& utf8);
+// The path with links resolved, as WidePath gives it; empty when it cannot be opened.
+std::wstring FinalWidePath(const std::string& utf8);
+// The UTF-8 text of a wide path, with a \\?\ prefix taken off again.
+std::string Utf8Path(std::wstring_view wide);
+#endif
 
 // The length of a regular file; nothing on any error.
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept;

@@ -30,6 +30,85 @@ void throwLastError(const std::string& what, const std::string& path)
 
 } // namespace fileaccess_detail
 
+std::wstring WidePath(const std::string& utf8)
+{
+    if (!fileaccess_detail::isUsablePath(utf8)) {
+        return {};
+    }
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
+    constexpr std::wstring_view kPrefix = L"\\\\?\\";
+    if (wide.starts_with(kPrefix)) {
+        return wide;
+    }
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return {};
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD written = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+    if (written == 0 || written >= needed) {
+        return {};
+    }
+    full.resize(written);
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2); // \\server\share\...
+    }
+    return std::wstring(kPrefix) + full;
+}
+
+std::wstring FinalWidePath(const std::string& utf8)
+{
+    const std::wstring wide = WidePath(utf8);
+    if (wide.empty()) {
+        return {};
+    }
+    const HANDLE handle =
+        CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::wstring resolved(MAX_PATH, L'\0');
+    DWORD length =
+        GetFinalPathNameByHandleW(handle, resolved.data(), static_cast<DWORD>(resolved.size()), 0);
+    if (length >= resolved.size()) {
+        resolved.resize(length);
+        length = GetFinalPathNameByHandleW(handle, resolved.data(),
+                                           static_cast<DWORD>(resolved.size()), 0);
+    }
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    SetLastError(error);
+    if (length == 0 || length >= resolved.size()) {
+        return {};
+    }
+    resolved.resize(length);
+    return resolved;
+}
+
+std::string Utf8Path(std::wstring_view wide)
+{
+    if (wide.starts_with(L"\\\\?\\UNC\\")) {
+        return "\\\\" + Utf8Path(wide.substr(8));
+    }
+    if (wide.starts_with(L"\\\\?\\")) {
+        wide.remove_prefix(4);
+    }
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(std::max(length, 0)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), length,
+                        nullptr, nullptr);
+    return text;
+}
+
 using fileaccess_detail::askWriteFault;
 using fileaccess_detail::describe;
 using fileaccess_detail::isUsablePath;
@@ -39,7 +118,7 @@ namespace {
 
 std::filesystem::path nativePath(const std::string& utf8)
 {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    return std::filesystem::path(WidePath(utf8));
 }
 
 class Handle
@@ -197,6 +276,11 @@ void ReadOnlyFile::close() noexcept
 bool ReadOnlyFile::isOpen() const noexcept
 {
     return m_handle != nullptr;
+}
+
+void ReadOnlyFile::adviseSequential(std::int64_t, std::int64_t) const noexcept
+{
+    // Windows reads ahead on its own once it sees large sequential reads.
 }
 
 std::optional<std::size_t> ReadOnlyFile::readAt(std::int64_t offset,
@@ -369,7 +453,11 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
         throw std::runtime_error(
             describe("Not rewritten, as other hard links share the contents of", m_path));
     }
-    const std::filesystem::path target = std::filesystem::canonical(nativePath(m_path));
+    const std::wstring final = FinalWidePath(m_path);
+    if (final.empty()) {
+        throwLastError("Cannot find", m_path);
+    }
+    const std::filesystem::path target(final);
     const DWORD attributes = GetFileAttributesW(target.c_str());
 
     std::random_device seed;

@@ -3,11 +3,10 @@
 #include "mp3/fileaccess.h"
 #include "mp3/id3v2title.h"
 #include "mp3/latin1.h"
+#include "search/textcase.h"
 
 #include <algorithm>
 #include <cstring>
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 namespace tunesift {
 
@@ -204,31 +203,20 @@ std::string_view trimSpaces(std::string_view text)
 }
 
 // Genre names are plain ASCII, so a code point whose lower case is not ASCII never matches.
-bool equalsIgnoringCase(std::string_view utf8, std::string_view asciiName)
+bool equalsIgnoringCase(std::string_view lowerCaseUtf8, std::string_view asciiName)
 {
-    // Four bytes per character at most; anything longer cannot be a name from the table.
-    if (utf8.size() > 4 * asciiName.size()) {
+    if (lowerCaseUtf8.size() != asciiName.size()) {
         return false;
     }
-    const auto* s = reinterpret_cast<const std::uint8_t*>(utf8.data());
-    const auto length = static_cast<std::int32_t>(utf8.size());
-    std::int32_t i = 0;
-    std::size_t k = 0;
-    while (i < length) {
-        UChar32 c = 0;
-        U8_NEXT(s, i, length, c);
-        if (c < 0 || k >= asciiName.size()) {
-            return false;
-        }
-        const UChar32 folded = u_tolower(c);
-        const auto expected = static_cast<unsigned char>(asciiName[k++]);
-        const UChar32 expectedFolded =
-            expected >= 'A' && expected <= 'Z' ? expected - 'A' + 'a' : expected;
-        if (folded != expectedFolded) {
+    for (std::size_t k = 0; k < asciiName.size(); ++k) {
+        const char expected = asciiName[k];
+        const char folded =
+            expected >= 'A' && expected <= 'Z' ? static_cast<char>(expected - 'A' + 'a') : expected;
+        if (lowerCaseUtf8[k] != folded) {
             return false;
         }
     }
-    return k == asciiName.size();
+    return true;
 }
 
 } // namespace
@@ -283,7 +271,7 @@ std::string GenreName(std::uint8_t index)
 
 std::uint8_t GenreIndexOfName(std::string_view name)
 {
-    const std::string_view wanted = trimSpaces(name);
+    const std::string wanted = LowerCase(trimSpaces(name));
     if (wanted.empty()) {
         return 255;
     }

@@ -265,6 +265,7 @@ void clsMP3Info::resetInfo()
     m_headerOffset = 0;
     m_emphasis.clear();
     m_audioBytes = 0;
+    m_audioRange = AudioRange{};
     m_knownLength = 0;
     m_tag = ID3v1Tag{};
 }
@@ -279,8 +280,10 @@ void clsMP3Info::analyseFile(bool listed)
     m_fileSize = file.size();
     m_knownLength = m_fileSize;
 
-    // The ID3v1 tag and an appended ID3v2 footer both lie in the last 138 bytes: one read.
-    constexpr std::int64_t kTailSize = kTagSize + static_cast<std::int64_t>(kID3v2HeaderSize);
+    // The ID3v1 tag and an appended ID3v2 footer both lie in the last 138 bytes, and the usual
+    // trailing tags in the last few KiB: one read.
+    constexpr std::int64_t kTailSize = 4096;
+    static_assert(kTailSize >= kTagSize + static_cast<std::int64_t>(kID3v2HeaderSize));
     std::array<unsigned char, kTailSize> tail{};
     const std::int64_t tailStart = std::max<std::int64_t>(0, m_fileSize - kTailSize);
     if (!file.readRecord(tailStart,
@@ -344,6 +347,10 @@ void clsMP3Info::analyseFile(bool listed)
 
     const std::int64_t o = search.offset;
     const FrameHeader& h = *search.header;
+    m_audioRange =
+        FindAudioRange(file, o,
+                       std::span(tail).first(static_cast<std::size_t>(m_fileSize - tailStart)))
+            .value_or(AudioRange{});
     m_audioBytes = m_fileSize - (o + 1) - (m_id3Present ? kTagSize : 0);
     m_numFrames = m_audioBytes / ((h.bitRate * 144000) / h.frequency);
     m_headerOffset = o;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3/audiorange.h"
 #include "mp3/id3v1.h"
 
 #include <cstdint>
@@ -56,6 +57,8 @@ public:
     bool Original() const { return m_original; }
     std::int64_t HeaderOffset() const { return m_headerOffset; }
     const std::string& Emphasis() const { return m_emphasis; }
+    // From the first frame header to the end less the trailing tags; empty without a frame.
+    const AudioRange& audioRange() const { return m_audioRange; }
 
     // Tag text: UTF-8 of the field's ISO-8859-1 bytes up to the first NUL (trailing spaces
     // stay). Setting cuts the value to the field width and fills the rest with NULs; characters
@@ -125,6 +128,7 @@ private:
     std::string m_emphasis;
     // Bytes from the first frame header to the end of the audio data.
     std::int64_t m_audioBytes = 0;
+    AudioRange m_audioRange;
     ID3v1Tag m_tag;
 };
 

@@ -14,8 +14,9 @@ public:
 
     // One question before anything is moved; false leaves every file where it is.
     virtual bool confirmMove(const QStringList& paths) = 0;
-    // Moves one file into the user's trash; false when it could not be moved.
-    virtual bool moveToTrash(const QString& path);
+    // Moves one file into the user's trash; false when it could not be moved. pathInTrash, when
+    // given, receives where the trash keeps it (empty when the platform does not say).
+    virtual bool moveToTrash(const QString& path, QString* pathInTrash);
     // Called before the first file and after each one; false stops before the next file.
     virtual bool reportProgress(qsizetype done, qsizetype total)
     {
@@ -32,11 +33,28 @@ struct RecycleBinResult
     bool confirmed = false; // the user agreed to the move
     bool cancelled = false; // the user stopped it before the last file
     QStringList moved;
-    QStringList failed; // files the trash refused; files never tried after a stop are in neither
+    QStringList inTrash; // for each moved file, where the trash keeps it (may be empty)
+    QStringList failed;  // files the trash refused; files never tried after a stop are in neither
 };
 
 // Asks once, then moves each path to the trash in the given order and names the files that
 // could not be moved in one report. An empty list asks nothing and moves nothing.
 RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host);
+
+// Whether files moved to the trash can be put back by RestoreFromTrash on this platform (the
+// trash's records are read where the freedesktop.org trash is used; elsewhere not yet).
+bool CanRestoreFromTrash();
+
+enum class RestoreOutcome
+{
+    Restored,
+    PlaceTaken, // something else now stands at the file's old place; the file stays in the trash
+    NotInTrash, // the trash no longer holds the file or its record
+    Failed,     // the move back failed
+};
+
+// Moves a file the trash holds back to the place it came from. The trash's record of the file
+// must name that place (NotInTrash otherwise), so a file never goes anywhere else.
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place);
 
 } // namespace tunesift

@@ -72,6 +72,16 @@ void SettingsStore::writeBool(const char* key, bool value)
     setText(key, value ? QStringLiteral("True") : QStringLiteral("False"));
 }
 
+QStringList SettingsStore::textList(const char* key) const
+{
+    return m_impl->settings.value(groupKey(key)).toStringList();
+}
+
+void SettingsStore::setTextList(const char* key, const QStringList& values)
+{
+    m_impl->settings.setValue(groupKey(key), values);
+}
+
 void SettingsStore::sync()
 {
     m_impl->settings.sync();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace tunesift {
@@ -19,10 +20,17 @@ inline constexpr char kSimilarFilename[] = "SimilarFilename";
 inline constexpr char kExactTag[] = "ExactTag";
 inline constexpr char kSimilarTag[] = "SimilarTag";
 inline constexpr char kID3v2Titles[] = "ID3v2Titles";
+inline constexpr char kExactAudio[] = "ExactAudio";
 inline constexpr char kWindowState[] = "WindowState";
 inline constexpr char kFormWidth[] = "FormWidth";
 inline constexpr char kFormHeight[] = "FormHeight";
 inline constexpr char kStop[] = "Stop";
+// Which file "tick all but the best" keeps: the rules' names in the user's order, and those
+// switched off (both comma-separated), then the folders the user marked.
+inline constexpr char kKeepRuleOrder[] = "KeepRuleOrder";
+inline constexpr char kKeepRulesOff[] = "KeepRulesOff";
+inline constexpr char kPreferredFolders[] = "PreferredFolders";
+inline constexpr char kProtectedFolders[] = "ProtectedFolders";
 } // namespace settingskeys
 
 // One store per thread: QSettings objects of one process see each other's writes at once.
@@ -46,6 +54,10 @@ public:
     // "True" (any letter case) and non-zero numbers are true; anything else is false.
     bool readBool(const char* key) const;
     void writeBool(const char* key, bool value);
+
+    // A list of texts (folder paths may hold any character, so no separator of ours is safe).
+    QStringList textList(const char* key) const;
+    void setTextList(const char* key, const QStringList& values);
 
     void sync();
 

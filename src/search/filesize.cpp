@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #ifdef _WIN32
-#include <fstream>
+#include "mp3/fileaccess.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,13 +20,7 @@ std::optional<std::int64_t> QueryFileSize(const std::string& path)
 #ifdef _WIN32
     // Opening for reading, as the size query always did: a file that cannot be opened has no
     // size, even when its directory entry could be read.
-    std::ifstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
-    if (!file)
-        return std::nullopt;
-    const auto end = file.tellg();
-    if (end < 0)
-        return std::nullopt;
-    return static_cast<std::int64_t>(end);
+    return FileLength(path);
 #else
     // O_NONBLOCK: a FIFO that replaced a file between the scan and this call must not block.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

@@ -6,16 +6,17 @@ namespace tunesift {
 
 class FileCache;
 
-// The five criteria, in the order in which a run takes them.
+// The criteria, in the order in which a run takes them.
 enum class Criterion
 {
     ExactFilename,
     ExactFilesize,
     SimilarFilename,
     ExactTag,
-    SimilarTag
+    SimilarTag,
+    ExactAudio
 };
-inline constexpr int kCriterionCount = 5;
+inline constexpr int kCriterionCount = 6;
 
 enum class MessageButtons
 {

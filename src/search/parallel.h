@@ -10,18 +10,30 @@
 
 namespace tunesift {
 
+// What the work items of ParallelFor wait for. System calls on data the system holds run on the
+// cores; reads that go to the disk mostly wait, and more of them in flight keep the disk busy.
+enum class WorkKind
+{
+    SystemCalls,
+    DiskReads
+};
+
 // Runs work(k) for every k below count on a few threads. Meant for independent file reads whose
 // results land in separate slots: reading is bound by system calls, which run in parallel on
-// several cores. Small counts run on the calling thread alone. Where work throws (out of memory,
-// say), the other threads take no further items, every thread is joined, and the first exception
-// is thrown again on the calling thread.
+// several cores. Small counts run on the calling thread alone; disk reads (large, one file per
+// item) are shared out one by one on as many threads as the cap allows. Where work throws (out of
+// memory, say), the other threads take no further items, every thread is joined, and the first
+// exception is thrown again on the calling thread.
 template <typename Work>
-void ParallelFor(std::size_t count, Work work)
+void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemCalls)
 {
-    constexpr std::size_t kChunk = 64;
+    const bool disk = kind == WorkKind::DiskReads;
+    const std::size_t chunk = disk ? 1 : 64;
     constexpr std::size_t kMaxThreads = 4;
+    constexpr std::size_t kMaxDiskThreads = 8;
     const std::size_t cores = std::max<std::size_t>(1, std::thread::hardware_concurrency());
-    const std::size_t threads = std::min({kMaxThreads, cores, count / (kChunk * 4)});
+    const std::size_t threads = disk ? std::min(kMaxDiskThreads, count)
+                                     : std::min({kMaxThreads, cores, count / (chunk * 4)});
     if (threads <= 1) {
         for (std::size_t k = 0; k < count; ++k)
             work(k);
@@ -33,10 +45,10 @@ void ParallelFor(std::size_t count, Work work)
     const auto drain = [&] {
         try {
             for (;;) {
-                const std::size_t first = next.fetch_add(kChunk, std::memory_order_relaxed);
+                const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
                 if (first >= count)
                     return;
-                const std::size_t last = std::min(count, first + kChunk);
+                const std::size_t last = std::min(count, first + chunk);
                 for (std::size_t k = first; k < last; ++k)
                     work(k);
             }

@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 
 namespace tunesift {
@@ -79,6 +81,19 @@ TextGroups<Key> groupEntries(std::size_t count, KeyOf keyOf)
     return groups;
 }
 
+// The columns of a file's rows from the analysis just made of it.
+void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std::string& path)
+{
+    info.songLength = analysis.SongLength();
+    info.bitRate = analysis.BitRate();
+    // The analysis opened the file and knows its length; only when it kept none (the file could
+    // not be opened, or holds no frame) is the size asked for on its own.
+    info.size = analysis.FileSize();
+    if (info.size <= 0)
+        info.size = FileSize2(path);
+    info.known = true;
+}
+
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -98,16 +113,11 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
             info.size = facts->rowSize;
             info.songLength = facts->songLength;
             info.bitRate = facts->bitRate;
+            info.known = true;
         } else {
             clsMP3Info& analysis = state.rowMp3Info;
             analysis.SetListedFileName(path);
-            info.songLength = analysis.SongLength();
-            info.bitRate = analysis.BitRate();
-            // The analysis opened the file and knows its length; only when it kept none (the
-            // file could not be opened, or holds no frame) is the size asked for on its own.
-            info.size = analysis.FileSize();
-            if (info.size <= 0)
-                info.size = FileSize2(path);
+            fillRowInfo(info, analysis, path);
             if (facts && info.size > 0) {
                 facts->analysed = true;
                 facts->rowSize = info.size;
@@ -117,7 +127,6 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
                 state.facts.noteRead(id);
             }
         }
-        info.known = true;
     }
     ResultRow row;
     row.entry = entry;
@@ -966,6 +975,94 @@ PassOutcome FindDupesSimilarTag(RunState& state)
         return std::optional<std::string_view>(titles[entry]);
     });
     return runSimilar(state, Criterion::SimilarTag, groups);
+}
+
+PassOutcome FindDupesExactAudio(RunState& state)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    std::vector<AudioFacts>& audio = state.audio;
+    audio.assign(state.pathCount, {});
+
+    // Each file once (the first entry of its path id): the analysis finds the range, and its
+    // playing time and bit rate serve the rows written later.
+    std::vector<std::uint32_t> files;
+    for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
+        if (state.pathId[entry] == entry)
+            files.push_back(entry);
+    ParallelFor(
+        files.size(),
+        [&](std::size_t k) {
+            const std::uint32_t id = files[k];
+            const std::string path = catalogue.path(id);
+            clsMP3Info analysis;
+            analysis.SetFileName(path);
+            audio[id].range = analysis.audioRange();
+            if (!audio[id].range.empty() && !state.rowInfo[id].known)
+                fillRowInfo(state.rowInfo[id], analysis, path);
+        },
+        WorkKind::DiskReads);
+    std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
+
+    // Only a file that shares its range length with another can have a partner: the others are
+    // never read. Then the first 64 KiB, then the whole range of those still alike.
+    const auto key = [&](std::uint32_t id) {
+        const AudioFacts& f = audio[id];
+        return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
+                          f.whole.value_or(AudioHash{}));
+    };
+    const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
+        std::sort(files.begin(), files.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+        std::vector<std::uint32_t> work;
+        for (std::size_t first = 0, last = 0; first < files.size(); first = last) {
+            while (last < files.size() && key(files[last]) == key(files[first]))
+                ++last;
+            if (last - first < 2)
+                continue;
+            for (std::size_t k = first; k < last; ++k)
+                work.push_back(files[k]);
+        }
+        ParallelFor(
+            work.size(),
+            [&](std::size_t k) {
+                thread_local std::unique_ptr<unsigned char[]> buffer;
+                constexpr std::size_t kBlock = std::size_t{1} << 20;
+                if (!buffer)
+                    buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
+                AudioFacts& f = audio[work[k]];
+                if (f.*hash)
+                    return; // known already: a short range's first hash is its whole hash
+                const std::int64_t count =
+                    whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
+                f.*hash = HashFileBytes(catalogue.path(work[k]), f.range.start, count,
+                                        {buffer.get(), kBlock});
+                if (!(f.*hash))
+                    f.range = AudioRange{}; // unreadable now: takes no part
+                else if (!whole && f.range.length <= kAudioHeadBytes)
+                    f.whole = f.head;
+            },
+            WorkKind::DiskReads);
+        std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
+    };
+    refine(&AudioFacts::head, false);
+    refine(&AudioFacts::whole, true);
+
+    // Files alike in length and both hashes hold the same audio; every entry of a file shares
+    // the file's class.
+    std::sort(files.begin(), files.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+    std::vector<std::uint32_t> classOf(state.pathCount, kNoText);
+    std::uint32_t classes = 0;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        if (k > 0 && key(files[k]) != key(files[k - 1]))
+            ++classes;
+        classOf[files[k]] = classes;
+    }
+    const auto groups = groupEntries<std::uint32_t>(catalogue.count(), [&](std::size_t entry) {
+        const std::uint32_t c = classOf[state.pathId[entry]];
+        return c == kNoText ? std::nullopt : std::optional<std::uint32_t>(c);
+    });
+    return runExact(state, Criterion::ExactAudio, groups);
 }
 
 } // namespace tunesift

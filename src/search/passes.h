@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mp3/audiorange.h"
 #include "search/filecache.h"
 #include "search/host.h"
 #include "search/resultlist.h"
@@ -51,6 +52,10 @@ struct RunState
     };
     std::vector<RowInfo> rowInfo; // per path id
 
+    // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
+    // a possible partner, the hashes of that range.
+    std::vector<AudioFacts> audio;
+
     bool titlesRead = false;
     bool id3v2Titles = false; // the tag criteria compare ComparedTitle with ID3v2 titles
     RunFacts facts;           // what the cache knows and what this run read for it
@@ -71,5 +76,6 @@ PassOutcome FindDupesExactFilesize(RunState& state);
 PassOutcome FindDupesSimilarFilename(RunState& state);
 PassOutcome FindDupesExactTag(RunState& state);
 PassOutcome FindDupesSimilarTag(RunState& state);
+PassOutcome FindDupesExactAudio(RunState& state);
 
 } // namespace tunesift

@@ -10,9 +10,10 @@ namespace tunesift {
 
 std::string_view ColorGroupName(ColorGroup group)
 {
-    static constexpr std::array<std::string_view, 12> kNames = {
-        "",      "white",       "blue",   "light blue",   "red",    "light red",
-        "green", "light green", "orange", "light orange", "purple", "light purple",
+    static constexpr std::array<std::string_view, 14> kNames = {
+        "",          "white",        "blue",        "light blue", "red",
+        "light red", "green",        "light green", "orange",     "light orange",
+        "purple",    "light purple", "teal",        "light teal",
     };
     return kNames[static_cast<std::size_t>(group)];
 }
@@ -30,6 +31,8 @@ ColorGroup ColorGroupOf(Criterion criterion, bool dark)
         return dark ? ColorGroup::Orange : ColorGroup::LightOrange;
     case Criterion::SimilarTag:
         return dark ? ColorGroup::Purple : ColorGroup::LightPurple;
+    case Criterion::ExactAudio:
+        return dark ? ColorGroup::Teal : ColorGroup::LightTeal;
     }
     return ColorGroup::None;
 }
@@ -47,6 +50,8 @@ std::string_view MatchTypeWord(Criterion criterion)
     case Criterion::SimilarTag:
         // Similar Tag rows carry the same word; their purple shades tell them apart.
         return "Exact Tag";
+    case Criterion::ExactAudio:
+        return "Audio";
     }
     return {};
 }
@@ -112,6 +117,24 @@ void ResultList::removeRows(const std::vector<std::size_t>& ascendingPositions)
         ++write;
     }
     m_rows.resize(write);
+}
+
+void ResultList::insertRows(const std::vector<std::pair<std::size_t, ResultRow>>& ascendingRows)
+{
+    if (ascendingRows.empty())
+        return;
+    std::vector<ResultRow> merged;
+    merged.reserve(m_rows.size() + ascendingRows.size());
+    std::size_t old = 0;
+    for (const auto& [position, row] : ascendingRows) {
+        while (merged.size() < position && old < m_rows.size())
+            merged.push_back(m_rows[old++]);
+        merged.push_back(row);
+    }
+    merged.insert(merged.end(), m_rows.begin() + static_cast<std::ptrdiff_t>(old), m_rows.end());
+    m_rows = std::move(merged);
+    if (m_colors.size() < m_rows.size())
+        m_colors.resize(m_rows.size(), ColorGroup::None);
 }
 
 void ResultList::resetColors(ColorGroup group)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tunesift {
@@ -28,12 +29,14 @@ enum class ColorGroup : std::uint8_t
     LightOrange,
     Purple,
     LightPurple,
+    Teal,
+    LightTeal,
 };
 
 std::string_view ColorGroupName(ColorGroup group);
 // The dark (true) or light (false) name of a criterion's colour family.
 ColorGroup ColorGroupOf(Criterion criterion, bool dark);
-// "Name", "Size", "Close", "Exact Tag", "Exact Tag".
+// "Name", "Size", "Close", "Exact Tag", "Exact Tag", "Audio".
 std::string_view MatchTypeWord(Criterion criterion);
 
 struct ResultRow
@@ -83,6 +86,9 @@ public:
     // Removes the rows at the given positions (ascending); the rest close up in order. The
     // colour table does not move with them.
     void removeRows(const std::vector<std::size_t>& ascendingPositions);
+    // Puts rows back (an undone delete): each pair names the position the row will have once
+    // all are in, ascending; the rows between move down in order. The colour table stays.
+    void insertRows(const std::vector<std::pair<std::size_t, ResultRow>>& ascendingRows);
     // Gives every colour slot the same name (the delete command writes White).
     void resetColors(ColorGroup group);
 

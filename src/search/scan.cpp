@@ -15,8 +15,9 @@
 #include <malloc.h>
 #endif
 #ifdef _WIN32
-#include <filesystem>
-#include <system_error>
+#include "mp3/fileaccess.h"
+
+#include <windows.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -70,28 +71,42 @@ template <typename Visit>
 bool listFolder(const std::string& folder, Visit visit)
 {
 #ifdef _WIN32
-    std::error_code error = injectedFault(folder);
-    throwIfOutOfResources(error, folder);
-    if (error)
+    const std::error_code fault = injectedFault(folder);
+    const std::wstring wide = fault ? std::wstring() : WidePath(folder);
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find =
+        wide.empty() ? INVALID_HANDLE_VALUE
+                     : FindFirstFileExW((wide + (wide.ends_with(L'\\') ? L"*" : L"\\*")).c_str(),
+                                        FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
+                                        FIND_FIRST_EX_LARGE_FETCH);
+    if (find == INVALID_HANDLE_VALUE) {
+        throwIfOutOfResources(
+            fault ? fault
+                  : std::error_code(static_cast<int>(GetLastError()), std::system_category()),
+            folder);
         return true;
-    std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
-    throwIfOutOfResources(error, folder);
-    for (; !error && it != end; it.increment(error), throwIfOutOfResources(error, folder)) {
-        const std::u8string raw = it->path().filename().u8string();
-        const std::string name(raw.begin(), raw.end());
+    }
+    bool completed = true;
+    do {
+        const std::string name = Utf8Path(entry.cFileName);
         if (name.empty() || name[0] == '.')
             continue;
-        std::error_code typeError;
-        const auto status = it->symlink_status(typeError);
+        // A reparse point (link or junction) is never followed, like a symbolic link elsewhere.
+        const DWORD attributes = entry.dwFileAttributes;
         EntryKind kind = EntryKind::Other;
-        if (!typeError && std::filesystem::is_directory(status))
-            kind = EntryKind::Folder;
-        else if (!typeError && std::filesystem::is_regular_file(status))
-            kind = EntryKind::File;
-        if (!visit(name, kind))
-            return false;
-    }
-    return true;
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+                kind = EntryKind::Folder;
+            else if (!(attributes & FILE_ATTRIBUTE_DEVICE))
+                kind = EntryKind::File;
+        }
+        if (!visit(std::string_view(name), kind)) {
+            completed = false;
+            break;
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return completed;
 #else
     const std::error_code fault = injectedFault(folder);
     DIR* dir = fault ? nullptr : ::opendir(folder.c_str());
@@ -137,13 +152,10 @@ bool listFolder(const std::string& folder, Visit visit)
 std::string FolderIdentity(const std::string& folder)
 {
 #ifdef _WIN32
-    std::error_code error;
-    const std::filesystem::path resolved =
-        std::filesystem::canonical(std::filesystem::u8path(folder), error);
-    if (error)
+    const std::wstring resolved = FinalWidePath(folder);
+    if (resolved.empty())
         return folder;
-    const std::u8string raw = resolved.u8string();
-    std::string text(raw.begin(), raw.end());
+    std::string text = Utf8Path(resolved);
     if (text.empty() || text.back() != kPathSeparator)
         text.push_back(kPathSeparator);
     return text;

@@ -17,7 +17,7 @@ const char* const kNoFoldersText = "There are no folders to find duplicates for.
                                    "drop some folders into the list above.";
 const char* const kNoCriterionText =
     "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
-    "Similar Filename, Exact Tag, Similar Tag";
+    "Similar Filename, Exact Tag, Similar Tag, Exact Audio";
 const char* const kNoDupesText = "No duplicate MP3s found.";
 const char* const kRunFailedText = "The search could not be completed: ";
 constexpr std::size_t kLargeCatalogue = 20000;
@@ -36,6 +36,7 @@ constexpr std::array<CriterionStep, kCriterionCount> kCriteria = {{
      FindDupesSimilarFilename},
     {Criterion::ExactTag, " [Finding duplicates - Exact Tag]", FindDupesExactTag},
     {Criterion::SimilarTag, " [Finding duplicates - Similar Tag]", FindDupesSimilarTag},
+    {Criterion::ExactAudio, " [Finding duplicates - Exact Audio]", FindDupesExactAudio},
 }};
 
 // "#,###,###" with "," between groups of three digits.

@@ -289,6 +289,7 @@ const std::map<std::string, Criterion> kOptions = {
     {"--similar-filename", Criterion::SimilarFilename},
     {"--exact-tag", Criterion::ExactTag},
     {"--similar-tag", Criterion::SimilarTag},
+    {"--exact-audio", Criterion::ExactAudio},
 };
 
 // The model's rows for the same folders with the same boxes ticked for the whole run.
@@ -359,8 +360,9 @@ protected:
     TempDir m_dir{TempDir::Storage::Memory};
 };
 
-const std::vector<std::string> kAllOptions = {"--exact-filename", "--exact-filesize",
-                                              "--similar-filename", "--exact-tag", "--similar-tag"};
+const std::vector<std::string> kAllOptions = {"--exact-filename",   "--exact-filesize",
+                                              "--similar-filename", "--exact-tag",
+                                              "--similar-tag",      "--exact-audio"};
 
 TEST(CliArguments, UsageErrorsExitWith2AndExplainOnStandardError)
 {
@@ -390,8 +392,8 @@ TEST(CliArguments, HelpNamesEveryOptionAndTheExitStatus)
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     for (const char* word : {"--exact-filename", "--exact-filesize", "--similar-filename",
-                             "--exact-tag", "--similar-tag", "--id3v2-titles", "--no-cache",
-                             "--format", "tsv", "jsonl", "Ctrl-C", "Exit status"})
+                             "--exact-tag", "--similar-tag", "--exact-audio", "--id3v2-titles",
+                             "--no-cache", "--format", "tsv", "jsonl", "Ctrl-C", "Exit status"})
         EXPECT_THAT(result.out, HasSubstr(word));
 }
 
@@ -402,7 +404,7 @@ TEST_F(CliTree, TsvRowsAreTheModelsRowsInOrder)
     std::set<Criterion> criteria;
     for (const ExpectedRow& row : expected)
         criteria.insert(row.criterion);
-    ASSERT_EQ(criteria.size(), 5u);
+    ASSERT_EQ(criteria.size(), static_cast<std::size_t>(kCriterionCount));
 
     const CliResult result = runCli(concat(kAllOptions, folders()));
     EXPECT_EQ(result.status, 0);

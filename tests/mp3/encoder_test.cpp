@@ -252,5 +252,59 @@ TEST_F(EncoderTest, StrippingBothTagsGivesBackTheEncoderOutput)
     EXPECT_EQ(test::readFile(copy), test::readFile(path("vbr22stereo")));
 }
 
+// The bytes of a file's audio range; empty when it has none.
+Bytes audioBytes(const std::string& file)
+{
+    clsMP3Info info;
+    info.SetFileName(file);
+    const AudioRange range = info.audioRange();
+    if (range.empty())
+        return {};
+    const Bytes bytes = test::readFile(file);
+    return Bytes(bytes.begin() + range.start, bytes.begin() + range.start + range.length);
+}
+
+TEST_F(EncoderTest, RetaggedCopiesKeepTheirAudioAndNearMissesDoNot)
+{
+    const std::string log = s_dir->file("retag.log");
+    const std::string original = path("cbr44stereo");
+    const auto copy = [&](const std::string& name) {
+        EXPECT_TRUE(run("cp " + quoted(original) + " " + quoted(path(name)), log));
+        return quoted(path(name));
+    };
+    // Every tagger as a user would run it; the APEv2 tag goes behind mutagen's ID3 tags.
+    ASSERT_TRUE(run("eyeD3 --quiet -t Other -a Someone " + copy("eyed3"), log));
+    ASSERT_TRUE(run("mid3v2 -t Mutagen -a Someone " + copy("mutagen"), log));
+    ASSERT_TRUE(run("/usr/bin/python3 -c \"import sys; from mutagen.apev2 import APEv2; "
+                    "t = APEv2(); t['Title'] = 'Ape'; t.save(sys.argv[1])\" " +
+                        quoted(path("mutagen")),
+                    log));
+    ASSERT_TRUE(run("id3v2 -1 -2 -t 'Both Kinds' " + copy("id3v2"), log));
+    ASSERT_TRUE(run("ffmpeg -loglevel error -y -i " + quoted(original) +
+                        " -codec:a libmp3lame -b:a 96k " + quoted(path("reencoded")),
+                    log));
+    ASSERT_TRUE(run(
+        ": > " + quoted(path("tagonly")) + " && mid3v2 -t Only " + quoted(path("tagonly")), log));
+    const Bytes audio = test::readFile(original);
+    ASSERT_EQ(audioBytes(original), audio) << "an untagged file is all audio";
+    for (const char* name : {"v1", "eyed3", "mutagen", "id3v2"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(test::readFile(path(name)), audio);
+        EXPECT_EQ(audioBytes(path(name)), audio);
+    }
+
+    Bytes flipped = audio;
+    flipped[flipped.size() / 2] ^= 0x01;
+    test::writeFile(path("flipped"), flipped);
+    // One 128 kbit/s frame of 417 bytes fewer.
+    test::writeFile(path("cut"), Bytes(audio.begin(), audio.end() - 417));
+    for (const char* name : {"flipped", "cut", "reencoded"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(audioBytes(path(name)).empty());
+        EXPECT_NE(audioBytes(path(name)), audio);
+    }
+    EXPECT_TRUE(audioBytes(path("tagonly")).empty());
+}
+
 } // namespace
 } // namespace tunesift

@@ -80,6 +80,13 @@ TEST(Genres, LookupIgnoresCaseAndSurroundingSpacesOnly)
     EXPECT_EQ(info.IDFromGenreString("\tRock"), 255);
     EXPECT_EQ(info.IDFromGenreString("Ro"), 255);
     EXPECT_EQ(info.IDFromGenreString("Rocks"), 255);
+    EXPECT_EQ(info.IDFromGenreString("Ro\xFF"
+                                     "ck"),
+              255);
+#ifndef _WIN32 // ICU's special cases; the Windows system mapping leaves these letters alone
+    // A letter outside ASCII matches when its lower case is the ASCII letter (Kelvin sign, k).
+    EXPECT_EQ(info.IDFromGenreString("FOL\xE2\x84\xAA"), 81);
+#endif
 }
 
 TEST(TagMembers, NewObjectHasTheEmptyTag)
@@ -269,17 +276,21 @@ TEST_F(ReadTagTitleTest, UnreadableThingsHaveNoTitle)
     std::filesystem::create_directory(m_dir.file("folder.mp3"));
     EXPECT_FALSE(ReadTagTitle(m_dir.file("folder.mp3")));
 
+#ifndef _WIN32 // no FIFOs in Windows folders
     // Nobody writes to this FIFO: opening it for a plain read would wait forever.
     ASSERT_EQ(::mkfifo(m_dir.file("fifo.mp3").c_str(), 0600), 0);
     EXPECT_FALSE(ReadTagTitle(m_dir.file("fifo.mp3")));
+#endif
 }
 
+#ifndef _WIN32 // POSIX permission bits
 TEST_F(ReadTagTitleTest, FileWithoutReadPermission)
 {
     const std::string path = make("locked.mp3", test::concat({Bytes(10, 0), test::id3v1Tag({})}));
     ::chmod(path.c_str(), 0);
     test::asUnprivilegedUser([&] { EXPECT_FALSE(ReadTagTitle(path)); });
 }
+#endif
 
 TEST_F(ReadTagTitleTest, FileThatVanishesBetweenTwoCalls)
 {

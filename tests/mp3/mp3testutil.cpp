@@ -1,14 +1,18 @@
 #include "mp3/mp3testutil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <grp.h>
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <random>
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace tunesift::test {
 
@@ -34,6 +38,7 @@ ScopedDir::~ScopedDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+#ifndef _WIN32
 namespace {
 
 const passwd& nobody()
@@ -81,6 +86,7 @@ void asUnprivilegedUser(const std::function<void()>& body)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "the part run as \"nobody\" failed (status " << status << ")";
 }
+#endif
 
 void writeFile(const std::string& path, const Bytes& bytes)
 {
@@ -178,6 +184,47 @@ Bytes concat(std::initializer_list<Bytes> parts)
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
+}
+
+Bytes apeTag(std::size_t itemBytes, bool withHeader)
+{
+    const auto part = [&](bool header) {
+        Bytes bytes(32, 0);
+        const std::string identifier = "APETAGEX";
+        std::copy(identifier.begin(), identifier.end(), bytes.begin());
+        const auto size = static_cast<std::uint32_t>(itemBytes + 32);
+        const std::uint32_t flags = (withHeader ? 0x80000000u : 0) | (header ? 0x20000000u : 0);
+        const std::uint32_t fields[] = {2000, size, 1, flags}; // version, size, items, flags
+        for (std::size_t f = 0; f < 4; ++f)
+            for (std::size_t b = 0; b < 4; ++b)
+                bytes[8 + 4 * f + b] = static_cast<unsigned char>(fields[f] >> (8 * b));
+        return bytes;
+    };
+    Bytes items(itemBytes, 'i');
+    return withHeader ? concat({part(true), items, part(false)}) : concat({items, part(false)});
+}
+
+Bytes lyrics3v2Tag(const std::string& fields)
+{
+    const std::string body = "LYRICSBEGIN" + fields;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%06zu", body.size());
+    const std::string all = body + digits + "LYRICS200";
+    return Bytes(all.begin(), all.end());
+}
+
+Bytes appendedId3v2Tag(std::size_t bodyBytes)
+{
+    return concat({id3v2Header(static_cast<std::uint32_t>(bodyBytes), false, 0x10),
+                   Bytes(bodyBytes, 0x20),
+                   id3v2Header(static_cast<std::uint32_t>(bodyBytes), true, 0x10)});
+}
+
+Bytes enhancedTag(const std::string& title)
+{
+    std::string text = "TAG+" + title;
+    text.resize(227, '\0');
+    return Bytes(text.begin(), text.end());
 }
 
 } // namespace tunesift::test

@@ -29,6 +29,7 @@ private:
 
 void writeFile(const std::string& path, const Bytes& bytes);
 
+#ifndef _WIN32
 // Runs the body as the unprivileged user "nobody" when the tests run as the superuser (in a
 // child process, whose failed expectations fail the calling test), otherwise directly. Paths the
 // body uses must be reachable for that user.
@@ -36,6 +37,7 @@ void asUnprivilegedUser(const std::function<void()>& body);
 // Who runs the body of asUnprivilegedUser: "nobody" under the superuser, else the caller.
 std::uint32_t unprivilegedUserId();
 std::uint32_t unprivilegedGroupId();
+#endif
 Bytes readFile(const std::string& path);
 
 // The fields of a frame header, as raw bit values.
@@ -73,6 +75,14 @@ struct TagFields
 
 // A 128-byte ID3v1 tag; text is copied as raw bytes and padded with the given filler.
 Bytes id3v1Tag(const TagFields& fields, char filler = '\0', const std::string& identifier = "TAG");
+
+// Tags that trail the audio, byte-built with filler contents: an APEv2 tag with itemBytes of
+// items (and a header when asked), a Lyrics3v2 block holding the fields text, an appended ID3v2
+// tag with footer around bodyBytes of frames, and the 227-byte Enhanced TAG.
+Bytes apeTag(std::size_t itemBytes, bool withHeader);
+Bytes lyrics3v2Tag(const std::string& fields);
+Bytes appendedId3v2Tag(std::size_t bodyBytes);
+Bytes enhancedTag(const std::string& title);
 
 // "Xing", flags and frame count, big-endian.
 Bytes xingBlock(std::uint32_t flags, std::uint32_t frameCount);

@@ -16,7 +16,7 @@ bool operator==(const ExpectedRow& a, const ExpectedRow& b)
 std::ostream& operator<<(std::ostream& out, Criterion criterion)
 {
     static constexpr const char* names[] = {"ExactFilename", "ExactFilesize", "SimilarFilename",
-                                            "ExactTag", "SimilarTag"};
+                                            "ExactTag",      "SimilarTag",    "ExactAudio"};
     return out << names[static_cast<std::size_t>(criterion)];
 }
 

@@ -74,8 +74,10 @@ TEST(FileSize, MissingAndUnopenableFilesHaveNoSize)
     EXPECT_EQ(QueryFileSize(dir / "missing.mp3"), std::nullopt);
     EXPECT_EQ(FileSize2(dir / "missing.mp3"), 0);
     EXPECT_EQ(FileSize2(""), 0);
+#ifndef _WIN32 // symbolic links need privileges on Windows, and Wine makes none
     test::MakeSymlink(dir / "nowhere", dir / "dangling.mp3");
     EXPECT_EQ(QueryFileSize(dir / "dangling.mp3"), std::nullopt);
+#endif
 }
 
 TEST(FileSize, ReportsTheWholeLengthOfLargeFiles)

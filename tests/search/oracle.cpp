@@ -4,18 +4,31 @@
 #include "search/filesize.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
+
+#ifdef _WIN32
+#include <filesystem>
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unicode/uchar.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
+#endif
 
 namespace tunesift::test {
 
 namespace {
 
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
 constexpr char kSeparator = '/';
+#endif
 constexpr const char* kProduct = "Tunesift";
 
 template <typename Map>
@@ -54,6 +67,59 @@ bool endsWithMp3(std::string_view name)
     return tail == ".mp3";
 }
 
+#ifdef _WIN32
+// The system's case mapping of one code point, through the invariant locale.
+UChar32 mapCodePoint(UChar32 c, DWORD flag)
+{
+    wchar_t units[U16_MAX_LENGTH];
+    std::int32_t length = 0;
+    U16_APPEND_UNSAFE(units, length, c);
+    wchar_t mapped[U16_MAX_LENGTH];
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, flag, units, length, mapped, U16_MAX_LENGTH, nullptr,
+                      nullptr, 0) != length)
+        return c;
+    std::int32_t k = 0;
+    UChar32 result = 0;
+    U16_NEXT_UNSAFE(mapped, k, result);
+    return result;
+}
+
+std::string utf8(const std::filesystem::path& path)
+{
+    const std::u8string raw = path.u8string();
+    return std::string(raw.begin(), raw.end());
+}
+
+std::vector<std::string> listFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator it(std::filesystem::u8path(folder), error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string name = utf8(it->path().filename());
+        if (!name.empty() && name.front() != '.')
+            names.push_back(name);
+    }
+    return names;
+}
+
+bool entryIs(const std::string& path, int type)
+{
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(std::filesystem::u8path(path), error);
+    return !error && (type == S_IFDIR ? std::filesystem::is_directory(status)
+                                      : std::filesystem::is_regular_file(status));
+}
+
+bool querySize(const std::string& path, std::int64_t& size)
+{
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
+    if (!file)
+        return false;
+    size = static_cast<std::int64_t>(file.tellg());
+    return size >= 0;
+}
+#else
 // The listing of one folder in the order the file system returns it, without hidden entries.
 std::vector<std::string> listFolder(const std::string& folder)
 {
@@ -90,6 +156,7 @@ bool querySize(const std::string& path, std::int64_t& size)
     size = static_cast<std::int64_t>(st.st_size);
     return ok;
 }
+#endif
 
 std::string_view fileNameOfPath(std::string_view path)
 {
@@ -119,12 +186,20 @@ std::string thousands(std::size_t value)
 
 std::string OracleLowerCase(std::string_view text)
 {
+#ifdef _WIN32
+    return mapCodePoints(text, [](UChar32 c) { return mapCodePoint(c, LCMAP_LOWERCASE); });
+#else
     return mapCodePoints(text, [](UChar32 c) { return u_tolower(c); });
+#endif
 }
 
 std::string OracleUpperCase(std::string_view text)
 {
+#ifdef _WIN32
+    return mapCodePoints(text, [](UChar32 c) { return mapCodePoint(c, LCMAP_UPPERCASE); });
+#else
     return mapCodePoints(text, [](UChar32 c) { return u_toupper(c); });
+#endif
 }
 
 std::vector<std::string> OracleSplitWords(std::string_view text)
@@ -171,6 +246,63 @@ bool IsValidUtf8(std::string_view text)
     return true;
 }
 
+std::optional<std::string> OracleAudioBytes(const std::string& path)
+{
+    clsMP3Info analysis;
+    analysis.SetFileName(path);
+    if (analysis.FileName().empty())
+        return std::nullopt; // no frame
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto byteAt = [&](std::int64_t at) {
+        return static_cast<std::uint32_t>(
+            static_cast<unsigned char>(bytes[static_cast<std::size_t>(at)]));
+    };
+    const auto little32 = [&](std::int64_t at) {
+        return byteAt(at) | byteAt(at + 1) << 8 | byteAt(at + 2) << 16 | byteAt(at + 3) << 24;
+    };
+    const std::int64_t start = analysis.HeaderOffset();
+    auto end = static_cast<std::int64_t>(bytes.size());
+    const auto textAt = [&](std::int64_t at, std::string_view text) {
+        return at >= 0 && bytes.compare(static_cast<std::size_t>(at), text.size(), text) == 0;
+    };
+    for (;;) {
+        const std::int64_t room = end - start;
+        std::int64_t tag = 0;
+        if (textAt(end - 128, "TAG") && room >= 128) {
+            tag = textAt(end - 355, "TAG+") && room >= 355 ? 355 : 128;
+        }
+        if (tag == 0 && textAt(end - 32, "APETAGEX")) {
+            const std::int64_t size = little32(end - 20);
+            const std::int64_t total = size + ((little32(end - 12) >> 31) != 0 ? 32 : 0);
+            if (size >= 32 && total <= room)
+                tag = total;
+        }
+        if (tag == 0 && textAt(end - 9, "LYRICS200") && end >= 15) {
+            const std::string digits = bytes.substr(static_cast<std::size_t>(end - 15), 6);
+            if (std::all_of(digits.begin(), digits.end(),
+                            [](char c) { return c >= '0' && c <= '9'; }) &&
+                std::stoll(digits) + 15 <= room)
+                tag = std::stoll(digits) + 15;
+        }
+        if (tag == 0 && textAt(end - 10, "3DI")) {
+            const std::int64_t size = (byteAt(end - 4) & 0x7F) << 21 |
+                                      (byteAt(end - 3) & 0x7F) << 14 |
+                                      (byteAt(end - 2) & 0x7F) << 7 | (byteAt(end - 1) & 0x7F);
+            if (size + 20 <= room)
+                tag = size + 20;
+        }
+        if (tag == 0)
+            break;
+        end -= tag;
+    }
+    if (end <= start)
+        return std::nullopt;
+    return bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
+
 std::string SkipMessage(std::string_view path)
 {
     return std::string(path) +
@@ -197,21 +329,22 @@ std::string AnalyzingCaption(std::string_view folder)
 std::string CriterionCaption(Criterion criterion)
 {
     static constexpr const char* names[] = {"Exact Filename", "Exact Filesize", "Similar Filename",
-                                            "Exact Tag", "Similar Tag"};
+                                            "Exact Tag",      "Similar Tag",    "Exact Audio"};
     return std::string(kProduct) + " [Finding duplicates - " +
            names[static_cast<std::size_t>(criterion)] + "]";
 }
 
 std::string ExpectedColourName(Criterion criterion, bool dark)
 {
-    static constexpr const char* families[] = {"blue", "red", "green", "orange", "purple"};
+    static constexpr const char* families[] = {"blue", "red", "green", "orange", "purple", "teal"};
     const std::string family = families[static_cast<std::size_t>(criterion)];
     return dark ? family : "light " + family;
 }
 
 std::string ExpectedTypeWord(Criterion criterion)
 {
-    static constexpr const char* words[] = {"Name", "Size", "Close", "Exact Tag", "Exact Tag"};
+    static constexpr const char* words[] = {"Name",      "Size",      "Close",
+                                            "Exact Tag", "Exact Tag", "Audio"};
     return words[static_cast<std::size_t>(criterion)];
 }
 
@@ -382,6 +515,11 @@ bool Oracle::runCriterion(Criterion criterion)
         for (std::size_t k = 0; k < n; ++k)
             m_titles[k] = ReadTagTitle(path(k)).value_or(std::string());
     }
+    if (criterion == Criterion::ExactAudio) {
+        m_audio.assign(n, std::nullopt);
+        for (std::size_t k = 0; k < n; ++k)
+            m_audio[k] = OracleAudioBytes(path(k));
+    }
     if (criterion == Criterion::ExactFilesize) {
         for (std::size_t k = 0; k < n; ++k) {
             OracleEntry& entry = m_catalogue[k];
@@ -436,6 +574,8 @@ bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const
         return m_titles[i] != m_titles[j] &&
                OracleWordSimilarity(OracleSplitWords(m_titles[i]), OracleSplitWords(m_titles[j])) >
                    0.9;
+    case Criterion::ExactAudio:
+        return m_audio[i] && m_audio[j] && *m_audio[i] == *m_audio[j];
     }
     return false;
 }

@@ -38,7 +38,7 @@ inline constexpr const char* kNoFoldersMessage =
     "list above.";
 inline constexpr const char* kNoCriterionMessage =
     "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
-    "Similar Filename, Exact Tag, Similar Tag";
+    "Similar Filename, Exact Tag, Similar Tag, Exact Audio";
 inline constexpr const char* kNoDupesMessage = "No duplicate MP3s found.";
 std::string AnalyzingCaption(std::string_view folder);
 std::string CriterionCaption(Criterion criterion);
@@ -46,6 +46,10 @@ std::string CriterionCaption(Criterion criterion);
 // The expected name of a criterion's colour family and its match type word.
 std::string ExpectedColourName(Criterion criterion, bool dark);
 std::string ExpectedTypeWord(Criterion criterion);
+
+// The bytes of a file's audio: from the first frame header the analysis finds to the end less
+// the trailing tags, peeled one by one; nothing when the file has no frame or no bytes are left.
+std::optional<std::string> OracleAudioBytes(const std::string& path);
 
 struct ExpectedRow
 {
@@ -102,6 +106,7 @@ private:
     std::optional<clsMP3Info> m_rowMp3Info;
     std::vector<OracleEntry> m_catalogue;
     std::vector<std::string> m_titles;
+    std::vector<std::optional<std::string>> m_audio;
     std::deque<std::string> m_queue;
     std::vector<ExpectedRow> m_rows;
     std::vector<std::size_t> m_rowEntries; // beside m_rows: the entry each row was written for

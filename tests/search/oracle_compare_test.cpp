@@ -1,6 +1,7 @@
 // The fast engine against the literal model on many random folder trees: same rows in the same
 // order with the same shades, and the same captions, progress values and messages.
 
+#include "mp3/mp3testutil.h"
 #include "search/engineview.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
@@ -121,6 +122,30 @@ const std::vector<std::string> kTitles = {"Hey Jude",
                                           "a  b",
                                           "Jude Hey",
                                           "Be It Let"};
+
+std::string text(const Bytes& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+// Before the frame: nothing, or a leading ID3v2 tag. After it: the tags that may trail the audio
+// (alone and stacked), and look-alikes that are not peeled: a footer counting more bytes than the
+// file has, a Lyrics3v2 size that is not digits, an Enhanced TAG without the ID3v1 tag after it.
+const std::vector<std::string> kPrefixes = {
+    "", "", "", text(concat({id3v2Header(20), Bytes(20, 0)})), text(id3v2Header(0))};
+const std::vector<std::string> kTrailers = {
+    "",
+    "",
+    "",
+    text(apeTag(40, true)),
+    text(apeTag(0, false)),
+    text(lyrics3v2Tag("IND0000210")),
+    text(appendedId3v2Tag(30)),
+    text(enhancedTag("Hey Jude")),
+    text(concat({lyrics3v2Tag("EAL00004Gold"), apeTag(10, true)})),
+    text(concat({appendedId3v2Tag(0), apeTag(3, false)})),
+    text(apeTag(5000, false)).substr(5000),
+    "LYRICSBEGINab00001xLYRICS200"};
 
 const std::vector<std::uint32_t> kFrameTails = {0xFB9000, 0xFB5000, 0xFBB000, 0xFBE400};
 const std::vector<std::size_t> kBodySizes = {4, 200, 300, 300, 417, 1024, 1024};
@@ -266,6 +291,8 @@ private:
                 title = std::string(1, '\0') + title;
             content.rawTitle = TitleField(title, chance(m_random, 0.5) ? ' ' : '\0');
         }
+        content.prefix = pick(m_random, kPrefixes);
+        content.trailer = pick(m_random, kTrailers);
         return content;
     }
 
@@ -277,8 +304,16 @@ private:
         const std::string name = makeName();
         const std::string path = join(pick(m_random, folders), name);
         Mp3Content content = makeContent();
-        if (!m_contents.empty() && chance(m_random, 0.25))
+        if (!m_contents.empty() && chance(m_random, 0.25)) {
+            // A copy, or the same audio under other tags.
+            const Mp3Content other = content;
             content = pick(m_random, m_contents);
+            if (chance(m_random, 0.5)) {
+                content.rawTitle = other.rawTitle;
+                content.prefix = other.prefix;
+                content.trailer = other.trailer;
+            }
+        }
         if (add({Step::Kind::Mp3, path, content, {}})) {
             m_names.push_back(name);
             m_contents.push_back(content);
@@ -447,10 +482,11 @@ Scenario makeScenario(Random& random, const TempDir& dir, const Tree& tree)
     }
     if (chance(random, 0.25)) {
         Flip flip;
-        flip.caption = chance(random, 0.2)
-                           ? std::string("Tunesift")
-                           : CriterionCaption(static_cast<Criterion>(between(random, 0, 4)));
-        flip.criterion = static_cast<Criterion>(between(random, 0, 4));
+        flip.caption =
+            chance(random, 0.2)
+                ? std::string("Tunesift")
+                : CriterionCaption(static_cast<Criterion>(between(random, 0, kCriterionCount - 1)));
+        flip.criterion = static_cast<Criterion>(between(random, 0, kCriterionCount - 1));
         flip.ticked = chance(random, 0.6);
         scenario.flips.push_back(flip);
     }

@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
-#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <random>
+#else
 #include <unistd.h>
+#endif
 
 namespace tunesift::test {
 
@@ -22,7 +26,7 @@ namespace {
 
 void makeParents(const std::string& path)
 {
-    const fs::path parent = fs::path(path).parent_path();
+    const fs::path parent = fs::u8path(path).parent_path();
     if (!parent.empty())
         fs::create_directories(parent);
 }
@@ -31,6 +35,19 @@ void makeParents(const std::string& path)
 
 TempDir::TempDir(Storage storage)
 {
+#ifdef _WIN32
+    (void)storage;
+    std::random_device seed;
+    for (;;) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("tunesift-test-" + std::to_string(seed()));
+        if (fs::create_directory(candidate)) {
+            const std::u8string raw = candidate.u8string();
+            m_path.assign(raw.begin(), raw.end());
+            break;
+        }
+    }
+#else
     fs::path base = fs::temp_directory_path();
     if (storage == Storage::Memory && ::access("/dev/shm", W_OK) == 0)
         base = "/dev/shm";
@@ -38,6 +55,7 @@ TempDir::TempDir(Storage storage)
     if (::mkdtemp(pattern.data()) == nullptr)
         fail("mkdtemp", pattern);
     m_path = pattern;
+#endif
 }
 
 TempDir::~TempDir()
@@ -67,19 +85,9 @@ std::string TitleField(std::string_view latin1, char pad)
 void WriteBytes(const std::string& path, std::string_view bytes)
 {
     makeParents(path);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        fail("open", path);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) {
-            ::close(fd);
-            fail("write", path);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
+    std::ofstream file(fs::u8path(path), std::ios::binary | std::ios::trunc);
+    if (!file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !file.flush())
+        fail("write", path);
 }
 
 void WriteMp3File(const std::string& path, const Mp3Content& content)
@@ -91,6 +99,7 @@ void WriteMp3File(const std::string& path, const Mp3Content& content)
         bytes[2] = static_cast<char>((*content.frameHeaderTail >> 8) & 0xFF);
         bytes[3] = static_cast<char>(*content.frameHeaderTail & 0xFF);
     }
+    bytes = content.prefix + bytes + content.trailer;
     if (content.rawTitle) {
         std::string tag = "TAG" + TitleField(*content.rawTitle, '\0');
         tag.resize(128, '\0');
@@ -102,8 +111,7 @@ void WriteMp3File(const std::string& path, const Mp3Content& content)
 void WriteSparseMp3File(const std::string& path, std::uint64_t length)
 {
     WriteBytes(path, std::string_view("\xFF\xFB\x90\x00", 4));
-    if (::truncate(path.c_str(), static_cast<off_t>(length)) != 0)
-        fail("truncate", path);
+    fs::resize_file(fs::u8path(path), length);
 }
 
 void MakeFolder(const std::string& path)
@@ -114,8 +122,7 @@ void MakeFolder(const std::string& path)
 void MakeSymlink(const std::string& target, const std::string& linkPath)
 {
     makeParents(linkPath);
-    if (::symlink(target.c_str(), linkPath.c_str()) != 0)
-        fail("symlink", linkPath);
+    fs::create_symlink(fs::u8path(target), fs::u8path(linkPath));
 }
 
 void RemovePath(const std::string& path)

@@ -43,9 +43,11 @@ struct Mp3Content
     // Second to fourth byte of an MPEG-1 Layer III frame header at offset 0 (0xFF first); none
     // writes filler only, so the file holds no valid frame.
     std::optional<std::uint32_t> frameHeaderTail = 0xFB9000; // 128 kbit/s, 44.1 kHz
-    std::size_t bodyBytes = 300; // bytes before the tag, header included
+    std::size_t bodyBytes = 300;                             // bytes of the frame, header included
     // The 30 raw title bytes of an ID3v1 tag appended after the body; none writes no tag.
     std::optional<std::string> rawTitle;
+    std::string prefix{};  // bytes before the frame (a leading ID3v2 tag)
+    std::string trailer{}; // bytes between the frame and the ID3v1 tag (other tags)
 };
 
 // 30 title bytes: the text (ISO-8859-1 bytes) padded with the given byte, cut at 30.

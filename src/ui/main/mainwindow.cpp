@@ -4,6 +4,7 @@
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
+#include "ui/main/folderprotection.h"
 #include "ui/results/resultswindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
@@ -31,9 +32,11 @@ constexpr int kDesignClientHeight = 6240;
 
 const QColor kCaptionGrey(128, 128, 128);
 
-// The list's height below which the layout rule stops (the window's height less 2700 twips), and
-// the least height the window keeps for it: a header and two folders.
-constexpr int kListHeightAllowance = 2700;
+// The list's height below which the layout rule stops (the window's height less 2970 twips), and
+// the least height the window keeps for it: a header and two folders. The folder frame starts
+// below the sixth criterion, 270 twips lower than with five.
+constexpr int kFrameTop = 1590;
+constexpr int kListHeightAllowance = 2970;
 constexpr int kMinimumListHeight = 1500;
 
 // A folder of the running platform that the user can browse to in place of a virtual one.
@@ -117,10 +120,10 @@ MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     setTabOrderOfControls();
     watchPointer();
     // Small enough to leave room beside the window, large enough that every control stays whole.
-    setMinimumSize(
-        RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton, exactFilenameBox,
-                             exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox}),
-        TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
+    setMinimumSize(RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton,
+                                        exactFilenameBox, exactFilesizeBox, similarFilenameBox,
+                                        exactTagBox, similarTagBox, exactAudioBox}),
+                   TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
 
     onLoad();
 }
@@ -178,6 +181,8 @@ void MainWindow::createControls()
     exactTagBox = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
     similarTagBox =
         makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
+    exactAudioBox =
+        makeCriterion("exactAudioBox", QStringLiteral("Exact Audio"), QRect(9080, 1320, 1695, 255));
     id3v2TitlesBox =
         makeCriterion("ID3v2Titles", QStringLiteral("Read ID3v2 titles"), QRect(0, 0, 1935, 255));
     id3v2TitlesBox->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a "
@@ -187,7 +192,7 @@ void MainWindow::createControls()
     folderFrame->setObjectName(QStringLiteral("Frame2"));
     folderFrame->setFont(font);
     setGreyText(folderFrame);
-    m_frameTwips = QRect(120, 1320, 8535, 2295);
+    m_frameTwips = QRect(120, kFrameTop, 8535, 2295);
 
     folderIcons.append(SvgIcon(QString::fromLatin1(artwork::kFolderOpen)));
 
@@ -227,8 +232,11 @@ void MainWindow::createControls()
     connect(id3v2TitlesBox, &QCheckBox::toggled, this, [this](bool ticked) {
         m_settings.writeNumber(settingskeys::kID3v2Titles, ticked ? 1 : 0);
     });
+    connect(exactAudioBox, &QCheckBox::toggled, this, &MainWindow::onExactAudioToggled);
     connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
     connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
+    folderProtection = new FolderProtection(
+        folderList, [this] { return folderIcons.value(0); }, this);
 }
 
 void MainWindow::setTabOrderOfControls()
@@ -236,7 +244,7 @@ void MainWindow::setTabOrderOfControls()
     const QList<QWidget*> order{addFolderButton,  findButton,         clearListButton,
                                 folderList,       stopButton,         exactFilenameBox,
                                 exactFilesizeBox, similarFilenameBox, exactTagBox,
-                                similarTagBox,    id3v2TitlesBox};
+                                similarTagBox,    exactAudioBox,      id3v2TitlesBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -255,6 +263,7 @@ void MainWindow::watchPointer()
                                   similarFilenameBox,
                                   exactTagBox,
                                   similarTagBox,
+                                  exactAudioBox,
                                   folderList,
                                   folderList->viewport(),
                                   folderList->header()};
@@ -338,6 +347,7 @@ void MainWindow::onLoad()
     restoreCriterion(exactTagBox, settingskeys::kExactTag);
     restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
     restoreCriterion(id3v2TitlesBox, settingskeys::kID3v2Titles);
+    restoreCriterion(exactAudioBox, settingskeys::kExactAudio);
 }
 
 void MainWindow::layOutAndStoreGeometry()
@@ -467,9 +477,10 @@ void MainWindow::updatePointer(const QPoint& globalPos)
     QWidget* under = childAt(mapFromGlobal(globalPos));
     if (!under)
         under = this;
-    const QList<const QWidget*> handControls{
-        findButton, addFolderButton,    clearListButton, exactFilenameBox, exactFilesizeBox,
-        stopButton, similarFilenameBox, exactTagBox,     similarTagBox,    folderList};
+    const QList<const QWidget*> handControls{findButton,         addFolderButton,  clearListButton,
+                                             exactFilenameBox,   exactFilesizeBox, stopButton,
+                                             similarFilenameBox, exactTagBox,      similarTagBox,
+                                             exactAudioBox,      folderList};
     for (const QWidget* widget = under; widget; widget = widget->parentWidget()) {
         if (handControls.contains(widget)) {
             setCursor(m_handCursor);
@@ -514,6 +525,11 @@ void MainWindow::onExactTagToggled()
 void MainWindow::onSimilarTagToggled()
 {
     criterionClicked(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
+}
+
+void MainWindow::onExactAudioToggled()
+{
+    criterionClicked(exactAudioBox, Criterion::ExactAudio, settingskeys::kExactAudio);
 }
 
 void MainWindow::onStopClicked()

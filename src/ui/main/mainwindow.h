@@ -24,6 +24,7 @@ class QProgressBar;
 namespace tunesift {
 
 class FolderListView;
+class FolderProtection;
 class ResultsWindow;
 class PictureButton;
 class SearchSession;
@@ -33,7 +34,7 @@ class SvgPicture;
 using FolderBrowser = std::function<QString(QWidget* owner, const QString& prompt)>;
 QString BrowseForFolder(QWidget* owner, const QString& prompt);
 
-// The start-up window: the folder list, the five criteria, the add, find, clear and stop
+// The start-up window: the folder list, the six criteria, the add, find, clear and stop
 // commands and the progress bar. Geometry and criteria are kept in the settings store. A search
 // runs on a thread of its own; the window stays usable and only the "Stop" key tells the run to
 // end.
@@ -89,6 +90,7 @@ public slots:
     void onSimilarFilenameToggled();
     void onExactTagToggled();
     void onSimilarTagToggled();
+    void onExactAudioToggled();
 
     void onFolderListKeyDown(int key, Qt::KeyboardModifiers modifiers, bool& handled);
     void onFolderListDropped(const QMimeData* dropData);
@@ -144,10 +146,12 @@ public:
     QCheckBox* exactTagBox = nullptr;         // (Check8) criterion Exact Tag
     QCheckBox* similarTagBox = nullptr;       // (Check9) criterion Similar Tag
     QCheckBox* id3v2TitlesBox = nullptr;      // option Read ID3v2 titles, beside the frame title
+    QCheckBox* exactAudioBox = nullptr;       // criterion Exact Audio
     QGroupBox* folderFrame = nullptr;         // (Frame2) holds the folder list
     FolderListView* folderList = nullptr;     // (ListView3) the folder list
     QProgressBar* progressBar = nullptr;      // (ProgressBar1)
     QList<QIcon> folderIcons;                 // image 1: the open-folder icon of the list entries
+    FolderProtection* folderProtection = nullptr; // protected folders in the folder list
 
 private:
     SearchSession& m_session;

@@ -1,5 +1,7 @@
 #include "ui/results/resultsmodel.h"
 
+#include "ui/results/marking.h"
+
 #include <QBrush>
 #include <QLocale>
 #include <algorithm>
@@ -21,8 +23,9 @@ struct Shade
     QRgb rgb;
 };
 
-// The two reds differ in green and blue, not only in lightness.
-constexpr std::array<Shade, 10> kShades{{
+// The two reds differ in green and blue, not only in lightness. The teals lean further to green
+// and blue at once than any other family, so they do not pass for light blue or light green.
+constexpr std::array<Shade, 12> kShades{{
     {ColorGroup::Blue, qRgb(212, 234, 255)},
     {ColorGroup::LightBlue, qRgb(242, 242, 255)},
     {ColorGroup::LightGreen, qRgb(242, 255, 242)},
@@ -33,6 +36,8 @@ constexpr std::array<Shade, 10> kShades{{
     {ColorGroup::LightOrange, qRgb(255, 233, 213)},
     {ColorGroup::Purple, qRgb(218, 184, 255)},
     {ColorGroup::LightPurple, qRgb(232, 212, 255)},
+    {ColorGroup::Teal, qRgb(168, 226, 218)},
+    {ColorGroup::LightTeal, qRgb(212, 243, 238)},
 }};
 
 QString headerText(int section)
@@ -80,6 +85,7 @@ void ResultsModel::beginResultsUpdate()
     beginResetModel();
     m_updating = true;
     invalidateIndex();
+    m_groupsValid = false;
     endResetModel();
 }
 
@@ -90,6 +96,9 @@ void ResultsModel::endResultsUpdate()
     beginResetModel();
     m_updating = false;
     invalidateIndex();
+    m_groupsValid = false;
+    // Taken from the shading now, while it is still the search's.
+    duplicateGroups();
     endResetModel();
 }
 
@@ -260,6 +269,20 @@ void ResultsModel::removePositions(const std::vector<std::size_t>& ascendingPosi
             runs.emplace_back(position, position);
     }
 
+    duplicateGroups();
+    {
+        // The same close-up as the list's, so every remaining row keeps its group.
+        std::size_t write = 0;
+        std::size_t next = 0;
+        for (std::size_t read = 0; read < m_duplicateGroups.size(); ++read) {
+            if (next < positions.size() && positions[next] == read) {
+                ++next;
+                continue;
+            }
+            m_duplicateGroups[write++] = m_duplicateGroups[read];
+        }
+        m_duplicateGroups.resize(write);
+    }
     invalidateIndex();
     if (runs.size() > kMaxRangedRemovals) {
         beginResetModel();
@@ -283,11 +306,77 @@ void ResultsModel::resetColors(ColorGroup group)
 {
     if (m_updating)
         return;
+    duplicateGroups(); // the grouping outlives the shading it is read from
     m_list.resetColors(group);
     const std::size_t n = rows();
     if (n > 0)
         emit dataChanged(index(0, 0), index(static_cast<int>(n - 1), kColumnCount - 1),
                          {Qt::BackgroundRole, Qt::ForegroundRole});
+}
+
+void ResultsModel::setTicks(const std::vector<char>& ticks)
+{
+    const std::size_t n = std::min(rows(), ticks.size());
+    std::size_t first = n;
+    std::size_t last = 0;
+    for (std::size_t row = 0; row < n; ++row) {
+        const bool checked = ticks[row] != 0;
+        if (m_list.row(row).checked == checked)
+            continue;
+        m_list.setChecked(row, checked);
+        first = std::min(first, row);
+        last = row;
+    }
+    if (first < n)
+        emit dataChanged(index(static_cast<int>(first), 0), index(static_cast<int>(last), 0),
+                         {Qt::CheckStateRole});
+}
+
+const std::vector<std::uint32_t>& ResultsModel::duplicateGroups() const
+{
+    if (!m_groupsValid || m_duplicateGroups.size() != rows()) {
+        m_duplicateGroups = m_updating ? std::vector<std::uint32_t>{} : GroupRowsByShade(m_list);
+        m_groupsValid = !m_updating;
+    }
+    return m_duplicateGroups;
+}
+
+std::vector<ResultsModel::RowRecord>
+ResultsModel::rowRecords(const std::vector<std::size_t>& ascendingPositions) const
+{
+    const std::vector<std::uint32_t>& groups = duplicateGroups();
+    std::vector<RowRecord> records;
+    records.reserve(ascendingPositions.size());
+    for (const std::size_t position : ascendingPositions) {
+        if (position < rows())
+            records.push_back({position, m_list.row(position), groups[position]});
+    }
+    return records;
+}
+
+void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
+{
+    if (records.empty() || m_updating)
+        return;
+    std::vector<std::uint32_t> groups = duplicateGroups();
+    std::vector<std::pair<std::size_t, ResultRow>> rowsBack;
+    std::vector<std::uint32_t> merged;
+    merged.reserve(groups.size() + records.size());
+    std::size_t old = 0;
+    for (const RowRecord& record : records) {
+        while (merged.size() < record.position && old < groups.size())
+            merged.push_back(groups[old++]);
+        merged.push_back(record.group);
+        rowsBack.emplace_back(record.position, record.row);
+    }
+    merged.insert(merged.end(), groups.begin() + static_cast<std::ptrdiff_t>(old), groups.end());
+
+    beginResetModel();
+    m_list.insertRows(rowsBack);
+    invalidateIndex();
+    m_duplicateGroups = std::move(merged);
+    m_groupsValid = true;
+    endResetModel();
 }
 
 QString ResultsModel::pathText(std::size_t position) const

@@ -67,6 +67,24 @@ public:
     // Gives every colour slot of the list the same group (the delete command writes White).
     void resetColors(ColorGroup group);
 
+    // Sets the tick of every row at once (one flag per row), as the marking helpers decide.
+    void setTicks(const std::vector<char>& ticks);
+
+    // Each row's duplicate group (counted from 0) as the search shaded the rows; kept through
+    // the delete command's reset of the shading and through removals.
+    const std::vector<std::uint32_t>& duplicateGroups() const;
+
+    // A row as it stood before a removal, to bring it back.
+    struct RowRecord
+    {
+        std::size_t position = 0;
+        ResultRow row;
+        std::uint32_t group = 0;
+    };
+    std::vector<RowRecord> rowRecords(const std::vector<std::size_t>& ascendingPositions) const;
+    // Puts rows back at the positions they had (ascending); the rows between move down.
+    void restoreRows(const std::vector<RowRecord>& records);
+
     std::string pathOf(std::size_t position) const { return m_list.path(position); }
     QString pathText(std::size_t position) const;
     std::uint32_t pathIdOf(std::size_t position) const { return m_list.row(position).pathId; }
@@ -87,6 +105,9 @@ private:
     bool m_updating = false;
     std::string m_thousandsSeparator;
     std::string m_decimalSeparator;
+
+    mutable bool m_groupsValid = false;
+    mutable std::vector<std::uint32_t> m_duplicateGroups;
 
     // path -> rows: the rows of path group g are m_members[m_groupStart[g] .. m_groupStart[g+1]),
     // ascending; m_groupOfRow maps a row to its group. Built on the first tick after a change.

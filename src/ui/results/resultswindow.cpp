@@ -4,6 +4,7 @@
 #include "search/pathops.h"
 #include "search/searchrun.h"
 #include "ui/results/recyclebindialogs.h"
+#include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
 #include <array>
@@ -40,7 +42,8 @@ constexpr int kDesignClientHeight = 7230;
 constexpr int kListLeft = 120;
 constexpr int kListTop = 1320;
 constexpr int kListWidthAllowance = 360;
-constexpr int kListHeightAllowance = 1900;
+// The summary line under the list takes its height from the list.
+constexpr int kListHeightAllowance = 1900 + kSummaryLineTwips;
 // The least list height the window keeps: a header and a few rows.
 constexpr int kMinimumListHeight = 1500;
 constexpr int kFilenameColumnAllowance = 3700;
@@ -135,7 +138,9 @@ void ResultsWindow::onLoad()
 
     setTabOrder(m_backButton, m_deleteButton);
     setTabOrder(m_deleteButton, m_clearChecksButton);
-    setTabOrder(m_clearChecksButton, m_list);
+    m_actions = new ResultsActions(this, m_list, m_model, [this] { onDeleteClicked(); });
+    setTabOrder(m_clearChecksButton, m_actions->menuButton());
+    setTabOrder(m_actions->menuButton(), m_list);
 
     connect(m_deleteButton, &QAbstractButton::clicked, this, &ResultsWindow::onDeleteClicked);
     connect(m_backButton, &QAbstractButton::clicked, this, &ResultsWindow::onBackClicked);
@@ -172,6 +177,7 @@ void ResultsWindow::setMainWindow(QWidget* mainWindow)
 
 void ResultsWindow::beginResultsUpdate()
 {
+    m_actions->forgetResults();
     m_model->beginResultsUpdate();
 }
 
@@ -268,7 +274,11 @@ void ResultsWindow::onDeleteClicked()
 {
     if (m_model->isUpdating())
         return;
-    const std::vector<std::size_t> checked = m_model->checkedRows();
+    // Files inside protected folders stay; when a group would lose every copy the user says.
+    const ResultsActions::DeletePlan plan = m_actions->planDelete(m_model->checkedRows());
+    if (!plan.proceed)
+        return;
+    const std::vector<std::size_t>& checked = plan.going;
 
     // Each path once, from its last checked row, in the order of those rows.
     std::vector<std::size_t> lastRows;
@@ -286,13 +296,15 @@ void ResultsWindow::onDeleteClicked()
     for (const std::size_t row : lastRows)
         paths.append(m_model->pathText(row));
 
+    RecycleBinResult moved;
     if (!paths.isEmpty())
-        SendToRecycleBin(paths, *m_recycleBin);
-    removeCheckedRowsOfGoneFiles(checked);
+        moved = SendToRecycleBin(paths, *m_recycleBin);
+    m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked));
     m_model->resetColors(ColorGroup::White);
 }
 
-void ResultsWindow::removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions)
+std::vector<ResultsModel::RowRecord>
+ResultsWindow::removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions)
 {
     // Whatever the trash reported, a row goes exactly when its file is no longer on disk.
     std::unordered_map<std::uint32_t, bool> gone;
@@ -305,7 +317,9 @@ void ResultsWindow::removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>&
         if (it->second)
             remove.push_back(row);
     }
+    std::vector<ResultsModel::RowRecord> removed = m_model->rowRecords(remove);
     m_model->removePositions(remove);
+    return removed;
 }
 
 void ResultsWindow::onBackClicked()

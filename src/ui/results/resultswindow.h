@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/results/resultsmodel.h"
+
 #include <QCursor>
 #include <QWidget>
 #include <cstddef>
@@ -13,7 +15,7 @@ namespace tunesift {
 
 class PictureButton;
 class RecycleBinHost;
-class ResultsModel;
+class ResultsActions;
 class SearchSession;
 
 // The results window: the rows of the last search, shaded by colour group, with the delete,
@@ -41,6 +43,8 @@ public:
     void setRecycleBinHost(RecycleBinHost* host);
 
     ResultsModel& model() { return *m_model; }
+    // The marking helpers, row menu, summary line, undo and save.
+    ResultsActions& actions() { return *m_actions; }
     QTreeView& listView() { return *m_list; }
     // The design size of the list in twips as the last layout left it.
     int listWidthTwips() const { return m_listWidthTwips; }
@@ -64,11 +68,14 @@ private:
     void layOutList(); // the list and column rule, from the outer size
     void onUnload();   // ends the program
     // Removes the checked rows whose files are no longer on disk; the others stay checked.
-    void removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions);
+    // Returns the rows removed, as they were.
+    std::vector<ResultsModel::RowRecord>
+    removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions);
     void applyCursors();
 
     SearchSession& m_session;
     ResultsModel* m_model = nullptr;
+    ResultsActions* m_actions = nullptr;
     QWidget* m_mainWindow = nullptr;
     std::unique_ptr<RecycleBinHost> m_dialogs;
     RecycleBinHost* m_recycleBin = nullptr;

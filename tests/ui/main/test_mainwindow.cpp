@@ -4,6 +4,7 @@
 #include "platform/settings.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
+#include "ui/main/folderprotection.h"
 #include "ui/main/mainwindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/picturebutton.h"
@@ -99,6 +100,7 @@ private slots:
         QTest::newRow("similar filename") << "Check7" << QRect(9080, 600, 1815, 255);
         QTest::newRow("exact tag") << "Check8" << QRect(9080, 840, 1695, 255);
         QTest::newRow("similar tag") << "Check9" << QRect(9080, 1080, 1695, 255);
+        QTest::newRow("exact audio") << "exactAudioBox" << QRect(9080, 1320, 1695, 255);
     }
 
     void controlsAtTheirDesignPlaces()
@@ -153,11 +155,11 @@ private slots:
     void tabOrder()
     {
         MainWindow& form = makeForm();
-        const QList<QWidget*> expected{form.addFolderButton,  form.findButton,
-                                       form.clearListButton,  form.folderList,
-                                       form.stopButton,       form.exactFilenameBox,
-                                       form.exactFilesizeBox, form.similarFilenameBox,
-                                       form.exactTagBox,      form.similarTagBox};
+        const QList<QWidget*> expected{
+            form.addFolderButton,  form.findButton,         form.clearListButton,
+            form.folderList,       form.stopButton,         form.exactFilenameBox,
+            form.exactFilesizeBox, form.similarFilenameBox, form.exactTagBox,
+            form.similarTagBox,    form.exactAudioBox};
         QList<QWidget*> chain;
         QWidget* widget = form.addFolderButton;
         for (int guard = 0; guard < 100 && chain.size() < expected.size(); ++guard) {
@@ -175,14 +177,15 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         resizeOuter(form, QSize(600, 400));
-        QCOMPARE(form.listTwips().size(), QSize(8400, 3300));
-        QCOMPARE(form.frameTwips().size(), QSize(8660, 3680));
+        QCOMPARE(form.listTwips().size(), QSize(8400, 3030));
+        QCOMPARE(form.frameTwips().size(), QSize(8660, 3410));
+        QCOMPARE(form.frameTwips().top(), 1590); // below the sixth criterion
         QCOMPARE(form.progressTwips().left(), form.frameTwips().left());
         QCOMPARE(form.progressTwips().width(), 8660);
         QCOMPARE(form.progressTwips().top(), 5080);
 
-        QCOMPARE(form.folderList->size(), QSize(560, 220));
-        QCOMPARE(form.folderFrame->size(), QSize(577, 245));
+        QCOMPARE(form.folderList->size(), QSize(560, 202));
+        QCOMPARE(form.folderFrame->size(), QSize(577, 227));
         QCOMPARE(form.progressBar->geometry(), QRect(8, 339, 577, 25));
 
         QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("9000"));
@@ -197,15 +200,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         resizeOuter(form, QSize(600, 400));
         resizeOuter(form, QSize(30, 150)); // 450 by 2250 twips: both list sizes would be negative
-        QCOMPARE(form.listTwips().size(), QSize(8400, 3300));
-        QCOMPARE(form.frameTwips().size(), QSize(8660, 3680));
+        QCOMPARE(form.listTwips().size(), QSize(8400, 3030));
+        QCOMPARE(form.frameTwips().size(), QSize(8660, 3410));
         QCOMPARE(form.progressTwips().top(), 2250 - 920);
         QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("450"));
         QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("2250"));
 
         resizeOuter(form,
                     QSize(200, 150)); // the width step applies again, the height step still not
-        QCOMPARE(form.listTwips().size(), QSize(2400, 3300));
+        QCOMPARE(form.listTwips().size(), QSize(2400, 3030));
     }
 
     void folderColumnKeepsItsStartWidth()
@@ -233,7 +236,7 @@ private slots:
         QVERIFY(!form.exactFilenameBox->isChecked());
         QVERIFY(!form.similarFilenameBox->isChecked());
         QVERIFY(!form.exactTagBox->isChecked());
-        QCOMPARE(form.listTwips().size(), QSize(11400, 4800));
+        QCOMPARE(form.listTwips().size(), QSize(11400, 4530));
 
         // Once shown with a frame the stored size is the outer size, so it does not grow from
         // one start to the next.
@@ -301,6 +304,10 @@ private slots:
         m_form->similarTagBox->setChecked(false);
         QCOMPARE(StoredText(settingskeys::kSimilarTag), QStringLiteral("0"));
         QVERIFY(StoredText(settingskeys::kExactTag).isNull()); // untouched boxes write nothing
+        QTest::mouseClick(m_form->exactAudioBox, Qt::LeftButton);
+        QCOMPARE(StoredText(settingskeys::kExactAudio), QStringLiteral("1"));
+        makeForm();
+        QVERIFY(m_form->exactAudioBox->isChecked());
     }
 
     void storedStateRestored_data()
@@ -356,16 +363,17 @@ private slots:
         QFETCH(QString, state);
         StoreText(settingskeys::kFormWidth, size);
         StoreText(settingskeys::kFormHeight, size);
-        for (const char* key :
-             {settingskeys::kExactFilename, settingskeys::kExactFilesize,
-              settingskeys::kSimilarFilename, settingskeys::kExactTag, settingskeys::kSimilarTag})
+        for (const char* key : {settingskeys::kExactFilename, settingskeys::kExactFilesize,
+                                settingskeys::kSimilarFilename, settingskeys::kExactTag,
+                                settingskeys::kSimilarTag, settingskeys::kExactAudio})
             StoreText(key, state);
         StoreText(settingskeys::kWindowState, state == QLatin1String("2") ? "9" : state);
         MainWindow& form = makeForm();
         QCOMPARE(form.size(), QSize(726, 416));
         QCOMPARE(form.windowState(), Qt::WindowNoState);
-        for (QCheckBox* box : {form.exactFilenameBox, form.exactFilesizeBox,
-                               form.similarFilenameBox, form.exactTagBox, form.similarTagBox})
+        for (QCheckBox* box :
+             {form.exactFilenameBox, form.exactFilesizeBox, form.similarFilenameBox,
+              form.exactTagBox, form.similarTagBox, form.exactAudioBox})
             QVERIFY(!box->isChecked());
         QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("10890"));
         QCOMPARE(StoredText(settingskeys::kWindowState), QStringLiteral("0"));
@@ -510,6 +518,29 @@ private slots:
         QCOMPARE(form.folderList->selectedItems().size(), 3);
         QTest::keyClick(form.folderList, Qt::Key_Delete);
         QVERIFY(form.folderEntries().isEmpty());
+    }
+
+    void protectedFoldersAreMarkedInTheList()
+    {
+        MainWindow& form = makeForm();
+        form.addFolders({"/music", "/music/live", "/musicals"});
+        QTreeWidget* list = form.folderList;
+        const QIcon plain = list->topLevelItem(2)->icon(0);
+        list->topLevelItem(0)->setSelected(true);
+        QTest::keyClick(list, Qt::Key_P, Qt::ControlModifier);
+        QCOMPARE(SettingsStore().textList(settingskeys::kProtectedFolders), QStringList{"/music"});
+        // A folder inside a protected one is protected too; a name that merely starts alike is not.
+        const std::vector<bool> expected{true, true, false};
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(form.folderProtection->isProtected(list->topLevelItem(k)), expected[k]);
+            QCOMPARE(list->topLevelItem(k)->icon(0).cacheKey() != plain.cacheKey(), expected[k]);
+        }
+        // The entries' text, which the search reads, stays as it was.
+        QCOMPARE(form.folderEntries(), (QStringList{"/music", "/music/live", "/musicals"}));
+        // All selected entries protected: the same command unprotects them.
+        QTest::keyClick(list, Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(SettingsStore().textList(settingskeys::kProtectedFolders).isEmpty());
+        QVERIFY(!form.folderProtection->isProtected(list->topLevelItem(1)));
     }
 
     void commandLineFoldersAreListed()

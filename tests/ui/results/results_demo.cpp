@@ -1,12 +1,20 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
-// criterion ticked would leave it; with --screenshot FILE it saves the screen and ends.
+// criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
+// --open menu, rowmenu or rules the helpers' menu, a row's context menu or the keep rules are
+// open in it.
 #include "resultsfixture.h"
+#include "ui/results/keeprulesdialog.h"
+#include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
 #include <cstdio>
 
 using namespace tunesift;
@@ -46,6 +54,11 @@ void fillDemoRows(SearchSession& session)
         {Criterion::SimilarTag,
          {music + "Pop/Summer Rain - Radio Edit.mp3", music + "Mixes/summer rain (edit).mp3"}},
         {Criterion::SimilarTag, {music + "Rock/Night Drive.mp3", music + "Car/Night Drive II.mp3"}},
+        {Criterion::ExactAudio,
+         {music + "Rock/Night Drive.mp3", music + "Incoming/04 - Unknown Artist - Track 4.mp3"}},
+        {Criterion::ExactAudio,
+         {music + "Jazz/Blue Hour (live).mp3",
+          music + "Backup/Jazz/Blue Hour (live, retagged).mp3"}},
     };
     test::ResultsFixture fixture(session);
     // The run's first group takes the light shade; the shade alternates group by group.
@@ -68,6 +81,9 @@ int main(int argc, char** argv)
     const qsizetype at = arguments.indexOf(QStringLiteral("--screenshot"));
     if (at >= 0 && at + 1 < arguments.size())
         screenshot = arguments[at + 1];
+    const qsizetype openAt = arguments.indexOf(QStringLiteral("--open"));
+    const QString open =
+        openAt >= 0 && openAt + 1 < arguments.size() ? arguments[openAt + 1] : QString();
 
     SearchSession session;
     ResultsWindow form(session);
@@ -78,10 +94,36 @@ int main(int argc, char** argv)
     form.model().setData(form.model().index(5, 0), Qt::Checked, Qt::CheckStateRole);
     form.move(20, 20);
     form.show();
+    if (open == QLatin1String("menu")) {
+        QTimer::singleShot(500, &form, [&form] {
+            QToolButton* button = form.actions().menuButton();
+            button->menu()->popup(button->mapToGlobal(button->rect().bottomLeft()));
+        });
+    } else if (open == QLatin1String("rules")) {
+        QTimer::singleShot(500, &form, [&form] {
+            auto* dialog = new KeepRulesDialog(&form);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->show();
+        });
+    } else if (open == QLatin1String("rowmenu")) {
+        QTimer::singleShot(500, &form, [&form] {
+            QTreeView& list = form.listView();
+            const QModelIndex row = form.model().index(3, 0);
+            list.selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
+                                                            QItemSelectionModel::Rows);
+            form.actions().contextMenu()->popup(
+                list.viewport()->mapToGlobal(list.visualRect(row).center()));
+        });
+    }
 
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(1500, &form, [&form, screenshot] {
-            const QRect area = form.frameGeometry().adjusted(-10, -10, 10, 10);
+            QRect area = form.frameGeometry();
+            if (const QWidget* popup = QApplication::activePopupWidget())
+                area = area.united(popup->frameGeometry());
+            if (const auto* dialog = form.findChild<KeepRulesDialog*>())
+                area = area.united(dialog->frameGeometry());
+            area.adjust(-10, -10, 10, 10);
             const QPixmap shot =
                 form.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
             if (!shot.save(screenshot))

@@ -5,19 +5,20 @@
 
 namespace tunesift::test {
 
-std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Criterion criterion)
+std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Criterion criterion,
+                                   RowFacts facts)
 {
     Catalogue& catalogue = m_session.catalogue();
     const std::uint32_t folder = catalogue.addFolder(FolderOfPath(path));
-    catalogue.append(folder, FileNameOfPath(path), 4000);
+    catalogue.append(folder, FileNameOfPath(path), facts.size);
 
     ResultRow row;
     row.entry = static_cast<std::uint32_t>(catalogue.count() - 1);
     row.pathId =
         m_pathIds.try_emplace(path, static_cast<std::uint32_t>(m_pathIds.size())).first->second;
-    row.size = 4000;
-    row.songLength = 125;
-    row.bitRate = 128;
+    row.size = facts.size;
+    row.songLength = facts.songLength;
+    row.bitRate = facts.bitRate;
     row.criterion = criterion;
     m_session.results().append(row, group);
     return m_session.results().size() - 1;

@@ -9,6 +9,14 @@
 
 namespace tunesift::test {
 
+// What the analysis found for a row's file.
+struct RowFacts
+{
+    std::int32_t bitRate = 128;
+    std::int64_t songLength = 125;
+    std::int64_t size = 4000;
+};
+
 // Writes result rows straight into a session, the way a run leaves them: rows of exactly the same
 // path share one path identity, whatever their folder entry.
 class ResultsFixture
@@ -18,7 +26,7 @@ public:
 
     // Appends a row for the full path; returns its position.
     std::size_t addRow(const std::string& path, ColorGroup group = ColorGroup::LightBlue,
-                       Criterion criterion = Criterion::ExactFilename);
+                       Criterion criterion = Criterion::ExactFilename, RowFacts facts = {});
     void clear();
 
 private:

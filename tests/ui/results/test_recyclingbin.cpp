@@ -2,8 +2,12 @@
 #include "ui/results/recyclebindialogs.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <utility>
@@ -23,8 +27,9 @@ public:
         asked = paths;
         return agree;
     }
-    bool moveToTrash(const QString& path) override
+    bool moveToTrash(const QString& path, QString* pathInTrash) override
     {
+        Q_UNUSED(pathInTrash);
         tried.append(path);
         return !refuse.contains(path);
     }
@@ -69,6 +74,7 @@ private slots:
     void stoppingLeavesTheRestUntried();
     void confirmationNamesHowManyFiles();
     void failureReportListsTheFiles();
+    void restoreFollowsTheTrashRecord();
 };
 
 void RecyclingBinTest::emptyListAsksNothing()
@@ -161,6 +167,66 @@ void RecyclingBinTest::failureReportListsTheFiles()
     answerNextBox(QMessageBox::Ok, &shown);
     dialogs.reportFailures(many);
     QCOMPARE(shown, text);
+}
+
+namespace {
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The real trash, in this test's own home.
+class RealBin : public RecycleBinHost
+{
+public:
+    bool confirmMove(const QStringList&) override { return true; }
+    void reportFailures(const QStringList&) override {}
+};
+} // namespace
+
+void RecyclingBinTest::restoreFollowsTheTrashRecord()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("this platform keeps no trash records that the program reads");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    // Through the home trash and back; a second restore finds nothing to restore.
+    const QString song = dir.filePath(QStringLiteral("a b%41.mp3"));
+    QVERIFY(writeFile(song, "one"));
+    RealBin host;
+    QString inTrash;
+    QVERIFY(host.moveToTrash(song, &inTrash));
+    QVERIFY(!QFile::exists(song));
+    QCOMPARE(RestoreFromTrash(inTrash, song), RestoreOutcome::Restored);
+    QVERIFY(QFile::exists(song));
+    QCOMPARE(RestoreFromTrash(inTrash, song), RestoreOutcome::NotInTrash);
+
+    // A file now standing in the old place is never overwritten.
+    QVERIFY(host.moveToTrash(song, &inTrash));
+    QVERIFY(writeFile(song, "newer"));
+    QCOMPARE(RestoreFromTrash(inTrash, dir.filePath(QStringLiteral("elsewhere.mp3"))),
+             RestoreOutcome::NotInTrash);
+    QCOMPARE(RestoreFromTrash(inTrash, song), RestoreOutcome::PlaceTaken);
+    QVERIFY(QFile::exists(inTrash));
+    QFile newer(song);
+    QVERIFY(newer.open(QIODevice::ReadOnly));
+    QCOMPARE(newer.readAll(), QByteArray("newer"));
+
+    // A volume's trash records the place relative to the volume's top folder, percent-encoded;
+    // a folder gone since is made again.
+    const QString trash = dir.filePath(QStringLiteral(".Trash-1000"));
+    QVERIFY(writeFile(trash + QStringLiteral("/files/x.mp3"), "two"));
+    QVERIFY(
+        writeFile(trash + QStringLiteral("/info/x.mp3.trashinfo"),
+                  "[Trash Info]\nPath=gone%20folder/x.mp3\nDeletionDate=2026-01-01T00:00:00\n"));
+    const QString place = dir.filePath(QStringLiteral("gone folder/x.mp3"));
+    QCOMPARE(RestoreFromTrash(trash + QStringLiteral("/files/x.mp3"), place),
+             RestoreOutcome::Restored);
+    QVERIFY(QFile::exists(place));
+    QVERIFY(!QFile::exists(trash + QStringLiteral("/info/x.mp3.trashinfo")));
 }
 
 QTEST_MAIN(RecyclingBinTest)

@@ -1,10 +1,13 @@
 #include "resultsfixture.h"
+#include "ui/results/marking.h"
+#include "ui/results/resultexport.h"
 #include "ui/results/resultsmodel.h"
 
 #include <QAbstractItemModelTester>
 #include <QBrush>
 #include <QSignalSpy>
 #include <QTest>
+#include <array>
 #include <set>
 
 using namespace tunesift;
@@ -14,7 +17,7 @@ namespace {
 
 std::optional<ColorGroup> groupNamed(const QString& name)
 {
-    for (int k = 0; k <= static_cast<int>(ColorGroup::LightPurple); ++k) {
+    for (int k = 0; k <= static_cast<int>(ColorGroup::LightTeal); ++k) {
         const auto group = static_cast<ColorGroup>(k);
         if (QString::fromStdString(std::string(ColorGroupName(group))) == name)
             return group;
@@ -65,6 +68,15 @@ private slots:
     void manyScatteredRemovalsKeepOrderAndTicks();
     void colourResetReachesEveryRow();
     void listIsNotReadDuringAnUpdate();
+    void groupsAreRunsOfWordAndShadeAndOutliveTheReset();
+    void removedRowsComeBackWithTheirGroups();
+    void keepRulesPickTheBest_data();
+    void keepRulesPickTheBest();
+    void keepRulesReadBackFromTheirText();
+    void aFileKeptAnywhereIsNeverTicked();
+    void protectedFoldersAreWholeFolders();
+    void lastCopiesAndSummaryCountFiles();
+    void savedRowsCarryGroupAndTick();
 };
 
 void ResultsModelTest::shadesFollowTheColourTable_data()
@@ -82,6 +94,8 @@ void ResultsModelTest::shadesFollowTheColourTable_data()
     QTest::newRow("light orange") << "light orange" << QColor(255, 233, 213);
     QTest::newRow("purple") << "purple" << QColor(218, 184, 255);
     QTest::newRow("light purple") << "light purple" << QColor(232, 212, 255);
+    QTest::newRow("teal") << "teal" << QColor(168, 226, 218);
+    QTest::newRow("light teal") << "light teal" << QColor(212, 243, 238);
     QTest::newRow("white") << "white" << QColor();
     QTest::newRow("empty") << "" << QColor();
 }
@@ -355,6 +369,223 @@ void ResultsModelTest::listIsNotReadDuringAnUpdate()
     QCOMPARE(model.rowCount(), 2);
     QCOMPARE(resets.size(), 2);
     QCOMPARE(model.data(model.index(1, 0)).toString(), QStringLiteral("/m/c.mp3"));
+}
+
+void ResultsModelTest::groupsAreRunsOfWordAndShadeAndOutliveTheReset()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    using C = Criterion;
+    using G = ColorGroup;
+    fixture.addRow("/m/a.mp3", G::Blue, C::ExactFilename);      // group 0
+    fixture.addRow("/n/a.mp3", G::Blue, C::ExactFilename);      // group 0
+    fixture.addRow("/m/b.mp3", G::LightBlue, C::ExactFilename); // group 1
+    fixture.addRow("/n/b.mp3", G::LightBlue, C::ExactFilename); // group 1
+    fixture.addRow("/m/a.mp3", G::LightBlue, C::ExactFilesize); // group 2: another word
+    fixture.addRow("/m/b.mp3", G::LightBlue, C::ExactFilesize); // group 2
+    fixture.addRow("/m/c.mp3", G::Orange, C::ExactTag);         // group 3
+    fixture.addRow("/m/d.mp3", G::Purple, C::SimilarTag);       // group 4: same word, shade
+    ResultsModel model(session.results());
+    model.beginResultsUpdate();
+    model.endResultsUpdate();
+    const std::vector<std::uint32_t> expected{0, 0, 1, 1, 2, 2, 3, 4};
+    QCOMPARE(model.duplicateGroups(), expected);
+
+    // The delete command's reset makes every row "white"; the grouping stays, also through a
+    // removal, while a fresh reading of the shading would now run groups together.
+    model.resetColors(ColorGroup::White);
+    QCOMPARE(model.duplicateGroups(), expected);
+    model.removePositions({1, 4});
+    QCOMPARE(model.duplicateGroups(), (std::vector<std::uint32_t>{0, 1, 1, 2, 3, 4}));
+    QCOMPARE(GroupRowsByShade(session.results()), (std::vector<std::uint32_t>{0, 0, 0, 1, 2, 2}));
+}
+
+void ResultsModelTest::removedRowsComeBackWithTheirGroups()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (int k = 0; k < 8; ++k)
+        fixture.addRow("/m/" + std::to_string(k) + ".mp3",
+                       k / 2 % 2 ? ColorGroup::Red : ColorGroup::LightRed);
+    ResultsModel model(session.results());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const std::vector<std::uint32_t> groups = model.duplicateGroups();
+    const std::vector<std::string> before = paths(model);
+
+    const std::vector<std::size_t> gone{0, 3, 4, 7};
+    const std::vector<ResultsModel::RowRecord> records = model.rowRecords(gone);
+    model.removePositions(gone);
+    model.resetColors(ColorGroup::White);
+    model.restoreRows(records);
+    QCOMPARE(paths(model), before);
+    QCOMPARE(model.duplicateGroups(), groups);
+}
+
+void ResultsModelTest::keepRulesPickTheBest_data()
+{
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<QString>("off");
+    QTest::addColumn<int>("best");
+
+    // Row 0 /a/x/s.mp3: 128 kbit/s, 200 s, 5000 bytes, modified at 30.
+    // Row 1 /b/s.mp3: 320 kbit/s, 180 s, 4000 bytes, modified at 10.
+    // Row 2 /pref/deep/s.mp3: 128 kbit/s, 200 s, 6000 bytes, modified at 20.
+    QTest::newRow("bit rate first") << ""
+                                    << "" << 1;
+    QTest::newRow("length tie, then size") << "Length,Size"
+                                           << "" << 2;
+    QTest::newRow("length tie, then newest") << "Length,Modified"
+                                             << "" << 0;
+    QTest::newRow("preferred folder") << "Preferred"
+                                      << "" << 2;
+    QTest::newRow("shortest path") << "Path"
+                                   << "" << 1;
+    QTest::newRow("length tie, then shortest path") << "Length,Path"
+                                                    << "" << 0;
+    QTest::newRow("bit rate off") << ""
+                                  << "Bitrate" << 2;
+    QTest::newRow("all off: the earlier row") << ""
+                                              << "Bitrate,Length,Size,Modified,Preferred,Path" << 0;
+}
+
+void ResultsModelTest::keepRulesPickTheBest()
+{
+    QFETCH(QString, order);
+    QFETCH(QString, off);
+    QFETCH(int, best);
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/a/x/s.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 200, 5000});
+    fixture.addRow("/b/s.mp3", ColorGroup::Blue, Criterion::ExactFilename, {320, 180, 4000});
+    fixture.addRow("/pref/deep/s.mp3", ColorGroup::Blue, Criterion::ExactFilename,
+                   {128, 200, 6000});
+    const std::vector<std::uint32_t> groups = GroupRowsByShade(session.results());
+    MarkingInputs inputs;
+    inputs.list = &session.results();
+    inputs.groupOfRow = &groups;
+    inputs.rules = KeepRulesFromText(order.toStdString(), off.toStdString());
+    inputs.preferred = FolderSet({"/pref"});
+    std::vector<std::size_t> reads;
+    inputs.modifiedTime = [&reads](std::size_t row) -> std::optional<std::int64_t> {
+        reads.push_back(row);
+        return std::array<std::int64_t, 3>{30, 10, 20}[row];
+    };
+    QCOMPARE(BestRowOfEachGroup(inputs), std::vector<std::size_t>{static_cast<std::size_t>(best)});
+    // Each file's time is read at most once, and only when that rule is reached.
+    QVERIFY(std::set<std::size_t>(reads.begin(), reads.end()).size() == reads.size());
+    if (order.isEmpty() && off.isEmpty())
+        QVERIFY(reads.empty());
+    const std::vector<char> ticks = TickAllButBest(inputs);
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(ticks[row] != 0, row != best);
+}
+
+void ResultsModelTest::keepRulesReadBackFromTheirText()
+{
+    const KeepRules rules = KeepRulesFromText(" Size ,Bogus,Size,Path", "Path,Nothing");
+    const std::vector<KeepRule> expected{KeepRule::LargestFile,        KeepRule::ShortestPath,
+                                         KeepRule::HighestBitRate,     KeepRule::LongestPlayingTime,
+                                         KeepRule::NewestModification, KeepRule::InPreferredFolder};
+    QCOMPARE(rules.size(), expected.size());
+    for (std::size_t k = 0; k < rules.size(); ++k) {
+        QCOMPARE(rules[k].rule, expected[k]);
+        QCOMPARE(rules[k].enabled, expected[k] != KeepRule::ShortestPath);
+    }
+    QCOMPARE(KeepRulesFromText(KeepRuleOrderText(rules), KeepRulesOffText(rules)), rules);
+    QCOMPARE(KeepRulesFromText("", ""), DefaultKeepRules());
+}
+
+void ResultsModelTest::aFileKeptAnywhereIsNeverTicked()
+{
+    // b is worse than a under Exact Filename but the best of the Exact Filesize group; c is
+    // worse than b there. A file kept in one group must not be ticked in another, or that
+    // group would lose its kept copy.
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {320, 1, 1});  // 0
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 1, 1});  // 1 b
+    fixture.addRow("/n/a.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 1, 1});   // 2 b
+    fixture.addRow("/o/c.mp3", ColorGroup::Red, Criterion::ExactFilesize, {64, 1, 1});    // 3 c
+    fixture.addRow("/keep/d.mp3", ColorGroup::Red, Criterion::ExactFilesize, {32, 1, 1}); // 4
+    ResultsModel model(session.results());
+    MarkingInputs inputs;
+    inputs.list = &session.results();
+    inputs.groupOfRow = &model.duplicateGroups();
+    inputs.protectedFolders = FolderSet({"/keep/"});
+    model.setTicks(TickAllButBest(inputs));
+
+    const std::vector<bool> expected{false, false, false, true, false};
+    std::vector<char> going(expected.size());
+    for (std::size_t row = 0; row < expected.size(); ++row) {
+        QCOMPARE(model.isChecked(row), expected[row]);
+        going[row] = model.isChecked(row);
+    }
+    QVERIFY(GroupsLosingEveryCopy(model.duplicateGroups(), going).empty());
+}
+
+void ResultsModelTest::protectedFoldersAreWholeFolders()
+{
+    const FolderSet folders({"/music/keep", "/other/"});
+    QVERIFY(folders.contains("/music/keep/a.mp3"));
+    QVERIFY(folders.contains("/music/keep/deeper/"));
+    QVERIFY(folders.contains("/other/x.mp3"));
+    QVERIFY(!folders.contains("/music/keeper/a.mp3"));
+    QVERIFY(!folders.contains("/music/kee"));
+    QVERIFY(!FolderSet({""}).contains("/a.mp3"));
+#ifndef _WIN32
+    QVERIFY(!folders.contains("/Music/keep/a.mp3"));
+#endif
+}
+
+void ResultsModelTest::lastCopiesAndSummaryCountFiles()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 1, 1000});
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 1, 2000});
+    fixture.addRow("/m/b.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 1, 3000});
+    fixture.addRow("/n/b.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 1, 4000});
+    fixture.addRow("/n/a.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 1, 2000});
+    fixture.addRow("/n/b.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 1, 4000});
+    ResultsModel model(session.results());
+    const std::vector<std::uint32_t>& groups = model.duplicateGroups();
+
+    QCOMPARE(GroupsLosingEveryCopy(groups, {1, 0, 1, 1, 0, 1}), std::vector<std::uint32_t>{1});
+    QCOMPARE(GroupsLosingEveryCopy(groups, {0, 1, 0, 1, 1, 1}), std::vector<std::uint32_t>{2});
+    QVERIFY(GroupsLosingEveryCopy(groups, std::vector<char>(6, 0)).empty());
+
+    QCOMPARE(SummarizeResults(session.results(), groups), (ResultsSummary{3, 4, 0, 0}));
+    model.SetCheckedForFile(1, true); // /n/a.mp3, in two rows, counts once
+    model.SetCheckedForFile(2, true);
+    QCOMPARE(SummarizeResults(session.results(), groups), (ResultsSummary{3, 4, 2, 5000}));
+    model.removePositions({0});
+    QCOMPARE(SummarizeResults(session.results(), model.duplicateGroups()),
+             (ResultsSummary{3, 3, 2, 5000}));
+}
+
+void ResultsModelTest::savedRowsCarryGroupAndTick()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a, \"live\".mp3", ColorGroup::Blue, Criterion::ExactFilename,
+                   {192, 75, 1536});
+    fixture.addRow("/n/line\nbreak.mp3", ColorGroup::Blue, Criterion::ExactFilename,
+                   {192, 75, 1536});
+    fixture.addRow("/m/b.mp3", ColorGroup::LightRed, Criterion::ExactFilesize, {192, 75, 1536});
+    ResultsModel model(session.results());
+    model.SetCheckedForFile(1, true);
+
+    QCOMPARE(QString::fromStdString(ExportResults(model, ExportFormat::Csv)),
+             QStringLiteral("path,size,sizeText,length,bitrate,type,group,groupNumber,ticked\r\n"
+                            "\"/m/a, \"\"live\"\".mp3\",1536,2 KB,01:15,192,Name,blue,1,False\r\n"
+                            "\"/n/line\nbreak.mp3\",1536,2 KB,01:15,192,Name,blue,1,True\r\n"
+                            "/m/b.mp3,1536,2 KB,01:15,192,Size,light red,2,False\r\n"));
+    const QString jsonl = QString::fromStdString(ExportResults(model, ExportFormat::JsonLines));
+    QCOMPARE(jsonl.section(QLatin1Char('\n'), 1, 1),
+             QStringLiteral("{\"path\":\"/n/line\\nbreak.mp3\",\"size\":1536,\"sizeText\":\"2 "
+                            "KB\",\"length\":\"01:15\",\"bitrate\":192,\"type\":\"Name\",\"group\":"
+                            "\"blue\",\"groupNumber\":1,\"ticked\":true}"));
+    QCOMPARE(jsonl.count(QLatin1Char('\n')), 3);
 }
 
 QTEST_MAIN(ResultsModelTest)

@@ -1,5 +1,9 @@
+#include "mainfixture.h"
 #include "platform/recyclingbin.h"
+#include "platform/settings.h"
 #include "resultsfixture.h"
+#include "ui/results/keeprulesdialog.h"
+#include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
 #include "ui/support/picturebutton.h"
@@ -11,15 +15,20 @@
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QToolTip>
 #include <QTreeView>
 #include <memory>
 
 using namespace tunesift;
+using tunesift::test::RecordingMessageBoxes;
 using tunesift::test::ResultsFixture;
 
 namespace {
@@ -34,11 +43,11 @@ public:
         questions.append(paths);
         return agree;
     }
-    bool moveToTrash(const QString& path) override
+    bool moveToTrash(const QString& path, QString* pathInTrash) override
     {
         moveRequests.append(path);
         if (useRealTrash)
-            return RecycleBinHost::moveToTrash(path);
+            return RecycleBinHost::moveToTrash(path, pathInTrash);
         if (refuse.contains(path))
             return false;
         return QFile::remove(path);
@@ -71,6 +80,15 @@ QStringList listPaths(ResultsWindow& form)
     return result;
 }
 
+// Answers every question of the window's helpers with Yes, keeping the texts.
+struct YesToAll : RecordingMessageBoxes
+{
+    YesToAll()
+    {
+        onShow = [](const Shown&) { return MessageAnswer::Yes; };
+    }
+};
+
 int twips(const QWidget* widget, int pixels)
 {
     return PixelsToTwips(pixels, LogicalDpi(widget));
@@ -100,6 +118,13 @@ private slots:
     void takingThePlaceOfTheMainWindow_data();
     void takingThePlaceOfTheMainWindow();
     void closingEndsTheProgram();
+    void init() { test::UseEmptyTestSettings(); }
+    void helpersSitBesideTheButtonsAndUnderTheList();
+    void tickAllButTheBestFollowsTheStoredRules();
+    void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
+    void undoPutsFilesAndRowsBack();
+    void rowCommandsAndKeys();
+    void keepRulesDialogStoresOrderAndSwitches();
 };
 
 void ResultsWindowTest::controlsInTheirDesignPlaces()
@@ -148,13 +173,16 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
     QVERIFY(!list->isSortingEnabled());
     QVERIFY(!list->header()->sectionsClickable());
 
-    // Tab order: back, delete, clear, list.
+    // Tab order: back, delete, clear, the helpers' menu button, list.
     auto* check1 = form.findChild<QWidget*>(QStringLiteral("Check1"));
     auto* check2 = form.findChild<QWidget*>(QStringLiteral("Check2"));
     auto* check3 = form.findChild<QWidget*>(QStringLiteral("Check3"));
+    auto* menuButton = form.findChild<QToolButton*>(QStringLiteral("MarkButton"));
+    QVERIFY(menuButton);
     QCOMPARE(check2->nextInFocusChain(), check1);
     QCOMPARE(check1->nextInFocusChain(), check3);
-    QCOMPARE(check3->nextInFocusChain(), list);
+    QCOMPARE(check3->nextInFocusChain(), menuButton);
+    QCOMPARE(menuButton->nextInFocusChain(), list);
 
     // Without a hand cursor file beside the program: the pointing hand over buttons and list.
     for (QWidget* widget : {check1, check2, check3, static_cast<QWidget*>(list), list->viewport()})
@@ -199,10 +227,10 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     const int outerHeight = twips(&form, form.frameGeometry().height());
 
     QCOMPARE(form.listWidthTwips(), outerWidth - 360);
-    QCOMPARE(form.listHeightTwips(), outerHeight - 1900);
+    QCOMPARE(form.listHeightTwips(), outerHeight - 2200);
     QCOMPARE(form.listWidthTwips(), 11640);
     const QTreeView& list = form.listView();
-    QCOMPARE(list.geometry(), TwipsRect(120, 1320, outerWidth - 360, outerHeight - 1900, dpi));
+    QCOMPARE(list.geometry(), TwipsRect(120, 1320, outerWidth - 360, outerHeight - 2200, dpi));
     QCOMPARE(list.columnWidth(0), TwipsToPixels(7940, dpi));
     const int fixed[] = {1000, 700, 500, 1100};
     for (int k = 0; k < 4; ++k)
@@ -287,7 +315,7 @@ void ResultsWindowTest::layoutStepsFailOneByOne()
     const int tallList = form.listHeightTwips();
     const int wideColumn = form.listView().columnWidth(0);
     QCOMPARE(wideList, twips(&form, 800) - 360);
-    QCOMPARE(tallList, twips(&form, 600) - 1900);
+    QCOMPARE(tallList, twips(&form, 600) - 2200);
 
     // Too narrow for the first column only: the list still follows, the column keeps its width.
     resizeOuter(200, 600);
@@ -355,6 +383,8 @@ void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
@@ -392,6 +422,8 @@ void ResultsWindowTest::deleteRemovesExactlyTheRowsOfGoneFiles()
     ScriptedRecycleBin bin;
     bin.refuse = {stuck};
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
 
     for (const std::size_t row : {0, 2, 3})
         form.model().SetCheckedForFile(row, true);
@@ -422,6 +454,8 @@ void ResultsWindowTest::declinedDeleteKeepsRowsAndTicksButNotShades()
     ScriptedRecycleBin bin;
     bin.agree = false;
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
 
     form.model().SetCheckedForFile(0, true);
     form.model().SetCheckedForFile(1, true);
@@ -445,6 +479,8 @@ void ResultsWindowTest::deleteWithNothingCheckedAsksNothing()
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
 
     form.onDeleteClicked();
     QVERIFY(bin.questions.isEmpty());
@@ -469,6 +505,8 @@ void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
     for (std::size_t row = 0; row < files; ++row)
         form.model().SetCheckedForFile(row, true);
 
@@ -499,6 +537,8 @@ void ResultsWindowTest::deleteIntoTheRealTrash()
     ScriptedRecycleBin bin;
     bin.useRealTrash = true;
     form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
     form.model().SetCheckedForFile(0, true);
     form.onDeleteClicked();
 
@@ -624,6 +664,283 @@ void ResultsWindowTest::closingEndsTheProgram()
     });
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(!timedOut);
+}
+
+void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue);
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue);
+    ResultsWindow form(session);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const double dpi = LogicalDpi(&form);
+
+    // The menu button stands right of the three picture buttons, in their row, inside the
+    // design width, overlapping nothing.
+    QToolButton* button = form.actions().menuButton();
+    QCOMPARE(button->geometry(), TwipsRect(10560, 120, 1770, 1095, dpi));
+    QVERIFY(button->geometry().right() < TwipsToPixels(12450, dpi));
+    QLabel* summary = form.actions().summaryLine();
+    for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
+        const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
+        QVERIFY2(!button->geometry().intersects(other), name);
+        QVERIFY2(!summary->geometry().intersects(other), name);
+    }
+    QCOMPARE(summary->y(), form.listView().geometry().bottom() + 1);
+    QVERIFY(summary->geometry().bottom() < form.height());
+    QStringList entries;
+    for (const QAction* action : button->menu()->actions())
+        entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(entries, (QStringList{"Tick all but the best", "Keep rules...", "-",
+                                   "Undo last delete", "Save list..."}));
+
+    // The summary follows the ticks.
+    QCOMPARE(summary->text(), QStringLiteral("1 group, 2 files. No files ticked."));
+    form.model().SetCheckedForFile(1, true);
+    QTRY_COMPARE(summary->text(), QStringLiteral("1 group, 2 files. 1 file ticked, 4 KB to free."));
+}
+
+void ResultsWindowTest::tickAllButTheBestFollowsTheStoredRules()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {320, 100, 1}); // 0
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 200, 1}); // 1
+    fixture.addRow("/k/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {64, 50, 1});   // 2
+    fixture.addRow("/n/a.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 200, 1});  // 3
+    fixture.addRow("/o/b.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 300, 1});  // 4
+    ResultsWindow form(session);
+    QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
+    QCOMPARE(tick->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+
+    // Bit rate first: /m kept among the names; among the sizes /n and /o tie on bit rate and
+    // /o wins on playing time. /n, kept nowhere, is ticked in both its rows.
+    tick->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 2, 3}));
+
+    // Playing time first, and /k protected: /n kept among the names, /o among the sizes; /n is
+    // therefore never ticked, not even in the group where /o is the best.
+    SettingsStore settings;
+    settings.setText(settingskeys::kKeepRuleOrder, QStringLiteral("Length,Bitrate"));
+    settings.setTextList(settingskeys::kProtectedFolders, QStringList{"/k"});
+    tick->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+
+    // Playing time switched off: among the sizes /n and /o tie under every other rule (same
+    // size, neither on disk, paths of one length), so the earlier row wins.
+    settings.setText(settingskeys::kKeepRulesOff, QStringLiteral("Length"));
+    tick->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{4});
+}
+
+void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("safe")));
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    const QString c = makeFile(dir, "c.mp3");
+    const QString safe = makeFile(dir, "safe/a.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Blue);      // group 1
+    fixture.addRow(safe.toStdString(), ColorGroup::Blue);   // group 1
+    fixture.addRow(b.toStdString(), ColorGroup::LightBlue); // group 2
+    fixture.addRow(c.toStdString(), ColorGroup::LightBlue); // group 2
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    form.setRecycleBinHost(&bin);
+    RecordingMessageBoxes boxes; // says No to questions
+    form.actions().setMessageBoxes(&boxes);
+    SettingsStore().setTextList(settingskeys::kProtectedFolders, {dir.filePath("safe")});
+    for (std::size_t row = 0; row < 4; ++row)
+        form.model().SetCheckedForFile(row, true);
+
+    // The protected copy stays, so group 1 keeps a file; group 2 would lose both. No: nothing
+    // moves; rows, ticks and shading stay.
+    form.onDeleteClicked();
+    QCOMPARE(boxes.shown.size(), 2);
+    QCOMPARE(boxes.shown[0].text,
+             QStringLiteral("1 ticked file is inside a protected folder. It stays where it is."));
+    QCOMPARE(boxes.shown[1].buttons, MessageButtons::YesNo);
+    QCOMPARE(boxes.shown[1].text, QStringLiteral("1 group would lose every copy of its file:\n\n"
+                                                 "Group 2: b.mp3\n\nDelete them anyway?"));
+    QVERIFY(bin.questions.isEmpty());
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 2, 3}));
+    QVERIFY(form.model().data(form.model().index(0, 0), Qt::BackgroundRole).isValid());
+
+    // Yes: every ticked file but the protected one goes; its row stays ticked.
+    boxes.onShow = [](const RecordingMessageBoxes::Shown&) { return MessageAnswer::Yes; };
+    form.onDeleteClicked();
+    QCOMPARE(bin.moveRequests, (QStringList{a, b, c}));
+    QVERIFY(QFile::exists(safe));
+    QCOMPARE(listPaths(form), QStringList{safe});
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+}
+
+void ResultsWindowTest::undoPutsFilesAndRowsBack()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("undo is hidden where the trash keeps no records the program reads");
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    const QString c = makeFile(dir, "c.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Blue);      // 0
+    fixture.addRow(b.toStdString(), ColorGroup::Blue);      // 1
+    fixture.addRow(c.toStdString(), ColorGroup::LightBlue); // 2
+    fixture.addRow(a.toStdString(), ColorGroup::LightBlue); // 3
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
+    QVERIFY(!undo->isEnabled());
+
+    form.model().SetCheckedForFile(0, true);
+    form.model().SetCheckedForFile(2, true);
+    form.onDeleteClicked();
+    QCOMPARE(listPaths(form), QStringList{b});
+    QVERIFY(undo->isEnabled());
+
+    // c's place is taken meanwhile: it stays in the trash and its row stays away; a comes back
+    // with both its rows in their places and groups, unticked.
+    boxes.shown.clear();
+    QVERIFY(!makeFile(dir, "c.mp3").isEmpty());
+    undo->trigger();
+    QVERIFY(QFile::exists(a));
+    QCOMPARE(listPaths(form), (QStringList{a, b, a}));
+    QCOMPARE(form.model().duplicateGroups(), (std::vector<std::uint32_t>{0, 0, 1}));
+    QVERIFY(form.model().checkedRows().empty());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY(boxes.shown[0].text.contains(c));
+    QVERIFY(!boxes.shown[0].text.contains(a));
+    QVERIFY(!undo->isEnabled());
+}
+
+void ResultsWindowTest::rowCommandsAndKeys()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue);      // 0
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue);      // 1
+    fixture.addRow("/o/a.mp3", ColorGroup::Blue);      // 2
+    fixture.addRow("/m/b.mp3", ColorGroup::LightBlue); // 3
+    fixture.addRow("/n/b.mp3", ColorGroup::LightBlue); // 4
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    QList<QUrl> opened;
+    form.actions().setOpener([&opened](const QUrl& url) {
+        opened.append(url);
+        return true;
+    });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView& list = form.listView();
+    list.setFocus();
+    const auto select = [&](std::initializer_list<int> rows) {
+        list.clearSelection();
+        list.selectionModel()->setCurrentIndex(form.model().index(*rows.begin(), 0),
+                                               QItemSelectionModel::NoUpdate);
+        for (const int row : rows)
+            list.selectionModel()->select(form.model().index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+
+    select({1});
+    std::unique_ptr<QMenu> menu(form.actions().contextMenu());
+    QStringList entries;
+    for (const QAction* action : menu->actions())
+        entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(entries,
+             (QStringList{"Open", "Open containing folder", "Copy path", "-", "Tick selected",
+                          "Untick selected", "-", "Keep this one", "Tick all in this folder", "-",
+                          "Protect this folder", "-", "Tick all but the best"}));
+
+    // Keep this one: its file unticked, the rest of its group ticked.
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+    // Tick all in this folder: /n/a.mp3 and /n/b.mp3.
+    form.actions().action(ResultsActions::Command::TickAllInFolder)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 2, 4}));
+
+    // Space toggles every selected row: all ticked are unticked, otherwise all are ticked.
+    select({0, 3});
+    QTest::keyClick(&list, Qt::Key_Space);
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+    QTest::keyClick(&list, Qt::Key_Space);
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 2, 4}));
+
+    // Enter opens each selected file; Ctrl+A selects every row.
+    QTest::keyClick(&list, Qt::Key_Return);
+    QCOMPARE(opened,
+             (QList<QUrl>{QUrl::fromLocalFile("/m/a.mp3"), QUrl::fromLocalFile("/m/b.mp3")}));
+    QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(list.selectionModel()->selectedRows().size(), 5);
+
+    // Protect this folder: stored, and the helpers pass its files by from then on.
+    select({0});
+    form.actions().action(ResultsActions::Command::ProtectFolder)->trigger();
+    QCOMPARE(SettingsStore().textList(settingskeys::kProtectedFolders), QStringList{"/m"});
+    form.model().clearChecks();
+    select({1});
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{2});
+
+    // Save: the list with group numbers and ticks.
+    QTemporaryDir dir;
+    const QString saved = dir.filePath("list.csv");
+    form.actions().setSaveChooser([&](QWidget*, bool* jsonLines) {
+        *jsonLines = false;
+        return saved;
+    });
+    form.actions().action(ResultsActions::Command::SaveList)->trigger();
+    QFile file(saved);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 7);
+    QVERIFY2(lines[3].startsWith("/o/a.mp3,") && lines[3].endsWith(",1,True\r"), lines[3]);
+
+    // The Delete key runs "Delete checked" ; a file no longer on disk
+    // loses its rows.
+    QTest::keyClick(&list, Qt::Key_Delete);
+    QCOMPARE(bin.questions, (QList<QStringList>{{"/o/a.mp3"}}));
+
+    QCOMPARE(form.model().rowCount(), 4);
+}
+
+void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
+{
+    KeepRulesDialog dialog;
+    QListWidget* rules = dialog.rulesList();
+    QCOMPARE(rules->count(), 6);
+    QPushButton* down = nullptr;
+    for (QPushButton* button : dialog.findChildren<QPushButton*>())
+        down = button->text() == QStringLiteral("Down") ? button : down;
+    QVERIFY(down);
+    rules->setCurrentRow(0);
+    QTest::mouseClick(down, Qt::LeftButton);
+    QTest::mouseClick(down, Qt::LeftButton);
+    rules->item(0)->setCheckState(Qt::Unchecked); // playing time, first now
+    rules->setCurrentRow(5);
+    QTest::mouseClick(down, Qt::LeftButton); // the last stays last
+    dialog.store();
+    const SettingsStore settings;
+    QCOMPARE(settings.text(settingskeys::kKeepRuleOrder).value_or(QString()),
+             QStringLiteral("Length,Size,Bitrate,Modified,Preferred,Path"));
+    QCOMPARE(settings.text(settingskeys::kKeepRulesOff).value_or(QString()),
+             QStringLiteral("Length"));
 }
 
 int main(int argc, char** argv)

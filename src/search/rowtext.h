@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tunesift {
+
+class ResultList;
+
+// Text forms of result rows shared by the command line and the results window's save command.
+
+// Appends the text as a JSON string, quotes included.
+void AppendJsonString(std::string& out, std::string_view text);
+// Appends the text as one RFC 4180 field: quoted (quotes doubled) when it holds a comma, a quote
+// or a line break, as it is otherwise.
+void AppendCsvField(std::string& out, std::string_view text);
+
+// The fields of one row as the command line's JSON lines carry them: path, size (bytes),
+// sizeText, length, bitrate, type, group. Appends the object without its closing brace, so a
+// caller can add fields of its own.
+void AppendJsonRowFields(std::string& out, const ResultList& results, std::size_t position);
+// The same fields as CSV, in the same order and without the line end.
+void AppendCsvRowFields(std::string& out, const ResultList& results, std::size_t position);
+inline constexpr std::string_view kCsvRowHeader = "path,size,sizeText,length,bitrate,type,group";
+
+} // namespace tunesift

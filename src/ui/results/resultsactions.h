@@ -1,0 +1,153 @@
+#pragma once
+
+#include "platform/recyclingbin.h"
+#include "ui/results/marking.h"
+#include "ui/results/resultsmodel.h"
+#include "ui/support/messageboxes.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QString>
+#include <QUrl>
+#include <climits>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QToolButton;
+class QTreeView;
+class QWidget;
+
+namespace tunesift {
+
+// The height of the summary line under the results list.
+inline constexpr int kSummaryLineTwips = 300;
+
+// The results window's helpers beyond its three buttons: the marking commands, the row context
+// menu and keys, the summary line, undo of the last delete and saving the list. It owns its
+// controls (the menu button and the summary line) and places them around the list; the window
+// only calls in around its delete command.
+class ResultsActions : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Command
+    {
+        TickAllButBest,
+        EditKeepRules,
+        UndoDelete,
+        SaveList,
+        Open,
+        OpenFolder,
+        CopyPaths,
+        TickSelected,
+        UntickSelected,
+        KeepThisOne,
+        TickAllInFolder,
+        ProtectFolder,
+        Count
+    };
+
+    // deleteCommand runs the window's "Delete checked".
+    ResultsActions(QWidget* window, QTreeView* list, ResultsModel* model,
+                   std::function<void()> deleteCommand);
+
+    QAction* action(Command command) const { return m_actions[static_cast<int>(command)]; }
+    QToolButton* menuButton() const { return m_menuButton; }
+    QLabel* summaryLine() const { return m_summary; }
+    // The row context menu as it would open on the current row (built anew each time).
+    QMenu* contextMenu();
+
+    // Replacements for the tests: message boxes, the save dialog (returns a file name and sets the
+    // chosen format), and the desktop's opener.
+    void setMessageBoxes(MessageBoxes* boxes) { m_boxes = boxes ? boxes : &m_dialogBoxes; }
+    using SaveChooser = std::function<QString(QWidget* owner, bool* jsonLines)>;
+    void setSaveChooser(SaveChooser chooser) { m_chooseSave = std::move(chooser); }
+    void setOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
+
+    // Around "Delete checked": which ticked rows may go (files inside protected folders stay, and
+    // the user is told), and whether the user agrees when some group would lose every copy.
+    // Nothing to do when proceed is false.
+    struct DeletePlan
+    {
+        bool proceed = true;
+        std::vector<std::size_t> going;
+    };
+    DeletePlan planDelete(const std::vector<std::size_t>& checked);
+    // After the move: the rows taken off the list and what the trash did, for undo.
+    void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed);
+    // A new search: the last delete can no longer be undone, file times are read anew.
+    void forgetResults();
+
+    QString summaryText() const;
+    // The folders as stored in the settings.
+    static FolderSet protectedFolders();
+    static FolderSet preferredFolders();
+    static KeepRules keepRules();
+
+public slots:
+    void tickAllButBest();
+    void editKeepRules();
+    void undoLastDelete();
+    void saveList();
+    void openRows();
+    void openContainingFolder();
+    void copyPaths();
+    void tickSelected() { setSelectedTicks(true); }
+    void untickSelected() { setSelectedTicks(false); }
+    void toggleSelected();
+    void keepThisOne();
+    void tickAllInFolder();
+    void protectFolder();
+    void refreshSummary();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QAction* addAction(Command command, const QString& text, const QKeySequence& shortcut,
+                       void (ResultsActions::*slot)());
+    void scheduleSummary();
+    void placeControls();
+    void setSelectedTicks(bool ticked);
+    std::vector<std::size_t> selectedRows() const;
+    // The row the context menu acts on: the current row, else the first selected.
+    std::optional<std::size_t> focusRow() const;
+    MarkingInputs markingInputs();
+    void forgetDelete();
+    // The folder of the row's file as the settings keep folders (no trailing separator).
+    QString rowFolder(std::size_t row) const;
+    void message(const QString& text);
+
+    QWidget* m_window;
+    QTreeView* m_list;
+    ResultsModel* m_model;
+    std::function<void()> m_deleteCommand;
+    QToolButton* m_menuButton = nullptr;
+    QLabel* m_summary = nullptr;
+    std::vector<QAction*> m_actions;
+    bool m_summaryPending = false;
+
+    DialogMessageBoxes m_dialogBoxes;
+    MessageBoxes* m_boxes = &m_dialogBoxes;
+    SaveChooser m_chooseSave;
+    std::function<bool(const QUrl&)> m_open;
+
+    // The last delete: where the trash keeps each moved file, and the rows it took.
+    QStringList m_movedPaths;
+    QStringList m_movedInTrash;
+    std::vector<ResultsModel::RowRecord> m_removedRows;
+
+    // Modification times by file, read when a keep rule first needs them.
+    static constexpr std::int64_t kTimeUnknown = INT64_MIN;
+    static constexpr std::int64_t kTimeUnreadable = INT64_MIN + 1;
+    std::vector<std::int64_t> m_fileTimes;
+};
+
+// The summary line's text for the numbers.
+QString SummaryText(const ResultsSummary& summary);
+
+} // namespace tunesift
