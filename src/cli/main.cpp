@@ -1,5 +1,6 @@
 // tunesift-cli: runs one duplicate search exactly as the find button does and prints the rows.
 
+#include "cache/sqlitecache.h"
 #include "search/host.h"
 #include "search/resultlist.h"
 #include "search/rowtext.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +58,13 @@ const char* const kUsage =
     "  --similar-tag        ID3v1 titles that share more than 90% of their words\n"
     "  --exact-audio        the same audio frames, whatever the tags around them\n"
     "\n"
+    "Reading:\n"
+    "  --id3v2-titles       the tag criteria compare the title of a leading ID3v2 tag where\n"
+    "                       a file has one, and its ID3v1 title otherwise\n"
+    "  --no-cache           read every file; by default what earlier runs read of unchanged\n"
+    "                       files is taken from the cache in tunesift/ of the user's cache\n"
+    "                       folder\n"
+    "\n"
     "Output:\n"
     "  --format tsv         (default) six TAB-separated fields per row: path, size text,\n"
     "                       length, bit rate, match type, colour group; in the path a\n"
@@ -80,7 +89,12 @@ const char* const kUsage =
 class CliHost : public SearchHost
 {
 public:
-    explicit CliHost(std::array<bool, kCriterionCount> criteria) : m_criteria(criteria) {}
+    CliHost(std::array<bool, kCriterionCount> criteria, bool id3v2Titles, FileCache* cache)
+        : m_criteria(criteria), m_id3v2Titles(id3v2Titles), m_cache(cache)
+    {}
+
+    bool readsID3v2Titles() override { return m_id3v2Titles; }
+    FileCache* fileCache() override { return m_cache; }
 
     bool isCriterionTicked(Criterion criterion) override
     {
@@ -114,6 +128,8 @@ public:
 
 private:
     std::array<bool, kCriterionCount> m_criteria;
+    bool m_id3v2Titles;
+    FileCache* m_cache;
     bool m_stopped = false;
     bool m_resultsShown = false;
 };
@@ -212,6 +228,8 @@ int main(int argc, char** argv)
     std::array<bool, kCriterionCount> criteria{};
     bool jsonl = false;
     bool catalogueOnly = false;
+    bool id3v2Titles = false;
+    bool useCache = true;
     bool optionsEnded = false;
     std::vector<std::string> folders;
 
@@ -236,6 +254,10 @@ int main(int argc, char** argv)
             criteria[static_cast<std::size_t>(Criterion::ExactTag)] = true;
         } else if (arg == "--similar-tag") {
             criteria[static_cast<std::size_t>(Criterion::SimilarTag)] = true;
+        } else if (arg == "--id3v2-titles") {
+            id3v2Titles = true;
+        } else if (arg == "--no-cache") {
+            useCache = false;
         } else if (arg == "--exact-audio") {
             criteria[static_cast<std::size_t>(Criterion::ExactAudio)] = true;
         } else if (arg == "--catalogue-only") {
@@ -270,8 +292,21 @@ int main(int argc, char** argv)
 
     std::signal(SIGINT, onInterrupt);
 
+    // A cache that cannot be used is said once; the rows are the same without it.
+    std::unique_ptr<SqliteFileCache> cache;
+    if (useCache && !catalogueOnly) {
+        const auto report = [](const std::string& text) {
+            std::fprintf(stderr, "tunesift-cli: %s\n", text.c_str());
+        };
+        if (const std::optional<std::filesystem::path> file = DefaultCacheFile())
+            cache = std::make_unique<SqliteFileCache>(*file, report);
+        else
+            report("No cache folder is known (HOME is not set); the search goes on without a "
+                   "cache.");
+    }
+
     SearchSession session;
-    CliHost host(criteria);
+    CliHost host(criteria, id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
     if (catalogueOnly) {
         // The scan of every folder, with nothing compared.
         try {

@@ -24,6 +24,34 @@ struct FileStamp
     bool operator==(const FileStamp&) const = default;
 };
 
+// A folder held open, so that the files in it are opened and examined by name without the
+// system walking the folder's path again for each of them. Where the folder cannot be held (or
+// the system has no calls relative to a folder) the files are reached by the joined path.
+class FolderHandle
+{
+public:
+    // folder: the folder's text, ending in the separator.
+    explicit FolderHandle(std::string folder) noexcept;
+    ~FolderHandle();
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+
+    const std::string& path() const noexcept { return m_path; }
+#ifndef _WIN32
+    // The descriptor to open names relative to; negative when the joined path must be used.
+    int descriptor() const noexcept
+    {
+        return m_fd;
+    }
+#endif
+
+private:
+    std::string m_path;
+#ifndef _WIN32
+    int m_fd = -1;
+#endif
+};
+
 // A regular file opened for reading only. Opening never creates a file and never waits on a FIFO
 // or device; anything that is not a regular file is refused.
 class ReadOnlyFile
@@ -36,6 +64,12 @@ public:
 
     // False when the file is missing, unreadable or not a regular file.
     bool open(const std::string& path) noexcept;
+    // The same for a name the folder listed as a regular file: it is opened relative to the
+    // folder without following a link put in its place, and its type is checked on the open
+    // descriptor.
+    bool open(const FolderHandle& folder, std::string_view name) noexcept;
+    // The same for a path whose last part was listed as a regular file.
+    bool openListed(const std::string& path) noexcept;
     void close() noexcept;
     bool isOpen() const noexcept;
 
@@ -60,6 +94,9 @@ private:
 #ifdef _WIN32
     void* m_handle = nullptr;
 #else
+    // Takes an open descriptor when it is a regular file; closes it otherwise.
+    bool adopt(int fd) noexcept;
+
     int m_fd = -1;
 #endif
     std::int64_t m_size = 0;
@@ -69,6 +106,8 @@ private:
 // The stamp of a regular file now (links followed); nothing on any error or where the platform
 // gives none.
 std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept;
+// The same for a name listed in a folder held open.
+std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_view name) noexcept;
 
 #ifdef _WIN32
 // The path as the wide Windows functions take it: UTF-16, made absolute, with "/" turned into "\"

@@ -58,6 +58,17 @@ int openReadOnly(const std::string& path)
     return fd;
 }
 
+// A name listed as a regular file: a link put in its place is not followed, so that no device
+// or FIFO is reached through it (the type is checked on the descriptor).
+int openListedAt(int folder, const char* name)
+{
+    int fd = -1;
+    do {
+        fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 class Descriptor
 {
 public:
@@ -252,6 +263,28 @@ private:
 
 } // namespace
 
+FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder))
+{
+    if (!isUsablePath(m_path)) {
+        return;
+    }
+#ifdef O_PATH
+    constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+    do {
+        m_fd = ::open(m_path.c_str(), kFlags);
+    } while (m_fd < 0 && errno == EINTR);
+}
+
+FolderHandle::~FolderHandle()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
 bool ReadOnlyFile::open(const std::string& path) noexcept
 {
     close();
@@ -268,7 +301,39 @@ bool ReadOnlyFile::open(const std::string& path) noexcept
         errno = S_ISDIR(before.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    const int fd = openReadOnly(path);
+    return adopt(openReadOnly(path));
+}
+
+bool ReadOnlyFile::open(const FolderHandle& folder, std::string_view name) noexcept
+{
+    close();
+    try {
+        if (folder.descriptor() < 0) {
+            return open(folder.path() + std::string(name));
+        }
+        if (name.empty() || name.find('\0') != std::string_view::npos ||
+            name.find('/') != std::string_view::npos) {
+            errno = ENOENT;
+            return false;
+        }
+        return adopt(openListedAt(folder.descriptor(), std::string(name).c_str()));
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadOnlyFile::openListed(const std::string& path) noexcept
+{
+    close();
+    if (!isUsablePath(path)) {
+        errno = ENOENT;
+        return false;
+    }
+    return adopt(openListedAt(AT_FDCWD, path.c_str()));
+}
+
+bool ReadOnlyFile::adopt(int fd) noexcept
+{
     if (fd < 0) {
         return false;
     }
@@ -343,6 +408,23 @@ std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept
         return std::nullopt;
     }
     return StampOf(status);
+}
+
+std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_view name) noexcept
+{
+    try {
+        if (folder.descriptor() < 0) {
+            return QueryFileStamp(folder.path() + std::string(name));
+        }
+        struct stat status = {};
+        if (::fstatat(folder.descriptor(), std::string(name).c_str(), &status, 0) != 0 ||
+            !S_ISREG(status.st_mode)) {
+            return std::nullopt;
+        }
+        return StampOf(status);
+    } catch (...) {
+        return std::nullopt;
+    }
 }
 
 std::optional<std::int64_t> FileLength(const std::string& path) noexcept

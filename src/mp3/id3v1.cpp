@@ -1,6 +1,7 @@
 #include "mp3/id3v1.h"
 
 #include "mp3/fileaccess.h"
+#include "mp3/id3v2title.h"
 #include "mp3/latin1.h"
 #include "search/textcase.h"
 
@@ -300,11 +301,14 @@ std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
 
 } // namespace
 
-std::optional<std::string> ReadTagTitle(const std::string& path)
+namespace {
+
+template <typename Open>
+std::optional<std::string> readTagTitle(Open open)
 {
     try {
         ReadOnlyFile file;
-        if (!file.open(path))
+        if (!open(file))
             return std::nullopt;
         return tagTitleOf(file);
     } catch (...) {
@@ -313,20 +317,54 @@ std::optional<std::string> ReadTagTitle(const std::string& path)
     }
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path)
+template <typename Open>
+SizeAndTagTitle readSizeAndTagTitle(Open open, bool withID3v2Title)
 {
     SizeAndTagTitle result;
     try {
         ReadOnlyFile file;
-        if (!file.open(path))
+        if (!open(file))
             return result;
         result.size = file.size();
         result.stamp = file.stamp();
         result.title = tagTitleOf(file);
+        if (withID3v2Title)
+            result.id3v2Title = ReadID3v2Title(file);
     } catch (...) {
         result.title.reset();
+        result.id3v2Title.reset();
     }
     return result;
+}
+
+} // namespace
+
+std::optional<std::string> ReadTagTitle(const std::string& path)
+{
+    return readTagTitle([&](ReadOnlyFile& file) { return file.open(path); });
+}
+
+std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_view name)
+{
+    return readTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); });
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title)
+{
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(path); }, withID3v2Title);
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name,
+                                    bool withID3v2Title)
+{
+    return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); },
+                               withID3v2Title);
+}
+
+std::string ComparedTitle(const std::optional<std::string>& id3v1Title,
+                          const std::optional<std::string>& id3v2Title)
+{
+    return id3v2Title ? *id3v2Title : id3v1Title.value_or(std::string());
 }
 
 } // namespace tunesift

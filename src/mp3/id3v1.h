@@ -12,6 +12,8 @@
 
 namespace tunesift {
 
+class FolderHandle;
+
 inline constexpr std::size_t kID3v1TagSize = 128;
 inline constexpr std::int32_t kGenreCount = 149;
 
@@ -66,15 +68,26 @@ std::uint8_t GenreIndexOfName(std::string_view name);
 // (NUL characters stay), as UTF-8 of the tag's ISO-8859-1 bytes; nothing when the file has no
 // tag or cannot be read. Never throws.
 std::optional<std::string> ReadTagTitle(const std::string& path);
+// The same for a name listed in a folder held open.
+std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_view name);
 
-// One open for two questions the search asks of every file: its length (nothing when it cannot
-// be opened) and what ReadTagTitle would return.
+// One open for the questions the search asks of every file: its length (nothing when it cannot
+// be opened), what ReadTagTitle would return and, when asked for, the title of a leading ID3v2
+// tag (ID3v2TitleOf).
 struct SizeAndTagTitle
 {
     std::optional<std::int64_t> size;
     std::optional<std::string> title;
+    std::optional<std::string> id3v2Title;
     std::optional<FileStamp> stamp; // the file as it was read
 };
-SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path);
+SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title = false);
+SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name,
+                                    bool withID3v2Title = false);
+
+// The title the tag criteria compare: the ID3v2 title where there is one, else the ID3v1 title
+// (empty without either).
+std::string ComparedTitle(const std::optional<std::string>& id3v1Title,
+                          const std::optional<std::string>& id3v2Title);
 
 } // namespace tunesift

@@ -224,9 +224,19 @@ void clsMP3Info::SetFileName(const std::string& path) noexcept
             m_fileName = path;
         }
         m_analysedPath = m_fileName;
-        analyseFile();
+        analyseFile(false);
     } catch (...) {
         // Only an allocation can fail; the analysis then ends quietly like any other failure.
+    }
+}
+
+void clsMP3Info::SetListedFileName(const std::string& path) noexcept
+{
+    try {
+        m_fileName = path;
+        m_analysedPath = m_fileName;
+        analyseFile(true);
+    } catch (...) {
     }
 }
 
@@ -260,11 +270,11 @@ void clsMP3Info::resetInfo()
     m_tag = ID3v1Tag{};
 }
 
-void clsMP3Info::analyseFile()
+void clsMP3Info::analyseFile(bool listed)
 {
     resetInfo();
     ReadOnlyFile file;
-    if (!file.open(m_fileName)) {
+    if (!(listed ? file.openListed(m_fileName) : file.open(m_fileName))) {
         return;
     }
     m_fileSize = file.size();

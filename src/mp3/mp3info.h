@@ -29,6 +29,9 @@ public:
     // Empty again after an analysis that found no valid frame header.
     const std::string& FileName() const { return m_fileName; }
     void SetFileName(const std::string& path) noexcept;
+    // The same for a path whose last part a folder listing showed as a regular file (see
+    // ReadOnlyFile::openListed).
+    void SetListedFileName(const std::string& path) noexcept;
 
     bool ValidMP3() const { return m_validMP3; }
     std::uint8_t Padding() const { return m_padding; }
@@ -93,7 +96,7 @@ public:
 
 private:
     void resetInfo();
-    void analyseFile();
+    void analyseFile(bool listed);
 
     bool m_headerTest = true;
     std::string m_fileName;

@@ -19,6 +19,7 @@ inline constexpr char kExactFilesize[] = "ExactFilesize";
 inline constexpr char kSimilarFilename[] = "SimilarFilename";
 inline constexpr char kExactTag[] = "ExactTag";
 inline constexpr char kSimilarTag[] = "SimilarTag";
+inline constexpr char kID3v2Titles[] = "ID3v2Titles";
 inline constexpr char kExactAudio[] = "ExactAudio";
 inline constexpr char kWindowState[] = "WindowState";
 inline constexpr char kFormWidth[] = "FormWidth";

@@ -1,5 +1,7 @@
 #include "search/filesize.h"
 
+#include "mp3/fileaccess.h"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -32,6 +34,14 @@ std::optional<std::int64_t> QueryFileSize(const std::string& path)
         return std::nullopt;
     return static_cast<std::int64_t>(info.st_size);
 #endif
+}
+
+std::optional<std::int64_t> QueryFileSize(const FolderHandle& folder, std::string_view name)
+{
+    ReadOnlyFile file;
+    if (!file.open(folder, name))
+        return std::nullopt;
+    return file.size();
 }
 
 std::int64_t FileSize2(const std::string& path)

@@ -7,8 +7,12 @@
 
 namespace tunesift {
 
+class FolderHandle;
+
 // Opens the file read-only and asks for its length; nothing when it cannot be opened.
 std::optional<std::int64_t> QueryFileSize(const std::string& path);
+// The length of a name a folder held open listed as a regular file.
+std::optional<std::int64_t> QueryFileSize(const FolderHandle& folder, std::string_view name);
 
 // The file's whole length in bytes, 0 when the file cannot be opened. Never fails.
 std::int64_t FileSize2(const std::string& path);

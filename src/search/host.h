@@ -4,6 +4,8 @@
 
 namespace tunesift {
 
+class FileCache;
+
 // The criteria, in the order in which a run takes them.
 enum class Criterion
 {
@@ -39,6 +41,12 @@ public:
     // Read when the criterion's turn comes; the Exact Filesize box is also read once per file
     // while the scan catalogues it.
     virtual bool isCriterionTicked(Criterion criterion) = 0;
+
+    // Read once when a run starts: the tag criteria then compare the title of a file's leading
+    // ID3v2 tag where it has one, and its ID3v1 title otherwise.
+    virtual bool readsID3v2Titles() { return false; }
+    // Read once when a run starts: what earlier runs read of unchanged files; none reads all.
+    virtual FileCache* fileCache() { return nullptr; }
 
     // The "Stop" setting: read at the check points, written "False" at the start of a run.
     virtual bool isStopRequested() = 0;

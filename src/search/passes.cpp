@@ -4,6 +4,7 @@
 #include "mp3/mp3info.h"
 #include "search/denseids.h"
 #include "search/filesize.h"
+#include "search/folderreads.h"
 #include "search/parallel.h"
 #include "search/similar.h"
 #include "search/textcase.h"
@@ -107,8 +108,25 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        state.rowMp3Info.SetFileName(path);
-        fillRowInfo(info, state.rowMp3Info, path);
+        FileFacts* facts = state.facts.of(id, path);
+        if (facts && facts->analysed) {
+            info.size = facts->rowSize;
+            info.songLength = facts->songLength;
+            info.bitRate = facts->bitRate;
+            info.known = true;
+        } else {
+            clsMP3Info& analysis = state.rowMp3Info;
+            analysis.SetListedFileName(path);
+            fillRowInfo(info, analysis, path);
+            if (facts && info.size > 0) {
+                facts->analysed = true;
+                facts->rowSize = info.size;
+                facts->songLength = info.songLength;
+                facts->bitRate = info.bitRate;
+                facts->headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
+                state.facts.noteRead(id);
+            }
+        }
     }
     ResultRow row;
     row.entry = entry;
@@ -138,57 +156,37 @@ public:
             m_next[k] = static_cast<std::uint32_t>(k);
     }
 
-    // Source tells, for a text, the greatest entry among its partner texts' members (plus one;
-    // 0 for none) and walks its partner texts that may still hold unlisted members, dropping
-    // those the visitor reports as exhausted.
+    // Source::step(outer, text, walk) tells whether any pair of the outer step passes (a partner
+    // text has a member after the outer entry, listed or not) and hands every partner text that
+    // may still hold unlisted members to gather().
     template <typename Source>
     PassOutcome run(Source& source)
     {
         SearchHost& host = m_state.host;
         const std::size_t n = m_state.session.catalogue().count();
-        std::vector<std::uint32_t> gathered;
         for (std::size_t i = 0; i < n; ++i) {
             host.setProgress(static_cast<int>(
                 std::floor(static_cast<double>(i + 1) / static_cast<double>(n) * 100.0)));
             const std::uint32_t text = m_groups.textOf[i];
             if (text == kNoText)
                 continue;
-            const auto outer = static_cast<std::uint32_t>(i);
-            const std::uint32_t lastPlusOne = source.lastPartnerEntryPlusOne(text);
-            if (lastPlusOne <= i + 1 || (m_state.pathId[lastPlusOne - 1] == m_state.pathId[outer] &&
-                                         !anotherFileAfter(outer, text)))
+            m_outer = static_cast<std::uint32_t>(i);
+            m_gathered.clear();
+            m_texts = 0;
+            if (!source.step(m_outer, text, *this))
                 continue; // no pair of this outer step passes
-
-            // Unlisted partners after i. A partner text without any is exhausted for good: the
-            // outer index only grows and listing only grows within a criterion.
-            gathered.clear();
-            std::size_t texts = 0;
-            source.forEachActivePartner(text, [&](std::uint32_t partner) {
-                const std::uint32_t end = m_groups.start[partner + 1];
-                const auto* first = m_groups.members.data() + m_groups.start[partner];
-                const auto* last = m_groups.members.data() + end;
-                auto pos = static_cast<std::uint32_t>(std::upper_bound(first, last, outer) -
-                                                      m_groups.members.data());
-                pos = findUnlisted(pos, end);
-                if (pos == end)
-                    return false;
-                ++texts;
-                for (; pos < end; pos = findUnlisted(pos + 1, end))
-                    gathered.push_back(m_groups.members[pos]);
-                return true;
-            });
-            if (texts > 1)
-                std::sort(gathered.begin(), gathered.end());
+            if (m_texts > 1)
+                std::sort(m_gathered.begin(), m_gathered.end());
 
             // A passing pair: the stop flag is read before anything of it is written.
             if (host.isStopRequested())
                 return PassOutcome::Stopped;
-            if (!m_state.listed[m_state.pathId[outer]]) {
+            if (!m_state.listed[m_state.pathId[m_outer]]) {
                 m_state.groupHeadAdded = true;
-                if (!AddResultRow(m_state, outer, m_criterion))
+                if (!AddResultRow(m_state, m_outer, m_criterion))
                     return PassOutcome::ResultsFull;
             }
-            for (const std::uint32_t inner : gathered) {
+            for (const std::uint32_t inner : m_gathered) {
                 if (m_state.listed[m_state.pathId[inner]])
                     continue; // an equal path met earlier in this step
                 if (host.isStopRequested())
@@ -204,21 +202,43 @@ public:
         return PassOutcome::Completed;
     }
 
-private:
-    // Two entries of one file are no pair. They share their text (the keys of a file's later
-    // entries are those of its first), so where the last partner is one of the outer file's own
-    // entries, only the outer's own text can hold another file after it.
+    // Takes the unlisted members after the outer entry of a partner text. False when there are
+    // none: the text is then exhausted for good, as the outer index only grows and listing only
+    // grows within a criterion.
+    bool gather(std::uint32_t text)
+    {
+        const std::uint32_t end = m_groups.start[text + 1];
+        const auto* first = m_groups.members.data() + m_groups.start[text];
+        const auto* last = m_groups.members.data() + end;
+        auto pos = static_cast<std::uint32_t>(std::upper_bound(first, last, m_outer) -
+                                              m_groups.members.data());
+        pos = findUnlisted(pos, end);
+        if (pos == end)
+            return false;
+        ++m_texts;
+        for (; pos < end; pos = findUnlisted(pos + 1, end))
+            m_gathered.push_back(m_groups.members[pos]);
+        return true;
+    }
+
+    // Whether the text holds a member after the outer entry that is another file. Two entries of
+    // one file are no pair; they share their text (the keys of a file's later entries are those of
+    // its first), so only the outer's own text can hold the outer file's other entries.
     bool anotherFileAfter(std::uint32_t outer, std::uint32_t text) const
     {
+        const auto* first = m_groups.members.data() + m_groups.start[text];
         const auto* last = m_groups.members.data() + m_groups.start[text + 1];
-        for (const auto* p =
-                 std::upper_bound(m_groups.members.data() + m_groups.start[text], last, outer);
-             p != last; ++p)
+        if (first == last || last[-1] <= outer)
+            return false;
+        if (m_state.pathId[last[-1]] != m_state.pathId[outer])
+            return true;
+        for (const auto* p = std::upper_bound(first, last, outer); p != last; ++p)
             if (m_state.pathId[*p] != m_state.pathId[outer])
                 return true;
         return false;
     }
 
+private:
     bool isListed(std::uint32_t pos) const
     {
         return m_state.listed[m_state.pathId[m_groups.members[pos]]] != 0;
@@ -251,6 +271,9 @@ private:
     Criterion m_criterion;
     const TextGroups<Key>& m_groups;
     std::vector<std::uint32_t> m_next;
+    std::vector<std::uint32_t> m_gathered; // unlisted partners of the outer entry
+    std::uint32_t m_outer = 0;
+    std::size_t m_texts = 0; // partner texts that gave members this step
 };
 
 // The first position at or after from whose value is not below value, in a sorted range:
@@ -271,73 +294,73 @@ const std::uint32_t* gallopTo(const std::uint32_t* from, const std::uint32_t* en
     return std::lower_bound(low + 1, high, value);
 }
 
-// Which texts pass the similarity test against a given (outer) text. A pair can pass only when
-// more than 90% of the outer text's words occur in the inner one, so the inner text must contain
-// at least one of the outer text's rarest words: those are looked up in an index from folded word
-// to texts, and only the texts found are measured. Each text is split and folded once.
+// The similar criteria's partners. Texts fall into classes of equal folded word lists (the same
+// words, each as often, in any order and letter case): every text of a class passes against
+// every other text of it, and against another text exactly as its class does, so classes are
+// measured rather than texts, and a group of names that differ only in letter case is one class.
+//
+// Nothing is kept from one outer step to the next but what can only shrink: the texts of a class
+// that may still hold unlisted members, and the classes that hold none (dead). Each step finds
+// the candidate classes again, measures the live ones, and stops measuring dead ones once one
+// passing partner with a member after the outer entry is known, so a dense group costs one cheap
+// look per candidate after its first step rather than a stored list of every partner.
+//
+// Candidates of a short outer text come from an index keyed by the set of folded words: up to
+// ten words every outer word must occur in the inner text and the inner text may be at most one
+// word longer, so when the outer text repeats no word (or, under ten words, one word) the inner
+// text's set is the outer one or the outer one plus a word. Each class is entered under its set
+// and under its set less each word. Longer texts and texts with more repeats probe the inverted
+// index of their rarest words.
 class SimilarPartners
 {
 public:
-    explicit SimilarPartners(const std::vector<std::string_view>& texts)
+    explicit SimilarPartners(const TextGroups<std::string_view>& groups) : m_groups(groups)
     {
-        const std::size_t count = texts.size();
-        m_wordCount.reserve(count);
-        m_uniqueStart.reserve(count + 1);
-        m_uniqueStart.push_back(0);
-        std::vector<std::uint32_t> postingCounts;
-        {
-            // The folded words, each stored once in one arena.
-            std::string wordText;
-            std::vector<std::uint32_t> wordStart{0};
-            const auto word = [&](std::uint32_t id) {
-                return std::string_view(wordText).substr(wordStart[id],
-                                                         wordStart[id + 1] - wordStart[id]);
-            };
-            const std::hash<std::string_view> hasher;
-            DenseIds wordIds(count);
-            std::vector<std::uint32_t> ids;
-            for (const std::string_view text : texts) {
-                ids.clear();
-                for (const std::string& stored : SplitWords(text)) {
-                    const std::string folded = UpperCase(stored);
-                    const auto [id, inserted] = wordIds.intern(
-                        hasher(folded), [&](std::uint32_t w) { return word(w) == folded; },
-                        [&](std::uint32_t w) { return hasher(word(w)); });
-                    if (inserted) {
-                        wordText.append(folded);
-                        wordStart.push_back(static_cast<std::uint32_t>(wordText.size()));
-                        postingCounts.push_back(0);
-                    }
-                    ids.push_back(id);
-                }
-                m_wordCount.push_back(static_cast<std::uint32_t>(ids.size()));
-                std::sort(ids.begin(), ids.end());
-                for (std::size_t k = 0; k < ids.size();) {
-                    std::size_t end = k;
-                    while (end < ids.size() && ids[end] == ids[k])
-                        ++end;
-                    m_uniqueWords.push_back(ids[k]);
-                    m_occurrences.push_back(static_cast<std::uint16_t>(
-                        std::min<std::size_t>(end - k, std::numeric_limits<std::uint16_t>::max())));
-                    ++postingCounts[ids[k]];
-                    k = end;
-                }
-                m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
-            }
-        }
-        m_postingStart.resize(postingCounts.size() + 1, 0);
-        for (std::size_t w = 0; w < postingCounts.size(); ++w)
-            m_postingStart[w + 1] = m_postingStart[w] + postingCounts[w];
-        m_postings.resize(m_postingStart.back());
-        std::vector<std::uint32_t> cursor(m_postingStart.begin(), m_postingStart.end() - 1);
-        for (std::uint32_t t = 0; t < count; ++t)
-            for (std::uint32_t k = m_uniqueStart[t]; k < m_uniqueStart[t + 1]; ++k)
-                m_postings[cursor[m_uniqueWords[k]]++] = t;
-        m_textStamp.assign(count, 0);
+        std::vector<std::uint8_t> probedWord;
+        buildClasses(probedWord);
+        buildClassTexts();
+        buildSetIndex();
+        buildPostings(probedWord);
     }
 
-    // The texts that pass against the outer text, in no particular order.
-    std::vector<std::uint32_t> of(std::uint32_t outer) { return compute(outer); }
+    // The outer's own text is never its partner (equal texts are the exact criteria's), and the
+    // entries of one file share their text, so no pair found here is two entries of one file.
+    template <typename Walk>
+    bool step(std::uint32_t outer, std::uint32_t text, Walk& walk)
+    {
+        const std::uint32_t own = m_classOf[text];
+        const std::uint32_t otherTextEnd =
+            m_lastText[own] != text ? m_class[own].lastPlusOne : m_secondPlusOne[own];
+        bool found = otherTextEnd > outer + 1;
+        if (found)
+            gatherClass(own, text, walk);
+
+        ++m_stamp;
+        markWords(own);
+        const std::uint32_t longest = longestPartnerFor(m_class[own].wordCount);
+        const auto visit = [&](std::uint32_t other) {
+            ClassState& state = m_class[other];
+            if (state.lastPlusOne <= outer + 1 || state.wordCount > longest ||
+                state.stamp == m_stamp)
+                return; // no member after the outer entry, too long, or seen in this step
+            state.stamp = m_stamp;
+            if (state.dead) {
+                if (!found && passes(own, other))
+                    found = true;
+                return;
+            }
+            if (!passes(own, other))
+                return;
+            found = true;
+            if (!gatherClass(other, kNoText, walk))
+                state.dead = 1;
+        };
+        if (usesSetIndex(own))
+            forEachSetCandidate(own, visit);
+        else
+            forEachProbedCandidate(own, visit);
+        return found;
+    }
 
 private:
     struct Probe
@@ -347,101 +370,373 @@ private:
         std::uint32_t occurrences;
     };
 
-    std::uint32_t documentFrequency(std::uint32_t word) const
+    // What a candidate's first look needs, side by side.
+    struct ClassState
     {
-        return m_postingStart[word + 1] - m_postingStart[word];
-    }
+        std::uint32_t wordCount = 0;   // words with repeats
+        std::uint32_t lastPlusOne = 0; // greatest member + 1
+        std::uint32_t stamp = 0;       // the step that last looked at the class
+        std::uint32_t dead = 0;        // no text with an unlisted member left
+    };
 
-    bool contains(std::uint32_t text, std::uint32_t word) const
+    std::uint32_t classCount() const { return static_cast<std::uint32_t>(m_class.size()); }
+
+    // The most outer words that may go unmatched while a pair can still pass.
+    static std::uint32_t maxMissFor(std::uint32_t na)
     {
-        const auto* first = m_uniqueWords.data() + m_uniqueStart[text];
-        const auto* last = m_uniqueWords.data() + m_uniqueStart[text + 1];
-        return std::binary_search(first, last, word);
-    }
-
-    std::vector<std::uint32_t> compute(std::uint32_t outer)
-    {
-        const std::uint32_t na = m_wordCount[outer];
-
-        // The most outer words that may go unmatched while the pair can still pass.
         std::uint32_t maxMiss = 0;
         while (maxMiss + 1 <= na &&
                IsSimilar(static_cast<double>(na - maxMiss - 1) / static_cast<double>(na)))
             ++maxMiss;
+        return maxMiss;
+    }
 
-        // Distinct outer words, rarest first, with how often each stands in the outer text.
-        std::vector<Probe> probes;
-        for (std::uint32_t k = m_uniqueStart[outer]; k < m_uniqueStart[outer + 1]; ++k)
-            probes.push_back(
-                {documentFrequency(m_uniqueWords[k]), m_uniqueWords[k], m_occurrences[k]});
-        std::sort(probes.begin(), probes.end(), [](const Probe& a, const Probe& b) {
+    // The most words an inner text may have while a pair can still pass.
+    static std::uint32_t longestPartnerFor(std::uint32_t na)
+    {
+        std::uint32_t nb = na;
+        while (IsSimilar(static_cast<double>(na) / static_cast<double>(nb + 1)))
+            ++nb;
+        return nb;
+    }
+
+    static std::uint64_t mixWord(std::uint32_t word)
+    {
+        std::uint64_t z = (static_cast<std::uint64_t>(word) + 1) * 0x9E3779B97F4A7C15ULL;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+
+    std::span<const std::uint32_t> uniqueWords(std::uint32_t c) const
+    {
+        return {m_uniqueWords.data() + m_uniqueStart[c], m_uniqueStart[c + 1] - m_uniqueStart[c]};
+    }
+
+    // A set's key is the sum of its words' mixes, so the key of the set less a word is one
+    // subtraction away.
+    std::uint64_t setKey(std::uint32_t c) const
+    {
+        std::uint64_t key = 0;
+        for (const std::uint32_t word : uniqueWords(c))
+            key += mixWord(word);
+        return key;
+    }
+
+    bool usesSetIndex(std::uint32_t c) const
+    {
+        const std::uint32_t na = m_class[c].wordCount;
+        const auto distinct = static_cast<std::uint32_t>(uniqueWords(c).size());
+        return maxMissFor(na) == 0 && longestPartnerFor(na) <= distinct + 1;
+    }
+
+    void buildClasses(std::vector<std::uint8_t>& probedWord)
+    {
+        const std::uint32_t textCount = m_groups.textCount();
+        m_classOf.resize(textCount);
+        m_uniqueStart.push_back(0);
+        std::string wordText; // the folded words, each stored once
+        std::vector<std::uint32_t> wordStart{0};
+        const auto word = [&](std::uint32_t id) {
+            return std::string_view(wordText).substr(wordStart[id],
+                                                     wordStart[id + 1] - wordStart[id]);
+        };
+        const std::hash<std::string_view> hasher;
+        DenseIds wordIds(textCount);
+        DenseIds classIds(textCount / 2);
+        std::vector<std::uint32_t> ids;
+        std::vector<std::uint32_t> unique;
+        std::vector<std::uint16_t> occurrences;
+        const auto listHash = [](std::span<const std::uint32_t> words,
+                                 std::span<const std::uint16_t> counts) {
+            std::uint64_t h = words.size();
+            for (std::size_t k = 0; k < words.size(); ++k)
+                h = (h ^ mixWord(words[k] + (std::uint32_t{counts[k]} << 24))) * 0x100000001B3ULL;
+            return static_cast<std::size_t>(h ^ (h >> 29));
+        };
+        const auto classWords = [&](std::uint32_t c) {
+            return std::span<const std::uint32_t>(m_uniqueWords)
+                .subspan(m_uniqueStart[c], m_uniqueStart[c + 1] - m_uniqueStart[c]);
+        };
+        const auto classCounts = [&](std::uint32_t c) {
+            return std::span<const std::uint16_t>(m_occurrences)
+                .subspan(m_uniqueStart[c], m_uniqueStart[c + 1] - m_uniqueStart[c]);
+        };
+        for (std::uint32_t t = 0; t < textCount; ++t) {
+            ids.clear();
+            for (const std::string& stored : SplitWords(m_groups.keys[t])) {
+                const std::string folded = UpperCase(stored);
+                const auto [id, inserted] = wordIds.intern(
+                    hasher(folded), [&](std::uint32_t w) { return word(w) == folded; },
+                    [&](std::uint32_t w) { return hasher(word(w)); });
+                if (inserted) {
+                    wordText.append(folded);
+                    wordStart.push_back(static_cast<std::uint32_t>(wordText.size()));
+                }
+                ids.push_back(id);
+            }
+            std::sort(ids.begin(), ids.end());
+            unique.clear();
+            occurrences.clear();
+            for (std::size_t k = 0; k < ids.size();) {
+                std::size_t end = k;
+                while (end < ids.size() && ids[end] == ids[k])
+                    ++end;
+                unique.push_back(ids[k]);
+                occurrences.push_back(static_cast<std::uint16_t>(
+                    std::min<std::size_t>(end - k, std::numeric_limits<std::uint16_t>::max())));
+                k = end;
+            }
+            const auto [c, inserted] = classIds.intern(
+                listHash(unique, occurrences),
+                [&](std::uint32_t other) {
+                    return std::ranges::equal(classWords(other), unique) &&
+                           std::ranges::equal(classCounts(other), occurrences);
+                },
+                [&](std::uint32_t other) {
+                    return listHash(classWords(other), classCounts(other));
+                });
+            m_classOf[t] = c;
+            if (!inserted)
+                continue;
+            m_class.push_back({static_cast<std::uint32_t>(ids.size()), 0, 0, 0});
+            m_uniqueWords.insert(m_uniqueWords.end(), unique.begin(), unique.end());
+            m_occurrences.insert(m_occurrences.end(), occurrences.begin(), occurrences.end());
+            m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
+        }
+        const std::size_t vocabulary = wordStart.size() - 1;
+        m_mark.assign(vocabulary, 0);
+        m_markCount.assign(vocabulary, 0);
+        probedWord.assign(vocabulary, 0);
+        for (std::uint32_t c = 0; c < classCount(); ++c)
+            if (!usesSetIndex(c))
+                for (const std::uint32_t w : uniqueWords(c))
+                    probedWord[w] = 1;
+    }
+
+    // The texts of every class, and per class the greatest member (plus one) over its texts
+    // and over its texts but the one holding that member.
+    void buildClassTexts()
+    {
+        const std::uint32_t classes = classCount();
+        m_classTextStart.assign(classes + 1, 0);
+        for (const std::uint32_t c : m_classOf)
+            ++m_classTextStart[c + 1];
+        for (std::uint32_t c = 0; c < classes; ++c)
+            m_classTextStart[c + 1] += m_classTextStart[c];
+        m_activeTexts.assign(classes, 0);
+        m_classTexts.resize(m_classOf.size());
+        m_secondPlusOne.assign(classes, 0);
+        m_lastText.assign(classes, kNoText);
+        for (std::uint32_t t = 0; t < m_classOf.size(); ++t) {
+            const std::uint32_t c = m_classOf[t];
+            m_classTexts[m_classTextStart[c] + m_activeTexts[c]++] = t;
+            const std::uint32_t end = m_groups.members[m_groups.start[t + 1] - 1] + 1;
+            if (end > m_class[c].lastPlusOne) {
+                m_secondPlusOne[c] = m_class[c].lastPlusOne;
+                m_class[c].lastPlusOne = end;
+                m_lastText[c] = t;
+            } else if (end > m_secondPlusOne[c]) {
+                m_secondPlusOne[c] = end;
+            }
+        }
+    }
+
+    // Classes short enough to be the partner of a set-keyed outer text, in buckets by key.
+    void buildSetIndex()
+    {
+        std::uint32_t longest = 0; // of any partner of a text whose words must all be matched
+        for (std::uint32_t na = 1; maxMissFor(na) == 0; ++na)
+            longest = std::max(longest, longestPartnerFor(na));
+        // Only keys some set-keyed class will look up are entered: a bitmap of the looked-up
+        // keys (sparse enough that few others pass) and of those looked up by two classes,
+        // since a class is never its own partner.
+        std::size_t lookups = 0;
+        for (std::uint32_t c = 0; c < classCount(); ++c)
+            lookups += usesSetIndex(c) ? 1 : 0;
+        std::size_t bits = 64;
+        while (bits < lookups * 32)
+            bits *= 2;
+        std::vector<bool> once(bits, false);
+        std::vector<bool> twice(bits, false);
+        for (std::uint32_t c = 0; c < classCount(); ++c) {
+            if (!usesSetIndex(c))
+                continue;
+            const std::size_t bit = setKey(c) & (bits - 1);
+            if (once[bit])
+                twice[bit] = true;
+            once[bit] = true;
+        }
+        const auto forEachKey = [&](auto use) {
+            for (std::uint32_t c = 0; c < classCount(); ++c) {
+                if (m_class[c].wordCount > longest)
+                    continue;
+                const std::uint64_t key = setKey(c);
+                if ((usesSetIndex(c) ? twice : once)[key & (bits - 1)])
+                    use(key, c);
+                if (uniqueWords(c).size() > 1)
+                    for (const std::uint32_t w : uniqueWords(c))
+                        if (once[(key - mixWord(w)) & (bits - 1)])
+                            use(key - mixWord(w), c);
+            }
+        };
+        std::size_t entries = 0;
+        forEachKey([&](std::uint64_t, std::uint32_t) { ++entries; });
+        std::size_t buckets = 16;
+        while (buckets * 2 < entries) // two keys a bucket on average
+            buckets *= 2;
+        m_bucketMask = buckets - 1;
+        m_bucketStart.assign(buckets + 1, 0);
+        forEachKey(
+            [&](std::uint64_t key, std::uint32_t) { ++m_bucketStart[(key & m_bucketMask) + 1]; });
+        for (std::size_t b = 0; b < buckets; ++b)
+            m_bucketStart[b + 1] += m_bucketStart[b];
+        m_bucketClasses.resize(entries);
+        std::vector<std::uint32_t> cursor(m_bucketStart.begin(), m_bucketStart.end() - 1);
+        forEachKey([&](std::uint64_t key, std::uint32_t c) {
+            m_bucketClasses[cursor[key & m_bucketMask]++] = c;
+        });
+    }
+
+    // Per word that some probing class holds, the classes holding it, ascending.
+    void buildPostings(const std::vector<std::uint8_t>& probedWord)
+    {
+        m_postingStart.assign(probedWord.size() + 1, 0);
+        for (std::uint32_t c = 0; c < classCount(); ++c)
+            for (const std::uint32_t w : uniqueWords(c))
+                if (probedWord[w])
+                    ++m_postingStart[w + 1];
+        for (std::size_t w = 0; w < probedWord.size(); ++w)
+            m_postingStart[w + 1] += m_postingStart[w];
+        m_postings.resize(m_postingStart.back());
+        std::vector<std::uint32_t> cursor(m_postingStart.begin(), m_postingStart.end() - 1);
+        for (std::uint32_t c = 0; c < classCount(); ++c)
+            for (const std::uint32_t w : uniqueWords(c))
+                if (probedWord[w])
+                    m_postings[cursor[w]++] = c;
+    }
+
+    // Hands over the unlisted members of a class's texts (but skip), dropping exhausted texts.
+    // False when no text of the class is left.
+    template <typename Walk>
+    bool gatherClass(std::uint32_t c, std::uint32_t skip, Walk& walk)
+    {
+        std::uint32_t* active = m_classTexts.data() + m_classTextStart[c];
+        std::uint32_t& count = m_activeTexts[c];
+        for (std::uint32_t k = 0; k < count;) {
+            if (active[k] == skip || walk.gather(active[k]))
+                ++k;
+            else
+                std::swap(active[k], active[--count]);
+        }
+        return count > 0;
+    }
+
+    void markWords(std::uint32_t c)
+    {
+        for (std::uint32_t k = m_uniqueStart[c]; k < m_uniqueStart[c + 1]; ++k) {
+            m_mark[m_uniqueWords[k]] = m_stamp;
+            m_markCount[m_uniqueWords[k]] = m_occurrences[k];
+        }
+    }
+
+    // The measure of the pair, with the outer class's words marked: the share of outer words
+    // (with repeats) that the inner class holds, against the longer word count.
+    bool passes(std::uint32_t outer, std::uint32_t inner) const
+    {
+        const std::uint32_t na = m_class[outer].wordCount;
+        const std::uint32_t nb = m_class[inner].wordCount;
+        const double longer = static_cast<double>(std::max(na, nb));
+        if (!IsSimilar(static_cast<double>(na) / longer))
+            return false; // even all outer words matched would not be enough
+        std::uint32_t matched = 0;
+        for (const std::uint32_t w : uniqueWords(inner))
+            if (m_mark[w] == m_stamp)
+                matched += m_markCount[w];
+        return IsSimilar(static_cast<double>(matched) / longer);
+    }
+
+    template <typename Visit>
+    void forEachSetCandidate(std::uint32_t c, Visit visit)
+    {
+        const std::size_t bucket = setKey(c) & m_bucketMask;
+        for (std::uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
+            const std::uint32_t other = m_bucketClasses[k];
+            if (other != c)
+                visit(other);
+        }
+    }
+
+    // A pair can pass only when no more than maxMiss of the outer words are missing, so the
+    // inner class must hold one of the outer's maxMiss + 1 rarest words (both rarest ones when
+    // none may be missing).
+    template <typename Visit>
+    void forEachProbedCandidate(std::uint32_t c, Visit visit)
+    {
+        const std::uint32_t maxMiss = maxMissFor(m_class[c].wordCount);
+        m_probes.clear();
+        for (std::uint32_t k = m_uniqueStart[c]; k < m_uniqueStart[c + 1]; ++k) {
+            const std::uint32_t w = m_uniqueWords[k];
+            m_probes.push_back({m_postingStart[w + 1] - m_postingStart[w], w, m_occurrences[k]});
+        }
+        std::sort(m_probes.begin(), m_probes.end(), [](const Probe& a, const Probe& b) {
             return a.frequency != b.frequency ? a.frequency < b.frequency : a.word < b.word;
         });
-
-        std::vector<std::uint32_t> passing;
-        if (maxMiss == 0 && probes.size() >= 2) {
-            // Every outer word must occur: only texts holding both rarest words can pass.
-            const auto* second = m_postings.data() + m_postingStart[probes[1].word];
-            const auto* secondEnd = m_postings.data() + m_postingStart[probes[1].word + 1];
-            for (std::uint32_t k = m_postingStart[probes[0].word];
-                 k < m_postingStart[probes[0].word + 1] && second != secondEnd; ++k) {
+        if (maxMiss == 0 && m_probes.size() >= 2) {
+            const auto* second = m_postings.data() + m_postingStart[m_probes[1].word];
+            const auto* secondEnd = m_postings.data() + m_postingStart[m_probes[1].word + 1];
+            for (std::uint32_t k = m_postingStart[m_probes[0].word];
+                 k < m_postingStart[m_probes[0].word + 1] && second != secondEnd; ++k) {
                 const std::uint32_t inner = m_postings[k];
                 second = gallopTo(second, secondEnd, inner);
-                if (second == secondEnd || *second != inner || inner == outer)
-                    continue;
-                if (passes(na, probes, maxMiss, inner))
-                    passing.push_back(inner);
+                if (second != secondEnd && *second == inner && inner != c)
+                    visit(inner);
             }
-            return passing;
+            return;
         }
-        ++m_stamp;
         std::uint32_t probed = 0;
-        for (const Probe& probe : probes) {
+        for (const Probe& probe : m_probes) {
             for (std::uint32_t k = m_postingStart[probe.word]; k < m_postingStart[probe.word + 1];
                  ++k) {
                 const std::uint32_t inner = m_postings[k];
-                if (inner == outer || m_textStamp[inner] == m_stamp)
-                    continue;
-                m_textStamp[inner] = m_stamp;
-                if (passes(na, probes, maxMiss, inner))
-                    passing.push_back(inner);
+                if (inner != c)
+                    visit(inner);
             }
-            // Once more outer words than may be missed are among the probed ones, a text that
+            // Once more outer words than may be missed are among the probed ones, a class that
             // holds none of them cannot pass.
             probed += probe.occurrences;
             if (probed > maxMiss)
                 break;
         }
-        return passing;
     }
 
-    // The measure of the pair: the outer words the inner text lacks are counted rarest first, so
-    // most candidates fail after a look or two.
-    bool passes(std::uint32_t na, const std::vector<Probe>& probes, std::uint32_t maxMiss,
-                std::uint32_t inner) const
-    {
-        const std::uint32_t nb = m_wordCount[inner];
-        const double longer = static_cast<double>(std::max(na, nb));
-        if (!IsSimilar(static_cast<double>(na) / longer))
-            return false; // even all outer words matched would not be enough
-        std::uint32_t missed = 0;
-        for (const Probe& probe : probes) {
-            if (contains(inner, probe.word))
-                continue;
-            missed += probe.occurrences;
-            if (missed > maxMiss)
-                return false;
-        }
-        return IsSimilar(static_cast<double>(na - missed) / longer);
-    }
+    const TextGroups<std::string_view>& m_groups;
+    std::vector<std::uint32_t> m_classOf; // per text
 
-    std::vector<std::uint32_t> m_wordCount;   // per text, words with repeats
-    std::vector<std::uint32_t> m_uniqueStart; // per text, into m_uniqueWords; one sentinel
-    std::vector<std::uint32_t> m_uniqueWords; // distinct folded word ids of every text, ascending
-    std::vector<std::uint16_t> m_occurrences; // beside m_uniqueWords: how often the word stands
+    // Per class.
+    std::vector<ClassState> m_class;
+    std::vector<std::uint32_t> m_uniqueStart;    // into m_uniqueWords; one sentinel
+    std::vector<std::uint32_t> m_uniqueWords;    // distinct folded word ids, ascending
+    std::vector<std::uint16_t> m_occurrences;    // beside m_uniqueWords: how often the word stands
+    std::vector<std::uint32_t> m_classTextStart; // into m_classTexts; one sentinel
+    std::vector<std::uint32_t> m_classTexts;     // the first m_activeTexts[c] may hold members
+    std::vector<std::uint32_t> m_activeTexts;
+    // Greatest member + 1 over the texts but m_lastText, the text holding the class's greatest.
+    std::vector<std::uint32_t> m_secondPlusOne;
+    std::vector<std::uint32_t> m_lastText;
+
+    // Set-keyed index.
+    std::vector<std::uint32_t> m_bucketStart;
+    std::vector<std::uint32_t> m_bucketClasses;
+    std::size_t m_bucketMask = 0;
+
+    // Per word: the classes holding it (probed words only), and the outer class's marks.
     std::vector<std::uint32_t> m_postingStart;
-    std::vector<std::uint32_t> m_postings; // per word, the texts holding it, ascending
-    std::vector<std::uint32_t> m_textStamp;
+    std::vector<std::uint32_t> m_postings;
+    std::vector<std::uint32_t> m_mark;
+    std::vector<std::uint16_t> m_markCount;
+
+    std::vector<Probe> m_probes;
     std::uint32_t m_stamp = 0;
 };
 
@@ -455,77 +750,21 @@ template <typename Key>
 class EqualTextPartners
 {
 public:
-    explicit EqualTextPartners(const TextGroups<Key>& groups)
-        : m_groups(groups), m_exhausted(groups.textCount(), 0)
+    explicit EqualTextPartners(const TextGroups<Key>& groups) : m_exhausted(groups.textCount(), 0)
     {}
 
-    std::uint32_t lastPartnerEntryPlusOne(std::uint32_t text) const
+    template <typename Walk>
+    bool step(std::uint32_t outer, std::uint32_t text, Walk& walk)
     {
-        return m_groups.members[m_groups.start[text + 1] - 1] + 1;
-    }
-
-    template <typename Visit>
-    void forEachActivePartner(std::uint32_t text, Visit visit)
-    {
-        if (!m_exhausted[text] && !visit(text))
+        if (!walk.anotherFileAfter(outer, text))
+            return false;
+        if (!m_exhausted[text] && !walk.gather(text))
             m_exhausted[text] = 1;
+        return true;
     }
 
 private:
-    const TextGroups<Key>& m_groups;
     std::vector<std::uint8_t> m_exhausted;
-};
-
-// Similar criteria: the partners of a text are found once, when the text is first met as an
-// outer text, and kept while they may still hold members to list.
-class SimilarTextPartners
-{
-public:
-    explicit SimilarTextPartners(const TextGroups<std::string_view>& groups)
-        : m_groups(groups), m_measure(groups.keys), m_first(groups.textCount(), 0),
-          m_count(groups.textCount(), 0), m_lastPlusOne(groups.textCount(), 0),
-          m_known(groups.textCount(), 0)
-    {}
-
-    std::uint32_t lastPartnerEntryPlusOne(std::uint32_t text)
-    {
-        if (!m_known[text]) {
-            m_known[text] = 1;
-            const std::vector<std::uint32_t> partners = m_measure.of(text);
-            m_first[text] = m_partners.size();
-            m_count[text] = static_cast<std::uint32_t>(partners.size());
-            m_partners.insert(m_partners.end(), partners.begin(), partners.end());
-            std::uint32_t last = 0;
-            for (const std::uint32_t partner : partners)
-                last = std::max(last, m_groups.members[m_groups.start[partner + 1] - 1] + 1);
-            m_lastPlusOne[text] = last;
-        }
-        return m_lastPlusOne[text];
-    }
-
-    template <typename Visit>
-    void forEachActivePartner(std::uint32_t text, Visit visit)
-    {
-        // The active partners of a text are the first m_count[text] of its stretch of
-        // m_partners; an exhausted one is swapped behind them.
-        std::uint32_t* active = m_partners.data() + m_first[text];
-        std::uint32_t& count = m_count[text];
-        for (std::uint32_t k = 0; k < count;) {
-            if (visit(active[k]))
-                ++k;
-            else
-                std::swap(active[k], active[--count]);
-        }
-    }
-
-private:
-    const TextGroups<std::string_view>& m_groups;
-    SimilarPartners m_measure;
-    std::vector<std::uint32_t> m_partners; // the partner texts of every text met so far
-    std::vector<std::uint64_t> m_first;    // per text, where its partners start
-    std::vector<std::uint32_t> m_count;    // per text, how many of them are still active
-    std::vector<std::uint32_t> m_lastPlusOne;
-    std::vector<std::uint8_t> m_known;
 };
 
 template <typename Key>
@@ -541,7 +780,7 @@ PassOutcome runSimilar(RunState& state, Criterion criterion,
                        const TextGroups<std::string_view>& groups)
 {
     beginCriterion(state);
-    SimilarTextPartners partners(groups);
+    SimilarPartners partners(groups);
     PairWalk<std::string_view> walk(state, criterion, groups);
     return walk.run(partners);
 }
@@ -594,25 +833,60 @@ void AssignPathIds(RunState& state)
     }
 }
 
+namespace {
+
+void keepTitles(RunState& state, std::uint32_t id, FileFacts& facts, SizeAndTagTitle&& read)
+{
+    if (!read.size)
+        return;
+    facts.id3v1Read = true;
+    facts.id3v1Title = std::move(read.title);
+    if (state.id3v2Titles) {
+        facts.id3v2Read = true;
+        facts.id3v2Title = std::move(read.id3v2Title);
+    }
+    state.facts.noteRead(id);
+}
+
+} // namespace
+
 void ReadTitles(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
     titles.assign(catalogue.count(), std::string());
-    ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        if (state.pathId[entry] != entry)
-            return; // a later entry of a file takes the title of its first
-        const std::string path = catalogue.path(entry);
-        if (catalogue.hasTitle(entry)) {
-            // Read when the scan asked for the size: still good while the file is unchanged.
-            const std::optional<FileStamp> now = QueryFileStamp(path);
-            if (now && *now == catalogue.titleStamp(entry)) {
-                titles[entry] = catalogue.takeTitle(entry);
+    const bool id3v2 = state.id3v2Titles;
+    const auto all = [](std::size_t k) { return k; };
+    ForEachInFolders(
+        catalogue, catalogue.count(), all, [&](const FolderHandle& folder, std::uint32_t entry) {
+            // A later entry of a file takes the title of its first; the file is looked up in
+            // the cache and kept there under its first entry only.
+            if (state.pathId[entry] != entry)
+                return;
+            const std::string_view name = catalogue.name(entry);
+            FileFacts* facts = state.facts.of(entry, folder, name);
+            if (facts && facts->id3v1Read && (facts->id3v2Read || !id3v2)) {
+                titles[entry] =
+                    ComparedTitle(facts->id3v1Title, id3v2 ? facts->id3v2Title : std::nullopt);
                 return;
             }
-        }
-        titles[entry] = ReadTagTitle(path).value_or(std::string());
-    });
+            if (catalogue.hasTitle(entry)) {
+                // Read when the scan asked for the size: still good while the file is unchanged.
+                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                if (now && *now == catalogue.titleStamp(entry)) {
+                    titles[entry] = catalogue.takeTitle(entry);
+                    return;
+                }
+            }
+            if (!facts && !id3v2) {
+                titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                return;
+            }
+            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+            titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+            if (facts)
+                keepTitles(state, entry, *facts, std::move(read));
+        });
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
@@ -637,13 +911,33 @@ PassOutcome FindDupesExactFilename(RunState& state)
 PassOutcome FindDupesExactFilesize(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
+    // With a cache the scan leaves the reading to this step, which then reads the titles in the
+    // same visit where a tag criterion will want them.
+    const bool withTitles =
+        state.facts.enabled() && (state.host.isCriterionTicked(Criterion::ExactTag) ||
+                                  state.host.isCriterionTicked(Criterion::SimilarTag));
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal. A later entry of a file takes the size of its
     // first.
     ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        if (catalogue.size(entry) == Catalogue::kSizeNotRead && state.pathId[entry] == entry)
-            catalogue.setSize(
-                entry, QueryFileSize(catalogue.path(entry)).value_or(Catalogue::kSizeUnreadable));
+        const auto id = static_cast<std::uint32_t>(entry);
+        if (catalogue.size(entry) != Catalogue::kSizeNotRead || state.pathId[entry] != id)
+            return;
+        const std::string path = catalogue.path(entry);
+        // A file the cache knows was readable when its key was the same as now.
+        const std::optional<std::int64_t> known = state.facts.knownSize(id, path);
+        if (known) {
+            catalogue.setSize(entry, *known);
+            return;
+        }
+        FileFacts* facts = withTitles ? state.facts.of(id, path) : nullptr;
+        if (!facts) {
+            catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(path, state.id3v2Titles);
+        catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        keepTitles(state, id, *facts, std::move(read));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mp3/audiorange.h"
+#include "search/filecache.h"
 #include "search/host.h"
 #include "search/resultlist.h"
 #include "search/searchrun.h"
@@ -56,13 +57,15 @@ struct RunState
     std::vector<AudioFacts> audio;
 
     bool titlesRead = false;
+    bool id3v2Titles = false; // the tag criteria compare ComparedTitle with ID3v2 titles
+    RunFacts facts;           // what the cache knows and what this run read for it
     bool resultsFullReported = false;
 };
 
 // Gives every catalogue entry its path id.
 void AssignPathIds(RunState& state);
 
-// Fills the titles of all catalogue entries from their ID3v1 tags (empty without a tag).
+// Fills the titles of all catalogue entries from their tags (empty without a tag).
 void ReadTitles(RunState& state);
 
 // True when a row whose text equals path stands at firstRow or later (rows counted from 1).

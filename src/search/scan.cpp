@@ -2,7 +2,7 @@
 
 #include "mp3/id3v1.h"
 #include "search/filesize.h"
-#include "search/parallel.h"
+#include "search/folderreads.h"
 #include "search/pathops.h"
 #include "search/searchrun.h"
 
@@ -11,6 +11,9 @@
 #include <system_error>
 #include <unicode/utf8.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #ifdef _WIN32
 #include "mp3/fileaccess.h"
 
@@ -301,10 +304,17 @@ void FolderScan::releaseWalk()
     // The names now live in the catalogue; the next listed folder starts afresh.
     std::vector<QueuedFolder>().swap(m_queue);
     std::vector<std::string>().swap(m_names);
+#ifdef __GLIBC__
+    // A million small name strings were just freed; hand their pages back, or the passes' large
+    // tables come on top of them.
+    ::malloc_trim(0);
+#endif
 }
 
 void FolderScan::readPendingSizes()
 {
+    if (!m_reading.sizes)
+        m_pendingSizes.clear();
     if (m_pendingSizes.empty())
         return;
     // Where a tag criterion is ticked too, the title is read in the same visit to the file.
@@ -312,18 +322,22 @@ void FolderScan::readPendingSizes()
                             m_host.isCriterionTicked(Criterion::SimilarTag);
     if (withTitles)
         m_catalogue.reserveTitles();
-    ParallelFor(m_pendingSizes.size(), [&](std::size_t k) {
-        const std::uint32_t entry = m_pendingSizes[k];
-        const std::string path = m_catalogue.path(entry);
-        if (!withTitles) {
-            m_catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
-            return;
-        }
-        SizeAndTagTitle read = ReadSizeAndTagTitle(path);
-        m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-        if (read.size && read.stamp)
-            m_catalogue.setTitle(entry, std::move(read.title).value_or(std::string()), *read.stamp);
-    });
+    const auto pending = [&](std::size_t k) { return m_pendingSizes[k]; };
+    ForEachInFolders(
+        m_catalogue, m_pendingSizes.size(), pending,
+        [&](const FolderHandle& folder, std::uint32_t entry) {
+            const std::string_view name = m_catalogue.name(entry);
+            if (!withTitles) {
+                m_catalogue.setSize(
+                    entry, QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
+                return;
+            }
+            const SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, m_reading.id3v2Titles);
+            m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+            if (read.size && read.stamp)
+                m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
+                                     *read.stamp);
+        });
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 

@@ -21,6 +21,16 @@ public:
     // False when the stop flag ended the scan.
     bool ScanFolder(const std::string& folder);
 
+    // What the scan reads of the files whose sizes it asks for: their titles too when a tag
+    // criterion is ticked (with ID3v2 titles when asked). A run with a cache leaves all reading
+    // to the criteria, which ask the cache first.
+    struct Reading
+    {
+        bool sizes = true;
+        bool id3v2Titles = false;
+    };
+    void setReading(Reading reading) { m_reading = reading; }
+
     // True once the catalogue ran full in this run (the user has been told).
     bool catalogueFull() const { return m_fullReported; }
 
@@ -48,6 +58,7 @@ private:
     std::vector<std::string> m_names;
     std::vector<std::uint32_t> m_pendingSizes; // entries whose size the scan still has to read
     bool m_fullReported = false;
+    Reading m_reading;
 };
 
 // The MP3 file names of a folder, in listing order (hidden names, links and names that are not

@@ -76,8 +76,11 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
     host.resetStop();
     host.runStarted();
 
+    const bool id3v2Titles = host.readsID3v2Titles();
+    FileCache* const cache = host.fileCache();
     {
         FolderScan scan(session.catalogue(), host);
+        scan.setReading({cache == nullptr, id3v2Titles});
         for (const std::string& folder : folders) {
             if (host.isStopRequested())
                 return;
@@ -102,17 +105,21 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
 
     RunState state(session, host, rowMp3Info);
     AssignPathIds(state);
+    state.id3v2Titles = id3v2Titles;
+    state.facts = RunFacts(cache, state.pathCount);
+    PassOutcome outcome = PassOutcome::Completed;
     for (const CriterionStep& step : kCriteria) {
         if (!host.isCriterionTicked(step.criterion))
             continue;
         state.criterionFirstRow = session.results().size();
         host.setCaption(std::string(kProductName) + step.captionSuffix);
-        const PassOutcome outcome = step.pass(state);
-        if (outcome == PassOutcome::Stopped)
-            return;
-        if (outcome == PassOutcome::ResultsFull)
-            break; // nothing more can be listed; show what was found
+        outcome = step.pass(state);
+        if (outcome != PassOutcome::Completed)
+            break; // stopped, or nothing more can be listed (then what was found is shown)
     }
+    state.facts.storeRead(); // what was read stays read, whichever way the run ends
+    if (outcome == PassOutcome::Stopped)
+        return;
 
     if (!session.results().empty())
         host.showResults();

@@ -391,9 +391,9 @@ TEST(CliArguments, HelpNamesEveryOptionAndTheExitStatus)
     const CliResult result = runCli({"--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    for (const char* word :
-         {"--exact-filename", "--exact-filesize", "--similar-filename", "--exact-tag",
-          "--similar-tag", "--exact-audio", "--format", "tsv", "jsonl", "Ctrl-C", "Exit status"})
+    for (const char* word : {"--exact-filename", "--exact-filesize", "--similar-filename",
+                             "--exact-tag", "--similar-tag", "--exact-audio", "--id3v2-titles",
+                             "--no-cache", "--format", "tsv", "jsonl", "Ctrl-C", "Exit status"})
         EXPECT_THAT(result.out, HasSubstr(word));
 }
 
@@ -550,6 +550,29 @@ TEST(CliMessages, NoDupesAndSkipGoToStandardError)
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.out, "");
     EXPECT_THAT(empty.err, HasSubstr(kNoDupesMessage));
+}
+
+TEST(CliMessages, ACacheThatCannotBeUsedIsSaidOnceAndChangesNoRow)
+{
+    TempDir dir;
+    WriteMp3File(dir / "a/one.mp3", mp3(300));
+    WriteMp3File(dir / "b/one.mp3", mp3(300));
+    WriteBytes(dir / "cache", "a file where the cache folder should be");
+    const std::vector<std::string> args = {"--exact-filename", "--exact-tag", dir / "a", dir / "b"};
+    const CliResult without = runCli(concat({"--no-cache"}, args));
+    const char* saved = std::getenv("XDG_CACHE_HOME");
+    const std::string previous = saved ? saved : "";
+    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+    const CliResult with = runCli(args);
+    saved ? ::setenv("XDG_CACHE_HOME", previous.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(with.status, 0);
+    EXPECT_EQ(with.out, without.out);
+    EXPECT_EQ(lines(with.err), std::vector<std::string>({"tunesift-cli: The file cache " +
+                                                         (dir / "cache/tunesift/files.sqlite3") +
+                                                         " cannot be used (its folder cannot be "
+                                                         "made: Not a directory); the search goes "
+                                                         "on without it."}));
+    EXPECT_EQ(without.err, "");
 }
 
 TEST(CliMessages, FoldersArePassedAsWritten)

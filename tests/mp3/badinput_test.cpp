@@ -1,3 +1,4 @@
+#include "mp3/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/literalsearch.h"
 #include "mp3/mp3info.h"
@@ -238,6 +239,23 @@ TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
 
     info.SetFileName("");
     expectNothingFound(info);
+
+    // Names a folder listing showed as regular files are opened relative to the folder, and a
+    // link put in their place is not followed.
+    std::filesystem::create_symlink("fifo.mp3", m_dir.file("tofifo.mp3"));
+    std::filesystem::create_symlink("good.mp3", m_dir.file("togood.mp3"));
+    const FolderHandle folder(m_dir.file(""));
+    ReadOnlyFile file;
+    ASSERT_TRUE(file.open(folder, "good.mp3"));
+    EXPECT_EQ(file.size(), 5000);
+    EXPECT_EQ(ReadTagTitle(folder, "good.mp3"), std::nullopt);
+    for (const std::string name :
+         {"missing.mp3", "folder.mp3", "fifo.mp3", "tofifo.mp3", "togood.mp3", ""}) {
+        EXPECT_FALSE(file.open(folder, name)) << name;
+        EXPECT_FALSE(ReadSizeAndTagTitle(folder, name).size) << name;
+        info.SetListedFileName(m_dir.file(name));
+        expectNothingFound(info);
+    }
 }
 
 TEST_F(BadInputTest, FileThatVanishesOrChangesBetweenTwoAnalyses)

@@ -96,7 +96,18 @@ protected:
                run("cp " + quoted(path("vbr22stereo")) + " " + quoted(path("v2")), log) &&
                run("id3v2 -2 -t 'Only v2' -a Someone " + quoted(path("v2")), log) &&
                run("cp " + quoted(path("v2")) + " " + quoted(path("both")), log) &&
-               run("id3v2 -1 -t 'Both Tags' " + quoted(path("both")), log);
+               run("id3v2 -1 -t 'Both Tags' " + quoted(path("both")), log) &&
+               run("cp " + quoted(path("cbr44mono")) + " " + quoted(path("eyed3")), log) &&
+               run("eyeD3 -Q --to-v2.3 --encoding utf16 -t '\xC3\x9Cn\xC3\xAF"
+                   "code  ' " +
+                       quoted(path("eyed3")),
+                   log) &&
+               run("cp " + quoted(path("cbr44mono")) + " " + quoted(path("mutagen")), log) &&
+               run("/usr/bin/python3 -c 'import sys; from mutagen.id3 import ID3, TIT2; t = "
+                   "ID3(); t.add(TIT2(encoding=3, text=[\"First\", \"Second\"])); "
+                   "t.save(sys.argv[1])' " +
+                       quoted(path("mutagen")),
+                   log);
         if (!s_ok) {
             std::ifstream in(log);
             s_log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -211,6 +222,23 @@ TEST_F(EncoderTest, Id3v2WrittenByATagTool)
     EXPECT_TRUE(both.ID3Present());
     EXPECT_EQ(both.Title(), "Both Tags");
     EXPECT_EQ(ReadTagTitle(path("both")), "Both Tags" + std::string(21, '\0'));
+}
+
+TEST_F(EncoderTest, ID3v2TitlesOfTagTools)
+{
+    const auto titles = [&](const char* name) {
+        const SizeAndTagTitle read = ReadSizeAndTagTitle(path(name), true);
+        return ComparedTitle(read.title, read.id3v2Title);
+    };
+    EXPECT_EQ(titles("v2"), "Only v2");
+    EXPECT_EQ(titles("both"), "Only v2") << "the ID3v2 title comes first";
+    EXPECT_EQ(titles("v1"), "Caf\xC3\xA9 Title" + std::string(20, '\0'))
+        << "no ID3v2 tag: the ID3v1 title";
+    EXPECT_EQ(titles("eyed3"), "\xC3\x9Cn\xC3\xAF"
+                               "code")
+        << "version 2.3, UTF-16";
+    EXPECT_EQ(titles("mutagen"), "First") << "version 2.4, two values";
+    EXPECT_EQ(ReadSizeAndTagTitle(path("both")).id3v2Title, std::nullopt) << "not asked for";
 }
 
 TEST_F(EncoderTest, StrippingBothTagsGivesBackTheEncoderOutput)

@@ -152,6 +152,9 @@ const std::vector<std::size_t> kBodySizes = {4, 200, 300, 300, 417, 1024, 1024};
 
 std::string joinWords(Random& random, std::vector<std::string> words)
 {
+    if (chance(random, 0.15)) // a word standing twice
+        words.insert(words.begin() + static_cast<std::ptrdiff_t>(between(random, 0, words.size())),
+                     pick(random, words));
     if (chance(random, 0.3))
         words.insert(words.begin() + static_cast<std::ptrdiff_t>(between(random, 0, words.size())),
                      pick(random, kStopWords));
@@ -244,14 +247,17 @@ private:
         if (r < 0.65) {
             stem = joinWords(m_random, mutateCase(m_random, pick(m_random, m_bases)));
         } else if (r < 0.8) {
-            // Ten or eleven words of which one may differ: the edge of the threshold.
+            // Nine to twelve words of which one may differ or stand twice, in any letter case:
+            // the edge of the threshold and of the partner search's keys.
             std::vector<std::string> words;
-            const std::size_t n = chance(m_random, 0.5) ? 10 : 11;
+            const std::size_t n = between(m_random, 9, 12);
             for (std::size_t w = 0; w < n; ++w)
                 words.push_back("w" + std::to_string(w));
             if (chance(m_random, 0.6))
                 words[between(m_random, 0, n - 1)] = "other";
-            stem = joinWords(m_random, words);
+            if (chance(m_random, 0.25))
+                words[between(m_random, 0, n - 1)] = words[between(m_random, 0, n - 1)];
+            stem = joinWords(m_random, mutateCase(m_random, words));
         } else {
             std::vector<std::string> words;
             const std::size_t n = between(m_random, 1, 3);

@@ -88,6 +88,12 @@ public:
     void showResults() override;
     void runFinished() override;
 
+    // Options of the run, not recorded: they show only in its rows.
+    bool id3v2Titles = false;
+    FileCache* cache = nullptr;
+    bool readsID3v2Titles() override { return id3v2Titles; }
+    FileCache* fileCache() override { return cache; }
+
 private:
     struct Trigger
     {

@@ -87,6 +87,15 @@ public:
     void showResults() override;
     void runFinished() override;
 
+    // Options of the run, set before it starts.
+    void setReading(bool id3v2Titles, FileCache* cache)
+    {
+        m_id3v2Titles = id3v2Titles;
+        m_cache = cache;
+    }
+    bool readsID3v2Titles() override { return m_id3v2Titles; }
+    FileCache* fileCache() override { return m_cache; }
+
 private:
     template <typename Call>
     void post(Call&& call);
@@ -98,6 +107,8 @@ private:
     // The run sets the progress once per compared file; only changes cross to the GUI thread.
     std::optional<int> m_lastProgress;
     std::optional<std::string> m_lastCaption;
+    bool m_id3v2Titles = false;
+    FileCache* m_cache = nullptr;
 };
 
 } // namespace tunesift

@@ -1,5 +1,6 @@
 #include "ui/main/mainwindow.h"
 
+#include "cache/sqlitecache.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
@@ -182,6 +183,10 @@ void MainWindow::createControls()
         makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
     exactAudioBox =
         makeCriterion("exactAudioBox", QStringLiteral("Exact Audio"), QRect(9080, 1320, 1695, 255));
+    id3v2TitlesBox =
+        makeCriterion("ID3v2Titles", QStringLiteral("Read ID3v2 titles"), QRect(0, 0, 1935, 255));
+    id3v2TitlesBox->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a "
+                                              "file's ID3v2 tag where it has one."));
 
     folderFrame = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
     folderFrame->setObjectName(QStringLiteral("Frame2"));
@@ -224,6 +229,9 @@ void MainWindow::createControls()
     connect(similarFilenameBox, &QCheckBox::toggled, this, &MainWindow::onSimilarFilenameToggled);
     connect(exactTagBox, &QCheckBox::toggled, this, &MainWindow::onExactTagToggled);
     connect(similarTagBox, &QCheckBox::toggled, this, &MainWindow::onSimilarTagToggled);
+    connect(id3v2TitlesBox, &QCheckBox::toggled, this, [this](bool ticked) {
+        m_settings.writeNumber(settingskeys::kID3v2Titles, ticked ? 1 : 0);
+    });
     connect(exactAudioBox, &QCheckBox::toggled, this, &MainWindow::onExactAudioToggled);
     connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
     connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
@@ -236,7 +244,7 @@ void MainWindow::setTabOrderOfControls()
     const QList<QWidget*> order{addFolderButton,  findButton,         clearListButton,
                                 folderList,       stopButton,         exactFilenameBox,
                                 exactFilesizeBox, similarFilenameBox, exactTagBox,
-                                similarTagBox,    exactAudioBox};
+                                similarTagBox,    exactAudioBox,      id3v2TitlesBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -274,6 +282,11 @@ void MainWindow::applyLayoutTwips()
     place(folderFrame, m_frameTwips);
     place(folderList, m_listTwips);
     place(progressBar, m_progressTwips);
+    // In the frame's title row, right after the title.
+    const QRect frame = folderFrame->geometry();
+    const int title = folderFrame->fontMetrics().horizontalAdvance(folderFrame->title());
+    id3v2TitlesBox->move(frame.left() + title + TwipsToPixels(600, dpi), frame.top());
+    id3v2TitlesBox->raise();
 }
 
 void MainWindow::onLoad()
@@ -333,6 +346,7 @@ void MainWindow::onLoad()
     restoreCriterion(similarFilenameBox, settingskeys::kSimilarFilename);
     restoreCriterion(exactTagBox, settingskeys::kExactTag);
     restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
+    restoreCriterion(id3v2TitlesBox, settingskeys::kID3v2Titles);
     restoreCriterion(exactAudioBox, settingskeys::kExactAudio);
 }
 
@@ -624,10 +638,16 @@ void MainWindow::onFindClicked()
     }
     m_resultsReady = false;
     m_channel.setRunActive(true);
-    m_runThread = std::thread([this, folders = std::move(folders)] {
+    const bool id3v2Titles = id3v2TitlesBox->isChecked();
+    m_runThread = std::thread([this, folders = std::move(folders), id3v2Titles] {
         {
             SettingsStore store; // QSettings objects are not shared between threads
             GuiSearchHost host(m_channel, store, this, this);
+            // The window says nothing of a cache that cannot be used: the run reads every file.
+            std::unique_ptr<SqliteFileCache> cache;
+            if (const std::optional<std::filesystem::path> file = DefaultCacheFile())
+                cache = std::make_unique<SqliteFileCache>(*file, nullptr);
+            host.setReading(id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
             RunSearch(m_session, folders, host);
         }
         m_channel.setRunActive(false);

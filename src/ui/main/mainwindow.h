@@ -145,6 +145,7 @@ public:
     QCheckBox* similarFilenameBox = nullptr;  // (Check7) criterion Similar Filename
     QCheckBox* exactTagBox = nullptr;         // (Check8) criterion Exact Tag
     QCheckBox* similarTagBox = nullptr;       // (Check9) criterion Similar Tag
+    QCheckBox* id3v2TitlesBox = nullptr;      // option Read ID3v2 titles, beside the frame title
     QCheckBox* exactAudioBox = nullptr;       // criterion Exact Audio
     QGroupBox* folderFrame = nullptr;         // (Frame2) holds the folder list
     FolderListView* folderList = nullptr;     // (ListView3) the folder list

@@ -1,0 +1,328 @@
+#include "cache/sqlitecache.h"
+
+#include <cstdlib>
+#include <sqlite3.h>
+#include <system_error>
+
+namespace tunesift {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr std::int64_t kKeepDays = 90;
+constexpr std::size_t kWritesPerTransaction = 50'000;
+constexpr int kBusyTimeoutMs = 500;
+
+const char* const kSchema =
+    "CREATE TABLE files("
+    " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
+    " seen_day INTEGER NOT NULL,"
+    // the analysis; NULL row_size: not analysed
+    " row_size INTEGER, song_length INTEGER, bit_rate INTEGER, header_offset INTEGER,"
+    // titles; NULL title with *_read 1: the file has none
+    " id3v1_read INTEGER NOT NULL, id3v1_title BLOB, id3v2_read INTEGER NOT NULL, id3v2_title BLOB,"
+    // the audio range and its hashes
+    " audio_offset INTEGER, audio_length INTEGER, audio_head_hash BLOB, audio_hash BLOB,"
+    " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
+    "CREATE INDEX files_seen ON files(seen_day);";
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::optional<std::filesystem::path> fromEnvironment(const char* name)
+{
+#ifdef _WIN32
+    std::wstring wide(name, name + std::char_traits<char>::length(name));
+    const wchar_t* value = ::_wgetenv(wide.c_str());
+#else
+    const char* value = std::getenv(name);
+#endif
+    if (value == nullptr || *value == 0)
+        return std::nullopt;
+    std::filesystem::path path(value);
+    if (!path.is_absolute())
+        return std::nullopt; // relative values are to be ignored
+    return path;
+}
+
+std::int64_t asInt(std::uint64_t value)
+{
+    return static_cast<std::int64_t>(value); // bit pattern kept
+}
+
+void bindTitle(sqlite3_stmt* statement, int column, const std::optional<std::string>& title)
+{
+    if (title)
+        sqlite3_bind_blob(statement, column, title->data(), static_cast<int>(title->size()),
+                          SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_null(statement, column);
+}
+
+std::optional<std::string> columnTitle(sqlite3_stmt* statement, int column)
+{
+    if (sqlite3_column_type(statement, column) == SQLITE_NULL)
+        return std::nullopt;
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
+    return std::string(bytes ? bytes : "",
+                       static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+} // namespace
+
+std::optional<std::filesystem::path> DefaultCacheFile()
+{
+    std::optional<std::filesystem::path> folder;
+#if defined(_WIN32)
+    folder = fromEnvironment("LOCALAPPDATA");
+#elif defined(__APPLE__)
+    folder = fromEnvironment("HOME");
+    if (folder)
+        *folder /= "Library/Caches";
+#else
+    folder = fromEnvironment("XDG_CACHE_HOME");
+    if (!folder) {
+        folder = fromEnvironment("HOME");
+        if (folder)
+            *folder /= ".cache";
+    }
+#endif
+    if (!folder)
+        return std::nullopt;
+    return *folder / "tunesift" / "files.sqlite3";
+}
+
+SqliteFileCache::SqliteFileCache(std::filesystem::path file, Report report,
+                                 std::chrono::nanoseconds settle)
+    : m_file(std::move(file)), m_report(std::move(report))
+{
+    const std::int64_t now = nowNs();
+    m_keepBeforeNs = now - settle.count();
+    m_today = now / (86400LL * 1'000'000'000);
+    open();
+}
+
+SqliteFileCache::~SqliteFileCache()
+{
+    flush();
+    closeAll();
+}
+
+bool SqliteFileCache::usable() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_db != nullptr;
+}
+
+void SqliteFileCache::closeAll()
+{
+    sqlite3_finalize(m_find);
+    sqlite3_finalize(m_store);
+    sqlite3_finalize(m_touch);
+    m_find = m_store = m_touch = nullptr;
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_inTransaction = false;
+}
+
+void SqliteFileCache::fail(const std::string& what)
+{
+    std::string reason = what;
+    if (m_db != nullptr && sqlite3_errcode(m_db) != SQLITE_OK)
+        reason += std::string(": ") + sqlite3_errmsg(m_db);
+    closeAll();
+    if (!m_failed && m_report)
+        m_report("The file cache " + m_file.string() + " cannot be used (" + reason +
+                 "); the search goes on without it.");
+    m_failed = true;
+}
+
+bool SqliteFileCache::exec(const char* sql)
+{
+    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+sqlite3_stmt* SqliteFileCache::prepare(const char* sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK)
+        return nullptr;
+    return statement;
+}
+
+bool SqliteFileCache::open()
+{
+    std::error_code error;
+    std::filesystem::create_directories(m_file.parent_path(), error);
+    if (error) {
+        fail("its folder cannot be made: " + error.message());
+        return false;
+    }
+    const std::string name = m_file.string();
+    if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        fail("it cannot be opened");
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    if (sqlite3_db_readonly(m_db, "main") != 0) {
+        fail("it is read-only");
+        return false;
+    }
+    sqlite3_stmt* version = prepare("PRAGMA user_version");
+    const bool read = version != nullptr && sqlite3_step(version) == SQLITE_ROW;
+    const int schema = read ? sqlite3_column_int(version, 0) : -1;
+    sqlite3_finalize(version);
+    if (!read || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+        fail("it is not a cache Tunesift can read");
+        return false;
+    }
+    if (schema != kSchemaVersion) {
+        // Made by another version, or new: laid out afresh (it only ever saves reading).
+        const std::string layout =
+            std::string("BEGIN IMMEDIATE; DROP TABLE IF EXISTS files;") + kSchema +
+            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
+        if (!exec(layout.c_str())) {
+            fail("it cannot be laid out");
+            return false;
+        }
+    }
+    m_find = prepare("SELECT size, mtime_ns, ctime_ns, seen_day, row_size, song_length, bit_rate,"
+                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title"
+                     " FROM files WHERE device=?1 AND inode=?2");
+    m_store = prepare("INSERT OR REPLACE INTO files(device, inode, size, mtime_ns, ctime_ns,"
+                      " seen_day, row_size, song_length, bit_rate, header_offset, id3v1_read,"
+                      " id3v1_title, id3v2_read, id3v2_title)"
+                      " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14)");
+    m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
+    if (!m_find || !m_store || !m_touch) {
+        fail("it is not a cache Tunesift can read");
+        return false;
+    }
+    return true;
+}
+
+std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr)
+        return std::nullopt;
+    sqlite3_bind_int64(m_find, 1, asInt(key.device));
+    sqlite3_bind_int64(m_find, 2, asInt(key.inode));
+    const int step = sqlite3_step(m_find);
+    std::optional<FileFacts> found;
+    if (step == SQLITE_ROW && sqlite3_column_int64(m_find, 0) == key.size &&
+        sqlite3_column_int64(m_find, 1) == key.modifiedNs &&
+        sqlite3_column_int64(m_find, 2) == key.changedNs) {
+        FileFacts facts;
+        facts.analysed = sqlite3_column_type(m_find, 4) != SQLITE_NULL;
+        if (facts.analysed) {
+            facts.rowSize = sqlite3_column_int64(m_find, 4);
+            facts.songLength = sqlite3_column_int64(m_find, 5);
+            facts.bitRate = sqlite3_column_int(m_find, 6);
+            facts.headerOffset = sqlite3_column_int64(m_find, 7);
+        }
+        facts.id3v1Read = sqlite3_column_int(m_find, 8) != 0;
+        facts.id3v1Title = columnTitle(m_find, 9);
+        facts.id3v2Read = sqlite3_column_int(m_find, 10) != 0;
+        facts.id3v2Title = columnTitle(m_find, 11);
+        if (sqlite3_column_int64(m_find, 3) < m_today)
+            m_seen.emplace_back(key.device, key.inode);
+        found = std::move(facts);
+    }
+    sqlite3_reset(m_find);
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        fail("it cannot be read");
+        return std::nullopt;
+    }
+    return found;
+}
+
+bool SqliteFileCache::commitIfOpen()
+{
+    if (!m_inTransaction)
+        return true;
+    m_inTransaction = false;
+    m_writesInTransaction = 0;
+    return exec("COMMIT");
+}
+
+void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr || key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
+        return;
+    if (!m_inTransaction) {
+        if (!exec("BEGIN IMMEDIATE")) {
+            fail("it cannot be written");
+            return;
+        }
+        m_inTransaction = true;
+    }
+    sqlite3_stmt* s = m_store;
+    sqlite3_bind_int64(s, 1, asInt(key.device));
+    sqlite3_bind_int64(s, 2, asInt(key.inode));
+    sqlite3_bind_int64(s, 3, key.size);
+    sqlite3_bind_int64(s, 4, key.modifiedNs);
+    sqlite3_bind_int64(s, 5, key.changedNs);
+    sqlite3_bind_int64(s, 6, m_today);
+    if (facts.analysed) {
+        sqlite3_bind_int64(s, 7, facts.rowSize);
+        sqlite3_bind_int64(s, 8, facts.songLength);
+        sqlite3_bind_int(s, 9, facts.bitRate);
+        sqlite3_bind_int64(s, 10, facts.headerOffset);
+    } else {
+        for (int column = 7; column <= 10; ++column)
+            sqlite3_bind_null(s, column);
+    }
+    sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
+    bindTitle(s, 12, facts.id3v1Title);
+    sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
+    bindTitle(s, 14, facts.id3v2Title);
+    const int step = sqlite3_step(s);
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    if (step != SQLITE_DONE) {
+        fail("it cannot be written");
+        return;
+    }
+    if (++m_writesInTransaction >= kWritesPerTransaction && !commitIfOpen())
+        fail("it cannot be written");
+}
+
+void SqliteFileCache::flush()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr)
+        return;
+    if (!m_inTransaction && (m_seen.empty() || !exec("BEGIN IMMEDIATE"))) {
+        if (!m_seen.empty())
+            fail("it cannot be written");
+        return;
+    }
+    m_inTransaction = true;
+    for (const auto& [device, inode] : m_seen) {
+        sqlite3_bind_int64(m_touch, 1, asInt(device));
+        sqlite3_bind_int64(m_touch, 2, asInt(inode));
+        sqlite3_bind_int64(m_touch, 3, m_today);
+        const int step = sqlite3_step(m_touch);
+        sqlite3_reset(m_touch);
+        if (step != SQLITE_DONE) {
+            fail("it cannot be written");
+            return;
+        }
+    }
+    m_seen.clear();
+    const std::string expire =
+        "DELETE FROM files WHERE seen_day < " + std::to_string(m_today - kKeepDays);
+    if (!exec(expire.c_str()) || !commitIfOpen())
+        fail("it cannot be written");
+}
+
+} // namespace tunesift

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "search/filecache.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tunesift {
+
+// Where the cache lives for this user: tunesift/ in the platform's cache folder
+// ($XDG_CACHE_HOME or ~/.cache, ~/Library/Caches, %LOCALAPPDATA%). Nothing when it cannot be told.
+std::optional<std::filesystem::path> DefaultCacheFile();
+
+// The facts cache in an SQLite file (write-ahead log, writes batched in transactions). Entries
+// of files not seen for 90 days are dropped. A file that cannot be used (it cannot be created,
+// is no database, is read-only or locked by another program) is reported once through the
+// report function; from then on the cache gives and keeps nothing, so the run reads every file.
+class SqliteFileCache final : public FileCache
+{
+public:
+    using Report = std::function<void(const std::string& text)>;
+
+    // Files changed less than settle before the cache was opened are not kept: a file replaced
+    // within one tick of the file system's clock could otherwise share a key with its
+    // predecessor.
+    SqliteFileCache(std::filesystem::path file, Report report,
+                    std::chrono::nanoseconds settle = std::chrono::seconds(2));
+    ~SqliteFileCache() override;
+    SqliteFileCache(const SqliteFileCache&) = delete;
+    SqliteFileCache& operator=(const SqliteFileCache&) = delete;
+
+    bool usable() const;
+
+    std::optional<FileFacts> find(const FileStamp& key) override;
+    void store(const FileStamp& key, const FileFacts& facts) override;
+    void flush() override;
+
+private:
+    bool open();
+    void fail(const std::string& what);
+    bool exec(const char* sql);
+    sqlite3_stmt* prepare(const char* sql);
+    void closeAll();
+    bool commitIfOpen();
+
+    std::filesystem::path m_file;
+    Report m_report;
+    std::int64_t m_keepBeforeNs = 0;
+    std::int64_t m_today = 0;
+    mutable std::mutex m_mutex;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_find = nullptr;
+    sqlite3_stmt* m_store = nullptr;
+    sqlite3_stmt* m_touch = nullptr;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_seen; // found entries seen before today
+    bool m_inTransaction = false;
+    std::size_t m_writesInTransaction = 0;
+    bool m_failed = false;
+};
+
+} // namespace tunesift

@@ -1,0 +1,200 @@
+// The facts cache only ever spares reading: rows are the same with it, without it, and with a
+// cache file that cannot be used; a changed file is read again.
+
+#include "cache/sqlitecache.h"
+#include "search/engineview.h"
+#include "search/recordinghost.h"
+#include "search/searchrun.h"
+#include "search/testtree.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tunesift::test {
+namespace {
+
+// A leading ID3v2.3 tag holding one Latin-1 title frame.
+std::string id3v2Tag(std::string_view title)
+{
+    const auto size = static_cast<unsigned char>(title.size() + 1);
+    std::string frame = std::string("TIT2") + '\0' + '\0' + '\0' + static_cast<char>(size) + '\0' +
+                        '\0' + '\0' + std::string(title);
+    return std::string("ID3\x03", 4) + '\0' + '\0' + '\0' + '\0' + '\0' +
+           static_cast<char>(frame.size()) + frame;
+}
+
+// Files for every criterion: equal names, sizes, ID3v1 titles, ID3v2 titles, near titles.
+void writeLibrary(const TempDir& dir)
+{
+    Mp3Content plain;
+    plain.rawTitle = TitleField("Blue Song", ' ');
+    WriteMp3File(dir / "a/Blue Song.mp3", plain);
+    WriteMp3File(dir / "b/Blue Song.mp3", plain);
+    plain.rawTitle = TitleField("blue song live", ' ');
+    plain.bodyBytes = 700;
+    WriteMp3File(dir / "b/other.mp3", plain);
+    const std::string body(2000, '\0');
+    const std::string frame = "\xFF\xFB\x90\x00";
+    WriteBytes(dir / "c/tagged one.mp3", id3v2Tag("Red Song") + frame + body);
+    WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Red Song") + frame + body + "x");
+    WriteBytes(dir / "c/notag.mp3", std::string(300, 'n'));
+}
+
+struct Outcome
+{
+    std::vector<ExpectedRow> rows;
+    std::size_t hits = 0;
+};
+
+// Counts what the cache gives.
+class CountingCache final : public FileCache
+{
+public:
+    explicit CountingCache(FileCache& inner) : m_inner(inner) {}
+    std::optional<FileFacts> find(const FileStamp& key) override
+    {
+        std::optional<FileFacts> found = m_inner.find(key);
+        hits += found ? 1 : 0;
+        return found;
+    }
+    void store(const FileStamp& key, const FileFacts& facts) override { m_inner.store(key, facts); }
+    void flush() override { m_inner.flush(); }
+    std::atomic<std::size_t> hits{0};
+
+private:
+    FileCache& m_inner;
+};
+
+Outcome runAll(const TempDir& dir, FileCache* cache)
+{
+    SearchSession session;
+    RecordingHost host;
+    host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
+                   Criterion::ExactTag, Criterion::SimilarTag});
+    host.id3v2Titles = true;
+    std::optional<CountingCache> counting;
+    if (cache) {
+        counting.emplace(*cache);
+        host.cache = &*counting;
+    }
+    RunSearch(session, {dir / "a", dir / "b", dir / "c"}, host);
+    return {RowsOf(session), counting ? counting->hits.load() : 0};
+}
+
+struct CacheFile
+{
+    TempDir folder;
+    std::string path() const { return folder / "tunesift/files.sqlite3"; }
+    std::vector<std::string> reports;
+
+    // Keeps files however recently they changed: the test writes them just before.
+    std::unique_ptr<SqliteFileCache> open()
+    {
+        return std::make_unique<SqliteFileCache>(
+            path(), [this](const std::string& text) { reports.push_back(text); },
+            std::chrono::nanoseconds(-std::chrono::seconds(1)));
+    }
+};
+
+TEST(FileCache, RowsAreTheSameColdWarmAndWithout)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    const Outcome without = runAll(dir, nullptr);
+    ASSERT_EQ(without.rows.size(), 8u) << "the ID3v2 titles make one group of Exact Tag";
+
+    CacheFile file;
+    EXPECT_EQ(runAll(dir, file.open().get()).rows, without.rows);
+    const Outcome warm = runAll(dir, file.open().get());
+    EXPECT_EQ(warm.rows, without.rows);
+    EXPECT_EQ(warm.hits, 6u) << "every readable file comes from the cache";
+    EXPECT_TRUE(file.reports.empty());
+
+    // A file changed since is read again; its row and title follow the change.
+    Mp3Content changed;
+    changed.rawTitle = TitleField("Green", ' ');
+    changed.bodyBytes = 700;
+    WriteMp3File(dir / "b/other.mp3", changed);
+    WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Gray Sky") + std::string(2005, '\0'));
+    const Outcome afterChange = runAll(dir, file.open().get());
+    EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
+    EXPECT_NE(afterChange.rows, without.rows);
+    EXPECT_EQ(afterChange.hits, 4u);
+}
+
+TEST(FileCache, FilesChangedJustBeforeTheCacheOpenedAreNotKept)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    CacheFile file;
+    runAll(dir, std::make_unique<SqliteFileCache>(file.path(), nullptr).get());
+    EXPECT_EQ(runAll(dir, file.open().get()).hits, 0u);
+}
+
+TEST(FileCache, ACacheThatCannotBeUsedIsSaidOnceAndChangesNoRow)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    const std::vector<ExpectedRow> expected = runAll(dir, nullptr).rows;
+
+    const auto unusable = [&](const char* what, auto spoil) {
+        SCOPED_TRACE(what);
+        CacheFile file;
+        file.open().reset(); // a good cache first
+        runAll(dir, file.open().get());
+        spoil(file);
+        const std::unique_ptr<SqliteFileCache> cache = file.open();
+        EXPECT_EQ(runAll(dir, cache.get()).rows, expected);
+        EXPECT_EQ(runAll(dir, cache.get()).rows, expected);
+        EXPECT_EQ(file.reports.size(), 1u);
+        EXPECT_FALSE(cache->usable());
+    };
+    unusable("corrupt", [](CacheFile& file) {
+        std::filesystem::remove(file.path() + "-wal");
+        std::filesystem::remove(file.path() + "-shm");
+        std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << std::string(5000, 'x');
+    });
+    sqlite3* holder = nullptr;
+    unusable("locked", [&](CacheFile& file) {
+        ASSERT_EQ(sqlite3_open(file.path().c_str(), &holder), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(holder,
+                               "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;"
+                               " DELETE FROM files;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+    });
+    sqlite3_close(holder); // the transaction goes with it
+    unusable("folder is a file", [](CacheFile& file) {
+        std::filesystem::remove_all(file.folder / "tunesift");
+        WriteBytes(file.folder / "tunesift", "not a folder");
+    });
+}
+
+TEST(FileCache, AReadOnlyCacheIsNotUsed)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    CacheFile file;
+    runAll(dir, file.open().get());
+    ASSERT_EQ(::chmod(file.path().c_str(), 0444), 0);
+    // Permissions do not bind the superuser; the immutable attribute does.
+    bool immutable = false;
+    if (::geteuid() == 0)
+        immutable = std::system(("chattr +i '" + file.path() + "' 2>/dev/null").c_str()) == 0;
+    if (::geteuid() == 0 && !immutable)
+        GTEST_SKIP() << "no way to make the file read-only for the superuser";
+    const std::unique_ptr<SqliteFileCache> cache = file.open();
+    EXPECT_EQ(runAll(dir, cache.get()).rows, runAll(dir, nullptr).rows);
+    EXPECT_EQ(file.reports.size(), 1u);
+    EXPECT_FALSE(cache->usable());
+    if (immutable) {
+        EXPECT_EQ(std::system(("chattr -i '" + file.path() + "'").c_str()), 0);
+    }
+}
+
+} // namespace
+} // namespace tunesift::test
