@@ -247,16 +247,25 @@ private:
         if (r < 0.65) {
             stem = joinWords(m_random, mutateCase(m_random, pick(m_random, m_bases)));
         } else if (r < 0.8) {
-            // Nine to twelve words of which one may differ or stand twice, in any letter case:
-            // the edge of the threshold and of the partner search's keys.
+            // Nine to twenty-two words of which one may differ, be missing or stand twice, with
+            // up to three extra words, in any letter case: the edge of the threshold and of the
+            // partner search's keys.
             std::vector<std::string> words;
-            const std::size_t n = between(m_random, 9, 12);
+            const std::size_t n = between(m_random, 9, chance(m_random, 0.5) ? 12 : 22);
             for (std::size_t w = 0; w < n; ++w)
                 words.push_back("w" + std::to_string(w));
             if (chance(m_random, 0.6))
                 words[between(m_random, 0, n - 1)] = "other";
-            if (chance(m_random, 0.25))
-                words[between(m_random, 0, n - 1)] = words[between(m_random, 0, n - 1)];
+            if (chance(m_random, 0.2))
+                words.erase(words.begin() +
+                            static_cast<std::ptrdiff_t>(between(m_random, 0, n - 1)));
+            if (chance(m_random, 0.3))
+                for (std::size_t x = between(m_random, 1, 3); x > 0; --x)
+                    words.push_back("x" + std::to_string(x));
+            for (std::size_t twice = chance(m_random, 0.3) ? between(m_random, 1, 2) : 0; twice > 0;
+                 --twice)
+                words[between(m_random, 0, words.size() - 1)] =
+                    words[between(m_random, 0, words.size() - 1)];
             stem = joinWords(m_random, mutateCase(m_random, words));
         } else {
             std::vector<std::string> words;
