@@ -32,6 +32,8 @@ public:
     // spelt, or reached through a link), so that one file reached under two folder texts is known
     // as one file; empty means the text itself.
     std::uint32_t addFolder(std::string_view folder, std::string_view identity = {});
+    // Room for that many more entries (as far as the catalogue takes them) and name bytes.
+    void reserve(std::size_t entries, std::size_t nameBytes);
     // False when the catalogue is full; nothing is stored then.
     bool append(std::uint32_t folder, std::string_view name, std::int64_t size = kSizeNotRead);
 
@@ -48,17 +50,22 @@ public:
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
     // Titles read ahead where a file was opened anyway (for its size), with the file's stamp at
-    // that moment; the tag criteria take them while the file is unchanged.
+    // that moment; the tag criteria take them while the file is unchanged. reserveTitles() makes
+    // room for the titles of the entries added since the last packTitles(), so that setTitle()
+    // may run on several threads; packTitles() then moves them into one arena.
+    void reserveTitles();
     void setTitle(std::size_t entry, std::string title, const FileStamp& stamp);
+    void packTitles();
     bool hasTitle(std::size_t entry) const
     {
-        return entry < m_titles.size() && m_titles[entry].stamp.has_value();
+        return entry < m_titleStamps.size() && m_titleStamps[entry].size != kNoStamp;
     }
-
-    const FileStamp& titleStamp(std::size_t entry) const { return *m_titles[entry].stamp; }
-    std::string takeTitle(std::size_t entry) { return std::move(m_titles[entry].title); }
-    // Room for the titles of every entry so far, so that setTitle may run on several threads.
-    void reserveTitles();
+    const FileStamp& titleStamp(std::size_t entry) const { return m_titleStamps[entry]; }
+    std::string_view title(std::size_t entry) const
+    {
+        const std::size_t start = entry == 0 ? 0 : m_titleEnds[entry - 1];
+        return std::string_view(m_titleText).substr(start, m_titleEnds[entry] - start);
+    }
     void dropTitles();
 
     std::size_t folderCount() const { return m_folders.size(); }
@@ -86,7 +93,13 @@ private:
         std::string title;
         std::optional<FileStamp> stamp; // none: nothing read ahead
     };
-    std::vector<ReadTitle> m_titles;
+    std::vector<ReadTitle> m_titles; // from entry m_titleStamps.size() on, until packed
+    // Packed: the titles one after another, where each ends, and the stamps (kNoStamp as the
+    // size where nothing was read ahead).
+    static constexpr std::int64_t kNoStamp = -1;
+    std::string m_titleText;
+    std::vector<std::size_t> m_titleEnds;
+    std::vector<FileStamp> m_titleStamps;
 };
 
 } // namespace tunesift

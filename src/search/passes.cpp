@@ -374,9 +374,11 @@ private:
 class SimilarPartners
 {
 public:
-    explicit SimilarPartners(const TextGroups<std::string_view>& groups) : m_groups(groups)
+    // Takes the texts' words into classes and lets go of the texts.
+    explicit SimilarPartners(TextGroups<std::string_view>& groups) : m_groups(groups)
     {
         buildClasses();
+        std::vector<std::string_view>().swap(groups.keys);
         buildClassTexts();
         chooseSetKeys();
         buildSetIndex();
@@ -1061,8 +1063,7 @@ PassOutcome runExact(RunState& state, Criterion criterion, const TextGroups<Key>
     return walk.run(partners);
 }
 
-PassOutcome runSimilar(RunState& state, Criterion criterion,
-                       const TextGroups<std::string_view>& groups)
+PassOutcome runSimilar(RunState& state, Criterion criterion, TextGroups<std::string_view> groups)
 {
     beginCriterion(state);
     SimilarPartners partners(groups);
@@ -1159,7 +1160,7 @@ void ReadTitles(RunState& state)
                 // Read when the scan asked for the size: still good while the file is unchanged.
                 const std::optional<FileStamp> now = QueryFileStamp(folder, name);
                 if (now && *now == catalogue.titleStamp(entry)) {
-                    titles[entry] = catalogue.takeTitle(entry);
+                    titles[entry] = catalogue.title(entry);
                     return;
                 }
             }
@@ -1256,10 +1257,10 @@ PassOutcome FindDupesSimilarTag(RunState& state)
     if (!state.titlesRead)
         ReadTitles(state);
     const std::vector<std::string>& titles = state.session.titles();
-    const auto groups = groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
-        return std::optional<std::string_view>(titles[entry]);
-    });
-    return runSimilar(state, Criterion::SimilarTag, groups);
+    return runSimilar(state, Criterion::SimilarTag,
+                      groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
+                          return std::optional<std::string_view>(titles[entry]);
+                      }));
 }
 
 PassOutcome FindDupesExactAudio(RunState& state)

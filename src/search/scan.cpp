@@ -224,7 +224,7 @@ std::vector<std::string> ListFiles(const std::string& folder)
 bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders)
 {
     const std::string folder = m_queue[queueIndex].path;
-    m_queue[queueIndex].firstName = m_names.size();
+    m_queue[queueIndex].firstName = m_nameEnds.size();
     const bool completed = listFolder(folder, [&](std::string_view name, EntryKind kind) {
         if (m_host.isStopRequested())
             return false;
@@ -238,11 +238,13 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
         }
         if (kind == EntryKind::Folder)
             subfolders.emplace_back(name);
-        else if (kind == EntryKind::File && HasMp3Extension(name))
-            m_names.emplace_back(name);
+        else if (kind == EntryKind::File && HasMp3Extension(name)) {
+            m_nameText.append(name);
+            m_nameEnds.push_back(m_nameText.size());
+        }
         return true;
     });
-    m_queue[queueIndex].nameCount = m_names.size() - m_queue[queueIndex].firstName;
+    m_queue[queueIndex].nameCount = m_nameEnds.size() - m_queue[queueIndex].firstName;
     if (m_queue[queueIndex].nameCount != 0)
         m_queue[queueIndex].identity = FolderIdentity(folder);
     return completed;
@@ -284,7 +286,7 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
         return;
     const std::uint32_t folderId = m_catalogue.addFolder(folder.path, folder.identity);
     for (std::size_t k = 0; k < folder.nameCount; ++k) {
-        const std::string& name = m_names[folder.firstName + k];
+        const std::string_view name = walkName(folder.firstName + k);
         if (m_catalogue.full()) {
             if (!m_fullReported) {
                 m_fullReported = true;
@@ -303,10 +305,11 @@ void FolderScan::releaseWalk()
 {
     // The names now live in the catalogue; the next listed folder starts afresh.
     std::vector<QueuedFolder>().swap(m_queue);
-    std::vector<std::string>().swap(m_names);
+    std::string().swap(m_nameText);
+    std::vector<std::size_t>().swap(m_nameEnds);
 #ifdef __GLIBC__
-    // A million small name strings were just freed; hand their pages back, or the passes' large
-    // tables come on top of them.
+    // The walk's many small folder strings were just freed; hand their pages back, or the
+    // passes' large tables come on top of them.
     ::malloc_trim(0);
 #endif
 }
@@ -338,6 +341,12 @@ void FolderScan::readPendingSizes()
                 m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
                                      *read.stamp);
         });
+    if (withTitles) {
+        m_catalogue.packTitles();
+#ifdef __GLIBC__
+        ::malloc_trim(0); // the titles' own strings, as with the walk's
+#endif
+    }
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 
@@ -358,11 +367,14 @@ bool FolderScan::ScanFolder(const std::string& folder)
     working.push_back(kPathSeparator);
 
     m_queue.clear();
-    m_names.clear();
+    m_nameText.clear();
+    m_nameEnds.clear();
     m_queue.push_back({working, {}, 0, 0});
     if (!ListSubfolders(working))
         return false;
 
+    // The catalogue takes the names at their size rather than growing by doubling.
+    m_catalogue.reserve(m_nameEnds.size(), m_nameText.size());
     const std::size_t total = m_queue.size();
     for (std::size_t done = 0; done < total; ++done) {
         if (m_host.isStopRequested()) {

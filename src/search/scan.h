@@ -49,13 +49,21 @@ private:
     // item). False on stop.
     bool ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
     void catalogueFolder(const QueuedFolder& folder);
+    std::string_view walkName(std::size_t k) const
+    {
+        const std::size_t start = k == 0 ? 0 : m_nameEnds[k - 1];
+        return std::string_view(m_nameText).substr(start, m_nameEnds[k] - start);
+    }
     void releaseWalk();
     void readPendingSizes();
 
     Catalogue& m_catalogue;
     SearchHost& m_host;
     std::vector<QueuedFolder> m_queue;
-    std::vector<std::string> m_names;
+    // The MP3 names the walk met, one after another, and where each ends: a million names
+    // cost their bytes rather than a string each.
+    std::string m_nameText;
+    std::vector<std::size_t> m_nameEnds;
     std::vector<std::uint32_t> m_pendingSizes; // entries whose size the scan still has to read
     bool m_fullReported = false;
     Reading m_reading;

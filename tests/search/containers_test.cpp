@@ -33,6 +33,37 @@ TEST(Catalogue, EntriesReferToTheFolderTheyWereAddedUnder)
     EXPECT_EQ(catalogue.path(0), "/n/z.mp3");
 }
 
+// Titles read ahead by the scans of two listed folders, each packed when its scan ends.
+TEST(Catalogue, KeepsTheTitlesReadAheadOfEveryScan)
+{
+    Catalogue catalogue;
+    const auto first = catalogue.addFolder("/a/");
+    ASSERT_TRUE(catalogue.append(first, "x.mp3", 1));
+    ASSERT_TRUE(catalogue.append(first, "y.mp3", 2));
+    FileStamp stamp;
+    stamp.size = 2;
+    stamp.inode = 9;
+    catalogue.reserveTitles();
+    catalogue.setTitle(1, "Hey Jude", stamp);
+    catalogue.packTitles();
+    const auto second = catalogue.addFolder("/b/");
+    ASSERT_TRUE(catalogue.append(second, "z.mp3", 0));
+    ASSERT_TRUE(catalogue.append(second, "w.mp3", 3));
+    catalogue.reserveTitles();
+    catalogue.setTitle(3, "", stamp);
+    catalogue.packTitles();
+
+    EXPECT_FALSE(catalogue.hasTitle(0));
+    ASSERT_TRUE(catalogue.hasTitle(1));
+    EXPECT_EQ(catalogue.title(1), "Hey Jude");
+    EXPECT_EQ(catalogue.titleStamp(1), stamp);
+    EXPECT_FALSE(catalogue.hasTitle(2));
+    ASSERT_TRUE(catalogue.hasTitle(3));
+    EXPECT_EQ(catalogue.title(3), "");
+    catalogue.dropTitles();
+    EXPECT_FALSE(catalogue.hasTitle(1));
+}
+
 // The last usable slot is number 1,000,000; the one after it is refused without a trace.
 TEST(Catalogue, HoldsOneMillionAndOneEntries)
 {
