@@ -73,6 +73,34 @@ std::optional<std::string> columnTitle(sqlite3_stmt* statement, int column)
                        static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
 }
 
+// A hash as 16 bytes, its low half first, each half little-endian.
+void bindHash(sqlite3_stmt* statement, int column, const std::optional<AudioHash>& hash)
+{
+    if (!hash) {
+        sqlite3_bind_null(statement, column);
+        return;
+    }
+    unsigned char bytes[16];
+    for (int k = 0; k < 8; ++k) {
+        bytes[k] = static_cast<unsigned char>(hash->low >> (8 * k));
+        bytes[8 + k] = static_cast<unsigned char>(hash->high >> (8 * k));
+    }
+    sqlite3_bind_blob(statement, column, bytes, sizeof bytes, SQLITE_TRANSIENT);
+}
+
+std::optional<AudioHash> columnHash(sqlite3_stmt* statement, int column)
+{
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+    if (bytes == nullptr || sqlite3_column_bytes(statement, column) != 16)
+        return std::nullopt;
+    AudioHash hash;
+    for (int k = 0; k < 8; ++k) {
+        hash.low |= std::uint64_t{bytes[k]} << (8 * k);
+        hash.high |= std::uint64_t{bytes[8 + k]} << (8 * k);
+    }
+    return hash;
+}
+
 } // namespace
 
 std::optional<std::filesystem::path> DefaultCacheFile()
@@ -194,12 +222,14 @@ bool SqliteFileCache::open()
         }
     }
     m_find = prepare("SELECT size, mtime_ns, ctime_ns, seen_day, row_size, song_length, bit_rate,"
-                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title"
-                     " FROM files WHERE device=?1 AND inode=?2");
+                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
+                     " audio_offset, audio_length, audio_head_hash, audio_hash FROM files WHERE "
+                     "device=?1 AND inode=?2");
     m_store = prepare("INSERT OR REPLACE INTO files(device, inode, size, mtime_ns, ctime_ns,"
                       " seen_day, row_size, song_length, bit_rate, header_offset, id3v1_read,"
-                      " id3v1_title, id3v2_read, id3v2_title)"
-                      " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14)");
+                      " id3v1_title, id3v2_read, id3v2_title, audio_offset, audio_length,"
+                      " audio_head_hash, audio_hash)"
+                      " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)");
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch) {
         fail("it is not a cache Tunesift can read");
@@ -232,6 +262,13 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         facts.id3v1Title = columnTitle(m_find, 9);
         facts.id3v2Read = sqlite3_column_int(m_find, 10) != 0;
         facts.id3v2Title = columnTitle(m_find, 11);
+        facts.audioRead = sqlite3_column_type(m_find, 12) != SQLITE_NULL;
+        if (facts.audioRead) {
+            facts.audio.range = {sqlite3_column_int64(m_find, 12),
+                                 sqlite3_column_int64(m_find, 13)};
+            facts.audio.head = columnHash(m_find, 14);
+            facts.audio.whole = columnHash(m_find, 15);
+        }
         if (sqlite3_column_int64(m_find, 3) < m_today)
             m_seen.emplace_back(key.device, key.inode);
         found = std::move(facts);
@@ -285,6 +322,15 @@ void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
     bindTitle(s, 12, facts.id3v1Title);
     sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
     bindTitle(s, 14, facts.id3v2Title);
+    if (facts.audioRead) {
+        sqlite3_bind_int64(s, 15, facts.audio.range.start);
+        sqlite3_bind_int64(s, 16, facts.audio.range.length);
+    } else {
+        sqlite3_bind_null(s, 15);
+        sqlite3_bind_null(s, 16);
+    }
+    bindHash(s, 17, facts.audioRead ? facts.audio.head : std::nullopt);
+    bindHash(s, 18, facts.audioRead ? facts.audio.whole : std::nullopt);
     const int step = sqlite3_step(s);
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "mp3/audiorange.h"
 #include "mp3/fileaccess.h"
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,15 +18,18 @@ struct FileFacts
 {
     // The analysis, as a result row shows it.
     bool analysed = false;
+    bool id3v1Read = false;
+    bool id3v2Read = false;
+    // Exact Audio's: the range (empty when the file has no frame) and the hashes made of it.
+    bool audioRead = false;
+    std::int32_t bitRate = 0;
     std::int64_t rowSize = 0;
     std::int64_t songLength = 0;
-    std::int32_t bitRate = 0;
     std::int64_t headerOffset = -1; // -1: no frame found
 
-    bool id3v1Read = false;
     std::optional<std::string> id3v1Title; // as ReadTagTitle returns it
-    bool id3v2Read = false;
     std::optional<std::string> id3v2Title; // as ID3v2TitleOf returns it
+    AudioFacts audio;
 };
 
 // Keeps facts of files between runs. A cache only ever spares reads: whatever it fails to give,
@@ -41,7 +47,8 @@ public:
 };
 
 // A run's view of the cache: per file (path id), its key and facts, looked up on first use and
-// written back at the end of the run when the run read something new.
+// written back at the end of the run when the run read something new. Only files looked up cost
+// memory beyond a pointer each.
 class RunFacts
 {
 public:
@@ -58,7 +65,7 @@ public:
     // The file's length when the cache knew it (it was then readable, and its key is unchanged).
     std::optional<std::int64_t> knownSize(std::uint32_t id, const std::string& path);
     // The facts of the file were added to: keep them.
-    void noteRead(std::uint32_t id) { m_slots[id].read = true; }
+    void noteRead(std::uint32_t id) { m_slots->of[id]->read = true; }
 
     void storeRead();
 
@@ -68,14 +75,21 @@ private:
 
     struct Slot
     {
-        bool looked = false;
         bool hit = false;
         bool read = false;
         std::optional<FileStamp> key;
         FileFacts facts;
     };
+    // Slots are made in chunks as files are looked up and never move.
+    struct Slots
+    {
+        std::vector<Slot*> of; // per id; nullptr until looked up
+        std::mutex mutex;      // guards chunks and used
+        std::vector<std::unique_ptr<Slot[]>> chunks;
+        std::size_t used = 0; // slots taken from the last chunk
+    };
     FileCache* m_cache = nullptr;
-    std::vector<Slot> m_slots;
+    std::unique_ptr<Slots> m_slots;
 };
 
 } // namespace tunesift

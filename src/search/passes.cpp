@@ -94,6 +94,20 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
+// Keeps what an analysis found for the file's rows, when it found the file's length.
+void keepAnalysis(RunState& state, std::uint32_t id, FileFacts& facts,
+                  const RunState::RowInfo& info, const clsMP3Info& analysis)
+{
+    if (info.size <= 0)
+        return;
+    facts.analysed = true;
+    facts.rowSize = info.size;
+    facts.songLength = info.songLength;
+    facts.bitRate = info.bitRate;
+    facts.headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
+    state.facts.noteRead(id);
+}
+
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -118,14 +132,8 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
             clsMP3Info& analysis = state.rowMp3Info;
             analysis.SetListedFileName(path);
             fillRowInfo(info, analysis, path);
-            if (facts && info.size > 0) {
-                facts->analysed = true;
-                facts->rowSize = info.size;
-                facts->songLength = info.songLength;
-                facts->bitRate = info.bitRate;
-                facts->headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
-                state.facts.noteRead(id);
-            }
+            if (facts)
+                keepAnalysis(state, id, *facts, info, analysis);
         }
     }
     ResultRow row;
@@ -994,11 +1002,27 @@ PassOutcome FindDupesExactAudio(RunState& state)
         [&](std::size_t k) {
             const std::uint32_t id = files[k];
             const std::string path = catalogue.path(id);
+            FileFacts* facts = state.facts.of(id, path);
+            if (facts && facts->audioRead) {
+                audio[id] = facts->audio;
+                return;
+            }
             clsMP3Info analysis;
             analysis.SetFileName(path);
             audio[id].range = analysis.audioRange();
-            if (!audio[id].range.empty() && !state.rowInfo[id].known)
-                fillRowInfo(state.rowInfo[id], analysis, path);
+            RunState::RowInfo& info = state.rowInfo[id];
+            if (!audio[id].range.empty() && !info.known) {
+                fillRowInfo(info, analysis, path);
+                if (facts)
+                    keepAnalysis(state, id, *facts, info, analysis);
+            }
+            // Kept when the analysis found a range, or searched the whole file for a frame in
+            // vain; a read that failed is tried again next time.
+            if (facts && (!audio[id].range.empty() || analysis.FileName().empty())) {
+                facts->audioRead = true;
+                facts->audio.range = audio[id].range;
+                state.facts.noteRead(id);
+            }
         },
         WorkKind::DiskReads);
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
@@ -1029,17 +1053,25 @@ PassOutcome FindDupesExactAudio(RunState& state)
                 constexpr std::size_t kBlock = std::size_t{1} << 20;
                 if (!buffer)
                     buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
-                AudioFacts& f = audio[work[k]];
+                const std::uint32_t id = work[k];
+                AudioFacts& f = audio[id];
                 if (f.*hash)
-                    return; // known already: a short range's first hash is its whole hash
+                    return; // known already, or a short range's first hash is its whole hash
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
-                f.*hash = HashFileBytes(catalogue.path(work[k]), f.range.start, count,
-                                        {buffer.get(), kBlock});
-                if (!(f.*hash))
+                const std::string path = catalogue.path(id);
+                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                if (!(f.*hash)) {
                     f.range = AudioRange{}; // unreadable now: takes no part
-                else if (!whole && f.range.length <= kAudioHeadBytes)
+                    return;
+                }
+                if (!whole && f.range.length <= kAudioHeadBytes)
                     f.whole = f.head;
+                if (FileFacts* facts = state.facts.of(id, path)) {
+                    facts->audioRead = true;
+                    facts->audio = f;
+                    state.facts.noteRead(id);
+                }
             },
             WorkKind::DiskReads);
         std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
