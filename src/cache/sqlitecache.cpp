@@ -27,6 +27,35 @@ const char* const kSchema =
     " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
     "CREATE INDEX files_seen ON files(seen_day);";
 
+// A row under the same stamp keeps the groups that the new facts leave out (NULL, or a read
+// flag of 0); under another stamp it is replaced as a whole.
+#define TUNESIFT_KEPT_UNLESS(absent, column)                                                       \
+    " " column "=CASE WHEN " absent " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"       \
+    " AND ctime_ns=excluded.ctime_ns THEN " column " ELSE excluded." column " END"
+#define TUNESIFT_ANALYSIS(column) TUNESIFT_KEPT_UNLESS("excluded.row_size IS NULL", column)
+#define TUNESIFT_AUDIO(column) TUNESIFT_KEPT_UNLESS("excluded.audio_offset IS NULL", column)
+const char* const kStore =
+    "INSERT INTO files(device, inode, size, mtime_ns, ctime_ns, seen_day, row_size, song_length,"
+    " bit_rate, header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title, audio_offset,"
+    " audio_length, audio_head_hash, audio_hash)"
+    " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)"
+    " ON CONFLICT(device, inode) DO UPDATE SET" //
+    TUNESIFT_ANALYSIS("row_size") "," TUNESIFT_ANALYSIS("song_length") "," TUNESIFT_ANALYSIS("bit_"
+                                                                                             "rate") "," TUNESIFT_ANALYSIS("header_offset") "," TUNESIFT_KEPT_UNLESS("excluded.id3v1_read=0", "id3v1_title") "," TUNESIFT_KEPT_UNLESS(
+        "excluded.id3v1_read=0",
+        "id3v1_read") "," TUNESIFT_KEPT_UNLESS("excluded.id3v2_read=0",
+                                               "id3v2_title") "," TUNESIFT_KEPT_UNLESS("excluded."
+                                                                                       "id3v2_read="
+                                                                                       "0",
+                                                                                       "id3v2_read") "," TUNESIFT_AUDIO("audio_offset") "," TUNESIFT_AUDIO("audio_length") "," TUNESIFT_KEPT_UNLESS("excluded.audio_head_hash IS NULL",
+                                                                                                                                                                                                    "audio_head_hash") "," TUNESIFT_KEPT_UNLESS("excluded.audio_hash IS NULL",
+                                                                                                                                                                                                                                                "audio_hash") ","
+                                                                                                                                                                                                                                                              " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
+                                                                                                                                                                                                                                                              " seen_day=excluded.seen_day";
+#undef TUNESIFT_AUDIO
+#undef TUNESIFT_ANALYSIS
+#undef TUNESIFT_KEPT_UNLESS
+
 std::int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -225,11 +254,7 @@ bool SqliteFileCache::open()
                      " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
                      " audio_offset, audio_length, audio_head_hash, audio_hash FROM files WHERE "
                      "device=?1 AND inode=?2");
-    m_store = prepare("INSERT OR REPLACE INTO files(device, inode, size, mtime_ns, ctime_ns,"
-                      " seen_day, row_size, song_length, bit_rate, header_offset, id3v1_read,"
-                      " id3v1_title, id3v2_read, id3v2_title, audio_offset, audio_length,"
-                      " audio_head_hash, audio_hash)"
-                      " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)");
+    m_store = prepare(kStore);
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch) {
         fail("it is not a cache Tunesift can read");
@@ -247,6 +272,7 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
     sqlite3_bind_int64(m_find, 2, asInt(key.inode));
     const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
+    bool touch = false;
     if (step == SQLITE_ROW && sqlite3_column_int64(m_find, 0) == key.size &&
         sqlite3_column_int64(m_find, 1) == key.modifiedNs &&
         sqlite3_column_int64(m_find, 2) == key.changedNs) {
@@ -269,14 +295,19 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
             facts.audio.head = columnHash(m_find, 14);
             facts.audio.whole = columnHash(m_find, 15);
         }
-        if (sqlite3_column_int64(m_find, 3) < m_today)
-            m_seen.emplace_back(key.device, key.inode);
+        touch = sqlite3_column_int64(m_find, 3) < m_today;
         found = std::move(facts);
     }
     sqlite3_reset(m_find);
     if (step != SQLITE_ROW && step != SQLITE_DONE) {
         fail("it cannot be read");
         return std::nullopt;
+    }
+    if (touch) { // seen today: kept for another 90 days
+        sqlite3_bind_int64(m_touch, 1, asInt(key.device));
+        sqlite3_bind_int64(m_touch, 2, asInt(key.inode));
+        sqlite3_bind_int64(m_touch, 3, m_today);
+        write(m_touch);
     }
     return found;
 }
@@ -290,18 +321,28 @@ bool SqliteFileCache::commitIfOpen()
     return exec("COMMIT");
 }
 
+bool SqliteFileCache::write(sqlite3_stmt* statement)
+{
+    int step = SQLITE_OK;
+    if (m_inTransaction || exec("BEGIN IMMEDIATE")) {
+        m_inTransaction = true;
+        step = sqlite3_step(statement);
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (step != SQLITE_DONE ||
+        (++m_writesInTransaction >= kWritesPerTransaction && !commitIfOpen())) {
+        fail("it cannot be written");
+        return false;
+    }
+    return true;
+}
+
 void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
 {
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr || key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
         return;
-    if (!m_inTransaction) {
-        if (!exec("BEGIN IMMEDIATE")) {
-            fail("it cannot be written");
-            return;
-        }
-        m_inTransaction = true;
-    }
     sqlite3_stmt* s = m_store;
     sqlite3_bind_int64(s, 1, asInt(key.device));
     sqlite3_bind_int64(s, 2, asInt(key.inode));
@@ -314,10 +355,7 @@ void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
         sqlite3_bind_int64(s, 8, facts.songLength);
         sqlite3_bind_int(s, 9, facts.bitRate);
         sqlite3_bind_int64(s, 10, facts.headerOffset);
-    } else {
-        for (int column = 7; column <= 10; ++column)
-            sqlite3_bind_null(s, column);
-    }
+    } // else NULL, as every parameter not bound
     sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
     bindTitle(s, 12, facts.id3v1Title);
     sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
@@ -325,46 +363,17 @@ void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
     if (facts.audioRead) {
         sqlite3_bind_int64(s, 15, facts.audio.range.start);
         sqlite3_bind_int64(s, 16, facts.audio.range.length);
-    } else {
-        sqlite3_bind_null(s, 15);
-        sqlite3_bind_null(s, 16);
+        bindHash(s, 17, facts.audio.head);
+        bindHash(s, 18, facts.audio.whole);
     }
-    bindHash(s, 17, facts.audioRead ? facts.audio.head : std::nullopt);
-    bindHash(s, 18, facts.audioRead ? facts.audio.whole : std::nullopt);
-    const int step = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    if (step != SQLITE_DONE) {
-        fail("it cannot be written");
-        return;
-    }
-    if (++m_writesInTransaction >= kWritesPerTransaction && !commitIfOpen())
-        fail("it cannot be written");
+    write(s);
 }
 
 void SqliteFileCache::flush()
 {
     std::lock_guard lock(m_mutex);
-    if (m_db == nullptr)
-        return;
-    if (!m_inTransaction && (m_seen.empty() || !exec("BEGIN IMMEDIATE"))) {
-        if (!m_seen.empty())
-            fail("it cannot be written");
-        return;
-    }
-    m_inTransaction = true;
-    for (const auto& [device, inode] : m_seen) {
-        sqlite3_bind_int64(m_touch, 1, asInt(device));
-        sqlite3_bind_int64(m_touch, 2, asInt(inode));
-        sqlite3_bind_int64(m_touch, 3, m_today);
-        const int step = sqlite3_step(m_touch);
-        sqlite3_reset(m_touch);
-        if (step != SQLITE_DONE) {
-            fail("it cannot be written");
-            return;
-        }
-    }
-    m_seen.clear();
+    if (m_db == nullptr || !m_inTransaction)
+        return; // nothing written: nothing to expire either
     const std::string expire =
         "DELETE FROM files WHERE seen_day < " + std::to_string(m_today - kKeepDays);
     if (!exec(expire.c_str()) || !commitIfOpen())

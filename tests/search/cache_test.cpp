@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <set>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,7 +55,7 @@ struct Outcome
 {
     std::vector<ExpectedRow> rows;
     std::size_t hits = 0;
-    std::size_t stores = 0; // files of which the run read something new
+    std::size_t stores = 0; // facts of files the run read anew
 };
 
 // Counts what the cache gives.
@@ -64,20 +66,26 @@ public:
     std::optional<FileFacts> find(const FileStamp& key) override
     {
         std::optional<FileFacts> found = m_inner.find(key);
-        hits += found ? 1 : 0;
+        std::lock_guard lock(m_mutex);
+        if (found)
+            hits.insert(key.inode);
         return found;
     }
     void store(const FileStamp& key, const FileFacts& facts) override
     {
-        ++stores;
+        {
+            std::lock_guard lock(m_mutex);
+            ++stores;
+        }
         m_inner.store(key, facts);
     }
     void flush() override { m_inner.flush(); }
-    std::atomic<std::size_t> hits{0};
+    std::set<std::uint64_t> hits; // files found
     std::size_t stores = 0;
 
 private:
     FileCache& m_inner;
+    std::mutex m_mutex;
 };
 
 Outcome runAll(const TempDir& dir, FileCache* cache)
@@ -93,7 +101,7 @@ Outcome runAll(const TempDir& dir, FileCache* cache)
         host.cache = &*counting;
     }
     RunSearch(session, {dir / "a", dir / "b", dir / "c"}, host);
-    return {RowsOf(session), counting ? counting->hits.load() : 0, counting ? counting->stores : 0};
+    return {RowsOf(session), counting ? counting->hits.size() : 0, counting ? counting->stores : 0};
 }
 
 struct CacheFile
