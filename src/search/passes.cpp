@@ -107,6 +107,21 @@ bool addAnalysis(FileFacts& facts, const RunState::RowInfo& info, const clsMP3In
     return true;
 }
 
+// The file as the cache knows it; the columns of its rows are taken from there when known.
+template <typename... Where>
+std::optional<CachedFile> lookUpFile(RunState& state, std::uint32_t id, Where&&... where)
+{
+    std::optional<CachedFile> file = state.facts.of(id, std::forward<Where>(where)...);
+    RunState::RowInfo& info = state.rowInfo[id];
+    if (file && file->facts.analysed && !info.known) {
+        info.size = file->facts.rowSize;
+        info.songLength = file->facts.songLength;
+        info.bitRate = file->facts.bitRate;
+        info.known = true;
+    }
+    return file;
+}
+
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -121,13 +136,8 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        std::optional<CachedFile> file = state.facts.of(id, path);
-        if (file && file->facts.analysed) {
-            info.size = file->facts.rowSize;
-            info.songLength = file->facts.songLength;
-            info.bitRate = file->facts.bitRate;
-            info.known = true;
-        } else {
+        std::optional<CachedFile> file = lookUpFile(state, id, path);
+        if (!info.known) {
             clsMP3Info& analysis = state.rowMp3Info;
             analysis.SetListedFileName(path);
             fillRowInfo(info, analysis, path);
@@ -883,7 +893,7 @@ void ReadTitles(RunState& state)
                          if (state.pathId[entry] != entry || state.titleKnown[entry])
                              return;
                          const std::string_view name = catalogue.name(entry);
-                         std::optional<CachedFile> file = state.facts.of(entry, folder, name);
+                         std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
                          if (std::optional<std::string> title =
                                  file ? titleOf(state, file->facts) : std::nullopt) {
                              titles[entry] = std::move(*title);
@@ -956,7 +966,7 @@ PassOutcome FindDupesExactFilesize(RunState& state)
         if (catalogue.size(entry) != Catalogue::kSizeNotRead || state.pathId[entry] != id)
             return;
         const std::string path = catalogue.path(entry);
-        std::optional<CachedFile> file = state.facts.of(id, path, withTitles);
+        std::optional<CachedFile> file = lookUpFile(state, id, path, withTitles);
         // A file the cache knows was readable when its key was the same as now.
         if (file && file->hit) {
             catalogue.setSize(entry, file->key.size);
@@ -1028,7 +1038,7 @@ PassOutcome FindDupesExactAudio(RunState& state)
         [&](std::size_t k) {
             const std::uint32_t id = files[k];
             const std::string path = catalogue.path(id);
-            std::optional<CachedFile> file = state.facts.of(id, path);
+            std::optional<CachedFile> file = lookUpFile(state, id, path);
             if (file && file->facts.audioRead) {
                 audio[id] = file->facts.audio;
                 return;
