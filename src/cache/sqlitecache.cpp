@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <sqlite3.h>
+#include <string>
 #include <system_error>
+#include <utility>
 
 namespace tunesift {
 
@@ -27,34 +29,38 @@ const char* const kSchema =
     " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
     "CREATE INDEX files_seen ON files(seen_day);";
 
-// A row under the same stamp keeps the groups that the new facts leave out (NULL, or a read
-// flag of 0); under another stamp it is replaced as a whole.
-#define TUNESIFT_KEPT_UNLESS(absent, column)                                                       \
-    " " column "=CASE WHEN " absent " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"       \
-    " AND ctime_ns=excluded.ctime_ns THEN " column " ELSE excluded." column " END"
-#define TUNESIFT_ANALYSIS(column) TUNESIFT_KEPT_UNLESS("excluded.row_size IS NULL", column)
-#define TUNESIFT_AUDIO(column) TUNESIFT_KEPT_UNLESS("excluded.audio_offset IS NULL", column)
-const char* const kStore =
-    "INSERT INTO files(device, inode, size, mtime_ns, ctime_ns, seen_day, row_size, song_length,"
-    " bit_rate, header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title, audio_offset,"
-    " audio_length, audio_head_hash, audio_hash)"
-    " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)"
-    " ON CONFLICT(device, inode) DO UPDATE SET" //
-    TUNESIFT_ANALYSIS("row_size") "," TUNESIFT_ANALYSIS("song_length") "," TUNESIFT_ANALYSIS("bit_"
-                                                                                             "rate") "," TUNESIFT_ANALYSIS("header_offset") "," TUNESIFT_KEPT_UNLESS("excluded.id3v1_read=0", "id3v1_title") "," TUNESIFT_KEPT_UNLESS(
-        "excluded.id3v1_read=0",
-        "id3v1_read") "," TUNESIFT_KEPT_UNLESS("excluded.id3v2_read=0",
-                                               "id3v2_title") "," TUNESIFT_KEPT_UNLESS("excluded."
-                                                                                       "id3v2_read="
-                                                                                       "0",
-                                                                                       "id3v2_read") "," TUNESIFT_AUDIO("audio_offset") "," TUNESIFT_AUDIO("audio_length") "," TUNESIFT_KEPT_UNLESS("excluded.audio_head_hash IS NULL",
-                                                                                                                                                                                                    "audio_head_hash") "," TUNESIFT_KEPT_UNLESS("excluded.audio_hash IS NULL",
-                                                                                                                                                                                                                                                "audio_hash") ","
-                                                                                                                                                                                                                                                              " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
-                                                                                                                                                                                                                                                              " seen_day=excluded.seen_day";
-#undef TUNESIFT_AUDIO
-#undef TUNESIFT_ANALYSIS
-#undef TUNESIFT_KEPT_UNLESS
+// The store: a row under the same stamp keeps the groups that the new facts leave out (NULL, or
+// a read flag of 0); under another stamp it is replaced as a whole.
+std::string storeStatement()
+{
+    std::string sql =
+        "INSERT INTO files(device, inode, size, mtime_ns, ctime_ns, seen_day, row_size,"
+        " song_length, bit_rate, header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
+        " audio_offset, audio_length, audio_head_hash, audio_hash)"
+        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)"
+        " ON CONFLICT(device, inode) DO UPDATE SET";
+    const std::pair<const char*, const char*> kept[] = {
+        {"row_size", "excluded.row_size IS NULL"},
+        {"song_length", "excluded.row_size IS NULL"},
+        {"bit_rate", "excluded.row_size IS NULL"},
+        {"header_offset", "excluded.row_size IS NULL"},
+        {"id3v1_read", "excluded.id3v1_read=0"},
+        {"id3v1_title", "excluded.id3v1_read=0"},
+        {"id3v2_read", "excluded.id3v2_read=0"},
+        {"id3v2_title", "excluded.id3v2_read=0"},
+        {"audio_offset", "excluded.audio_offset IS NULL"},
+        {"audio_length", "excluded.audio_offset IS NULL"},
+        {"audio_head_hash", "excluded.audio_head_hash IS NULL"},
+        {"audio_hash", "excluded.audio_hash IS NULL"},
+    };
+    for (const auto& [column, absent] : kept)
+        sql += std::string(" ") + column + "=CASE WHEN " + absent +
+               " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"
+               " AND ctime_ns=excluded.ctime_ns THEN " +
+               column + " ELSE excluded." + column + " END,";
+    return sql + " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
+                 " seen_day=excluded.seen_day";
+}
 
 std::int64_t nowNs()
 {
@@ -254,7 +260,7 @@ bool SqliteFileCache::open()
                      " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
                      " audio_offset, audio_length, audio_head_hash, audio_hash FROM files WHERE "
                      "device=?1 AND inode=?2");
-    m_store = prepare(kStore);
+    m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch) {
         fail("it is not a cache Tunesift can read");
