@@ -25,8 +25,6 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <unordered_set>
 
 #ifdef TUNESIFT_HAVE_DBUS
@@ -64,17 +62,6 @@ FolderSet folderSetFrom(const QStringList& folders)
     for (const QString& folder : folders)
         texts.push_back(folderText(folder).toStdString());
     return FolderSet(std::move(texts));
-}
-
-// A file's last write time in the file clock's ticks: only ever compared with another's.
-std::optional<std::int64_t> modifiedTime(const std::string& utf8Path)
-{
-    std::error_code error;
-    const std::u8string text(utf8Path.begin(), utf8Path.end());
-    const auto time = std::filesystem::last_write_time(std::filesystem::path(text), error);
-    if (error)
-        return std::nullopt;
-    return static_cast<std::int64_t>(time.time_since_epoch().count());
 }
 
 // The ticks a command gives whole files: every row of a file takes its file's tick.
@@ -338,17 +325,8 @@ MarkingInputs ResultsActions::markingInputs()
     inputs.preferred = preferredFolders();
     inputs.protectedFolders = protectedFolders();
     // A second press reads no file again: the times stay known until the next search.
-    inputs.modifiedTime = [this](std::size_t row) -> std::optional<std::int64_t> {
-        const ResultList& list = m_model->list();
-        const std::uint32_t file = list.row(row).pathId;
-        if (file >= m_fileTimes.size())
-            m_fileTimes.resize(file + 1, kTimeUnknown);
-        if (m_fileTimes[file] == kTimeUnknown) {
-            m_fileTimes[file] = modifiedTime(list.path(row)).value_or(kTimeUnreadable);
-        }
-        if (m_fileTimes[file] == kTimeUnreadable)
-            return std::nullopt;
-        return m_fileTimes[file];
+    inputs.modifiedTimes = [this](const std::vector<std::size_t>& rows) {
+        return m_fileTimes.timesOf(m_model->list(), rows);
     };
     return inputs;
 }
@@ -621,7 +599,16 @@ void ResultsActions::noteDeleted(const RecycleBinResult& result,
 void ResultsActions::forgetResults()
 {
     forgetDelete();
-    m_fileTimes.clear();
+    m_fileTimes.forget();
+}
+
+void ResultsActions::resultsFilled()
+{
+    const KeepRules rules = keepRules();
+    if (std::any_of(rules.begin(), rules.end(), [](const KeepRuleSetting& setting) {
+            return setting.enabled && setting.rule == KeepRule::NewestModification;
+        }))
+        m_fileTimes.start(m_model->list());
 }
 
 void ResultsActions::forgetDelete()

@@ -466,9 +466,13 @@ void ResultsModelTest::keepRulesPickTheBest()
     inputs.rules = KeepRulesFromText(order.toStdString(), off.toStdString());
     inputs.preferred = FolderSet({"/pref"});
     std::vector<std::size_t> reads;
-    inputs.modifiedTime = [&reads](std::size_t row) -> std::optional<std::int64_t> {
-        reads.push_back(row);
-        return std::array<std::int64_t, 3>{30, 10, 20}[row];
+    inputs.modifiedTimes = [&reads](const std::vector<std::size_t>& rows) {
+        std::vector<std::optional<std::int64_t>> times;
+        for (const std::size_t row : rows) {
+            reads.push_back(row);
+            times.push_back(std::array<std::int64_t, 3>{30, 10, 20}[row]);
+        }
+        return times;
     };
     QCOMPARE(BestRowOfEachGroup(inputs), std::vector<std::size_t>{static_cast<std::size_t>(best)});
     // Each file's time is read at most once, and only when that rule is reached.

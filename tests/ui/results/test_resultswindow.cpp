@@ -121,6 +121,7 @@ private slots:
     void init() { test::UseEmptyTestSettings(); }
     void helpersSitBesideTheButtonsAndUnderTheList();
     void tickAllButTheBestFollowsTheStoredRules();
+    void newestRuleReadsTheDiskOnceFilled();
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
@@ -733,6 +734,43 @@ void ResultsWindowTest::tickAllButTheBestFollowsTheStoredRules()
     settings.setText(settingskeys::kKeepRulesOff, QStringLiteral("Length"));
     tick->trigger();
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{4});
+}
+
+void ResultsWindowTest::newestRuleReadsTheDiskOnceFilled()
+{
+    // Every rule but the newest ties: the file written last is kept, a file gone from the disk
+    // counts as the oldest. The times are the same whether the reading that starts when the list
+    // fills has finished, or the command reads them itself.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("n")));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (const auto& [name, age] :
+         {std::pair{"old.mp3", 300}, {"gone.mp3", -1}, {"n/new.mp3", 10}, {"mid.mp3", 200}}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        if (age >= 0) {
+            QFile file(makeFile(dir, QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+        }
+        fixture.addRow(path.toStdString(), ColorGroup::Blue);
+    }
+    SettingsStore().setText(settingskeys::kKeepRuleOrder, QStringLiteral("Modified"));
+    ResultsWindow form(session);
+    QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
+    for (const bool readBefore : {true, false}) {
+        form.actions().forgetResults();
+        form.model().clearChecks();
+        if (readBefore) {
+            form.beginResultsUpdate();
+            form.endResultsUpdate();
+            form.actions().waitForFileTimes();
+        }
+        tick->trigger();
+        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 3}));
+    }
 }
 
 void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
