@@ -41,6 +41,8 @@ constexpr int kMenuButtonLeft = 10560;
 constexpr int kMenuButtonTop = 120;
 constexpr int kMenuButtonWidth = 1770;
 constexpr int kMenuButtonHeight = 1095;
+// The room kept between the button and the window's right edge, and before the summary line.
+constexpr int kMenuButtonMargin = 120;
 // How many groups the last-copy question names before it says how many more there are.
 constexpr std::size_t kGroupsNamed = 5;
 constexpr qsizetype kPathsNamed = 10;
@@ -184,6 +186,7 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
         rowMenu->popup(m_list->viewport()->mapToGlobal(pos));
     });
     m_list->installEventFilter(this);
+    m_window->installEventFilter(this); // the button's place depends on the window's width
 
     connect(m_model, &QAbstractItemModel::dataChanged, this, &ResultsActions::scheduleSummary);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &ResultsActions::scheduleSummary);
@@ -207,15 +210,28 @@ QAction* ResultsActions::addAction(Command command, const QString& text,
 void ResultsActions::placeControls()
 {
     const double dpi = LogicalDpi(m_window);
-    m_menuButton->setGeometry(
-        TwipsRect(kMenuButtonLeft, kMenuButtonTop, kMenuButtonWidth, kMenuButtonHeight, dpi));
     const QRect list = m_list->geometry();
-    m_summary->setGeometry(list.left(), list.bottom() + 1, list.width(),
-                           TwipsToPixels(kSummaryLineTwips, dpi));
+    const QRect summary(list.left(), list.bottom() + 1, list.width(),
+                        TwipsToPixels(kSummaryLineTwips, dpi));
+    const QRect beside =
+        TwipsRect(kMenuButtonLeft, kMenuButtonTop, kMenuButtonWidth, kMenuButtonHeight, dpi);
+    if (beside.right() + TwipsToPixels(kMenuButtonMargin, dpi) < m_window->width()) {
+        m_menuButton->setGeometry(beside);
+        m_summary->setGeometry(summary);
+        return;
+    }
+    // A window too narrow for the button beside the picture buttons (as narrow as the main window
+    // it takes the place of) has it at the right end of the summary line.
+    const int width = std::min(beside.width(), summary.width() / 2);
+    m_menuButton->setGeometry(summary.right() + 1 - width, summary.top(), width, summary.height());
+    m_summary->setGeometry(
+        summary.adjusted(0, 0, -(width + TwipsToPixels(kMenuButtonMargin, dpi)), 0));
 }
 
 bool ResultsActions::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_window && event->type() == QEvent::Resize)
+        placeControls();
     if (watched == m_list) {
         if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
             placeControls();

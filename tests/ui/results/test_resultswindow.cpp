@@ -679,15 +679,21 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
     const double dpi = LogicalDpi(&form);
 
     // The menu button stands right of the three picture buttons, in their row, inside the
-    // design width, overlapping nothing.
+    // design width, overlapping nothing. A window too narrow for that (as narrow as the main
+    // window's design width, or its least width) has it at the right end of the summary line.
     QToolButton* button = form.actions().menuButton();
-    QCOMPARE(button->geometry(), TwipsRect(10560, 120, 1770, 1095, dpi));
-    QVERIFY(button->geometry().right() < TwipsToPixels(12450, dpi));
     QLabel* summary = form.actions().summaryLine();
-    for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
-        const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
-        QVERIFY2(!button->geometry().intersects(other), name);
-        QVERIFY2(!summary->geometry().intersects(other), name);
+    const QRect beside = TwipsRect(10560, 120, 1770, 1095, dpi);
+    for (const int width : {form.width(), 1600, TwipsToPixels(10890, dpi), 1}) {
+        form.resize(width, form.height());
+        QCOMPARE(button->geometry() == beside, width >= TwipsToPixels(12450, dpi));
+        QVERIFY(form.rect().contains(button->geometry()));
+        QVERIFY(!button->geometry().intersects(summary->geometry()));
+        for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
+            const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
+            QVERIFY2(!button->geometry().intersects(other), name);
+            QVERIFY2(!summary->geometry().intersects(other), name);
+        }
     }
     QCOMPARE(summary->y(), form.listView().geometry().bottom() + 1);
     QVERIFY(summary->geometry().bottom() < form.height());
