@@ -50,12 +50,13 @@ public:
             return RecycleBinHost::moveToTrash(path, pathInTrash);
         if (refuse.contains(path))
             return false;
-        return QFile::remove(path);
+        return onlyPretend || QFile::remove(path);
     }
     void reportFailures(const QStringList& paths) override { failureReports.append(paths); }
 
     bool agree = true;
     bool useRealTrash = false;
+    bool onlyPretend = false; // "moves" files that were never made, without touching the disk
     QStringList refuse;
     QList<QStringList> questions;
     QStringList moveRequests;
@@ -492,19 +493,20 @@ void ResultsWindowTest::deleteWithNothingCheckedAsksNothing()
 
 void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
 {
+    // The files are never made: the bin only pretends to move them, and a row whose file is not
+    // on disk after the move goes, as after a real one. Making and removing thousands of files
+    // would test the disk, not the command.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SearchSession session;
     ResultsFixture fixture(session);
     const int files = 5200;
-    for (int k = 0; k < files; ++k) {
-        const QString path = makeFile(dir, QStringLiteral("%1.mp3").arg(k));
-        QVERIFY(!path.isEmpty());
-        fixture.addRow(path.toStdString());
-    }
+    for (int k = 0; k < files; ++k)
+        fixture.addRow(dir.filePath(QStringLiteral("%1.mp3").arg(k)).toStdString());
     fixture.addRow(dir.filePath("unchecked.mp3").toStdString());
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
+    bin.onlyPretend = true;
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
