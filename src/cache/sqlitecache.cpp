@@ -13,6 +13,7 @@ namespace {
 constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
+constexpr std::size_t kWritesPerBatch = 256;
 constexpr int kBusyTimeoutMs = 500;
 
 const char* const kSchema =
@@ -346,38 +347,63 @@ bool SqliteFileCache::write(sqlite3_stmt* statement)
 
 void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_db == nullptr || key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
+    if (key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
         return;
-    sqlite3_stmt* s = m_store;
-    sqlite3_bind_int64(s, 1, asInt(key.device));
-    sqlite3_bind_int64(s, 2, asInt(key.inode));
-    sqlite3_bind_int64(s, 3, key.size);
-    sqlite3_bind_int64(s, 4, key.modifiedNs);
-    sqlite3_bind_int64(s, 5, key.changedNs);
-    sqlite3_bind_int64(s, 6, m_today);
-    if (facts.analysed) {
-        sqlite3_bind_int64(s, 7, facts.rowSize);
-        sqlite3_bind_int64(s, 8, facts.songLength);
-        sqlite3_bind_int(s, 9, facts.bitRate);
-        sqlite3_bind_int64(s, 10, facts.headerOffset);
-    } // else NULL, as every parameter not bound
-    sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
-    bindTitle(s, 12, facts.id3v1Title);
-    sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
-    bindTitle(s, 14, facts.id3v2Title);
-    if (facts.audioRead) {
-        sqlite3_bind_int64(s, 15, facts.audio.range.start);
-        sqlite3_bind_int64(s, 16, facts.audio.range.length);
-        bindHash(s, 17, facts.audio.head);
-        bindHash(s, 18, facts.audio.whole);
+    // The reading threads only queue; whichever fills the queue writes it, while the others
+    // read on.
+    Pending batch;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.emplace_back(key, facts);
+        if (m_pending.size() < kWritesPerBatch)
+            return;
+        batch.swap(m_pending);
     }
-    write(s);
+    std::lock_guard lock(m_mutex);
+    writeAll(batch);
+}
+
+void SqliteFileCache::writeAll(const Pending& batch)
+{
+    for (const auto& [key, facts] : batch) {
+        if (m_db == nullptr)
+            return;
+        sqlite3_stmt* s = m_store;
+        sqlite3_bind_int64(s, 1, asInt(key.device));
+        sqlite3_bind_int64(s, 2, asInt(key.inode));
+        sqlite3_bind_int64(s, 3, key.size);
+        sqlite3_bind_int64(s, 4, key.modifiedNs);
+        sqlite3_bind_int64(s, 5, key.changedNs);
+        sqlite3_bind_int64(s, 6, m_today);
+        if (facts.analysed) {
+            sqlite3_bind_int64(s, 7, facts.rowSize);
+            sqlite3_bind_int64(s, 8, facts.songLength);
+            sqlite3_bind_int(s, 9, facts.bitRate);
+            sqlite3_bind_int64(s, 10, facts.headerOffset);
+        } // else NULL, as every parameter not bound
+        sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
+        bindTitle(s, 12, facts.id3v1Title);
+        sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
+        bindTitle(s, 14, facts.id3v2Title);
+        if (facts.audioRead) {
+            sqlite3_bind_int64(s, 15, facts.audio.range.start);
+            sqlite3_bind_int64(s, 16, facts.audio.range.length);
+            bindHash(s, 17, facts.audio.head);
+            bindHash(s, 18, facts.audio.whole);
+        }
+        write(s);
+    }
 }
 
 void SqliteFileCache::flush()
 {
+    Pending batch;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        batch.swap(m_pending);
+    }
     std::lock_guard lock(m_mutex);
+    writeAll(batch);
     if (m_db == nullptr || !m_inTransaction)
         return; // nothing written: nothing to expire either
     const std::string expire =
