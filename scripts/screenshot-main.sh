@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the main window on a virtual X server, written to screenshots/:
-#   main-idle.png     the window after start-up, four folders from the command line in the list
+#   main-idle.png     the window after start-up, four folders from the command line in the list,
+#                     folder B protected (its padlock icon)
 #   main-scanning.png during the scan, held by the "Skip" message for a name that is not UTF-8
 #   main-running.png  after the scan, held by the large-catalogue question (Stop button shown)
 #   main-results.png  after answering Yes: the results window in the main window's place
@@ -41,7 +42,8 @@ PY
 
 export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/Quorvane"
-printf '[Tunesift]\nExactFilename=1\n' >"$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
+printf '[Tunesift]\nExactFilename=1\nProtectedFolders=%s\n' "$work/music/B" \
+  >"$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
 
 xsession_start --wm
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Takes screenshots of the results window with rows of all six colour families, under Xvfb with
 # openbox as the window manager: the window with its summary line, with the helpers' menu open and
-# with a row's context menu open, and with the keep rules dialog.
+# with a row's context menu open, and with the keep rules dialog; then the window at its least
+# width and wide.
 # Usage: scripts/screenshot-results.sh [build-dir]   (default: build/results)
 # Writes screenshots/results-window.png, results-menu.png, results-rowmenu.png
-# and results-rules.png.
+# results-rules.png, results-narrow.png and results-wide.png.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -30,5 +31,10 @@ echo "screenshot-results: wrote $out"
 for open in menu rowmenu rules; do
   shot="$root/screenshots/results-$open.png"
   QT_QPA_PLATFORM=xcb "$demo" --open "$open" --screenshot "$shot"
+  echo "screenshot-results: wrote $shot"
+done
+for width in narrow:1 wide:1200; do
+  shot="$root/screenshots/results-${width%%:*}.png"
+  QT_QPA_PLATFORM=xcb "$demo" --width "${width#*:}" --screenshot "$shot"
   echo "screenshot-results: wrote $shot"
 done

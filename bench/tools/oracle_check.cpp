@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,8 @@ private:
 const char* criterionName(Criterion c)
 {
     static constexpr const char* kNames[] = {"Exact Filename", "Exact Filesize", "Similar Filename",
-                                             "Exact Tag", "Similar Tag"};
+                                             "Exact Tag",      "Similar Tag",    "Exact Audio"};
+    static_assert(std::size(kNames) == kCriterionCount);
     return kNames[static_cast<int>(c)];
 }
 

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <sqlite3.h>
+#include <string>
 #include <system_error>
+#include <utility>
 
 namespace tunesift {
 
@@ -11,6 +13,7 @@ namespace {
 constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
+constexpr std::size_t kWritesPerBatch = 256;
 constexpr int kBusyTimeoutMs = 500;
 
 const char* const kSchema =
@@ -26,6 +29,39 @@ const char* const kSchema =
     " audio_offset INTEGER, audio_length INTEGER, audio_head_hash BLOB, audio_hash BLOB,"
     " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
     "CREATE INDEX files_seen ON files(seen_day);";
+
+// The store: a row under the same stamp keeps the groups that the new facts leave out (NULL, or
+// a read flag of 0); under another stamp it is replaced as a whole.
+std::string storeStatement()
+{
+    std::string sql =
+        "INSERT INTO files(device, inode, size, mtime_ns, ctime_ns, seen_day, row_size,"
+        " song_length, bit_rate, header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
+        " audio_offset, audio_length, audio_head_hash, audio_hash)"
+        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)"
+        " ON CONFLICT(device, inode) DO UPDATE SET";
+    const std::pair<const char*, const char*> kept[] = {
+        {"row_size", "excluded.row_size IS NULL"},
+        {"song_length", "excluded.row_size IS NULL"},
+        {"bit_rate", "excluded.row_size IS NULL"},
+        {"header_offset", "excluded.row_size IS NULL"},
+        {"id3v1_read", "excluded.id3v1_read=0"},
+        {"id3v1_title", "excluded.id3v1_read=0"},
+        {"id3v2_read", "excluded.id3v2_read=0"},
+        {"id3v2_title", "excluded.id3v2_read=0"},
+        {"audio_offset", "excluded.audio_offset IS NULL"},
+        {"audio_length", "excluded.audio_offset IS NULL"},
+        {"audio_head_hash", "excluded.audio_head_hash IS NULL"},
+        {"audio_hash", "excluded.audio_hash IS NULL"},
+    };
+    for (const auto& [column, absent] : kept)
+        sql += std::string(" ") + column + "=CASE WHEN " + absent +
+               " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"
+               " AND ctime_ns=excluded.ctime_ns THEN " +
+               column + " ELSE excluded." + column + " END,";
+    return sql + " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
+                 " seen_day=excluded.seen_day";
+}
 
 std::int64_t nowNs()
 {
@@ -71,6 +107,34 @@ std::optional<std::string> columnTitle(sqlite3_stmt* statement, int column)
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement, column));
     return std::string(bytes ? bytes : "",
                        static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+// A hash as 16 bytes, its low half first, each half little-endian.
+void bindHash(sqlite3_stmt* statement, int column, const std::optional<AudioHash>& hash)
+{
+    if (!hash) {
+        sqlite3_bind_null(statement, column);
+        return;
+    }
+    unsigned char bytes[16];
+    for (int k = 0; k < 8; ++k) {
+        bytes[k] = static_cast<unsigned char>(hash->low >> (8 * k));
+        bytes[8 + k] = static_cast<unsigned char>(hash->high >> (8 * k));
+    }
+    sqlite3_bind_blob(statement, column, bytes, sizeof bytes, SQLITE_TRANSIENT);
+}
+
+std::optional<AudioHash> columnHash(sqlite3_stmt* statement, int column)
+{
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+    if (bytes == nullptr || sqlite3_column_bytes(statement, column) != 16)
+        return std::nullopt;
+    AudioHash hash;
+    for (int k = 0; k < 8; ++k) {
+        hash.low |= std::uint64_t{bytes[k]} << (8 * k);
+        hash.high |= std::uint64_t{bytes[8 + k]} << (8 * k);
+    }
+    return hash;
 }
 
 } // namespace
@@ -194,12 +258,10 @@ bool SqliteFileCache::open()
         }
     }
     m_find = prepare("SELECT size, mtime_ns, ctime_ns, seen_day, row_size, song_length, bit_rate,"
-                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title"
-                     " FROM files WHERE device=?1 AND inode=?2");
-    m_store = prepare("INSERT OR REPLACE INTO files(device, inode, size, mtime_ns, ctime_ns,"
-                      " seen_day, row_size, song_length, bit_rate, header_offset, id3v1_read,"
-                      " id3v1_title, id3v2_read, id3v2_title)"
-                      " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14)");
+                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
+                     " audio_offset, audio_length, audio_head_hash, audio_hash FROM files WHERE "
+                     "device=?1 AND inode=?2");
+    m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch) {
         fail("it is not a cache Tunesift can read");
@@ -217,6 +279,7 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
     sqlite3_bind_int64(m_find, 2, asInt(key.inode));
     const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
+    bool touch = false;
     if (step == SQLITE_ROW && sqlite3_column_int64(m_find, 0) == key.size &&
         sqlite3_column_int64(m_find, 1) == key.modifiedNs &&
         sqlite3_column_int64(m_find, 2) == key.changedNs) {
@@ -232,14 +295,26 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         facts.id3v1Title = columnTitle(m_find, 9);
         facts.id3v2Read = sqlite3_column_int(m_find, 10) != 0;
         facts.id3v2Title = columnTitle(m_find, 11);
-        if (sqlite3_column_int64(m_find, 3) < m_today)
-            m_seen.emplace_back(key.device, key.inode);
+        facts.audioRead = sqlite3_column_type(m_find, 12) != SQLITE_NULL;
+        if (facts.audioRead) {
+            facts.audio.range = {sqlite3_column_int64(m_find, 12),
+                                 sqlite3_column_int64(m_find, 13)};
+            facts.audio.head = columnHash(m_find, 14);
+            facts.audio.whole = columnHash(m_find, 15);
+        }
+        touch = sqlite3_column_int64(m_find, 3) < m_today;
         found = std::move(facts);
     }
     sqlite3_reset(m_find);
     if (step != SQLITE_ROW && step != SQLITE_DONE) {
         fail("it cannot be read");
         return std::nullopt;
+    }
+    if (touch) { // seen today: kept for another 90 days
+        sqlite3_bind_int64(m_touch, 1, asInt(key.device));
+        sqlite3_bind_int64(m_touch, 2, asInt(key.inode));
+        sqlite3_bind_int64(m_touch, 3, m_today);
+        write(m_touch);
     }
     return found;
 }
@@ -253,72 +328,84 @@ bool SqliteFileCache::commitIfOpen()
     return exec("COMMIT");
 }
 
+bool SqliteFileCache::write(sqlite3_stmt* statement)
+{
+    int step = SQLITE_OK;
+    if (m_inTransaction || exec("BEGIN IMMEDIATE")) {
+        m_inTransaction = true;
+        step = sqlite3_step(statement);
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (step != SQLITE_DONE ||
+        (++m_writesInTransaction >= kWritesPerTransaction && !commitIfOpen())) {
+        fail("it cannot be written");
+        return false;
+    }
+    return true;
+}
+
 void SqliteFileCache::store(const FileStamp& key, const FileFacts& facts)
 {
-    std::lock_guard lock(m_mutex);
-    if (m_db == nullptr || key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
+    if (key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
         return;
-    if (!m_inTransaction) {
-        if (!exec("BEGIN IMMEDIATE")) {
-            fail("it cannot be written");
+    // The reading threads only queue; whichever fills the queue writes it, while the others
+    // read on.
+    Pending batch;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        m_pending.emplace_back(key, facts);
+        if (m_pending.size() < kWritesPerBatch)
             return;
+        batch.swap(m_pending);
+    }
+    std::lock_guard lock(m_mutex);
+    writeAll(batch);
+}
+
+void SqliteFileCache::writeAll(const Pending& batch)
+{
+    for (const auto& [key, facts] : batch) {
+        if (m_db == nullptr)
+            return;
+        sqlite3_stmt* s = m_store;
+        sqlite3_bind_int64(s, 1, asInt(key.device));
+        sqlite3_bind_int64(s, 2, asInt(key.inode));
+        sqlite3_bind_int64(s, 3, key.size);
+        sqlite3_bind_int64(s, 4, key.modifiedNs);
+        sqlite3_bind_int64(s, 5, key.changedNs);
+        sqlite3_bind_int64(s, 6, m_today);
+        if (facts.analysed) {
+            sqlite3_bind_int64(s, 7, facts.rowSize);
+            sqlite3_bind_int64(s, 8, facts.songLength);
+            sqlite3_bind_int(s, 9, facts.bitRate);
+            sqlite3_bind_int64(s, 10, facts.headerOffset);
+        } // else NULL, as every parameter not bound
+        sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
+        bindTitle(s, 12, facts.id3v1Title);
+        sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
+        bindTitle(s, 14, facts.id3v2Title);
+        if (facts.audioRead) {
+            sqlite3_bind_int64(s, 15, facts.audio.range.start);
+            sqlite3_bind_int64(s, 16, facts.audio.range.length);
+            bindHash(s, 17, facts.audio.head);
+            bindHash(s, 18, facts.audio.whole);
         }
-        m_inTransaction = true;
+        write(s);
     }
-    sqlite3_stmt* s = m_store;
-    sqlite3_bind_int64(s, 1, asInt(key.device));
-    sqlite3_bind_int64(s, 2, asInt(key.inode));
-    sqlite3_bind_int64(s, 3, key.size);
-    sqlite3_bind_int64(s, 4, key.modifiedNs);
-    sqlite3_bind_int64(s, 5, key.changedNs);
-    sqlite3_bind_int64(s, 6, m_today);
-    if (facts.analysed) {
-        sqlite3_bind_int64(s, 7, facts.rowSize);
-        sqlite3_bind_int64(s, 8, facts.songLength);
-        sqlite3_bind_int(s, 9, facts.bitRate);
-        sqlite3_bind_int64(s, 10, facts.headerOffset);
-    } else {
-        for (int column = 7; column <= 10; ++column)
-            sqlite3_bind_null(s, column);
-    }
-    sqlite3_bind_int(s, 11, facts.id3v1Read ? 1 : 0);
-    bindTitle(s, 12, facts.id3v1Title);
-    sqlite3_bind_int(s, 13, facts.id3v2Read ? 1 : 0);
-    bindTitle(s, 14, facts.id3v2Title);
-    const int step = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    if (step != SQLITE_DONE) {
-        fail("it cannot be written");
-        return;
-    }
-    if (++m_writesInTransaction >= kWritesPerTransaction && !commitIfOpen())
-        fail("it cannot be written");
 }
 
 void SqliteFileCache::flush()
 {
+    Pending batch;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        batch.swap(m_pending);
+    }
     std::lock_guard lock(m_mutex);
-    if (m_db == nullptr)
-        return;
-    if (!m_inTransaction && (m_seen.empty() || !exec("BEGIN IMMEDIATE"))) {
-        if (!m_seen.empty())
-            fail("it cannot be written");
-        return;
-    }
-    m_inTransaction = true;
-    for (const auto& [device, inode] : m_seen) {
-        sqlite3_bind_int64(m_touch, 1, asInt(device));
-        sqlite3_bind_int64(m_touch, 2, asInt(inode));
-        sqlite3_bind_int64(m_touch, 3, m_today);
-        const int step = sqlite3_step(m_touch);
-        sqlite3_reset(m_touch);
-        if (step != SQLITE_DONE) {
-            fail("it cannot be written");
-            return;
-        }
-    }
-    m_seen.clear();
+    writeAll(batch);
+    if (m_db == nullptr || !m_inTransaction)
+        return; // nothing written: nothing to expire either
     const std::string expire =
         "DELETE FROM files WHERE seen_day < " + std::to_string(m_today - kKeepDays);
     if (!exec(expire.c_str()) || !commitIfOpen())

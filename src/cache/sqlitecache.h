@@ -8,6 +8,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -49,6 +51,11 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void closeAll();
     bool commitIfOpen();
+    // Steps a bound statement that writes, in the open transaction (begun when none is open,
+    // committed after every so many writes), and resets it. False when it failed (then reported).
+    bool write(sqlite3_stmt* statement);
+    using Pending = std::vector<std::pair<FileStamp, FileFacts>>;
+    void writeAll(const Pending& batch);
 
     std::filesystem::path m_file;
     Report m_report;
@@ -59,7 +66,8 @@ private:
     sqlite3_stmt* m_find = nullptr;
     sqlite3_stmt* m_store = nullptr;
     sqlite3_stmt* m_touch = nullptr;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_seen; // found entries seen before today
+    std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
+    Pending m_pending;         // stored, not yet written
     bool m_inTransaction = false;
     std::size_t m_writesInTransaction = 0;
     bool m_failed = false;

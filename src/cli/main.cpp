@@ -1,6 +1,7 @@
 // tunesift-cli: runs one duplicate search exactly as the find button does and prints the rows.
 
 #include "cache/sqlitecache.h"
+#include "mp3/id3v2title.h"
 #include "search/host.h"
 #include "search/resultlist.h"
 #include "search/rowtext.h"
@@ -255,6 +256,8 @@ int main(int argc, char** argv)
         } else if (arg == "--similar-tag") {
             criteria[static_cast<std::size_t>(Criterion::SimilarTag)] = true;
         } else if (arg == "--id3v2-titles") {
+            if (!ID3v2TitlesAvailable())
+                return usageError("--id3v2-titles: this build reads no ID3v2 tags");
             id3v2Titles = true;
         } else if (arg == "--no-cache") {
             useCache = false;

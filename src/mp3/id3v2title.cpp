@@ -4,11 +4,13 @@
 #include "mp3/latin1.h"
 
 #include <algorithm>
+#ifdef TUNESIFT_HAS_TAGLIB
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tfile.h>
 #include <taglib/unknownframe.h>
+#endif
 #include <unicode/utf16.h>
 #include <unicode/utf8.h>
 #include <vector>
@@ -20,6 +22,14 @@ namespace {
 constexpr std::size_t kHeaderSize = 10;
 constexpr std::size_t kFirstRead = 4096; // what the analysis reads first
 constexpr std::size_t kLargestTagRead = 16 * 1024 * 1024;
+
+std::uint32_t synchsafe(const unsigned char* p)
+{
+    return (std::uint32_t{p[0]} & 0x7F) << 21 | (std::uint32_t{p[1]} & 0x7F) << 14 |
+           (std::uint32_t{p[2]} & 0x7F) << 7 | (std::uint32_t{p[3]} & 0x7F);
+}
+
+#ifdef TUNESIFT_HAS_TAGLIB
 
 // TagLib reads a tag through a File; this one serves the bytes already in memory.
 class MemoryFile : public TagLib::File
@@ -59,12 +69,6 @@ std::uint32_t bigEndian32(const unsigned char* p)
 {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
            std::uint32_t{p[3]};
-}
-
-std::uint32_t synchsafe(const unsigned char* p)
-{
-    return (std::uint32_t{p[0]} & 0x7F) << 21 | (std::uint32_t{p[1]} & 0x7F) << 14 |
-           (std::uint32_t{p[2]} & 0x7F) << 7 | (std::uint32_t{p[3]} & 0x7F);
 }
 
 void putSynchsafe(unsigned char* p, std::uint32_t value)
@@ -184,6 +188,8 @@ std::optional<std::string> firstText(const TagLib::ByteVector& fields)
     return text;
 }
 
+#endif // TUNESIFT_HAS_TAGLIB
+
 } // namespace
 
 std::size_t LeadingID3v2TagSize(std::span<const unsigned char> head)
@@ -198,6 +204,15 @@ std::size_t LeadingID3v2TagSize(std::span<const unsigned char> head)
     return kHeaderSize + synchsafe(head.data() + 6) + (footer ? kHeaderSize : 0);
 }
 
+bool ID3v2TitlesAvailable()
+{
+#ifdef TUNESIFT_HAS_TAGLIB
+    return true;
+#else
+    return false;
+#endif
+}
+
 std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes)
 {
     // TagLib reads a frame cut off by the end of the bytes as far as it goes: the tag must be
@@ -205,6 +220,7 @@ std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes)
     const std::size_t tagSize = LeadingID3v2TagSize(bytes);
     if (tagSize == 0 || bytes.size() < tagSize)
         return std::nullopt;
+#ifdef TUNESIFT_HAS_TAGLIB
     try {
         TagLib::ByteVectorStream stream(withoutVersion3ExtendedHeader(bytes));
         MemoryFile file(&stream);
@@ -220,6 +236,9 @@ std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes)
     } catch (...) {
         return std::nullopt; // out of memory: no title rather than no run
     }
+#else
+    return std::nullopt;
+#endif
 }
 
 std::optional<std::string> ReadID3v2Title(const ReadOnlyFile& file,

@@ -13,6 +13,10 @@ class ReadOnlyFile;
 // frames, padding and footer. 0 when the bytes do not start with such a tag.
 std::size_t LeadingID3v2TagSize(std::span<const unsigned char> head);
 
+// False in a build without an ID3v2 parser: no title is ever found, and callers refuse to
+// compare ID3v2 titles.
+bool ID3v2TitlesAvailable();
+
 // The title of the ID3v2 tag at the start of the bytes: the first text of its first title frame
 // (TIT2, TT2 in version 2.2), decoded by the frame's encoding byte (ISO-8859-1, UTF-16 with
 // byte-order mark, UTF-16BE, UTF-8) to UTF-8, cut at its first NUL, trailing spaces removed.

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cctype>
 
 namespace tunesift {
@@ -50,7 +51,94 @@ RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host
     return result;
 }
 
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+namespace {
+
+// The last steps of a restore, once the trash's record has named the place: never over
+// something that stands there now, the folder made again if it is gone, the record removed.
+RestoreOutcome moveBack(const QString& pathInTrash, const QString& place, const QString& record)
+{
+    const QFileInfo file(pathInTrash);
+    if (place.isEmpty() || !(file.exists() || file.isSymLink()))
+        return RestoreOutcome::NotInTrash;
+    const QFileInfo target(place);
+    if (target.exists() || target.isSymLink())
+        return RestoreOutcome::PlaceTaken;
+    if (!QDir().mkpath(target.absolutePath()) || !QFile::rename(pathInTrash, place))
+        return RestoreOutcome::Failed;
+    QFile::remove(record);
+    return RestoreOutcome::Restored;
+}
+
+// The old place a Recycle Bin record names: 8 bytes of version, 8 of size, 8 of deletion time,
+// then the path in UTF-16 (version 1: a field of 260 units; version 2: the number of units,
+// closing zero included, in 4 bytes, then the units). Empty when the record cannot be read.
+QString recycleBinPlace(const QString& recordPath)
+{
+    QFile record(recordPath);
+    if (!record.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = record.read(64 * 1024);
+    const auto number = [&](qsizetype at, int size) {
+        quint64 value = 0;
+        for (int k = size - 1; k >= 0; --k)
+            value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
+        return value;
+    };
+    if (bytes.size() < 28)
+        return {};
+    qsizetype start = 24;
+    qsizetype units = 260;
+    if (number(0, 8) == 2) {
+        start = 28;
+        units = static_cast<qsizetype>(number(24, 4));
+    } else if (number(0, 8) != 1) {
+        return {};
+    }
+    units = std::min(units, (bytes.size() - start) / 2);
+    QString place;
+    for (qsizetype k = 0; k < units; ++k) {
+        const auto unit = static_cast<char16_t>(number(start + 2 * k, 2));
+        if (unit == 0)
+            break;
+        place.append(QChar(unit));
+    }
+    return place;
+}
+
+} // namespace
+
+RestoreOutcome RestoreFromRecycleBin(const QString& pathInTrash, const QString& expectedPlace)
+{
+    const QFileInfo file(pathInTrash);
+    if (!file.fileName().startsWith(QLatin1String("$R")))
+        return RestoreOutcome::NotInTrash;
+    const QString record = file.dir().filePath(QStringLiteral("$I") + file.fileName().mid(2));
+    // Windows paths differ in neither letter case nor separator.
+    const auto same = [](const QString& a, const QString& b) {
+        const auto clean = [](QString path) {
+            return QDir::cleanPath(path.replace(QLatin1Char('\\'), QLatin1Char('/')));
+        };
+        return clean(a).compare(clean(b), Qt::CaseInsensitive) == 0;
+    };
+    const QString place = recycleBinPlace(record);
+    if (place.isEmpty() || !same(place, expectedPlace))
+        return RestoreOutcome::NotInTrash;
+    return moveBack(pathInTrash, expectedPlace, record);
+}
+
+#if defined(Q_OS_WIN)
+
+bool CanRestoreFromTrash()
+{
+    return true;
+}
+
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place)
+{
+    return RestoreFromRecycleBin(pathInTrash, place);
+}
+
+#elif defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 
 bool CanRestoreFromTrash()
 {
@@ -128,15 +216,7 @@ RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& expec
     const QString place = QDir::cleanPath(expectedPlace);
     if (!places.contains(place))
         return RestoreOutcome::NotInTrash;
-    if (place.isEmpty() || !(file.exists() || file.isSymLink()))
-        return RestoreOutcome::NotInTrash;
-    const QFileInfo target(place);
-    if (target.exists() || target.isSymLink())
-        return RestoreOutcome::PlaceTaken;
-    if (!QDir().mkpath(target.absolutePath()) || !QFile::rename(pathInTrash, place))
-        return RestoreOutcome::Failed;
-    QFile::remove(infoPath);
-    return RestoreOutcome::Restored;
+    return moveBack(pathInTrash, place, infoPath);
 }
 
 #else

@@ -41,8 +41,10 @@ struct RecycleBinResult
 // could not be moved in one report. An empty list asks nothing and moves nothing.
 RecycleBinResult SendToRecycleBin(const QStringList& paths, RecycleBinHost& host);
 
-// Whether files moved to the trash can be put back by RestoreFromTrash on this platform (the
-// trash's records are read where the freedesktop.org trash is used; elsewhere not yet).
+// Whether files moved to the trash can be put back by RestoreFromTrash on this platform: where
+// the trash keeps a record of each file's old place that the program reads (the freedesktop.org
+// trash, the Windows Recycle Bin). The macOS trash keeps none, so nothing there could confirm
+// that the file at a trash path is still the one moved.
 bool CanRestoreFromTrash();
 
 enum class RestoreOutcome
@@ -56,5 +58,11 @@ enum class RestoreOutcome
 // Moves a file the trash holds back to the place it came from. The trash's record of the file
 // must name that place (NotInTrash otherwise), so a file never goes anywhere else.
 RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place);
+
+// RestoreFromTrash as on Windows (built everywhere, so that it can be tried anywhere): beside
+// each file "$R<id>" the Recycle Bin keeps a record "$I<id>" that names the old place (version 1
+// with a fixed field of 260 UTF-16 units, version 2 with the length first). The record goes with
+// the file, so the bin lists no file that is no longer in it.
+RestoreOutcome RestoreFromRecycleBin(const QString& pathInTrash, const QString& place);
 
 } // namespace tunesift

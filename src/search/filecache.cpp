@@ -2,58 +2,113 @@
 
 namespace tunesift {
 
+namespace {
+
+constexpr std::uint32_t kWordsPerChunk = 8192;
+constexpr std::uint64_t kLooked = 1;
+constexpr std::uint64_t kKeyed = 2;
+constexpr std::uint64_t kHit = 4;
+constexpr std::uint64_t kFlags = 7;
+
+std::uint64_t mix(std::uint64_t x)
+{
+    // splitmix64's finaliser
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+std::uint64_t digest(const FileStamp& key)
+{
+    std::uint64_t h = mix(key.inode);
+    for (const std::uint64_t part :
+         {key.device, static_cast<std::uint64_t>(key.size),
+          static_cast<std::uint64_t>(key.modifiedNs), static_cast<std::uint64_t>(key.changedNs)})
+        h = mix(h ^ part);
+    return h & ~kFlags;
+}
+
+} // namespace
+
 RunFacts::RunFacts(FileCache* cache, std::size_t files) : m_cache(cache)
 {
-    if (m_cache)
-        m_slots.resize(files);
+    if (m_cache) {
+        m_words = std::make_unique<Words>();
+        m_words->of.assign(files, 0);
+        m_words->chunks.resize((files + kWordsPerChunk - 1) / kWordsPerChunk);
+    }
 }
 
 template <typename Query>
-FileFacts* RunFacts::lookUp(std::uint32_t id, Query query)
+std::optional<CachedFile> RunFacts::lookUp(std::uint32_t id, Query query, bool withFacts)
 {
     if (!m_cache)
-        return nullptr;
-    Slot& slot = m_slots[id];
-    if (!slot.looked) {
-        slot.looked = true;
-        slot.key = query();
-        if (slot.key) {
-            std::optional<FileFacts> found = m_cache->find(*slot.key);
-            slot.hit = found.has_value();
-            if (found)
-                slot.facts = std::move(*found);
-        }
-    }
-    return slot.key ? &slot.facts : nullptr;
-}
-
-FileFacts* RunFacts::of(std::uint32_t id, const std::string& path)
-{
-    return lookUp(id, [&] { return QueryFileStamp(path); });
-}
-
-FileFacts* RunFacts::of(std::uint32_t id, const FolderHandle& folder, std::string_view name)
-{
-    return lookUp(id, [&] { return QueryFileStamp(folder, name); });
-}
-
-std::optional<std::int64_t> RunFacts::knownSize(std::uint32_t id, const std::string& path)
-{
-    if (!of(id, path) || !m_slots[id].hit)
         return std::nullopt;
-    return m_slots[id].key->size;
+    // A file is looked up by one thread at a time; others may look up other files meanwhile.
+    std::uint32_t number = m_words->of[id];
+    std::uint64_t word = 0;
+    if (number != 0) {
+        word = m_words->chunks[(number - 1) / kWordsPerChunk][(number - 1) % kWordsPerChunk];
+        if (!(word & kKeyed))
+            return std::nullopt;
+    }
+    std::optional<CachedFile> file;
+    if (const std::optional<FileStamp> key = query())
+        file.emplace().key = *key;
+    if (number != 0) {
+        if (!file || digest(file->key) != (word & ~kFlags))
+            return std::nullopt; // changed during the run: read, never kept
+        file->hit = (word & kHit) != 0;
+        if (withFacts && file->hit) {
+            std::optional<FileFacts> found = m_cache->find(file->key);
+            file->hit = found.has_value();
+            if (found)
+                file->facts = std::move(*found);
+        }
+        return file;
+    }
+    if (file) {
+        std::optional<FileFacts> found = m_cache->find(file->key);
+        file->hit = found.has_value();
+        if (found)
+            file->facts = std::move(*found);
+        word = digest(file->key) | kKeyed | (file->hit ? kHit : 0);
+    }
+    {
+        std::lock_guard lock(m_words->mutex);
+        number = ++m_words->used;
+        std::unique_ptr<std::uint64_t[]>& chunk = m_words->chunks[(number - 1) / kWordsPerChunk];
+        if (!chunk)
+            chunk = std::make_unique<std::uint64_t[]>(kWordsPerChunk);
+        chunk[(number - 1) % kWordsPerChunk] = word | kLooked;
+    }
+    m_words->of[id] = number;
+    return file;
 }
 
-void RunFacts::storeRead()
+std::optional<CachedFile> RunFacts::of(std::uint32_t id, const std::string& path, bool withFacts)
 {
-    if (!m_cache)
-        return;
-    for (Slot& slot : m_slots) {
-        if (slot.read && slot.key)
-            m_cache->store(*slot.key, slot.facts);
-        slot.read = false;
-    }
-    m_cache->flush();
+    return lookUp(
+        id, [&] { return QueryFileStamp(path); }, withFacts);
+}
+
+std::optional<CachedFile> RunFacts::of(std::uint32_t id, const FolderHandle& folder,
+                                       std::string_view name)
+{
+    return lookUp(
+        id, [&] { return QueryFileStamp(folder, name); }, true);
+}
+
+void RunFacts::keep(const CachedFile& file)
+{
+    if (m_cache)
+        m_cache->store(file.key, file.facts);
+}
+
+void RunFacts::flush()
+{
+    if (m_cache)
+        m_cache->flush();
 }
 
 } // namespace tunesift

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "mp3/audiorange.h"
 #include "mp3/fileaccess.h"
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,15 +18,18 @@ struct FileFacts
 {
     // The analysis, as a result row shows it.
     bool analysed = false;
+    bool id3v1Read = false;
+    bool id3v2Read = false;
+    // Exact Audio's: the range (empty when the file has no frame) and the hashes made of it.
+    bool audioRead = false;
+    std::int32_t bitRate = 0;
     std::int64_t rowSize = 0;
     std::int64_t songLength = 0;
-    std::int32_t bitRate = 0;
     std::int64_t headerOffset = -1; // -1: no frame found
 
-    bool id3v1Read = false;
     std::optional<std::string> id3v1Title; // as ReadTagTitle returns it
-    bool id3v2Read = false;
     std::optional<std::string> id3v2Title; // as ID3v2TitleOf returns it
+    AudioFacts audio;
 };
 
 // Keeps facts of files between runs. A cache only ever spares reads: whatever it fails to give,
@@ -35,13 +41,25 @@ public:
     // The facts kept under exactly this stamp (the file and its state, see FileStamp); nothing
     // for an unknown or changed file.
     virtual std::optional<FileFacts> find(const FileStamp& key) = 0;
-    // Keeps the facts (replacing what the file had); written by flush at the latest.
+    // Adds the groups filled in facts (a hash of the audio counts as a group of its own) to what
+    // is kept under the same stamp; what was kept under another stamp of the file goes. Written
+    // by flush at the latest.
     virtual void store(const FileStamp& key, const FileFacts& facts) = 0;
     virtual void flush() = 0;
 };
 
-// A run's view of the cache: per file (path id), its key and facts, looked up on first use and
-// written back at the end of the run when the run read something new.
+// A file as the cache knows it in this run.
+struct CachedFile
+{
+    FileStamp key;    // as the file was when first looked up in this run
+    bool hit = false; // the cache held facts under this key
+    FileFacts facts;  // what it held; a read adds to them before keep
+};
+
+// A run's view of the cache. Per file (path id) it holds only a digest of the key the file had
+// when first asked about and whether the cache knew it then: every later look-up examines the
+// file again and finds it unchanged or not, facts are asked of the cache each time, and what a
+// read finds goes to the cache at once. Files not looked up cost 4 bytes each, others 12.
 class RunFacts
 {
 public:
@@ -50,32 +68,34 @@ public:
 
     bool enabled() const { return m_cache != nullptr; }
 
-    // The facts of the file with this id, nullptr without a cache or when the file has no key.
-    // Calls for different ids may run on different threads.
-    FileFacts* of(std::uint32_t id, const std::string& path);
+    // The file with this id, nothing without a cache, when the file cannot be examined, or when
+    // it changed since its first look-up. Without withFacts the cache is not asked for facts
+    // (the file's key is all the caller needs, to keep what it read). Calls for different ids
+    // may run on different threads.
+    std::optional<CachedFile> of(std::uint32_t id, const std::string& path, bool withFacts = true);
     // The same for a name listed in a folder held open.
-    FileFacts* of(std::uint32_t id, const FolderHandle& folder, std::string_view name);
-    // The file's length when the cache knew it (it was then readable, and its key is unchanged).
-    std::optional<std::int64_t> knownSize(std::uint32_t id, const std::string& path);
-    // The facts of the file were added to: keep them.
-    void noteRead(std::uint32_t id) { m_slots[id].read = true; }
+    std::optional<CachedFile> of(std::uint32_t id, const FolderHandle& folder,
+                                 std::string_view name);
+    // Adds what was read of the file (file.facts) to the cache under its key.
+    void keep(const CachedFile& file);
 
-    void storeRead();
+    void flush();
 
 private:
     template <typename Query>
-    FileFacts* lookUp(std::uint32_t id, Query query);
+    std::optional<CachedFile> lookUp(std::uint32_t id, Query query, bool withFacts);
 
-    struct Slot
+    // A file's word: bit 0 looked up, bit 1 keyed, bit 2 known to the cache, the rest a digest
+    // of the key. Words are made in chunks as files are looked up, and never move.
+    struct Words
     {
-        bool looked = false;
-        bool hit = false;
-        bool read = false;
-        std::optional<FileStamp> key;
-        FileFacts facts;
+        std::vector<std::uint32_t> of; // per id: 1 + its word's number; 0 before the first look-up
+        std::vector<std::unique_ptr<std::uint64_t[]>> chunks; // as many as could be needed
+        std::mutex mutex;                                     // guards making words
+        std::uint32_t used = 0;
     };
     FileCache* m_cache = nullptr;
-    std::vector<Slot> m_slots;
+    std::unique_ptr<Words> m_words;
 };
 
 } // namespace tunesift

@@ -19,6 +19,7 @@
 #include <string>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 
 namespace tunesift {
 
@@ -95,6 +96,34 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
+// Adds what an analysis found for the file's rows to its facts, when it found the file's length.
+bool addAnalysis(FileFacts& facts, const RunState::RowInfo& info, const clsMP3Info& analysis)
+{
+    if (info.size <= 0)
+        return false;
+    facts.analysed = true;
+    facts.rowSize = info.size;
+    facts.songLength = info.songLength;
+    facts.bitRate = info.bitRate;
+    facts.headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
+    return true;
+}
+
+// The file as the cache knows it; the columns of its rows are taken from there when known.
+template <typename... Where>
+std::optional<CachedFile> lookUpFile(RunState& state, std::uint32_t id, Where&&... where)
+{
+    std::optional<CachedFile> file = state.facts.of(id, std::forward<Where>(where)...);
+    RunState::RowInfo& info = state.rowInfo[id];
+    if (file && file->facts.analysed && !info.known) {
+        info.size = file->facts.rowSize;
+        info.songLength = file->facts.songLength;
+        info.bitRate = file->facts.bitRate;
+        info.known = true;
+    }
+    return file;
+}
+
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -109,24 +138,13 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     RunState::RowInfo& info = state.rowInfo[id];
     if (!info.known) {
         const std::string path = state.session.catalogue().path(entry);
-        FileFacts* facts = state.facts.of(id, path);
-        if (facts && facts->analysed) {
-            info.size = facts->rowSize;
-            info.songLength = facts->songLength;
-            info.bitRate = facts->bitRate;
-            info.known = true;
-        } else {
+        std::optional<CachedFile> file = lookUpFile(state, id, path);
+        if (!info.known) {
             clsMP3Info& analysis = state.rowMp3Info;
             analysis.SetListedFileName(path);
             fillRowInfo(info, analysis, path);
-            if (facts && info.size > 0) {
-                facts->analysed = true;
-                facts->rowSize = info.size;
-                facts->songLength = info.songLength;
-                facts->bitRate = info.bitRate;
-                facts->headerOffset = analysis.FileName().empty() ? -1 : analysis.HeaderOffset();
-                state.facts.noteRead(id);
-            }
+            if (file && addAnalysis(file->facts, info, analysis))
+                state.facts.keep(*file);
         }
     }
     ResultRow row;
@@ -1121,17 +1139,26 @@ void AssignPathIds(RunState& state)
 
 namespace {
 
-void keepTitles(RunState& state, std::uint32_t id, FileFacts& facts, SizeAndTagTitle&& read)
+void keepTitles(RunState& state, CachedFile& file, SizeAndTagTitle&& read)
 {
     if (!read.size)
         return;
+    FileFacts& facts = file.facts;
     facts.id3v1Read = true;
     facts.id3v1Title = std::move(read.title);
     if (state.id3v2Titles) {
         facts.id3v2Read = true;
         facts.id3v2Title = std::move(read.id3v2Title);
     }
-    state.facts.noteRead(id);
+    state.facts.keep(file);
+}
+
+// The title the tag criteria compare, when the facts hold what it is made of.
+std::optional<std::string> titleOf(const RunState& state, const FileFacts& facts)
+{
+    if (!facts.id3v1Read || (state.id3v2Titles && !facts.id3v2Read))
+        return std::nullopt;
+    return ComparedTitle(facts.id3v1Title, state.id3v2Titles ? facts.id3v2Title : std::nullopt);
 }
 
 } // namespace
@@ -1140,43 +1167,48 @@ void ReadTitles(RunState& state)
 {
     Catalogue& catalogue = state.session.catalogue();
     std::vector<std::string>& titles = state.session.titles();
-    titles.assign(catalogue.count(), std::string());
+    if (state.titleKnown.empty()) {
+        titles.assign(catalogue.count(), std::string());
+        state.titleKnown.assign(catalogue.count(), 0);
+    }
     const bool id3v2 = state.id3v2Titles;
     const auto all = [](std::size_t k) { return k; };
-    ForEachInFolders(
-        catalogue, catalogue.count(), all, [&](const FolderHandle& folder, std::uint32_t entry) {
-            // A later entry of a file takes the title of its first; the file is looked up in
-            // the cache and kept there under its first entry only.
-            if (state.pathId[entry] != entry)
-                return;
-            const std::string_view name = catalogue.name(entry);
-            FileFacts* facts = state.facts.of(entry, folder, name);
-            if (facts && facts->id3v1Read && (facts->id3v2Read || !id3v2)) {
-                titles[entry] =
-                    ComparedTitle(facts->id3v1Title, id3v2 ? facts->id3v2Title : std::nullopt);
-                return;
-            }
-            if (catalogue.hasTitle(entry)) {
-                // Read when the scan asked for the size: still good while the file is unchanged.
-                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
-                if (now && *now == catalogue.titleStamp(entry)) {
-                    titles[entry] = catalogue.title(entry);
-                    return;
-                }
-            }
-            if (!facts && !id3v2) {
-                titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
-                return;
-            }
-            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
-            titles[entry] = ComparedTitle(read.title, read.id3v2Title);
-            if (facts)
-                keepTitles(state, entry, *facts, std::move(read));
-        });
+    ForEachInFolders(catalogue, catalogue.count(), all,
+                     [&](const FolderHandle& folder, std::uint32_t entry) {
+                         // A later entry of a file takes the title of its first; the file is looked
+                         // up in the cache and kept there under its first entry only.
+                         if (state.pathId[entry] != entry || state.titleKnown[entry])
+                             return;
+                         const std::string_view name = catalogue.name(entry);
+                         std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
+                         if (std::optional<std::string> title =
+                                 file ? titleOf(state, file->facts) : std::nullopt) {
+                             titles[entry] = std::move(*title);
+                             return;
+                         }
+                         if (catalogue.hasTitle(entry)) {
+                             // Read when the scan asked for the size: still good while the file is
+                             // unchanged.
+                             const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                             if (now && *now == catalogue.titleStamp(entry)) {
+                                 titles[entry] = catalogue.title(entry);
+                                 return;
+                             }
+                         }
+                         if (!file && !id3v2) {
+                             titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                             return;
+                         }
+                         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+                         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+                         if (file)
+                             keepTitles(state, *file, std::move(read));
+                     });
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
     catalogue.dropTitles();
+    std::vector<std::uint8_t>().swap(state.titleKnown);
     state.titlesRead = true;
 }
 
@@ -1202,6 +1234,17 @@ PassOutcome FindDupesExactFilesize(RunState& state)
     const bool withTitles =
         state.facts.enabled() && (state.host.isCriterionTicked(Criterion::ExactTag) ||
                                   state.host.isCriterionTicked(Criterion::SimilarTag));
+    std::vector<std::string>& titles = state.session.titles();
+    if (withTitles) { // the titles found here wait for the tag criteria
+        titles.assign(catalogue.count(), std::string());
+        state.titleKnown.assign(catalogue.count(), 0);
+    }
+    const auto takeTitle = [&](std::uint32_t id, std::optional<std::string>&& title) {
+        if (title) {
+            titles[id] = std::move(*title);
+            state.titleKnown[id] = 1;
+        }
+    };
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal. A later entry of a file takes the size of its
     // first.
@@ -1210,20 +1253,22 @@ PassOutcome FindDupesExactFilesize(RunState& state)
         if (catalogue.size(entry) != Catalogue::kSizeNotRead || state.pathId[entry] != id)
             return;
         const std::string path = catalogue.path(entry);
+        std::optional<CachedFile> file = lookUpFile(state, id, path, withTitles);
         // A file the cache knows was readable when its key was the same as now.
-        const std::optional<std::int64_t> known = state.facts.knownSize(id, path);
-        if (known) {
-            catalogue.setSize(entry, *known);
+        if (file && file->hit) {
+            catalogue.setSize(entry, file->key.size);
+            if (withTitles)
+                takeTitle(id, titleOf(state, file->facts));
             return;
         }
-        FileFacts* facts = withTitles ? state.facts.of(id, path) : nullptr;
-        if (!facts) {
+        if (!file || !withTitles) {
             catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
             return;
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(path, state.id3v2Titles);
         catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
-        keepTitles(state, id, *facts, std::move(read));
+        keepTitles(state, *file, std::move(read));
+        takeTitle(id, titleOf(state, file->facts));
     });
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);
@@ -1280,11 +1325,29 @@ PassOutcome FindDupesExactAudio(RunState& state)
         [&](std::size_t k) {
             const std::uint32_t id = files[k];
             const std::string path = catalogue.path(id);
+            std::optional<CachedFile> file = lookUpFile(state, id, path);
+            if (file && file->facts.audioRead) {
+                audio[id] = file->facts.audio;
+                return;
+            }
             clsMP3Info analysis;
             analysis.SetFileName(path);
             audio[id].range = analysis.audioRange();
-            if (!audio[id].range.empty() && !state.rowInfo[id].known)
-                fillRowInfo(state.rowInfo[id], analysis, path);
+            RunState::RowInfo& info = state.rowInfo[id];
+            const bool rowRead = !audio[id].range.empty() && !info.known;
+            if (rowRead)
+                fillRowInfo(info, analysis, path);
+            if (!file)
+                return;
+            FileFacts& facts = file->facts;
+            // The range is kept when the analysis found one, or searched the whole file for a
+            // frame in vain; a read that failed is tried again next time.
+            if (!audio[id].range.empty() || analysis.FileName().empty()) {
+                facts.audioRead = true;
+                facts.audio.range = audio[id].range;
+            }
+            if ((rowRead && addAnalysis(facts, info, analysis)) || facts.audioRead)
+                state.facts.keep(*file);
         },
         WorkKind::DiskReads);
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
@@ -1315,17 +1378,25 @@ PassOutcome FindDupesExactAudio(RunState& state)
                 constexpr std::size_t kBlock = std::size_t{1} << 20;
                 if (!buffer)
                     buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
-                AudioFacts& f = audio[work[k]];
+                const std::uint32_t id = work[k];
+                AudioFacts& f = audio[id];
                 if (f.*hash)
-                    return; // known already: a short range's first hash is its whole hash
+                    return; // known already, or a short range's first hash is its whole hash
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
-                f.*hash = HashFileBytes(catalogue.path(work[k]), f.range.start, count,
-                                        {buffer.get(), kBlock});
-                if (!(f.*hash))
+                const std::string path = catalogue.path(id);
+                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                if (!(f.*hash)) {
                     f.range = AudioRange{}; // unreadable now: takes no part
-                else if (!whole && f.range.length <= kAudioHeadBytes)
+                    return;
+                }
+                if (!whole && f.range.length <= kAudioHeadBytes)
                     f.whole = f.head;
+                if (std::optional<CachedFile> file = state.facts.of(id, path, false)) {
+                    file->facts.audioRead = true;
+                    file->facts.audio = f;
+                    state.facts.keep(*file);
+                }
             },
             WorkKind::DiskReads);
         std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });

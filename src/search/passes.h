@@ -57,6 +57,8 @@ struct RunState
     std::vector<AudioFacts> audio;
 
     bool titlesRead = false;
+    // Per entry, while the titles wait for the tag criteria: found before their turn.
+    std::vector<std::uint8_t> titleKnown;
     bool id3v2Titles = false; // the tag criteria compare ComparedTitle with ID3v2 titles
     RunFacts facts;           // what the cache knows and what this run read for it
     bool resultsFullReported = false;

@@ -121,7 +121,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         if (outcome != PassOutcome::Completed)
             break; // stopped, or nothing more can be listed (then what was found is shown)
     }
-    state.facts.storeRead(); // what was read stays read, whichever way the run ends
+    state.facts.flush(); // what was read stays read, whichever way the run ends
     if (outcome == PassOutcome::Stopped)
         return;
 

@@ -242,8 +242,10 @@ TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
 
     // Names a folder listing showed as regular files are opened relative to the folder, and a
     // link put in their place is not followed.
+#ifndef _WIN32 // links need a privilege on Windows; there the names are simply missing
     std::filesystem::create_symlink("fifo.mp3", m_dir.file("tofifo.mp3"));
     std::filesystem::create_symlink("good.mp3", m_dir.file("togood.mp3"));
+#endif
     const FolderHandle folder(m_dir.file(""));
     ReadOnlyFile file;
     ASSERT_TRUE(file.open(folder, "good.mp3"));

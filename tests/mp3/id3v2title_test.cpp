@@ -75,6 +75,8 @@ struct TitleCase
 
 TEST(ID3v2Title, TitlesOfByteBuiltTags)
 {
+    if (!ID3v2TitlesAvailable())
+        GTEST_SKIP() << "built without an ID3v2 parser";
     const Bytes audio = {0xFF, 0xFB, 0x90, 0x00};
     const Bytes other = frame("TPE1", encoded(0, text("Artist")));
     const TitleCase cases[] = {
@@ -131,12 +133,16 @@ TEST(ID3v2Title, TagSizeCountsHeaderAndFooter)
     EXPECT_EQ(LeadingID3v2TagSize(text("ID3")), 0u);
 
     const Bytes whole = tag(frame("TIT2", encoded(0, text("Truncated"))));
-    EXPECT_EQ(ID3v2TitleOf(whole), "Truncated");
+    if (ID3v2TitlesAvailable()) {
+        EXPECT_EQ(ID3v2TitleOf(whole), "Truncated");
+    }
     EXPECT_EQ(ID3v2TitleOf(firstBytes(whole, 24)), std::nullopt) << "frame cut off";
 }
 
 TEST(ID3v2Title, FileReadBeyondTheHeadOnlyWhenTheTitleLiesThere)
 {
+    if (!ID3v2TitlesAvailable())
+        GTEST_SKIP() << "built without an ID3v2 parser";
     const test::ScopedDir dir;
     const Bytes picture = frame("APIC", Bytes(9000, 0x55));
     const std::string late = dir.file("late.mp3");

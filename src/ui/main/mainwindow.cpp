@@ -1,6 +1,7 @@
 #include "ui/main/mainwindow.h"
 
 #include "cache/sqlitecache.h"
+#include "mp3/id3v2title.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
@@ -187,6 +188,7 @@ void MainWindow::createControls()
         makeCriterion("ID3v2Titles", QStringLiteral("Read ID3v2 titles"), QRect(0, 0, 1935, 255));
     id3v2TitlesBox->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a "
                                               "file's ID3v2 tag where it has one."));
+    id3v2TitlesBox->setVisible(ID3v2TitlesAvailable());
 
     folderFrame = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
     folderFrame->setObjectName(QStringLiteral("Frame2"));

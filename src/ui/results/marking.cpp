@@ -34,82 +34,70 @@ std::size_t codePoints(std::string_view text)
     return count;
 }
 
-// Compares two rows of one group under the enabled rules, in order. Per-file values that cost a
-// file read or a walk over the path are fetched on first need.
-class RowComparer
+// Each rule as a number per row, the larger the better. Values that cost a file read or a walk
+// over the path are fetched only for the rows still tied when that rule's turn comes.
+class RuleMeasure
 {
 public:
-    explicit RowComparer(const MarkingInputs& inputs)
-        : m_in(inputs), m_list(*inputs.list), m_modified(pathSlots(*inputs.list))
+    explicit RuleMeasure(const MarkingInputs& inputs)
+        : m_in(inputs), m_list(*inputs.list), m_modified(pathSlots(*inputs.list), kNotRead)
     {}
 
-    // True when row b is a better keep than row a (a strict win; ties keep a).
-    bool better(std::size_t a, std::size_t b)
+    // Reads the modification times of the rows' files not known yet, all in one go.
+    void prepare(KeepRule rule, const std::vector<std::size_t>& rows)
     {
-        const ResultRow& ra = m_list.row(a);
-        const ResultRow& rb = m_list.row(b);
-        for (const KeepRuleSetting& setting : m_in.rules) {
-            if (!setting.enabled)
-                continue;
-            int order = 0; // > 0 when b wins
-            switch (setting.rule) {
-            case KeepRule::HighestBitRate:
-                order = compare(rb.bitRate, ra.bitRate);
-                break;
-            case KeepRule::LongestPlayingTime:
-                order = compare(rb.songLength, ra.songLength);
-                break;
-            case KeepRule::LargestFile:
-                order = compare(rb.size, ra.size);
-                break;
-            case KeepRule::NewestModification:
-                order = compare(modified(b), modified(a));
-                break;
-            case KeepRule::InPreferredFolder:
-                order = compare(RowInFolders(m_list, b, m_in.preferred),
-                                RowInFolders(m_list, a, m_in.preferred));
-                break;
-            case KeepRule::ShortestPath:
-                order = compare(pathLength(a), pathLength(b));
-                break;
-            case KeepRule::Count:
-                break;
+        if (rule != KeepRule::NewestModification)
+            return;
+        std::vector<std::size_t> unread;
+        for (const std::size_t row : rows) {
+            std::int64_t& slot = m_modified[m_list.row(row).pathId];
+            if (slot == kNotRead) {
+                slot = kUnreadable; // also marks the file as asked for once
+                unread.push_back(row);
             }
-            if (order != 0)
-                return order > 0;
         }
-        return false;
+        if (unread.empty() || !m_in.modifiedTimes)
+            return;
+        const std::vector<std::optional<std::int64_t>> times = m_in.modifiedTimes(unread);
+        for (std::size_t k = 0; k < unread.size() && k < times.size(); ++k) {
+            if (times[k])
+                m_modified[m_list.row(unread[k]).pathId] = std::max(*times[k], kUnreadable + 1);
+        }
+    }
+
+    std::int64_t operator()(KeepRule rule, std::size_t row) const
+    {
+        const ResultRow& r = m_list.row(row);
+        switch (rule) {
+        case KeepRule::HighestBitRate:
+            return r.bitRate;
+        case KeepRule::LongestPlayingTime:
+            return r.songLength;
+        case KeepRule::LargestFile:
+            return r.size;
+        case KeepRule::NewestModification:
+            return m_modified[r.pathId];
+        case KeepRule::InPreferredFolder:
+            return RowInFolders(m_list, row, m_in.preferred) ? 1 : 0;
+        case KeepRule::ShortestPath: {
+            const Catalogue& catalogue = m_list.catalogue();
+            return -static_cast<std::int64_t>(codePoints(catalogue.folder(r.entry)) +
+                                              codePoints(catalogue.name(r.entry)));
+        }
+        case KeepRule::Count:
+            break;
+        }
+        return 0;
     }
 
 private:
-    template <typename T>
-    static int compare(const T& x, const T& y)
-    {
-        return x < y ? -1 : (y < x ? 1 : 0);
-    }
-
-    std::int64_t modified(std::size_t row)
-    {
-        std::optional<std::int64_t>& slot = m_modified[m_list.row(row).pathId];
-        if (!slot) {
-            std::optional<std::int64_t> read;
-            if (m_in.modifiedTime)
-                read = m_in.modifiedTime(row);
-            slot = read.value_or(std::numeric_limits<std::int64_t>::min());
-        }
-        return *slot;
-    }
-
-    std::size_t pathLength(std::size_t row) const
-    {
-        const Catalogue& catalogue = m_list.catalogue();
-        const std::uint32_t entry = m_list.row(row).entry;
-        return codePoints(catalogue.folder(entry)) + codePoints(catalogue.name(entry));
-    }
+    // A file that cannot be read counts as the oldest.
+    static constexpr std::int64_t kNotRead = std::numeric_limits<std::int64_t>::min();
+    static constexpr std::int64_t kUnreadable = kNotRead + 1;
 
     const MarkingInputs& m_in;
     const ResultList& m_list;
-    std::vector<std::optional<std::int64_t>> m_modified;
+    std::vector<std::int64_t> m_modified;
 };
 
 } // namespace
@@ -259,20 +247,70 @@ std::vector<std::size_t> BestRowOfEachGroup(const MarkingInputs& inputs)
 {
     const ResultList& list = *inputs.list;
     const std::vector<std::uint32_t>& groupOfRow = *inputs.groupOfRow;
-    RowComparer comparer(inputs);
-    std::vector<std::size_t> best;
+    // The rows of each group in list order, one run after another: group g's run starts at
+    // start[g]. Groups are runs of the list too, but rows removed by a delete may leave a
+    // group's rows apart from each other.
+    std::size_t groupCount = 0;
+    for (std::size_t row = 0; row < list.size(); ++row)
+        groupCount = std::max<std::size_t>(groupCount, groupOfRow[row] + 1);
+    std::vector<std::size_t> start(groupCount + 1, 0);
+    for (std::size_t row = 0; row < list.size(); ++row)
+        ++start[groupOfRow[row] + 1];
+    for (std::size_t g = 0; g < groupCount; ++g)
+        start[g + 1] += start[g];
+    std::vector<std::size_t> rows(list.size());
+    std::vector<std::size_t> left(groupCount, 0); // the rows still in the running
     for (std::size_t row = 0; row < list.size(); ++row) {
-        // Groups are runs, but rows removed by a delete may leave a group's rows apart from
-        // each other; a group seen again is compared against its best so far.
-        const std::uint32_t group = groupOfRow[row];
-        if (group >= best.size())
-            best.resize(group + 1, list.size());
-        std::size_t& current = best[group];
-        if (current == list.size() || comparer.better(current, row))
-            current = row;
+        const std::uint32_t g = groupOfRow[row];
+        rows[start[g] + left[g]++] = row;
     }
-    // Group numbers that no longer have a row drop out.
-    std::erase(best, list.size());
+
+    // Each rule in turn keeps the rows of a still tied group that score highest; whatever ties
+    // after the last rule goes to the earliest row.
+    RuleMeasure measure(inputs);
+    std::vector<std::int64_t> score(list.size());
+    std::vector<std::size_t> tied;
+    for (const KeepRuleSetting& setting : inputs.rules) {
+        if (!setting.enabled)
+            continue;
+        if (setting.rule == KeepRule::NewestModification) {
+            tied.clear();
+            for (std::size_t g = 0; g < groupCount; ++g) {
+                if (left[g] > 1)
+                    tied.insert(tied.end(), rows.begin() + static_cast<std::ptrdiff_t>(start[g]),
+                                rows.begin() + static_cast<std::ptrdiff_t>(start[g] + left[g]));
+            }
+            measure.prepare(setting.rule, tied);
+        }
+        bool stillTied = false;
+        for (std::size_t g = 0; g < groupCount; ++g) {
+            if (left[g] < 2)
+                continue;
+            const std::size_t first = start[g];
+            const std::size_t end = first + left[g];
+            std::int64_t top = std::numeric_limits<std::int64_t>::min();
+            for (std::size_t k = first; k < end; ++k) {
+                score[k] = measure(setting.rule, rows[k]);
+                top = std::max(top, score[k]);
+            }
+            std::size_t kept = first;
+            for (std::size_t k = first; k < end; ++k) {
+                if (score[k] == top)
+                    rows[kept++] = rows[k];
+            }
+            left[g] = kept - first;
+            stillTied = stillTied || left[g] > 1;
+        }
+        if (!stillTied)
+            break;
+    }
+
+    std::vector<std::size_t> best;
+    for (std::size_t g = 0; g < groupCount; ++g) {
+        // Group numbers that no longer have a row drop out.
+        if (left[g] > 0)
+            best.push_back(rows[start[g]]);
+    }
     return best;
 }
 

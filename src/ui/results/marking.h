@@ -65,8 +65,9 @@ std::string KeepRulesOffText(const KeepRules& rules);
 KeepRules KeepRulesFromText(std::string_view order, std::string_view off);
 
 // What the helpers need besides the rows. Modification times are read only for groups that are
-// still tied when that rule's turn comes, at most once per file; a file that cannot be read
-// counts as the oldest.
+// still tied when that rule's turn comes, at most once per file and all in one call (one row
+// stands for each file; the answer holds one time per row asked, nothing for a file that cannot
+// be read, which counts as the oldest).
 struct MarkingInputs
 {
     const ResultList* list = nullptr;
@@ -74,7 +75,8 @@ struct MarkingInputs
     KeepRules rules = DefaultKeepRules();
     FolderSet preferred;
     FolderSet protectedFolders;
-    std::function<std::optional<std::int64_t>(std::size_t position)> modifiedTime;
+    std::function<std::vector<std::optional<std::int64_t>>(const std::vector<std::size_t>& rows)>
+        modifiedTimes;
 };
 
 // For each group, the row of the file to keep.

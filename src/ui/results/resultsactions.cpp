@@ -25,8 +25,6 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 #include <unordered_set>
 
 #ifdef TUNESIFT_HAVE_DBUS
@@ -43,6 +41,8 @@ constexpr int kMenuButtonLeft = 10560;
 constexpr int kMenuButtonTop = 120;
 constexpr int kMenuButtonWidth = 1770;
 constexpr int kMenuButtonHeight = 1095;
+// The room kept between the button and the window's right edge, and before the summary line.
+constexpr int kMenuButtonMargin = 120;
 // How many groups the last-copy question names before it says how many more there are.
 constexpr std::size_t kGroupsNamed = 5;
 constexpr qsizetype kPathsNamed = 10;
@@ -64,17 +64,6 @@ FolderSet folderSetFrom(const QStringList& folders)
     for (const QString& folder : folders)
         texts.push_back(folderText(folder).toStdString());
     return FolderSet(std::move(texts));
-}
-
-// A file's last write time in the file clock's ticks: only ever compared with another's.
-std::optional<std::int64_t> modifiedTime(const std::string& utf8Path)
-{
-    std::error_code error;
-    const std::u8string text(utf8Path.begin(), utf8Path.end());
-    const auto time = std::filesystem::last_write_time(std::filesystem::path(text), error);
-    if (error)
-        return std::nullopt;
-    return static_cast<std::int64_t>(time.time_since_epoch().count());
 }
 
 // The ticks a command gives whole files: every row of a file takes its file's tick.
@@ -197,6 +186,7 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
         rowMenu->popup(m_list->viewport()->mapToGlobal(pos));
     });
     m_list->installEventFilter(this);
+    m_window->installEventFilter(this); // the button's place depends on the window's width
 
     connect(m_model, &QAbstractItemModel::dataChanged, this, &ResultsActions::scheduleSummary);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &ResultsActions::scheduleSummary);
@@ -220,15 +210,28 @@ QAction* ResultsActions::addAction(Command command, const QString& text,
 void ResultsActions::placeControls()
 {
     const double dpi = LogicalDpi(m_window);
-    m_menuButton->setGeometry(
-        TwipsRect(kMenuButtonLeft, kMenuButtonTop, kMenuButtonWidth, kMenuButtonHeight, dpi));
     const QRect list = m_list->geometry();
-    m_summary->setGeometry(list.left(), list.bottom() + 1, list.width(),
-                           TwipsToPixels(kSummaryLineTwips, dpi));
+    const QRect summary(list.left(), list.bottom() + 1, list.width(),
+                        TwipsToPixels(kSummaryLineTwips, dpi));
+    const QRect beside =
+        TwipsRect(kMenuButtonLeft, kMenuButtonTop, kMenuButtonWidth, kMenuButtonHeight, dpi);
+    if (beside.right() + TwipsToPixels(kMenuButtonMargin, dpi) < m_window->width()) {
+        m_menuButton->setGeometry(beside);
+        m_summary->setGeometry(summary);
+        return;
+    }
+    // A window too narrow for the button beside the picture buttons (as narrow as the main window
+    // it takes the place of) has it at the right end of the summary line.
+    const int width = std::min(beside.width(), summary.width() / 2);
+    m_menuButton->setGeometry(summary.right() + 1 - width, summary.top(), width, summary.height());
+    m_summary->setGeometry(
+        summary.adjusted(0, 0, -(width + TwipsToPixels(kMenuButtonMargin, dpi)), 0));
 }
 
 bool ResultsActions::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_window && event->type() == QEvent::Resize)
+        placeControls();
     if (watched == m_list) {
         if (event->type() == QEvent::Resize || event->type() == QEvent::Move) {
             placeControls();
@@ -338,17 +341,8 @@ MarkingInputs ResultsActions::markingInputs()
     inputs.preferred = preferredFolders();
     inputs.protectedFolders = protectedFolders();
     // A second press reads no file again: the times stay known until the next search.
-    inputs.modifiedTime = [this](std::size_t row) -> std::optional<std::int64_t> {
-        const ResultList& list = m_model->list();
-        const std::uint32_t file = list.row(row).pathId;
-        if (file >= m_fileTimes.size())
-            m_fileTimes.resize(file + 1, kTimeUnknown);
-        if (m_fileTimes[file] == kTimeUnknown) {
-            m_fileTimes[file] = modifiedTime(list.path(row)).value_or(kTimeUnreadable);
-        }
-        if (m_fileTimes[file] == kTimeUnreadable)
-            return std::nullopt;
-        return m_fileTimes[file];
+    inputs.modifiedTimes = [this](const std::vector<std::size_t>& rows) {
+        return m_fileTimes.timesOf(m_model->list(), rows);
     };
     return inputs;
 }
@@ -621,7 +615,16 @@ void ResultsActions::noteDeleted(const RecycleBinResult& result,
 void ResultsActions::forgetResults()
 {
     forgetDelete();
-    m_fileTimes.clear();
+    m_fileTimes.forget();
+}
+
+void ResultsActions::resultsFilled()
+{
+    const KeepRules rules = keepRules();
+    if (std::any_of(rules.begin(), rules.end(), [](const KeepRuleSetting& setting) {
+            return setting.enabled && setting.rule == KeepRule::NewestModification;
+        }))
+        m_fileTimes.start(m_model->list());
 }
 
 void ResultsActions::forgetDelete()

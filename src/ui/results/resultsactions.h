@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/recyclingbin.h"
+#include "ui/results/filetimereader.h"
 #include "ui/results/marking.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/support/messageboxes.h"
@@ -9,7 +10,6 @@
 #include <QPoint>
 #include <QString>
 #include <QUrl>
-#include <climits>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -81,6 +81,11 @@ public:
     void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed);
     // A new search: the last delete can no longer be undone, file times are read anew.
     void forgetResults();
+    // The search has filled the list: the files' times are read in the background while the
+    // newest-file rule is on.
+    void resultsFilled();
+    // Waits for that background reading (for benchmarks and tests).
+    void waitForFileTimes() { m_fileTimes.wait(); }
 
     QString summaryText() const;
     // The folders as stored in the settings.
@@ -141,10 +146,8 @@ private:
     QStringList m_movedInTrash;
     std::vector<ResultsModel::RowRecord> m_removedRows;
 
-    // Modification times by file, read when a keep rule first needs them.
-    static constexpr std::int64_t kTimeUnknown = INT64_MIN;
-    static constexpr std::int64_t kTimeUnreadable = INT64_MIN + 1;
-    std::vector<std::int64_t> m_fileTimes;
+    // Modification times by file, read when the list fills or when a keep rule first needs them.
+    FileTimeReader m_fileTimes;
 };
 
 // The summary line's text for the numbers.

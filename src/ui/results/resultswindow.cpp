@@ -184,6 +184,7 @@ void ResultsWindow::beginResultsUpdate()
 void ResultsWindow::endResultsUpdate()
 {
     m_model->endResultsUpdate();
+    m_actions->resultsFilled();
 }
 
 void ResultsWindow::takePlaceOf(QWidget* mainWindow)

@@ -1,7 +1,7 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
 // --open menu, rowmenu or rules the helpers' menu, a row's context menu or the keep rules are
-// open in it.
+// open in it; --width N gives the window that width (its least width for 1).
 #include "resultsfixture.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultsactions.h"
@@ -93,6 +93,9 @@ int main(int argc, char** argv)
     // A file found by two criteria: ticking one of its rows ticks the other as well.
     form.model().setData(form.model().index(5, 0), Qt::Checked, Qt::CheckStateRole);
     form.move(20, 20);
+    if (const qsizetype widthAt = arguments.indexOf(QStringLiteral("--width"));
+        widthAt >= 0 && widthAt + 1 < arguments.size())
+        form.resize(arguments[widthAt + 1].toInt(), form.height());
     form.show();
     if (open == QLatin1String("menu")) {
         QTimer::singleShot(500, &form, [&form] {

@@ -75,6 +75,7 @@ private slots:
     void confirmationNamesHowManyFiles();
     void failureReportListsTheFiles();
     void restoreFollowsTheTrashRecord();
+    void restoreFollowsTheRecycleBinRecord();
 };
 
 void RecyclingBinTest::emptyListAsksNothing()
@@ -227,6 +228,61 @@ void RecyclingBinTest::restoreFollowsTheTrashRecord()
              RestoreOutcome::Restored);
     QVERIFY(QFile::exists(place));
     QVERIFY(!QFile::exists(trash + QStringLiteral("/info/x.mp3.trashinfo")));
+}
+
+namespace {
+// A Recycle Bin record ("$I" file) naming the place, in either version's layout.
+QByteArray recycleBinRecord(int version, const QString& place)
+{
+    QByteArray bytes(24, '\0');
+    bytes[0] = static_cast<char>(version);
+    const auto unit = [&](char16_t c) {
+        bytes.append(static_cast<char>(c & 0xFF));
+        bytes.append(static_cast<char>(c >> 8));
+    };
+    if (version == 2) {
+        const auto units = static_cast<quint32>(place.size() + 1);
+        for (int k = 0; k < 4; ++k)
+            bytes.append(static_cast<char>(units >> (8 * k) & 0xFF));
+    }
+    for (const QChar c : place)
+        unit(c.unicode());
+    while (version == 1 && bytes.size() < 24 + 2 * 260)
+        unit(0);
+    if (version == 2)
+        unit(0);
+    return bytes;
+}
+} // namespace
+
+void RecyclingBinTest::restoreFollowsTheRecycleBinRecord()
+{
+    // The Windows way, with a bin made by hand: "$R" file, "$I" record beside it.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString bin = dir.filePath(QStringLiteral("$Recycle.Bin/S-1-5-21"));
+    for (const int version : {1, 2}) {
+        const QString id = QStringLiteral("ABC%1.mp3").arg(version);
+        const QString inBin = bin + QStringLiteral("/$R") + id;
+        const QString record = bin + QStringLiteral("/$I") + id;
+        const QString place = dir.filePath(QStringLiteral("gone folder/Café %1.mp3").arg(version));
+        QVERIFY(writeFile(inBin, "song"));
+        QVERIFY(writeFile(record, recycleBinRecord(version, place.toUpper())));
+        // Only the place the record names (letter case aside), never over another file.
+        QCOMPARE(RestoreFromRecycleBin(inBin, dir.filePath(QStringLiteral("other.mp3"))),
+                 RestoreOutcome::NotInTrash);
+        QVERIFY(writeFile(place, "newer"));
+        QCOMPARE(RestoreFromRecycleBin(inBin, place), RestoreOutcome::PlaceTaken);
+        QVERIFY(QFile::remove(place));
+        QCOMPARE(RestoreFromRecycleBin(inBin, place), RestoreOutcome::Restored);
+        QVERIFY(QFile::exists(place) && !QFile::exists(inBin) && !QFile::exists(record));
+        QCOMPARE(RestoreFromRecycleBin(inBin, place), RestoreOutcome::NotInTrash);
+    }
+    // A record of an unknown version names nothing.
+    QVERIFY(writeFile(bin + QStringLiteral("/$Rshort.mp3"), "song"));
+    QVERIFY(writeFile(bin + QStringLiteral("/$Ishort.mp3"), recycleBinRecord(3, "/x.mp3")));
+    QCOMPARE(RestoreFromRecycleBin(bin + QStringLiteral("/$Rshort.mp3"), "/x.mp3"),
+             RestoreOutcome::NotInTrash);
 }
 
 QTEST_MAIN(RecyclingBinTest)

@@ -7,7 +7,10 @@
 #include <QBrush>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <array>
+#include <map>
+#include <random>
 #include <set>
 
 using namespace tunesift;
@@ -72,6 +75,7 @@ private slots:
     void removedRowsComeBackWithTheirGroups();
     void keepRulesPickTheBest_data();
     void keepRulesPickTheBest();
+    void keepRulesAgreeWithComparingEveryRow();
     void keepRulesReadBackFromTheirText();
     void aFileKeptAnywhereIsNeverTicked();
     void protectedFoldersAreWholeFolders();
@@ -466,9 +470,13 @@ void ResultsModelTest::keepRulesPickTheBest()
     inputs.rules = KeepRulesFromText(order.toStdString(), off.toStdString());
     inputs.preferred = FolderSet({"/pref"});
     std::vector<std::size_t> reads;
-    inputs.modifiedTime = [&reads](std::size_t row) -> std::optional<std::int64_t> {
-        reads.push_back(row);
-        return std::array<std::int64_t, 3>{30, 10, 20}[row];
+    inputs.modifiedTimes = [&reads](const std::vector<std::size_t>& rows) {
+        std::vector<std::optional<std::int64_t>> times;
+        for (const std::size_t row : rows) {
+            reads.push_back(row);
+            times.push_back(std::array<std::int64_t, 3>{30, 10, 20}[row]);
+        }
+        return times;
     };
     QCOMPARE(BestRowOfEachGroup(inputs), std::vector<std::size_t>{static_cast<std::size_t>(best)});
     // Each file's time is read at most once, and only when that rule is reached.
@@ -478,6 +486,82 @@ void ResultsModelTest::keepRulesPickTheBest()
     const std::vector<char> ticks = TickAllButBest(inputs);
     for (int row = 0; row < 3; ++row)
         QCOMPARE(ticks[row] != 0, row != best);
+}
+
+void ResultsModelTest::keepRulesAgreeWithComparingEveryRow()
+{
+    // Random lists with few distinct values, so that rules tie often, and groups whose rows lie
+    // apart (as after a delete), against the plain way: every row's values in rule order, the
+    // first row with the largest wins.
+    std::mt19937 random(11);
+    const auto pick = [&random](int n) { return static_cast<int>(random() % n); };
+    for (int round = 0; round < 40; ++round) {
+        SearchSession session;
+        ResultsFixture fixture(session);
+        std::vector<std::uint32_t> groups;
+        std::vector<std::optional<std::int64_t>> timeOfFile(30);
+        for (auto& time : timeOfFile)
+            time = pick(3) ? std::optional<std::int64_t>(pick(2)) : std::nullopt;
+        for (int k = 0; k < 120; ++k) {
+            const int file = pick(30);
+            fixture.addRow(std::string(file % 2 ? "/p/" : "/m/x/") + std::string(file % 3, 'a') +
+                               std::to_string(file) + ".mp3",
+                           ColorGroup::Blue, Criterion::ExactFilename,
+                           {128 + pick(2), pick(2), pick(2)});
+            groups.push_back(static_cast<std::uint32_t>(pick(25)));
+        }
+        const ResultList& list = session.results();
+        KeepRules rules = DefaultKeepRules();
+        std::shuffle(rules.begin(), rules.end(), random);
+        for (KeepRuleSetting& setting : rules)
+            setting.enabled = pick(4) != 0;
+        MarkingInputs inputs;
+        inputs.list = &list;
+        inputs.groupOfRow = &groups;
+        inputs.rules = rules;
+        inputs.preferred = FolderSet({"/p"});
+        std::multiset<std::uint32_t> asked;
+        inputs.modifiedTimes = [&](const std::vector<std::size_t>& rows) {
+            std::vector<std::optional<std::int64_t>> times;
+            for (const std::size_t row : rows) {
+                asked.insert(list.row(row).pathId);
+                times.push_back(timeOfFile[std::stoi(
+                    list.path(row).substr(list.path(row).find_first_of("0123456789")))]);
+            }
+            return times;
+        };
+        const auto values = [&](std::size_t row) {
+            const ResultRow& r = list.row(row);
+            const std::string path = list.path(row);
+            std::vector<std::int64_t> key;
+            for (const KeepRuleSetting& setting : rules) {
+                const std::int64_t time =
+                    timeOfFile[std::stoi(path.substr(path.find_first_of("0123456789")))].value_or(
+                        INT64_MIN);
+                const std::array<std::int64_t, 6> byRule{r.bitRate,
+                                                         r.songLength,
+                                                         r.size,
+                                                         time,
+                                                         path.starts_with("/p/"),
+                                                         -static_cast<std::int64_t>(path.size())};
+                if (setting.enabled)
+                    key.push_back(byRule[static_cast<std::size_t>(setting.rule)]);
+            }
+            return key;
+        };
+        std::map<std::uint32_t, std::size_t> expected;
+        for (std::size_t row = 0; row < list.size(); ++row) {
+            const auto [at, added] = expected.try_emplace(groups[row], row);
+            if (!added && values(at->second) < values(row))
+                at->second = row;
+        }
+        std::vector<std::size_t> best;
+        for (const auto& [group, row] : expected)
+            best.push_back(row);
+        QCOMPARE(BestRowOfEachGroup(inputs), best);
+        for (const std::uint32_t file : asked)
+            QCOMPARE(asked.count(file), std::size_t{1});
+    }
 }
 
 void ResultsModelTest::keepRulesReadBackFromTheirText()

@@ -50,12 +50,13 @@ public:
             return RecycleBinHost::moveToTrash(path, pathInTrash);
         if (refuse.contains(path))
             return false;
-        return QFile::remove(path);
+        return onlyPretend || QFile::remove(path);
     }
     void reportFailures(const QStringList& paths) override { failureReports.append(paths); }
 
     bool agree = true;
     bool useRealTrash = false;
+    bool onlyPretend = false; // "moves" files that were never made, without touching the disk
     QStringList refuse;
     QList<QStringList> questions;
     QStringList moveRequests;
@@ -121,6 +122,7 @@ private slots:
     void init() { test::UseEmptyTestSettings(); }
     void helpersSitBesideTheButtonsAndUnderTheList();
     void tickAllButTheBestFollowsTheStoredRules();
+    void newestRuleReadsTheDiskOnceFilled();
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
@@ -491,19 +493,20 @@ void ResultsWindowTest::deleteWithNothingCheckedAsksNothing()
 
 void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
 {
+    // The files are never made: the bin only pretends to move them, and a row whose file is not
+    // on disk after the move goes, as after a real one. Making and removing thousands of files
+    // would test the disk, not the command.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     SearchSession session;
     ResultsFixture fixture(session);
     const int files = 5200;
-    for (int k = 0; k < files; ++k) {
-        const QString path = makeFile(dir, QStringLiteral("%1.mp3").arg(k));
-        QVERIFY(!path.isEmpty());
-        fixture.addRow(path.toStdString());
-    }
+    for (int k = 0; k < files; ++k)
+        fixture.addRow(dir.filePath(QStringLiteral("%1.mp3").arg(k)).toStdString());
     fixture.addRow(dir.filePath("unchecked.mp3").toStdString());
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
+    bin.onlyPretend = true;
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
@@ -678,15 +681,21 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
     const double dpi = LogicalDpi(&form);
 
     // The menu button stands right of the three picture buttons, in their row, inside the
-    // design width, overlapping nothing.
+    // design width, overlapping nothing. A window too narrow for that (as narrow as the main
+    // window's design width, or its least width) has it at the right end of the summary line.
     QToolButton* button = form.actions().menuButton();
-    QCOMPARE(button->geometry(), TwipsRect(10560, 120, 1770, 1095, dpi));
-    QVERIFY(button->geometry().right() < TwipsToPixels(12450, dpi));
     QLabel* summary = form.actions().summaryLine();
-    for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
-        const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
-        QVERIFY2(!button->geometry().intersects(other), name);
-        QVERIFY2(!summary->geometry().intersects(other), name);
+    const QRect beside = TwipsRect(10560, 120, 1770, 1095, dpi);
+    for (const int width : {form.width(), 1600, TwipsToPixels(10890, dpi), 1}) {
+        form.resize(width, form.height());
+        QCOMPARE(button->geometry() == beside, width >= TwipsToPixels(12450, dpi));
+        QVERIFY(form.rect().contains(button->geometry()));
+        QVERIFY(!button->geometry().intersects(summary->geometry()));
+        for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
+            const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
+            QVERIFY2(!button->geometry().intersects(other), name);
+            QVERIFY2(!summary->geometry().intersects(other), name);
+        }
     }
     QCOMPARE(summary->y(), form.listView().geometry().bottom() + 1);
     QVERIFY(summary->geometry().bottom() < form.height());
@@ -733,6 +742,43 @@ void ResultsWindowTest::tickAllButTheBestFollowsTheStoredRules()
     settings.setText(settingskeys::kKeepRulesOff, QStringLiteral("Length"));
     tick->trigger();
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{4});
+}
+
+void ResultsWindowTest::newestRuleReadsTheDiskOnceFilled()
+{
+    // Every rule but the newest ties: the file written last is kept, a file gone from the disk
+    // counts as the oldest. The times are the same whether the reading that starts when the list
+    // fills has finished, or the command reads them itself.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("n")));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (const auto& [name, age] :
+         {std::pair{"old.mp3", 300}, {"gone.mp3", -1}, {"n/new.mp3", 10}, {"mid.mp3", 200}}) {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        if (age >= 0) {
+            QFile file(makeFile(dir, QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
+        }
+        fixture.addRow(path.toStdString(), ColorGroup::Blue);
+    }
+    SettingsStore().setText(settingskeys::kKeepRuleOrder, QStringLiteral("Modified"));
+    ResultsWindow form(session);
+    QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
+    for (const bool readBefore : {true, false}) {
+        form.actions().forgetResults();
+        form.model().clearChecks();
+        if (readBefore) {
+            form.beginResultsUpdate();
+            form.endResultsUpdate();
+            form.actions().waitForFileTimes();
+        }
+        tick->trigger();
+        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 3}));
+    }
 }
 
 void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()

@@ -1,0 +1,33 @@
+// The facts cache of a build without SQLite: it is never usable and says nothing, so every run
+// reads every file, as with the cache switched off. The rows are the same either way.
+#include "cache/sqlitecache.h"
+
+namespace tunesift {
+
+std::optional<std::filesystem::path> DefaultCacheFile()
+{
+    return std::filesystem::path(); // a place is known; the cache there is never opened
+}
+
+SqliteFileCache::SqliteFileCache(std::filesystem::path file, Report report,
+                                 std::chrono::nanoseconds)
+    : m_file(std::move(file)), m_report(std::move(report))
+{}
+
+SqliteFileCache::~SqliteFileCache() = default;
+
+bool SqliteFileCache::usable() const
+{
+    return false;
+}
+
+std::optional<FileFacts> SqliteFileCache::find(const FileStamp&)
+{
+    return std::nullopt;
+}
+
+void SqliteFileCache::store(const FileStamp&, const FileFacts&) {}
+
+void SqliteFileCache::flush() {}
+
+} // namespace tunesift
