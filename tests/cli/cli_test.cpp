@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -671,6 +672,33 @@ protected:
                 << "the program neither filled the pipe nor ended";
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+        // Then until it is blocked: the pipe no longer fills and no thread runs. On a loaded
+        // machine it may still be writing its last messages, and a Ctrl-C then would find it
+        // free to stop at once.
+        int before = -1;
+        for (;;) {
+            int pending = 0;
+            ::ioctl(m_err, FIONREAD, &pending);
+            if (pending == before && allThreadsSleep())
+                break;
+            before = pending;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the program never blocked";
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    bool allThreadsSleep() const
+    {
+        const std::filesystem::path tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            // The state follows the parenthesised command name.
+            const std::string stat = readFile(task.path() / "stat");
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'S')
+                return false;
+        }
+        return !error;
     }
 
     void TearDown() override
