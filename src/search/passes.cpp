@@ -1188,8 +1188,9 @@ void ReadTitles(RunState& state)
                          }
                          if (catalogue.hasTitle(entry)) {
                              // Read when the scan asked for the size: still good while the file is
-                             // unchanged.
-                             const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                             // unchanged (a look-up above has just taken its stamp).
+                             const std::optional<FileStamp> now =
+                                 file ? file->key : QueryFileStamp(folder, name);
                              if (now && *now == catalogue.titleStamp(entry)) {
                                  titles[entry] = catalogue.title(entry);
                                  return;
