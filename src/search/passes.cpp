@@ -96,6 +96,14 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
+void takeReadColumns(RunState::RowInfo& info, const RowColumns& columns)
+{
+    info.size = columns.size;
+    info.songLength = columns.songLength;
+    info.bitRate = columns.bitRate;
+    info.known = true;
+}
+
 // Adds what an analysis found for the file's rows to its facts, when it found the file's length.
 bool addAnalysis(FileFacts& facts, const RunState::RowInfo& info, const clsMP3Info& analysis)
 {
@@ -124,6 +132,8 @@ std::optional<CachedFile> lookUpFile(RunState& state, std::uint32_t id, Where&&.
     return file;
 }
 
+// Writes the row; its columns come from the file's first reading in this run, which for a file
+// new to the run's rows happens when the criterion ends (FillRowColumns).
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -135,18 +145,7 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
         return false;
     }
     const std::uint32_t id = state.pathId[entry];
-    RunState::RowInfo& info = state.rowInfo[id];
-    if (!info.known) {
-        const std::string path = state.session.catalogue().path(entry);
-        std::optional<CachedFile> file = lookUpFile(state, id, path);
-        if (!info.known) {
-            clsMP3Info& analysis = state.rowMp3Info;
-            analysis.SetListedFileName(path);
-            fillRowInfo(info, analysis, path);
-            if (file && addAnalysis(file->facts, info, analysis))
-                state.facts.keep(*file);
-        }
-    }
+    const RunState::RowInfo& info = state.rowInfo[id];
     ResultRow row;
     row.entry = entry;
     row.pathId = id;
@@ -1137,6 +1136,44 @@ void AssignPathIds(RunState& state)
     }
 }
 
+void FillRowColumns(RunState& state)
+{
+    ResultList& results = state.session.results();
+    const Catalogue& catalogue = state.session.catalogue();
+    // A file stands at most once among one criterion's rows; it is read under its first entry.
+    std::vector<std::uint32_t> unread;
+    for (std::size_t k = state.criterionFirstRow; k < results.size(); ++k)
+        if (!state.rowInfo[results.row(k).pathId].known)
+            unread.push_back(results.row(k).pathId);
+    std::sort(unread.begin(), unread.end());
+    ForEachInFolders(
+        catalogue, unread.size(), [&](std::size_t k) { return unread[k]; },
+        [&](const FolderHandle& folder, std::uint32_t id) {
+            const std::string_view name = catalogue.name(id);
+            RunState::RowInfo& info = state.rowInfo[id];
+            if (catalogue.hasTitle(id)) {
+                // Read in the scan: still good while the file is unchanged.
+                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                if (now && *now == catalogue.titleStamp(id)) {
+                    takeReadColumns(info, catalogue.readColumns(id));
+                    return;
+                }
+            }
+            std::optional<CachedFile> file = lookUpFile(state, id, folder, name);
+            if (info.known)
+                return;
+            clsMP3Info analysis; // each reading thread analyses with its own
+            analysis.SetListedFileName(folder, name);
+            fillRowInfo(info, analysis, folder.path() + std::string(name));
+            if (file && addAnalysis(file->facts, info, analysis))
+                state.facts.keep(*file);
+        });
+    for (std::size_t k = state.criterionFirstRow; k < results.size(); ++k) {
+        const RunState::RowInfo& info = state.rowInfo[results.row(k).pathId];
+        results.setColumns(k, info.size, info.songLength, info.bitRate);
+    }
+}
+
 namespace {
 
 void keepTitles(RunState& state, CachedFile& file, SizeAndTagTitle&& read)
@@ -1173,38 +1210,40 @@ void ReadTitles(RunState& state)
     }
     const bool id3v2 = state.id3v2Titles;
     const auto all = [](std::size_t k) { return k; };
-    ForEachInFolders(catalogue, catalogue.count(), all,
-                     [&](const FolderHandle& folder, std::uint32_t entry) {
-                         // A later entry of a file takes the title of its first; the file is looked
-                         // up in the cache and kept there under its first entry only.
-                         if (state.pathId[entry] != entry || state.titleKnown[entry])
-                             return;
-                         const std::string_view name = catalogue.name(entry);
-                         std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
-                         if (std::optional<std::string> title =
-                                 file ? titleOf(state, file->facts) : std::nullopt) {
-                             titles[entry] = std::move(*title);
-                             return;
-                         }
-                         if (catalogue.hasTitle(entry)) {
-                             // Read when the scan asked for the size: still good while the file is
-                             // unchanged (a look-up above has just taken its stamp).
-                             const std::optional<FileStamp> now =
-                                 file ? file->key : QueryFileStamp(folder, name);
-                             if (now && *now == catalogue.titleStamp(entry)) {
-                                 titles[entry] = catalogue.title(entry);
-                                 return;
-                             }
-                         }
-                         if (!file && !id3v2) {
-                             titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
-                             return;
-                         }
-                         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
-                         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
-                         if (file)
-                             keepTitles(state, *file, std::move(read));
-                     });
+    ForEachInFolders(
+        catalogue, catalogue.count(), all, [&](const FolderHandle& folder, std::uint32_t entry) {
+            // A later entry of a file takes the title of its first; the file is looked
+            // up in the cache and kept there under its first entry only.
+            if (state.pathId[entry] != entry || state.titleKnown[entry])
+                return;
+            const std::string_view name = catalogue.name(entry);
+            std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
+            if (std::optional<std::string> title =
+                    file ? titleOf(state, file->facts) : std::nullopt) {
+                titles[entry] = std::move(*title);
+                return;
+            }
+            if (catalogue.hasTitle(entry)) {
+                // Read when the scan asked for the size: still good while the file is
+                // unchanged (a look-up above has just taken its stamp).
+                const std::optional<FileStamp> now =
+                    file ? file->key : QueryFileStamp(folder, name);
+                if (now && *now == catalogue.titleStamp(entry)) {
+                    titles[entry] = catalogue.title(entry);
+                    if (!state.rowInfo[entry].known)
+                        takeReadColumns(state.rowInfo[entry], catalogue.readColumns(entry));
+                    return;
+                }
+            }
+            if (!file && !id3v2) {
+                titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                return;
+            }
+            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+            titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+            if (file)
+                keepTitles(state, *file, std::move(read));
+        });
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
