@@ -602,8 +602,7 @@ private:
         };
         for (std::uint32_t t = 0; t < textCount; ++t) {
             ids.clear();
-            for (const std::string& stored : SplitWords(m_groups.keys[t])) {
-                const std::string folded = UpperCase(stored);
+            ForEachComparedWord(m_groups.keys[t], [&](std::string_view folded) {
                 const auto [id, inserted] = wordIds.intern(
                     hasher(folded), [&](std::uint32_t w) { return word(w) == folded; },
                     [&](std::uint32_t w) { return hasher(word(w)); });
@@ -612,7 +611,7 @@ private:
                     wordStart.push_back(static_cast<std::uint32_t>(wordText.size()));
                 }
                 ids.push_back(id);
-            }
+            });
             std::sort(ids.begin(), ids.end());
             unique.clear();
             counts.clear();
