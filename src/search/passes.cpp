@@ -96,9 +96,10 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
-void takeReadColumns(RunState::RowInfo& info, const RowColumns& columns)
+void takeReadColumns(RunState::RowInfo& info, const Catalogue& catalogue, std::uint32_t entry)
 {
-    info.size = columns.size;
+    const RowColumns& columns = catalogue.readColumns(entry);
+    info.size = catalogue.size(entry);
     info.songLength = columns.songLength;
     info.bitRate = columns.bitRate;
     info.known = true;
@@ -1154,7 +1155,7 @@ void FillRowColumns(RunState& state)
                 // Read in the scan: still good while the file is unchanged.
                 const std::optional<FileStamp> now = QueryFileStamp(folder, name);
                 if (now && *now == catalogue.titleStamp(id)) {
-                    takeReadColumns(info, catalogue.readColumns(id));
+                    takeReadColumns(info, catalogue, id);
                     return;
                 }
             }
@@ -1209,40 +1210,40 @@ void ReadTitles(RunState& state)
     }
     const bool id3v2 = state.id3v2Titles;
     const auto all = [](std::size_t k) { return k; };
-    ForEachInFolders(
-        catalogue, catalogue.count(), all, [&](const FolderHandle& folder, std::uint32_t entry) {
-            // A later entry of a file takes the title of its first; the file is looked
-            // up in the cache and kept there under its first entry only.
-            if (state.pathId[entry] != entry || state.titleKnown[entry])
-                return;
-            const std::string_view name = catalogue.name(entry);
-            std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
-            if (std::optional<std::string> title =
-                    file ? titleOf(state, file->facts) : std::nullopt) {
-                titles[entry] = std::move(*title);
-                return;
-            }
-            if (catalogue.hasTitle(entry)) {
-                // Read when the scan asked for the size: still good while the file is
-                // unchanged (a look-up above has just taken its stamp).
-                const std::optional<FileStamp> now =
-                    file ? file->key : QueryFileStamp(folder, name);
-                if (now && *now == catalogue.titleStamp(entry)) {
-                    titles[entry] = catalogue.title(entry);
-                    if (!state.rowInfo[entry].known)
-                        takeReadColumns(state.rowInfo[entry], catalogue.readColumns(entry));
-                    return;
-                }
-            }
-            if (!file && !id3v2) {
-                titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
-                return;
-            }
-            SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
-            titles[entry] = ComparedTitle(read.title, read.id3v2Title);
-            if (file)
-                keepTitles(state, *file, std::move(read));
-        });
+    ForEachInFolders(catalogue, catalogue.count(), all,
+                     [&](const FolderHandle& folder, std::uint32_t entry) {
+                         // A later entry of a file takes the title of its first; the file is looked
+                         // up in the cache and kept there under its first entry only.
+                         if (state.pathId[entry] != entry || state.titleKnown[entry])
+                             return;
+                         const std::string_view name = catalogue.name(entry);
+                         std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
+                         if (std::optional<std::string> title =
+                                 file ? titleOf(state, file->facts) : std::nullopt) {
+                             titles[entry] = std::move(*title);
+                             return;
+                         }
+                         if (catalogue.hasTitle(entry)) {
+                             // Read when the scan asked for the size: still good while the file is
+                             // unchanged (a look-up above has just taken its stamp).
+                             const std::optional<FileStamp> now =
+                                 file ? file->key : QueryFileStamp(folder, name);
+                             if (now && *now == catalogue.titleStamp(entry)) {
+                                 titles[entry] = catalogue.title(entry);
+                                 if (!state.rowInfo[entry].known)
+                                     takeReadColumns(state.rowInfo[entry], catalogue, entry);
+                                 return;
+                             }
+                         }
+                         if (!file && !id3v2) {
+                             titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+                             return;
+                         }
+                         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+                         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+                         if (file)
+                             keepTitles(state, *file, std::move(read));
+                     });
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
