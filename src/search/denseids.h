@@ -38,6 +38,16 @@ public:
         }
     }
 
+    // Brings the slot a key with this hash starts at into the caches ahead of its look-up.
+    void prefetch(std::size_t hash) const
+    {
+#if defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(m_slots.data() + (mixed(hash) & m_mask));
+#else
+        static_cast<void>(hash);
+#endif
+    }
+
 private:
     // The slot comes from the low bits, and the standard hash of an integer is the integer
     // itself: sizes that are all multiples of a MiB would share one run of slots. Every hash is

@@ -53,12 +53,28 @@ TextGroups<Key> groupEntries(std::size_t count, KeyOf keyOf)
     std::vector<std::uint32_t> sizes;
     {
         DenseIds ids(count / 2);
+        // Each key is hashed a few entries ahead and its slot fetched meanwhile: a table of a
+        // million keys is mostly out of the caches.
+        constexpr std::size_t kAhead = 8;
+        std::array<std::pair<std::optional<Key>, std::size_t>, kAhead> ahead;
+        const auto hashAhead = [&](std::size_t entry) {
+            auto& [key, hash] = ahead[entry % kAhead];
+            key = keyOf(entry);
+            if (key) {
+                hash = hasher(*key);
+                ids.prefetch(hash);
+            }
+        };
+        for (std::size_t entry = 0; entry < std::min(kAhead, count); ++entry)
+            hashAhead(entry);
         for (std::size_t entry = 0; entry < count; ++entry) {
-            const std::optional<Key> key = keyOf(entry);
+            const auto [key, hash] = ahead[entry % kAhead];
+            if (entry + kAhead < count)
+                hashAhead(entry + kAhead);
             if (!key)
                 continue;
             const auto [id, inserted] = ids.intern(
-                hasher(*key), [&](std::uint32_t t) { return groups.keys[t] == *key; },
+                hash, [&](std::uint32_t t) { return groups.keys[t] == *key; },
                 [&](std::uint32_t t) { return hasher(groups.keys[t]); });
             if (inserted) {
                 groups.keys.push_back(*key);
@@ -591,9 +607,6 @@ private:
         const std::hash<std::string_view> hasher;
         DenseIds wordIds(1024); // grows with the vocabulary, far smaller than the texts
         DenseIds classIds(textCount / 2);
-        std::vector<std::uint32_t> ids;
-        std::vector<std::uint32_t> unique;
-        std::vector<std::uint16_t> counts;
         const auto listHash = [](std::span<const std::uint32_t> words,
                                  std::span<const std::uint16_t> times) {
             std::uint64_t h = words.size();
@@ -601,7 +614,20 @@ private:
                 h = (h ^ mixWord(words[k] + (std::uint32_t{times[k]} << 24))) * 0x100000001B3ULL;
             return static_cast<std::size_t>(h ^ (h >> 29));
         };
-        for (std::uint32_t t = 0; t < textCount; ++t) {
+        // A text's class key is made a few texts before it is looked up, and its slot in the
+        // class table fetched meanwhile: with a million texts the table is mostly out of the
+        // caches. Words and classes still get their ids in text order.
+        struct Key
+        {
+            std::uint32_t wordCount = 0;
+            std::vector<std::uint32_t> unique;
+            std::vector<std::uint16_t> counts;
+            std::size_t hash = 0;
+        };
+        constexpr std::uint32_t kAhead = 8;
+        std::array<Key, kAhead> keys;
+        std::vector<std::uint32_t> ids;
+        const auto makeKey = [&](std::uint32_t t, Key& key) {
             ids.clear();
             ForEachComparedWord(m_groups.keys[t], [&](std::string_view folded) {
                 const auto [id, inserted] = wordIds.intern(
@@ -614,33 +640,43 @@ private:
                 ids.push_back(id);
             });
             std::sort(ids.begin(), ids.end());
-            unique.clear();
-            counts.clear();
+            key.wordCount = static_cast<std::uint32_t>(ids.size());
+            key.unique.clear();
+            key.counts.clear();
             for (std::size_t k = 0; k < ids.size();) {
                 std::size_t end = k;
                 while (end < ids.size() && ids[end] == ids[k])
                     ++end;
-                unique.push_back(ids[k]);
-                counts.push_back(static_cast<std::uint16_t>(
+                key.unique.push_back(ids[k]);
+                key.counts.push_back(static_cast<std::uint16_t>(
                     std::min<std::size_t>(end - k, std::numeric_limits<std::uint16_t>::max())));
                 k = end;
             }
+            key.hash = listHash(key.unique, key.counts);
+            classIds.prefetch(key.hash);
+        };
+        for (std::uint32_t t = 0; t < std::min(kAhead, textCount); ++t)
+            makeKey(t, keys[t]);
+        for (std::uint32_t t = 0; t < textCount; ++t) {
+            Key& key = keys[t % kAhead];
             const auto [c, inserted] = classIds.intern(
-                listHash(unique, counts),
+                key.hash,
                 [&](std::uint32_t other) {
-                    return std::ranges::equal(uniqueWords(other), unique) &&
-                           std::ranges::equal(occurrences(other), counts);
+                    return std::ranges::equal(uniqueWords(other), key.unique) &&
+                           std::ranges::equal(occurrences(other), key.counts);
                 },
                 [&](std::uint32_t other) {
                     return listHash(uniqueWords(other), occurrences(other));
                 });
             m_classOf[t] = c;
-            if (!inserted)
-                continue;
-            m_class.push_back({static_cast<std::uint32_t>(ids.size()), 0, 0, 0});
-            m_uniqueWords.insert(m_uniqueWords.end(), unique.begin(), unique.end());
-            m_occurrences.insert(m_occurrences.end(), counts.begin(), counts.end());
-            m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
+            if (inserted) {
+                m_class.push_back({key.wordCount, 0, 0, 0});
+                m_uniqueWords.insert(m_uniqueWords.end(), key.unique.begin(), key.unique.end());
+                m_occurrences.insert(m_occurrences.end(), key.counts.begin(), key.counts.end());
+                m_uniqueStart.push_back(static_cast<std::uint32_t>(m_uniqueWords.size()));
+            }
+            if (t + kAhead < textCount)
+                makeKey(t + kAhead, key);
         }
         const std::size_t vocabulary = wordStart.size() - 1;
         m_mark.assign(vocabulary, 0);
