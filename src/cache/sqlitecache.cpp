@@ -192,6 +192,7 @@ void SqliteFileCache::closeAll()
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_inTransaction = false;
+    m_inRead = false;
 }
 
 void SqliteFileCache::fail(const std::string& what)
@@ -275,6 +276,14 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr)
         return std::nullopt;
+    if (!m_inTransaction && !m_inRead) {
+        // A deferred transaction: it takes no lock until the find below reads.
+        if (!exec("BEGIN")) {
+            fail("it cannot be read");
+            return std::nullopt;
+        }
+        m_inRead = true;
+    }
     sqlite3_bind_int64(m_find, 1, asInt(key.device));
     sqlite3_bind_int64(m_find, 2, asInt(key.inode));
     const int step = sqlite3_step(m_find);
@@ -328,9 +337,22 @@ bool SqliteFileCache::commitIfOpen()
     return exec("COMMIT");
 }
 
+void SqliteFileCache::endRead()
+{
+    if (!m_inRead)
+        return;
+    m_inRead = false;
+    // Only read: ending it cannot fail in a way that loses anything.
+    exec("COMMIT");
+}
+
 bool SqliteFileCache::write(sqlite3_stmt* statement)
 {
     int step = SQLITE_OK;
+    // A write transaction begins afresh rather than from the read transaction's snapshot, which
+    // another process may have written past meanwhile.
+    if (!m_inTransaction)
+        endRead();
     if (m_inTransaction || exec("BEGIN IMMEDIATE")) {
         m_inTransaction = true;
         step = sqlite3_step(statement);
@@ -404,6 +426,7 @@ void SqliteFileCache::flush()
     }
     std::lock_guard lock(m_mutex);
     writeAll(batch);
+    endRead(); // between runs the cache holds no snapshot
     if (m_db == nullptr || !m_inTransaction)
         return; // nothing written: nothing to expire either
     const std::string expire =

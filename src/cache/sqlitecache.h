@@ -51,6 +51,8 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void closeAll();
     bool commitIfOpen();
+    // Ends the read transaction the finds share, if one is open.
+    void endRead();
     // Steps a bound statement that writes, in the open transaction (begun when none is open,
     // committed after every so many writes), and resets it. False when it failed (then reported).
     bool write(sqlite3_stmt* statement);
@@ -69,6 +71,10 @@ private:
     std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
     Pending m_pending;         // stored, not yet written
     bool m_inTransaction = false;
+    // Finds outside a write transaction share one read transaction, begun by the first of them
+    // and ended before a write transaction begins and at flush: one snapshot and one lock of
+    // the log instead of one per find.
+    bool m_inRead = false;
     std::size_t m_writesInTransaction = 0;
     bool m_failed = false;
 };

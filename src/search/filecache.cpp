@@ -99,6 +99,13 @@ std::optional<CachedFile> RunFacts::of(std::uint32_t id, const FolderHandle& fol
         id, [&] { return QueryFileStamp(folder, name); }, true);
 }
 
+std::optional<CachedFile> RunFacts::of(std::uint32_t id, const std::optional<FileStamp>& stamp,
+                                       bool withFacts)
+{
+    return lookUp(
+        id, [&] { return stamp; }, withFacts);
+}
+
 void RunFacts::keep(const CachedFile& file)
 {
     if (m_cache)

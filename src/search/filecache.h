@@ -76,6 +76,10 @@ public:
     // The same for a name listed in a folder held open.
     std::optional<CachedFile> of(std::uint32_t id, const FolderHandle& folder,
                                  std::string_view name);
+    // The same for the stamp the caller has just taken of the file (nothing: it could not be
+    // examined).
+    std::optional<CachedFile> of(std::uint32_t id, const std::optional<FileStamp>& stamp,
+                                 bool withFacts);
     // Adds what was read of the file (file.facts) to the cache under its key.
     void keep(const CachedFile& file);
 
