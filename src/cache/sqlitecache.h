@@ -43,6 +43,7 @@ public:
     std::optional<FileFacts> find(const FileStamp& key) override;
     void store(const FileStamp& key, const FileFacts& facts) override;
     void flush() override;
+    bool empty() override;
 
 private:
     bool open();
@@ -51,7 +52,10 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void closeAll();
     bool commitIfOpen();
-    // Ends the read transaction the finds share, if one is open.
+    // Begins the read transaction the finds share where neither it nor a write transaction is
+    // open; false when it failed (then reported).
+    bool beginRead();
+    // Ends the read transaction, if one is open.
     void endRead();
     // Steps a bound statement that writes, in the open transaction (begun when none is open,
     // committed after every so many writes), and resets it. False when it failed (then reported).
@@ -68,6 +72,7 @@ private:
     sqlite3_stmt* m_find = nullptr;
     sqlite3_stmt* m_store = nullptr;
     sqlite3_stmt* m_touch = nullptr;
+    sqlite3_stmt* m_any = nullptr;
     std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
     Pending m_pending;         // stored, not yet written
     bool m_inTransaction = false;

@@ -131,13 +131,22 @@ std::optional<CachedFile> lookUpFile(RunState& state, std::uint32_t id, Where&&.
 // inode), which walks the cache's index in order and never hands its lock between threads.
 // found(entry, file) takes what the cache knew and tells whether the entry is done; the others go
 // to read(folder, entry, file) on a few threads, file being nothing where the file could not be
-// examined or changed during the run.
+// examined or changed during the run. Without a cache, or with one that held nothing, every entry
+// goes to read unlooked-up, with nothing for file.
 template <typename Found, typename Read>
-void lookUpInBlocks(RunState& state, std::span<const std::uint32_t> entries, bool withFacts,
+void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, bool withFacts,
                     Found found, Read read)
 {
-    constexpr std::size_t kBlock = std::size_t{1} << 16; // bounds the stamps held at once
     const Catalogue& catalogue = state.session.catalogue();
+    if (!state.facts.mayFind()) {
+        ForEachInFolders(
+            catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
+            [&](const FolderHandle& folder, std::uint32_t entry) {
+                read(folder, entry, std::nullopt);
+            });
+        return;
+    }
+    constexpr std::size_t kBlock = std::size_t{1} << 16; // bounds the stamps held at once
     std::vector<std::optional<FileStamp>> stamps;
     std::vector<std::uint32_t> order; // positions in the block
     std::vector<std::uint32_t> misses;
@@ -1233,6 +1242,8 @@ void ReadTitles(RunState& state)
             titles[entry] = std::move(*title);
         return title.has_value();
     };
+    // A cache that held nothing was not asked: the file is keyed as its read found it.
+    const bool keyOnRead = state.facts.enabled() && !state.facts.mayFind();
     const auto readFile = [&](const FolderHandle& folder, std::uint32_t entry,
                               std::optional<CachedFile> file) {
         const std::string_view name = catalogue.name(entry);
@@ -1245,23 +1256,18 @@ void ReadTitles(RunState& state)
                 return;
             }
         }
-        if (!file && !id3v2) {
+        if (!file && !keyOnRead && !id3v2) {
             titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
             return;
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+        if (keyOnRead)
+            file = state.facts.of(entry, read.stamp, false);
         if (file)
             keepTitles(state, *file, std::move(read));
     };
-    if (state.facts.enabled())
-        lookUpInBlocks(state, entries, true, fromCache, readFile);
-    else
-        ForEachInFolders(
-            catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
-            [&](const FolderHandle& folder, std::uint32_t entry) {
-                readFile(folder, entry, std::nullopt);
-            });
+    lookUpThenRead(state, entries, true, fromCache, readFile);
     std::vector<std::uint32_t>().swap(entries);
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
@@ -1323,24 +1329,23 @@ PassOutcome FindDupesExactFilesize(RunState& state)
     const auto readFile = [&](const FolderHandle& folder, std::uint32_t entry,
                               std::optional<CachedFile> file) {
         const std::string_view name = catalogue.name(entry);
-        if (!file || !withTitles) {
+        // A cache that held nothing was not asked: the file is keyed as its read found it.
+        const bool keyOnRead = withTitles && !state.facts.mayFind();
+        if (!keyOnRead && (!file || !withTitles)) {
             catalogue.setSize(entry,
                               QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
             return;
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, state.id3v2Titles);
         catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        if (keyOnRead)
+            file = state.facts.of(entry, read.stamp, false);
+        if (!file)
+            return;
         keepTitles(state, *file, std::move(read));
         takeTitle(entry, titleOf(state, file->facts));
     };
-    if (state.facts.enabled())
-        lookUpInBlocks(state, pending, withTitles, fromCache, readFile);
-    else
-        ForEachInFolders(
-            catalogue, pending.size(), [&](std::size_t k) { return pending[k]; },
-            [&](const FolderHandle& folder, std::uint32_t entry) {
-                readFile(folder, entry, std::nullopt);
-            });
+    lookUpThenRead(state, pending, withTitles, fromCache, readFile);
     std::vector<std::uint32_t>().swap(pending);
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -80,6 +81,7 @@ public:
         m_inner.store(key, facts);
     }
     void flush() override { m_inner.flush(); }
+    bool empty() override { return m_inner.empty(); }
     std::set<std::uint64_t> hits; // files found
     std::size_t stores = 0;
 
@@ -148,6 +150,71 @@ TEST(FileCache, RowsAreTheSameColdWarmAndWithout)
     EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
     EXPECT_EQ(afterChange.rows.size(), without.rows.size() - 4) << "Red Song and long pairs gone";
     EXPECT_EQ(afterChange.hits, 6u);
+}
+
+// Another program (another Tunesift) writes the cache in the middle of a run: this run still
+// writes what it read, reports nothing, and between runs holds no snapshot that would keep the
+// other from folding the log into the file.
+TEST(FileCache, AnotherWriterDuringTheRunLeavesTheCacheUsable)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    CacheFile file;
+    runAll(dir, file.open().get());
+    Mp3Content changed; // to be written by both runs
+    changed.rawTitle = TitleField("Green", ' ');
+    changed.bodyBytes = 700;
+    WriteMp3File(dir / "b/other.mp3", changed);
+
+    // Runs a whole search with its own connection once this run has begun reading the cache.
+    class Meddling final : public FileCache
+    {
+    public:
+        Meddling(FileCache& inner, std::function<void()> meddle)
+            : m_inner(inner), m_meddle(std::move(meddle))
+        {}
+        std::optional<FileFacts> find(const FileStamp& key) override
+        {
+            std::optional<FileFacts> found = m_inner.find(key);
+            std::call_once(m_once, m_meddle);
+            return found;
+        }
+        void store(const FileStamp& key, const FileFacts& facts) override
+        {
+            m_inner.store(key, facts);
+        }
+        void flush() override { m_inner.flush(); }
+        bool empty() override { return m_inner.empty(); }
+
+    private:
+        FileCache& m_inner;
+        std::function<void()> m_meddle;
+        std::once_flag m_once;
+    };
+    const std::unique_ptr<SqliteFileCache> cache = file.open();
+    Outcome other;
+    Meddling meddling(*cache, [&] { other = runAll(dir, file.open().get()); });
+    const Outcome meddled = runAll(dir, &meddling);
+    const std::vector<ExpectedRow> expected = runAll(dir, nullptr).rows;
+    EXPECT_EQ(meddled.rows, expected);
+    EXPECT_EQ(other.rows, expected);
+    EXPECT_GT(other.stores, 0u) << "the other run wrote while this one read";
+    EXPECT_GT(meddled.stores, 0u);
+    EXPECT_TRUE(file.reports.empty());
+    EXPECT_TRUE(cache->usable());
+
+    const Outcome next = runAll(dir, cache.get()); // as the window runs again
+    EXPECT_EQ(next.hits, 9u);
+    EXPECT_EQ(next.stores, 0u);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(file.path().c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "UPDATE files SET seen_day=seen_day", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_wal_checkpoint_v2(writer, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr),
+        SQLITE_OK)
+        << "no reader of the cache left between runs";
+    sqlite3_close(writer);
 }
 
 TEST(FileCache, FilesChangedJustBeforeTheCacheOpenedAreNotKept)
