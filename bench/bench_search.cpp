@@ -167,12 +167,11 @@ void runPass(benchmark::State& bench, PassOutcome (*pass)(RunState&),
             session.catalogue().setSize(k, sizeOf(k, rng));
     }
     QuietHost host;
-    clsMP3Info info;
     std::size_t rows = 0;
     for (auto _ : bench) {
         bench.PauseTiming();
         session.results().clear();
-        RunState state(session, host, info);
+        RunState state(session, host);
         AssignPathIds(state);
         for (RunState::RowInfo& row : state.rowInfo)
             row.known = true; // the rows' file data is not what is measured here

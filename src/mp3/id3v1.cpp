@@ -291,15 +291,22 @@ std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
         return std::nullopt;
     std::array<unsigned char, kID3v1TagSize> bytes{};
     const auto got = file.readAt(file.size() - static_cast<std::int64_t>(kID3v1TagSize), bytes);
-    if (!got || *got != bytes.size() || !IsID3v1Identifier(bytes))
+    if (!got || *got != bytes.size())
         return std::nullopt;
-    std::string_view title(reinterpret_cast<const char*>(bytes.data() + kTitleAt), 30);
+    return TagTitleOfRecord(bytes);
+}
+
+} // namespace
+
+std::optional<std::string> TagTitleOfRecord(std::span<const unsigned char, kID3v1TagSize> record)
+{
+    if (!IsID3v1Identifier(record))
+        return std::nullopt;
+    std::string_view title(reinterpret_cast<const char*>(record.data() + kTitleAt), 30);
     const auto end = title.find_last_not_of(' ');
     title = end == std::string_view::npos ? std::string_view{} : title.substr(0, end + 1);
     return Latin1ToUtf8(title);
 }
-
-} // namespace
 
 namespace {
 
@@ -320,21 +327,13 @@ std::optional<std::string> readTagTitle(Open open)
 template <typename Open>
 SizeAndTagTitle readSizeAndTagTitle(Open open, bool withID3v2Title)
 {
-    SizeAndTagTitle result;
     try {
         ReadOnlyFile file;
-        if (!open(file))
-            return result;
-        result.size = file.size();
-        result.stamp = file.stamp();
-        result.title = tagTitleOf(file);
-        if (withID3v2Title)
-            result.id3v2Title = ReadID3v2Title(file);
+        if (open(file))
+            return ReadSizeAndTagTitle(file, withID3v2Title);
     } catch (...) {
-        result.title.reset();
-        result.id3v2Title.reset();
     }
-    return result;
+    return {};
 }
 
 } // namespace
@@ -359,6 +358,22 @@ SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view
 {
     return readSizeAndTagTitle([&](ReadOnlyFile& file) { return file.open(folder, name); },
                                withID3v2Title);
+}
+
+SizeAndTagTitle ReadSizeAndTagTitle(const ReadOnlyFile& file, bool withID3v2Title)
+{
+    SizeAndTagTitle result;
+    result.size = file.size();
+    result.stamp = file.stamp();
+    try {
+        result.title = tagTitleOf(file);
+        if (withID3v2Title)
+            result.id3v2Title = ReadID3v2Title(file);
+    } catch (...) {
+        result.title.reset();
+        result.id3v2Title.reset();
+    }
+    return result;
 }
 
 std::string ComparedTitle(const std::optional<std::string>& id3v1Title,

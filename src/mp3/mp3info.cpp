@@ -240,6 +240,32 @@ void clsMP3Info::SetListedFileName(const std::string& path) noexcept
     }
 }
 
+void clsMP3Info::SetListedFileName(const FolderHandle& folder, std::string_view name) noexcept
+{
+    try {
+        ReadOnlyFile file;
+        if (file.open(folder, name)) {
+            SetOpenedFile(file, folder.path() + std::string(name));
+            return;
+        }
+        m_fileName = folder.path() + std::string(name);
+        m_analysedPath = m_fileName;
+        resetInfo();
+    } catch (...) {
+    }
+}
+
+void clsMP3Info::SetOpenedFile(const ReadOnlyFile& file, std::string path) noexcept
+{
+    try {
+        m_fileName = std::move(path);
+        m_analysedPath = m_fileName;
+        resetInfo();
+        analyseOpenFile(file);
+    } catch (...) {
+    }
+}
+
 void clsMP3Info::resetInfo()
 {
     m_validMP3 = false;
@@ -268,6 +294,7 @@ void clsMP3Info::resetInfo()
     m_audioRange = AudioRange{};
     m_knownLength = 0;
     m_tag = ID3v1Tag{};
+    m_lastRecord.reset();
 }
 
 void clsMP3Info::analyseFile(bool listed)
@@ -277,6 +304,11 @@ void clsMP3Info::analyseFile(bool listed)
     if (!(listed ? file.openListed(m_fileName) : file.open(m_fileName))) {
         return;
     }
+    analyseOpenFile(file);
+}
+
+void clsMP3Info::analyseOpenFile(const ReadOnlyFile& file)
+{
     m_fileSize = file.size();
     m_knownLength = m_fileSize;
 
@@ -291,6 +323,10 @@ void clsMP3Info::analyseFile(bool listed)
         return;
     }
     const auto fromTail = [&](std::int64_t offset) { return tail.data() + (offset - tailStart); };
+    if (m_fileSize >= kTagSize) {
+        m_lastRecord.emplace();
+        std::copy_n(fromTail(m_fileSize - kTagSize), kID3v1TagSize, m_lastRecord->begin());
+    }
 
     if (m_fileSize > kTagSize) {
         const std::span<const unsigned char, kID3v1TagSize> bytes(fromTail(m_fileSize - kTagSize),
@@ -340,7 +376,9 @@ void clsMP3Info::analyseFile(bool listed)
         return;
     }
     if (!search.header) {
+        const auto lastRecord = m_lastRecord; // what was read stays known
         resetInfo();
+        m_lastRecord = lastRecord;
         m_fileName.clear();
         return;
     }

@@ -3,10 +3,16 @@
 #include "mp3/audiorange.h"
 #include "mp3/id3v1.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tunesift {
+
+class FolderHandle;
+class ReadOnlyFile;
 
 // "nn:ss" below an hour, "h:nn:ss" from an hour on (total hours, no wrap at 24).
 std::string FormatSongLength(std::int64_t seconds);
@@ -32,6 +38,16 @@ public:
     // The same for a path whose last part a folder listing showed as a regular file (see
     // ReadOnlyFile::openListed).
     void SetListedFileName(const std::string& path) noexcept;
+    // The same for a name listed in a folder held open; FileName() is then the joined path.
+    void SetListedFileName(const FolderHandle& folder, std::string_view name) noexcept;
+    // The same for a file the caller has opened, known by the path given.
+    void SetOpenedFile(const ReadOnlyFile& file, std::string path) noexcept;
+    // The last 128 bytes of the file as the last analysis read them, whatever they hold; nothing
+    // for a shorter file or where they could not be read.
+    const std::optional<std::array<unsigned char, kID3v1TagSize>>& LastRecord() const
+    {
+        return m_lastRecord;
+    }
 
     bool ValidMP3() const { return m_validMP3; }
     std::uint8_t Padding() const { return m_padding; }
@@ -97,6 +113,7 @@ public:
 private:
     void resetInfo();
     void analyseFile(bool listed);
+    void analyseOpenFile(const ReadOnlyFile& file);
 
     bool m_headerTest = true;
     std::string m_fileName;
@@ -130,6 +147,7 @@ private:
     std::int64_t m_audioBytes = 0;
     AudioRange m_audioRange;
     ID3v1Tag m_tag;
+    std::optional<std::array<unsigned char, kID3v1TagSize>> m_lastRecord;
 };
 
 } // namespace tunesift

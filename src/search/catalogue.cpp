@@ -16,11 +16,14 @@ void Catalogue::clear()
 void Catalogue::reserveTitles()
 {
     m_titles.resize(m_entries.size() - m_titleStamps.size());
+    m_readColumns.resize(m_entries.size());
 }
 
-void Catalogue::setTitle(std::size_t entry, std::string title, const FileStamp& stamp)
+void Catalogue::setTitle(std::size_t entry, std::string title, const FileStamp& stamp,
+                         const RowColumns& columns)
 {
     m_titles[entry - m_titleStamps.size()] = {std::move(title), stamp};
+    m_readColumns[entry] = columns;
 }
 
 void Catalogue::packTitles()
@@ -49,6 +52,7 @@ void Catalogue::dropTitles()
     std::string().swap(m_titleText);
     std::vector<std::size_t>().swap(m_titleEnds);
     std::vector<FileStamp>().swap(m_titleStamps);
+    std::vector<RowColumns>().swap(m_readColumns);
 }
 
 std::uint32_t Catalogue::addFolder(std::string_view folder, std::string_view identity)

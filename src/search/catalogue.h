@@ -11,6 +11,14 @@
 
 namespace tunesift {
 
+// A file's analysis as its result rows show it.
+struct RowColumns
+{
+    std::int64_t size = 0;
+    std::int64_t songLength = 0; // seconds
+    std::int32_t bitRate = 0;    // kbit/s
+};
+
 // The files a run compares, in scan order. Each folder text is stored once and the entries refer
 // to it; names live in one character arena, so a million entries stay small.
 class Catalogue
@@ -49,18 +57,21 @@ public:
     std::int64_t size(std::size_t entry) const { return m_entries[entry].size; }
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
-    // Titles read ahead where a file was opened anyway (for its size), with the file's stamp at
-    // that moment; the tag criteria take them while the file is unchanged. reserveTitles() makes
-    // room for the titles of the entries added since the last packTitles(), so that setTitle()
-    // may run on several threads; packTitles() then moves them into one arena.
+    // Titles and row columns read ahead where a file was opened anyway (for its size), with the
+    // file's stamp at that moment; the run takes them while the file is unchanged.
+    // reserveTitles() makes room for the titles of the entries added since the last
+    // packTitles(), so that setTitle() may run on several threads; packTitles() then moves them
+    // into one arena.
     void reserveTitles();
-    void setTitle(std::size_t entry, std::string title, const FileStamp& stamp);
+    void setTitle(std::size_t entry, std::string title, const FileStamp& stamp,
+                  const RowColumns& columns);
     void packTitles();
     bool hasTitle(std::size_t entry) const
     {
         return entry < m_titleStamps.size() && m_titleStamps[entry].size != kNoStamp;
     }
     const FileStamp& titleStamp(std::size_t entry) const { return m_titleStamps[entry]; }
+    const RowColumns& readColumns(std::size_t entry) const { return m_readColumns[entry]; }
     std::string_view title(std::size_t entry) const
     {
         const std::size_t start = entry == 0 ? 0 : m_titleEnds[entry - 1];
@@ -100,6 +111,7 @@ private:
     std::string m_titleText;
     std::vector<std::size_t> m_titleEnds;
     std::vector<FileStamp> m_titleStamps;
+    std::vector<RowColumns> m_readColumns; // per entry, from the reserved ones on
 };
 
 } // namespace tunesift

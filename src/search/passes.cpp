@@ -97,6 +97,14 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
+void takeReadColumns(RunState::RowInfo& info, const RowColumns& columns)
+{
+    info.size = columns.size;
+    info.songLength = columns.songLength;
+    info.bitRate = columns.bitRate;
+    info.known = true;
+}
+
 // Adds what an analysis found for the file's rows to its facts, when it found the file's length.
 bool addAnalysis(FileFacts& facts, const RunState::RowInfo& info, const clsMP3Info& analysis)
 {
@@ -182,6 +190,8 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
     }
 }
 
+// Writes the row; its columns come from the file's first reading in this run, which for a file
+// new to the run's rows happens when the criterion ends (FillRowColumns).
 bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
 {
     ResultList& results = state.session.results();
@@ -193,18 +203,7 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
         return false;
     }
     const std::uint32_t id = state.pathId[entry];
-    RunState::RowInfo& info = state.rowInfo[id];
-    if (!info.known) {
-        const std::string path = state.session.catalogue().path(entry);
-        std::optional<CachedFile> file = lookUpFile(state, id, path);
-        if (!info.known) {
-            clsMP3Info& analysis = state.rowMp3Info;
-            analysis.SetListedFileName(path);
-            fillRowInfo(info, analysis, path);
-            if (file && addAnalysis(file->facts, info, analysis))
-                state.facts.keep(*file);
-        }
-    }
+    const RunState::RowInfo& info = state.rowInfo[id];
     ResultRow row;
     row.entry = entry;
     row.pathId = id;
@@ -661,8 +660,7 @@ private:
         };
         for (std::uint32_t t = 0; t < textCount; ++t) {
             ids.clear();
-            for (const std::string& stored : SplitWords(m_groups.keys[t])) {
-                const std::string folded = UpperCase(stored);
+            ForEachComparedWord(m_groups.keys[t], [&](std::string_view folded) {
                 const auto [id, inserted] = wordIds.intern(
                     hasher(folded), [&](std::uint32_t w) { return word(w) == folded; },
                     [&](std::uint32_t w) { return hasher(word(w)); });
@@ -671,7 +669,7 @@ private:
                     wordStart.push_back(static_cast<std::uint32_t>(wordText.size()));
                 }
                 ids.push_back(id);
-            }
+            });
             std::sort(ids.begin(), ids.end());
             unique.clear();
             counts.clear();
@@ -1195,6 +1193,44 @@ void AssignPathIds(RunState& state)
     }
 }
 
+void FillRowColumns(RunState& state)
+{
+    ResultList& results = state.session.results();
+    const Catalogue& catalogue = state.session.catalogue();
+    // A file stands at most once among one criterion's rows; it is read under its first entry.
+    std::vector<std::uint32_t> unread;
+    for (std::size_t k = state.criterionFirstRow; k < results.size(); ++k)
+        if (!state.rowInfo[results.row(k).pathId].known)
+            unread.push_back(results.row(k).pathId);
+    std::sort(unread.begin(), unread.end());
+    ForEachInFolders(
+        catalogue, unread.size(), [&](std::size_t k) { return unread[k]; },
+        [&](const FolderHandle& folder, std::uint32_t id) {
+            const std::string_view name = catalogue.name(id);
+            RunState::RowInfo& info = state.rowInfo[id];
+            if (catalogue.hasTitle(id)) {
+                // Read in the scan: still good while the file is unchanged.
+                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                if (now && *now == catalogue.titleStamp(id)) {
+                    takeReadColumns(info, catalogue.readColumns(id));
+                    return;
+                }
+            }
+            std::optional<CachedFile> file = lookUpFile(state, id, folder, name);
+            if (info.known)
+                return;
+            clsMP3Info analysis; // each reading thread analyses with its own
+            analysis.SetListedFileName(folder, name);
+            fillRowInfo(info, analysis, folder.path() + std::string(name));
+            if (file && addAnalysis(file->facts, info, analysis))
+                state.facts.keep(*file);
+        });
+    for (std::size_t k = state.criterionFirstRow; k < results.size(); ++k) {
+        const RunState::RowInfo& info = state.rowInfo[results.row(k).pathId];
+        results.setColumns(k, info.size, info.songLength, info.bitRate);
+    }
+}
+
 namespace {
 
 void keepTitles(RunState& state, CachedFile& file, SizeAndTagTitle&& read)
@@ -1253,6 +1289,8 @@ void ReadTitles(RunState& state)
             const std::optional<FileStamp> now = file ? file->key : QueryFileStamp(folder, name);
             if (now && *now == catalogue.titleStamp(entry)) {
                 titles[entry] = catalogue.title(entry);
+                if (!state.rowInfo[entry].known)
+                    takeReadColumns(state.rowInfo[entry], catalogue.readColumns(entry));
                 return;
             }
         }

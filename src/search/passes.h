@@ -12,8 +12,6 @@
 
 namespace tunesift {
 
-class clsMP3Info;
-
 enum class PassOutcome
 {
     Completed,
@@ -25,13 +23,10 @@ enum class PassOutcome
 // files once and reuses (a file standing in several rows is read once per run).
 struct RunState
 {
-    RunState(SearchSession& s, SearchHost& h, clsMP3Info& info)
-        : session(s), host(h), rowMp3Info(info)
-    {}
+    RunState(SearchSession& s, SearchHost& h) : session(s), host(h) {}
 
     SearchSession& session;
     SearchHost& host;
-    clsMP3Info& rowMp3Info;
 
     bool darkShade = false;      // DarkShade: the first group of a run is light
     bool groupHeadAdded = false; // GroupHeadAdded
@@ -66,6 +61,10 @@ struct RunState
 
 // Gives every catalogue entry its path id.
 void AssignPathIds(RunState& state);
+
+// Reads the files of the rows written since criterionFirstRow that this run has not read yet,
+// several at a time, and gives those rows their columns.
+void FillRowColumns(RunState& state);
 
 // Fills the titles of all catalogue entries from their tags (empty without a tag).
 void ReadTitles(RunState& state);

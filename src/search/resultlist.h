@@ -83,6 +83,14 @@ public:
     bool append(const ResultRow& row, ColorGroup color);
 
     void setChecked(std::size_t position, bool checked) { m_rows[position].checked = checked; }
+    void setColumns(std::size_t position, std::int64_t size, std::int64_t songLength,
+                    std::int32_t bitRate)
+    {
+        ResultRow& row = m_rows[position];
+        row.size = size;
+        row.songLength = songLength;
+        row.bitRate = bitRate;
+    }
     // Removes the rows at the given positions (ascending); the rest close up in order. The
     // colour table does not move with them.
     void removeRows(const std::vector<std::size_t>& ascendingPositions);

@@ -69,7 +69,6 @@ std::string largeCatalogueQuestion(std::size_t folders, std::size_t files)
 // Scan, question, criteria and hand-over; returns when the run goes to its closing steps.
 void runSteps(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
 {
-    clsMP3Info rowMp3Info; // RowMp3Info
     if (folders.empty()) {
         host.showMessage(kNoFoldersText, kProductName, MessageButtons::Ok);
         return;
@@ -107,7 +106,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         return;
     }
 
-    RunState state(session, host, rowMp3Info);
+    RunState state(session, host);
     AssignPathIds(state);
     state.id3v2Titles = id3v2Titles;
     state.facts = RunFacts(cache, state.pathCount);
@@ -118,6 +117,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         state.criterionFirstRow = session.results().size();
         host.setCaption(std::string(kProductName) + step.captionSuffix);
         outcome = step.pass(state);
+        FillRowColumns(state);
         if (outcome != PassOutcome::Completed)
             break; // stopped, or nothing more can be listed (then what was found is shown)
     }

@@ -21,6 +21,38 @@ std::vector<std::string> SplitWords(std::string_view text)
     return words;
 }
 
+namespace detail {
+
+bool AppendComparedWord(std::string& out, std::string_view word, bool last)
+{
+    bool ascii = true;
+    for (const char c : word)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) {
+        if (last) {
+            out.append(UpperCase(word));
+            return true;
+        }
+        const std::string lower = LowerCase(word);
+        if (lower == "and" || lower == "of" || lower == "the")
+            return false;
+        out.append(UpperCase(lower));
+        return true;
+    }
+    // For ASCII, lower- and then upper-casing is upper-casing.
+    const std::size_t start = out.size();
+    for (const char c : word)
+        out.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c);
+    const std::string_view upper = std::string_view(out).substr(start);
+    if (!last && (upper == "AND" || upper == "OF" || upper == "THE")) {
+        out.resize(start);
+        return false;
+    }
+    return true;
+}
+
+} // namespace detail
+
 double WordSimilarity(const std::vector<std::string>& first, const std::vector<std::string>& second)
 {
     std::vector<std::string> secondUpper;

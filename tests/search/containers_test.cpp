@@ -44,13 +44,13 @@ TEST(Catalogue, KeepsTheTitlesReadAheadOfEveryScan)
     stamp.size = 2;
     stamp.inode = 9;
     catalogue.reserveTitles();
-    catalogue.setTitle(1, "Hey Jude", stamp);
+    catalogue.setTitle(1, "Hey Jude", stamp, {});
     catalogue.packTitles();
     const auto second = catalogue.addFolder("/b/");
     ASSERT_TRUE(catalogue.append(second, "z.mp3", 0));
     ASSERT_TRUE(catalogue.append(second, "w.mp3", 3));
     catalogue.reserveTitles();
-    catalogue.setTitle(3, "", stamp);
+    catalogue.setTitle(3, "", stamp, {});
     catalogue.packTitles();
 
     EXPECT_FALSE(catalogue.hasTitle(0));

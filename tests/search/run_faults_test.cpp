@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -232,46 +233,59 @@ TEST(ExactFilesize, AFileWhoseSizeCannotBeReadTakesNoPart)
                 ::testing::Contains(CriterionCaption(Criterion::ExactFilesize)));
 }
 
-// The scan reads a title with the size it asks for; a tag rewritten before the tag criterion's
-// turn must be read anew, also where the length and the modification time stay as they were
-// (a retag in place, an atomic rewrite), and a file gone by then has no title.
-TEST(ExactTag, TitlesChangedAfterTheScanAreReadAtTheCriterionsTurn)
+// The scan reads a title, and what the file's rows show, with the size it asks for; a file
+// rewritten before its turn must be read anew, also where the length and the modification time
+// stay as they were (a retag in place, an atomic rewrite), and a file gone by then has no title.
+TEST(ExactTag, FilesChangedAfterTheScanAreReadAtTheirTurn)
 {
     TempDir dir;
-    const auto tagged = [](const std::string& title) {
+    const auto tagged = [](const std::string& title, std::uint32_t header = 0xFB9000) {
         Mp3Content content;
         content.rawTitle = TitleField(title, ' ');
+        content.frameHeaderTail = header;
         return content;
     };
+    constexpr std::uint32_t k320 = 0xFBE000; // 320 kbit/s, 44.1 kHz
     WriteMp3File(dir / "a/one.mp3", tagged("Same"));
     WriteMp3File(dir / "b/two.mp3", tagged("Same"));
     WriteMp3File(dir / "c/three.mp3", tagged("Other"));
     WriteMp3File(dir / "d/four.mp3", tagged("Else"));
+    WriteMp3File(dir / "e/one.mp3", tagged("Alone"));
     EngineRun run;
-    run.host.tickOnly({Criterion::ExactFilesize, Criterion::ExactTag});
-    run.host.afterCaption(CriterionCaption(Criterion::ExactFilesize), [&](RecordingHost&) {
+    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::ExactTag});
+    run.host.afterCaption(CriterionCaption(Criterion::ExactFilename), [&](RecordingHost&) {
         // File times are kept in coarse steps: let the clock move past the scan's reads.
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         // one.mp3 keeps its length and its time but gets another title; four.mp3 is replaced
-        // by a file that matches three.mp3, with the old time.
+        // by a file that matches three.mp3, with the old time and another bit rate; e/one.mp3
+        // (a row of the criterion now starting) gets another bit rate in place.
         const auto oneTime = std::filesystem::last_write_time(dir / "a/one.mp3");
         WriteMp3File(dir / "a/one.mp3", tagged("Changed"));
         std::filesystem::last_write_time(dir / "a/one.mp3", oneTime);
         const auto fourTime = std::filesystem::last_write_time(dir / "d/four.mp3");
-        WriteMp3File(dir / "d/new.tmp", tagged("Other"));
+        WriteMp3File(dir / "d/new.tmp", tagged("Other", k320));
         std::filesystem::last_write_time(dir / "d/new.tmp", fourTime);
         std::filesystem::rename(dir / "d/new.tmp", dir / "d/four.mp3");
+        WriteMp3File(dir / "e/one.mp3", tagged("Alone", k320));
         RemovePath(dir / "b/two.mp3");
     });
-    run({dir / "a", dir / "b", dir / "c", dir / "d"});
+    run({dir / "a", dir / "b", dir / "c", dir / "d", dir / "e"});
 
     std::vector<std::string> tagRows;
-    for (std::size_t k = 0; k < run.session.results().size(); ++k)
-        if (run.session.results().row(k).criterion == Criterion::ExactTag)
+    std::map<std::string, std::int32_t> bitRates;
+    for (std::size_t k = 0; k < run.session.results().size(); ++k) {
+        const ResultRow& row = run.session.results().row(k);
+        bitRates[run.session.results().path(k)] = row.bitRate;
+        if (row.criterion == Criterion::ExactTag)
             tagRows.push_back(run.session.results().path(k));
+    }
     EXPECT_THAT(tagRows, ElementsAre(dir / "c/three.mp3", dir / "d/four.mp3"));
     EXPECT_EQ(run.session.titles()[0], "Changed");
     EXPECT_EQ(run.session.titles()[1], "");
+    EXPECT_EQ(bitRates[dir / "a/one.mp3"], 128);
+    EXPECT_EQ(bitRates[dir / "e/one.mp3"], 320);
+    EXPECT_EQ(bitRates[dir / "c/three.mp3"], 128);
+    EXPECT_EQ(bitRates[dir / "d/four.mp3"], 320);
 }
 
 constexpr std::int64_t kGiB = 1024LL * 1024 * 1024;

@@ -55,6 +55,23 @@ TEST(SplitWords, LowerCasesEveryCodePointOfTheEarlierWords)
 #endif
 }
 
+// The index's fast folding must give exactly the words the comparison folds.
+TEST(SplitWords, ComparedWordsAreTheUpperCasedWords)
+{
+    for (const std::string_view text :
+         {"Hey Jude.mp3", "The Long and Winding Road.mp3", "a\tb-c_d.e(f)[g] H", "", " ", "a  b",
+          " a ", "of the and", "THE And oF x", "Land of The", "andy ofa theme the",
+          "\xC3\x84RGER \xC3\x84RGER", "\xC4\xB0x \xE2\x84\xAA x", "\xE2\x84\xAA \xE2\x84\xAA",
+          "ma\xC3\x9F\xFF ok \xC3 the", "st\xEF\xAC\x86 Hey\0Jude"}) {
+        std::vector<std::string> compared;
+        ForEachComparedWord(text, [&](std::string_view w) { compared.emplace_back(w); });
+        std::vector<std::string> expected;
+        for (const std::string& word : SplitWords(text))
+            expected.push_back(UpperCase(word));
+        EXPECT_EQ(compared, expected) << text;
+    }
+}
+
 TEST(WordSimilarity, CountsWordsOfTheFirstListFoundInTheSecondAgainstTheLongerList)
 {
     EXPECT_DOUBLE_EQ(WordSimilarity(Words{"x", "x"}, Words{"x", "y"}), 1.0);
