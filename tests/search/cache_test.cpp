@@ -90,12 +90,14 @@ private:
     std::mutex m_mutex;
 };
 
-Outcome runAll(const TempDir& dir, FileCache* cache)
+Outcome runAll(const TempDir& dir, FileCache* cache,
+               std::initializer_list<Criterion> criteria = {
+                   Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
+                   Criterion::ExactTag, Criterion::SimilarTag, Criterion::ExactAudio})
 {
     SearchSession session;
     RecordingHost host;
-    host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
-                   Criterion::ExactTag, Criterion::SimilarTag, Criterion::ExactAudio});
+    host.tickOnly(criteria);
     host.id3v2Titles = true;
     std::optional<CountingCache> counting;
     if (cache) {
@@ -150,6 +152,28 @@ TEST(FileCache, RowsAreTheSameColdWarmAndWithout)
     EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
     EXPECT_EQ(afterChange.rows.size(), without.rows.size() - 4) << "Red Song and long pairs gone";
     EXPECT_EQ(afterChange.hits, 6u);
+}
+
+// Without Exact Filesize the tag criteria look the files up themselves, first in an empty cache
+// (each file keyed as its read found it), then in a full one, then with one file changed.
+TEST(FileCache, TheTagCriteriaAloneKeepAndFindTheTitles)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    const auto tags = {Criterion::ExactTag, Criterion::SimilarTag};
+    const Outcome without = runAll(dir, nullptr, tags);
+    ASSERT_FALSE(without.rows.empty());
+    CacheFile file;
+    EXPECT_EQ(runAll(dir, file.open().get(), tags).rows, without.rows);
+    const Outcome warm = runAll(dir, file.open().get(), tags);
+    EXPECT_EQ(warm.rows, without.rows);
+    EXPECT_EQ(warm.hits, 9u);
+    EXPECT_EQ(warm.stores, 0u);
+    WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Gray Sky") + std::string(2005, '\0'));
+    const Outcome afterChange = runAll(dir, file.open().get(), tags);
+    EXPECT_EQ(afterChange.rows, runAll(dir, nullptr, tags).rows);
+    EXPECT_EQ(afterChange.hits, 8u);
+    EXPECT_GT(afterChange.stores, 0u);
 }
 
 // Another program (another Tunesift) writes the cache in the middle of a run: this run still
