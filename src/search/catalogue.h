@@ -11,10 +11,9 @@
 
 namespace tunesift {
 
-// A file's analysis as its result rows show it.
+// A file's analysis as its result rows show it, besides its size.
 struct RowColumns
 {
-    std::int64_t size = 0;
     std::int64_t songLength = 0; // seconds
     std::int32_t bitRate = 0;    // kbit/s
 };
@@ -58,7 +57,7 @@ public:
     void setSize(std::size_t entry, std::int64_t size) { m_entries[entry].size = size; }
 
     // Titles and row columns read ahead where a file was opened anyway (for its size), with the
-    // file's stamp at that moment; the run takes them while the file is unchanged.
+    // file's stamp at that moment; the run takes them, and the size, while the file is unchanged.
     // reserveTitles() makes room for the titles of the entries added since the last
     // packTitles(), so that setTitle() may run on several threads; packTitles() then moves them
     // into one arena.

@@ -97,9 +97,10 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     info.known = true;
 }
 
-void takeReadColumns(RunState::RowInfo& info, const RowColumns& columns)
+void takeReadColumns(RunState::RowInfo& info, const Catalogue& catalogue, std::uint32_t entry)
 {
-    info.size = columns.size;
+    const RowColumns& columns = catalogue.readColumns(entry);
+    info.size = catalogue.size(entry);
     info.songLength = columns.songLength;
     info.bitRate = columns.bitRate;
     info.known = true;
@@ -1212,7 +1213,7 @@ void FillRowColumns(RunState& state)
                 // Read in the scan: still good while the file is unchanged.
                 const std::optional<FileStamp> now = QueryFileStamp(folder, name);
                 if (now && *now == catalogue.titleStamp(id)) {
-                    takeReadColumns(info, catalogue.readColumns(id));
+                    takeReadColumns(info, catalogue, id);
                     return;
                 }
             }
@@ -1290,7 +1291,7 @@ void ReadTitles(RunState& state)
             if (now && *now == catalogue.titleStamp(entry)) {
                 titles[entry] = catalogue.title(entry);
                 if (!state.rowInfo[entry].known)
-                    takeReadColumns(state.rowInfo[entry], catalogue.readColumns(entry));
+                    takeReadColumns(state.rowInfo[entry], catalogue, entry);
                 return;
             }
         }

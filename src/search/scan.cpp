@@ -362,7 +362,6 @@ void FolderScan::readPendingSizes()
                              read = ReadSizeAndTagTitle(file, m_reading.id3v2Titles);
                          }
                          RowColumns columns;
-                         columns.size = analysis.FileSize() > 0 ? analysis.FileSize() : file.size();
                          columns.songLength = analysis.SongLength();
                          columns.bitRate = analysis.BitRate();
                          m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
