@@ -30,4 +30,9 @@ void SqliteFileCache::store(const FileStamp&, const FileFacts&) {}
 
 void SqliteFileCache::flush() {}
 
+bool SqliteFileCache::empty()
+{
+    return true;
+}
+
 } // namespace tunesift

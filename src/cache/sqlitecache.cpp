@@ -15,6 +15,9 @@ constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
 constexpr std::size_t kWritesPerBatch = 256;
 constexpr int kBusyTimeoutMs = 500;
+// Pages kept in memory, at most 16 MiB (SQLite's default is 2 MiB): a run's writes then seldom
+// push pages out to the log before they are changed again, nor read them back.
+const char* const kCacheSize = "PRAGMA cache_size=-16384";
 
 const char* const kSchema =
     "CREATE TABLE files("
@@ -188,10 +191,12 @@ void SqliteFileCache::closeAll()
     sqlite3_finalize(m_find);
     sqlite3_finalize(m_store);
     sqlite3_finalize(m_touch);
-    m_find = m_store = m_touch = nullptr;
+    sqlite3_finalize(m_any);
+    m_find = m_store = m_touch = m_any = nullptr;
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_inTransaction = false;
+    m_inRead = false;
 }
 
 void SqliteFileCache::fail(const std::string& what)
@@ -243,7 +248,8 @@ bool SqliteFileCache::open()
     const bool read = version != nullptr && sqlite3_step(version) == SQLITE_ROW;
     const int schema = read ? sqlite3_column_int(version, 0) : -1;
     sqlite3_finalize(version);
-    if (!read || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+    if (!read || !exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
+        !exec(kCacheSize)) {
         fail("it is not a cache Tunesift can read");
         return false;
     }
@@ -263,7 +269,8 @@ bool SqliteFileCache::open()
                      "device=?1 AND inode=?2");
     m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
-    if (!m_find || !m_store || !m_touch) {
+    m_any = prepare("SELECT 1 FROM files LIMIT 1");
+    if (!m_find || !m_store || !m_touch || !m_any) {
         fail("it is not a cache Tunesift can read");
         return false;
     }
@@ -274,6 +281,8 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
 {
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr)
+        return std::nullopt;
+    if (!beginRead())
         return std::nullopt;
     sqlite3_bind_int64(m_find, 1, asInt(key.device));
     sqlite3_bind_int64(m_find, 2, asInt(key.inode));
@@ -328,9 +337,49 @@ bool SqliteFileCache::commitIfOpen()
     return exec("COMMIT");
 }
 
+bool SqliteFileCache::beginRead()
+{
+    if (m_inTransaction || m_inRead)
+        return true;
+    // A deferred transaction: it takes no lock until a statement reads.
+    if (!exec("BEGIN")) {
+        fail("it cannot be read");
+        return false;
+    }
+    m_inRead = true;
+    return true;
+}
+
+bool SqliteFileCache::empty()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr || !beginRead())
+        return true;
+    const int step = sqlite3_step(m_any);
+    sqlite3_reset(m_any);
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        fail("it cannot be read");
+        return true;
+    }
+    return step == SQLITE_DONE;
+}
+
+void SqliteFileCache::endRead()
+{
+    if (!m_inRead)
+        return;
+    m_inRead = false;
+    // Only read: ending it cannot fail in a way that loses anything.
+    exec("COMMIT");
+}
+
 bool SqliteFileCache::write(sqlite3_stmt* statement)
 {
     int step = SQLITE_OK;
+    // A write transaction begins afresh rather than from the read transaction's snapshot, which
+    // another process may have written past meanwhile.
+    if (!m_inTransaction)
+        endRead();
     if (m_inTransaction || exec("BEGIN IMMEDIATE")) {
         m_inTransaction = true;
         step = sqlite3_step(statement);
@@ -404,6 +453,7 @@ void SqliteFileCache::flush()
     }
     std::lock_guard lock(m_mutex);
     writeAll(batch);
+    endRead(); // between runs the cache holds no snapshot
     if (m_db == nullptr || !m_inTransaction)
         return; // nothing written: nothing to expire either
     const std::string expire =

@@ -43,6 +43,7 @@ public:
     std::optional<FileFacts> find(const FileStamp& key) override;
     void store(const FileStamp& key, const FileFacts& facts) override;
     void flush() override;
+    bool empty() override;
 
 private:
     bool open();
@@ -51,6 +52,11 @@ private:
     sqlite3_stmt* prepare(const char* sql);
     void closeAll();
     bool commitIfOpen();
+    // Begins the read transaction the finds share where neither it nor a write transaction is
+    // open; false when it failed (then reported).
+    bool beginRead();
+    // Ends the read transaction, if one is open.
+    void endRead();
     // Steps a bound statement that writes, in the open transaction (begun when none is open,
     // committed after every so many writes), and resets it. False when it failed (then reported).
     bool write(sqlite3_stmt* statement);
@@ -66,9 +72,14 @@ private:
     sqlite3_stmt* m_find = nullptr;
     sqlite3_stmt* m_store = nullptr;
     sqlite3_stmt* m_touch = nullptr;
+    sqlite3_stmt* m_any = nullptr;
     std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
     Pending m_pending;         // stored, not yet written
     bool m_inTransaction = false;
+    // Finds outside a write transaction share one read transaction, begun by the first of them
+    // and ended before a write transaction begins and at flush: one snapshot and one lock of
+    // the log instead of one per find.
+    bool m_inRead = false;
     std::size_t m_writesInTransaction = 0;
     bool m_failed = false;
 };

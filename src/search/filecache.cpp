@@ -33,6 +33,7 @@ std::uint64_t digest(const FileStamp& key)
 RunFacts::RunFacts(FileCache* cache, std::size_t files) : m_cache(cache)
 {
     if (m_cache) {
+        m_mayFind = !m_cache->empty();
         m_words = std::make_unique<Words>();
         m_words->of.assign(files, 0);
         m_words->chunks.resize((files + kWordsPerChunk - 1) / kWordsPerChunk);
@@ -68,7 +69,7 @@ std::optional<CachedFile> RunFacts::lookUp(std::uint32_t id, Query query, bool w
         return file;
     }
     if (file) {
-        std::optional<FileFacts> found = m_cache->find(file->key);
+        std::optional<FileFacts> found = m_mayFind ? m_cache->find(file->key) : std::nullopt;
         file->hit = found.has_value();
         if (found)
             file->facts = std::move(*found);
@@ -97,6 +98,13 @@ std::optional<CachedFile> RunFacts::of(std::uint32_t id, const FolderHandle& fol
 {
     return lookUp(
         id, [&] { return QueryFileStamp(folder, name); }, true);
+}
+
+std::optional<CachedFile> RunFacts::of(std::uint32_t id, const std::optional<FileStamp>& stamp,
+                                       bool withFacts)
+{
+    return lookUp(
+        id, [&] { return stamp; }, withFacts);
 }
 
 void RunFacts::keep(const CachedFile& file)

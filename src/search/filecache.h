@@ -46,6 +46,8 @@ public:
     // by flush at the latest.
     virtual void store(const FileStamp& key, const FileFacts& facts) = 0;
     virtual void flush() = 0;
+    // True when the cache holds no file's facts at all (a first run): asking it would be in vain.
+    virtual bool empty() = 0;
 };
 
 // A file as the cache knows it in this run.
@@ -67,6 +69,10 @@ public:
     RunFacts(FileCache* cache, std::size_t files);
 
     bool enabled() const { return m_cache != nullptr; }
+    // The cache held facts when the run began: a look-up before a read may spare the read. When
+    // it held none, the cache is not asked, and a caller may key a file on what its read found
+    // of it (of with the read's stamp) instead of taking the stamp first.
+    bool mayFind() const { return m_mayFind; }
 
     // The file with this id, nothing without a cache, when the file cannot be examined, or when
     // it changed since its first look-up. Without withFacts the cache is not asked for facts
@@ -76,6 +82,10 @@ public:
     // The same for a name listed in a folder held open.
     std::optional<CachedFile> of(std::uint32_t id, const FolderHandle& folder,
                                  std::string_view name);
+    // The same for the stamp the caller has just taken of the file (nothing: it could not be
+    // examined).
+    std::optional<CachedFile> of(std::uint32_t id, const std::optional<FileStamp>& stamp,
+                                 bool withFacts);
     // Adds what was read of the file (file.facts) to the cache under its key.
     void keep(const CachedFile& file);
 
@@ -95,6 +105,7 @@ private:
         std::uint32_t used = 0;
     };
     FileCache* m_cache = nullptr;
+    bool m_mayFind = false;
     std::unique_ptr<Words> m_words;
 };
 

@@ -7,15 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tunesift {
 
-// Runs work(folder, entry) for count catalogue entries, entryAt(k) giving the k-th in catalogue
-// order, on a few threads. The entries of one folder go in pieces, each with the folder held
-// open, so that every file is opened and examined relative to its folder: one walk of the
-// folder's path per piece instead of one or more per file. Pieces are kept short so that a large
-// folder still spreads over the threads.
+// Runs work(folder, entry) (or work(folder, entry, k)) for count catalogue entries, entryAt(k)
+// giving the k-th in catalogue order, on a few threads. The entries of one folder go in pieces,
+// each with the folder held open, so that every file is opened and examined relative to its folder:
+// one walk of the folder's path per piece instead of one or more per file. Pieces are kept short so
+// that a large folder still spreads over the threads.
 template <typename EntryAt, typename Work>
 void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work)
 {
@@ -30,8 +31,14 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
     ParallelFor(pieceStart.size() - 1, [&](std::size_t piece) {
         const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
         const FolderHandle folder(std::string(catalogue.folderText(folderId)));
-        for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k)
-            work(folder, static_cast<std::uint32_t>(entryAt(k)));
+        for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
+            const auto entry = static_cast<std::uint32_t>(entryAt(k));
+            if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
+                                              std::size_t>)
+                work(folder, entry, k);
+            else
+                work(folder, entry);
+        }
     });
 }
 

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <optional>
 #include <span>
 #include <string>
@@ -147,6 +148,63 @@ std::optional<CachedFile> lookUpFile(RunState& state, std::uint32_t id, Where&&.
         info.known = true;
     }
     return file;
+}
+
+// Looks the files of entries (first entries of their files, in catalogue order) up in the cache,
+// a block at a time. A block's stamps are taken on a few threads, each file relative to its
+// folder held open; the look-ups then run on this thread in the order of the files' (device,
+// inode), which walks the cache's index in order and never hands its lock between threads.
+// found(entry, file) takes what the cache knew and tells whether the entry is done; the others go
+// to read(folder, entry, file) on a few threads, file being nothing where the file could not be
+// examined or changed during the run. Without a cache, or with one that held nothing, every entry
+// goes to read unlooked-up, with nothing for file.
+template <typename Found, typename Read>
+void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, bool withFacts,
+                    Found found, Read read)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    if (!state.facts.mayFind()) {
+        ForEachInFolders(
+            catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
+            [&](const FolderHandle& folder, std::uint32_t entry) {
+                read(folder, entry, std::nullopt);
+            });
+        return;
+    }
+    constexpr std::size_t kBlock = std::size_t{1} << 16; // bounds the stamps held at once
+    std::vector<std::optional<FileStamp>> stamps;
+    std::vector<std::uint32_t> order; // positions in the block
+    std::vector<std::uint32_t> misses;
+    for (std::size_t first = 0; first < entries.size(); first += kBlock) {
+        const std::span<const std::uint32_t> block =
+            entries.subspan(first, std::min(kBlock, entries.size() - first));
+        stamps.assign(block.size(), std::nullopt);
+        ForEachInFolders(
+            catalogue, block.size(), [&](std::size_t k) { return block[k]; },
+            [&](const FolderHandle& folder, std::uint32_t entry, std::size_t k) {
+                stamps[k] = QueryFileStamp(folder, catalogue.name(entry));
+            });
+        const auto place = [&](std::uint32_t k) {
+            const std::optional<FileStamp>& stamp = stamps[k];
+            return stamp ? std::pair(stamp->device, stamp->inode)
+                         : std::pair(std::uint64_t{0}, std::uint64_t{0});
+        };
+        order.resize(block.size());
+        std::iota(order.begin(), order.end(), 0u);
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return place(a) < place(b); });
+        misses.clear();
+        for (const std::uint32_t k : order)
+            if (!found(block[k], lookUpFile(state, block[k], stamps[k], withFacts)))
+                misses.push_back(k);
+        std::sort(misses.begin(), misses.end());
+        ForEachInFolders(
+            catalogue, misses.size(), [&](std::size_t j) { return block[misses[j]]; },
+            [&](const FolderHandle& folder, std::uint32_t entry, std::size_t j) {
+                // The stamp again, without the facts: the key and whether the cache knew it.
+                read(folder, entry, state.facts.of(entry, stamps[misses[j]], false));
+            });
+    }
 }
 
 // Writes the row; its columns come from the file's first reading in this run, which for a file
@@ -1245,41 +1303,47 @@ void ReadTitles(RunState& state)
         state.titleKnown.assign(catalogue.count(), 0);
     }
     const bool id3v2 = state.id3v2Titles;
-    const auto all = [](std::size_t k) { return k; };
-    ForEachInFolders(catalogue, catalogue.count(), all,
-                     [&](const FolderHandle& folder, std::uint32_t entry) {
-                         // A later entry of a file takes the title of its first; the file is looked
-                         // up in the cache and kept there under its first entry only.
-                         if (state.pathId[entry] != entry || state.titleKnown[entry])
-                             return;
-                         const std::string_view name = catalogue.name(entry);
-                         std::optional<CachedFile> file = lookUpFile(state, entry, folder, name);
-                         if (std::optional<std::string> title =
-                                 file ? titleOf(state, file->facts) : std::nullopt) {
-                             titles[entry] = std::move(*title);
-                             return;
-                         }
-                         if (catalogue.hasTitle(entry)) {
-                             // Read when the scan asked for the size: still good while the file is
-                             // unchanged (a look-up above has just taken its stamp).
-                             const std::optional<FileStamp> now =
-                                 file ? file->key : QueryFileStamp(folder, name);
-                             if (now && *now == catalogue.titleStamp(entry)) {
-                                 titles[entry] = catalogue.title(entry);
-                                 if (!state.rowInfo[entry].known)
-                                     takeReadColumns(state.rowInfo[entry], catalogue, entry);
-                                 return;
-                             }
-                         }
-                         if (!file && !id3v2) {
-                             titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
-                             return;
-                         }
-                         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
-                         titles[entry] = ComparedTitle(read.title, read.id3v2Title);
-                         if (file)
-                             keepTitles(state, *file, std::move(read));
-                     });
+    // A later entry of a file takes the title of its first; the file is looked up in the cache
+    // and kept there under its first entry only.
+    std::vector<std::uint32_t> entries;
+    for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
+        if (state.pathId[entry] == entry && !state.titleKnown[entry])
+            entries.push_back(entry);
+    const auto fromCache = [&](std::uint32_t entry, const std::optional<CachedFile>& file) {
+        std::optional<std::string> title = file ? titleOf(state, file->facts) : std::nullopt;
+        if (title)
+            titles[entry] = std::move(*title);
+        return title.has_value();
+    };
+    // A cache that held nothing was not asked: the file is keyed as its read found it.
+    const bool keyOnRead = state.facts.enabled() && !state.facts.mayFind();
+    const auto readFile = [&](const FolderHandle& folder, std::uint32_t entry,
+                              std::optional<CachedFile> file) {
+        const std::string_view name = catalogue.name(entry);
+        if (catalogue.hasTitle(entry)) {
+            // Read when the scan asked for the size: still good while the file is unchanged (a
+            // look-up has just taken its stamp).
+            const std::optional<FileStamp> now = file ? file->key : QueryFileStamp(folder, name);
+            if (now && *now == catalogue.titleStamp(entry)) {
+                titles[entry] = catalogue.title(entry);
+                if (!state.rowInfo[entry].known)
+                    takeReadColumns(state.rowInfo[entry], catalogue, entry);
+                return;
+            }
+        }
+        if (!file && !keyOnRead && !id3v2) {
+            titles[entry] = ReadTagTitle(folder, name).value_or(std::string());
+            return;
+        }
+        SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, id3v2);
+        titles[entry] = ComparedTitle(read.title, read.id3v2Title);
+        if (keyOnRead)
+            file = state.facts.of(entry, read.stamp, false);
+        if (file)
+            keepTitles(state, *file, std::move(read));
+    };
+    lookUpThenRead(state, entries, true, fromCache, readFile);
+    std::vector<std::uint32_t>().swap(entries);
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
         if (state.pathId[entry] != entry)
             titles[entry] = titles[state.pathId[entry]];
@@ -1324,28 +1388,40 @@ PassOutcome FindDupesExactFilesize(RunState& state)
     // Sizes the scan did not read (the box was ticked later) are read now: empty size texts must
     // never make files of different sizes equal. A later entry of a file takes the size of its
     // first.
-    ParallelFor(catalogue.count(), [&](std::size_t entry) {
-        const auto id = static_cast<std::uint32_t>(entry);
-        if (catalogue.size(entry) != Catalogue::kSizeNotRead || state.pathId[entry] != id)
-            return;
-        const std::string path = catalogue.path(entry);
-        std::optional<CachedFile> file = lookUpFile(state, id, path, withTitles);
-        // A file the cache knows was readable when its key was the same as now.
-        if (file && file->hit) {
-            catalogue.setSize(entry, file->key.size);
-            if (withTitles)
-                takeTitle(id, titleOf(state, file->facts));
+    std::vector<std::uint32_t> pending;
+    for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
+        if (catalogue.size(entry) == Catalogue::kSizeNotRead && state.pathId[entry] == entry)
+            pending.push_back(entry);
+    // A file the cache knows was readable when its key was the same as now.
+    const auto fromCache = [&](std::uint32_t entry, const std::optional<CachedFile>& file) {
+        if (!file || !file->hit)
+            return false;
+        catalogue.setSize(entry, file->key.size);
+        if (withTitles)
+            takeTitle(entry, titleOf(state, file->facts));
+        return true;
+    };
+    const auto readFile = [&](const FolderHandle& folder, std::uint32_t entry,
+                              std::optional<CachedFile> file) {
+        const std::string_view name = catalogue.name(entry);
+        // A cache that held nothing was not asked: the file is keyed as its read found it.
+        const bool keyOnRead = withTitles && !state.facts.mayFind();
+        if (!keyOnRead && (!file || !withTitles)) {
+            catalogue.setSize(entry,
+                              QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
             return;
         }
-        if (!file || !withTitles) {
-            catalogue.setSize(entry, QueryFileSize(path).value_or(Catalogue::kSizeUnreadable));
-            return;
-        }
-        SizeAndTagTitle read = ReadSizeAndTagTitle(path, state.id3v2Titles);
+        SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, state.id3v2Titles);
         catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+        if (keyOnRead)
+            file = state.facts.of(entry, read.stamp, false);
+        if (!file)
+            return;
         keepTitles(state, *file, std::move(read));
-        takeTitle(id, titleOf(state, file->facts));
-    });
+        takeTitle(entry, titleOf(state, file->facts));
+    };
+    lookUpThenRead(state, pending, withTitles, fromCache, readFile);
+    std::vector<std::uint32_t>().swap(pending);
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);
         return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;

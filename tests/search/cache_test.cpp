@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -80,6 +81,7 @@ public:
         m_inner.store(key, facts);
     }
     void flush() override { m_inner.flush(); }
+    bool empty() override { return m_inner.empty(); }
     std::set<std::uint64_t> hits; // files found
     std::size_t stores = 0;
 
@@ -88,12 +90,14 @@ private:
     std::mutex m_mutex;
 };
 
-Outcome runAll(const TempDir& dir, FileCache* cache)
+Outcome runAll(const TempDir& dir, FileCache* cache,
+               std::initializer_list<Criterion> criteria = {
+                   Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
+                   Criterion::ExactTag, Criterion::SimilarTag, Criterion::ExactAudio})
 {
     SearchSession session;
     RecordingHost host;
-    host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
-                   Criterion::ExactTag, Criterion::SimilarTag, Criterion::ExactAudio});
+    host.tickOnly(criteria);
     host.id3v2Titles = true;
     std::optional<CountingCache> counting;
     if (cache) {
@@ -148,6 +152,93 @@ TEST(FileCache, RowsAreTheSameColdWarmAndWithout)
     EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
     EXPECT_EQ(afterChange.rows.size(), without.rows.size() - 4) << "Red Song and long pairs gone";
     EXPECT_EQ(afterChange.hits, 6u);
+}
+
+// Without Exact Filesize the tag criteria look the files up themselves, first in an empty cache
+// (each file keyed as its read found it), then in a full one, then with one file changed.
+TEST(FileCache, TheTagCriteriaAloneKeepAndFindTheTitles)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    const auto tags = {Criterion::ExactTag, Criterion::SimilarTag};
+    const Outcome without = runAll(dir, nullptr, tags);
+    ASSERT_FALSE(without.rows.empty());
+    CacheFile file;
+    EXPECT_EQ(runAll(dir, file.open().get(), tags).rows, without.rows);
+    const Outcome warm = runAll(dir, file.open().get(), tags);
+    EXPECT_EQ(warm.rows, without.rows);
+    EXPECT_EQ(warm.hits, 9u);
+    EXPECT_EQ(warm.stores, 0u);
+    WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Gray Sky") + std::string(2005, '\0'));
+    const Outcome afterChange = runAll(dir, file.open().get(), tags);
+    EXPECT_EQ(afterChange.rows, runAll(dir, nullptr, tags).rows);
+    EXPECT_EQ(afterChange.hits, 8u);
+    EXPECT_GT(afterChange.stores, 0u);
+}
+
+// Another program (another Tunesift) writes the cache in the middle of a run: this run still
+// writes what it read, reports nothing, and between runs holds no snapshot that would keep the
+// other from folding the log into the file.
+TEST(FileCache, AnotherWriterDuringTheRunLeavesTheCacheUsable)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    CacheFile file;
+    runAll(dir, file.open().get());
+    Mp3Content changed; // to be written by both runs
+    changed.rawTitle = TitleField("Green", ' ');
+    changed.bodyBytes = 700;
+    WriteMp3File(dir / "b/other.mp3", changed);
+
+    // Runs a whole search with its own connection once this run has begun reading the cache.
+    class Meddling final : public FileCache
+    {
+    public:
+        Meddling(FileCache& inner, std::function<void()> meddle)
+            : m_inner(inner), m_meddle(std::move(meddle))
+        {}
+        std::optional<FileFacts> find(const FileStamp& key) override
+        {
+            std::optional<FileFacts> found = m_inner.find(key);
+            std::call_once(m_once, m_meddle);
+            return found;
+        }
+        void store(const FileStamp& key, const FileFacts& facts) override
+        {
+            m_inner.store(key, facts);
+        }
+        void flush() override { m_inner.flush(); }
+        bool empty() override { return m_inner.empty(); }
+
+    private:
+        FileCache& m_inner;
+        std::function<void()> m_meddle;
+        std::once_flag m_once;
+    };
+    const std::unique_ptr<SqliteFileCache> cache = file.open();
+    Outcome other;
+    Meddling meddling(*cache, [&] { other = runAll(dir, file.open().get()); });
+    const Outcome meddled = runAll(dir, &meddling);
+    const std::vector<ExpectedRow> expected = runAll(dir, nullptr).rows;
+    EXPECT_EQ(meddled.rows, expected);
+    EXPECT_EQ(other.rows, expected);
+    EXPECT_GT(other.stores, 0u) << "the other run wrote while this one read";
+    EXPECT_GT(meddled.stores, 0u);
+    EXPECT_TRUE(file.reports.empty());
+    EXPECT_TRUE(cache->usable());
+
+    const Outcome next = runAll(dir, cache.get()); // as the window runs again
+    EXPECT_EQ(next.hits, 9u);
+    EXPECT_EQ(next.stores, 0u);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open(file.path().c_str(), &writer), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "UPDATE files SET seen_day=seen_day", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    EXPECT_EQ(
+        sqlite3_wal_checkpoint_v2(writer, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr),
+        SQLITE_OK)
+        << "no reader of the cache left between runs";
+    sqlite3_close(writer);
 }
 
 TEST(FileCache, FilesChangedJustBeforeTheCacheOpenedAreNotKept)
