@@ -69,7 +69,8 @@ TextGroups<Key> groupEntries(std::size_t count, KeyOf keyOf)
         for (std::size_t entry = 0; entry < std::min(kAhead, count); ++entry)
             hashAhead(entry);
         for (std::size_t entry = 0; entry < count; ++entry) {
-            const auto [key, hash] = ahead[entry % kAhead];
+            const std::optional<Key> key = ahead[entry % kAhead].first;
+            const std::size_t hash = ahead[entry % kAhead].second;
             if (entry + kAhead < count)
                 hashAhead(entry + kAhead);
             if (!key)
