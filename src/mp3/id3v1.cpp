@@ -285,20 +285,8 @@ std::uint8_t GenreIndexOfName(std::string_view name)
 
 namespace {
 
-std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
-{
-    if (file.size() < static_cast<std::int64_t>(kID3v1TagSize))
-        return std::nullopt;
-    std::array<unsigned char, kID3v1TagSize> bytes{};
-    const auto got = file.readAt(file.size() - static_cast<std::int64_t>(kID3v1TagSize), bytes);
-    if (!got || *got != bytes.size())
-        return std::nullopt;
-    return TagTitleOfRecord(bytes);
-}
-
-} // namespace
-
-std::optional<std::string> TagTitleOfRecord(std::span<const unsigned char, kID3v1TagSize> record)
+// The title of an ID3v1 tag in a file's last 128 bytes, as ReadTagTitle gives it.
+std::optional<std::string> titleOfRecord(std::span<const unsigned char, kID3v1TagSize> record)
 {
     if (!IsID3v1Identifier(record))
         return std::nullopt;
@@ -307,6 +295,19 @@ std::optional<std::string> TagTitleOfRecord(std::span<const unsigned char, kID3v
     title = end == std::string_view::npos ? std::string_view{} : title.substr(0, end + 1);
     return Latin1ToUtf8(title);
 }
+
+std::optional<std::string> tagTitleOf(const ReadOnlyFile& file)
+{
+    if (file.size() < static_cast<std::int64_t>(kID3v1TagSize))
+        return std::nullopt;
+    std::array<unsigned char, kID3v1TagSize> bytes{};
+    const auto got = file.readAt(file.size() - static_cast<std::int64_t>(kID3v1TagSize), bytes);
+    if (!got || *got != bytes.size())
+        return std::nullopt;
+    return titleOfRecord(bytes);
+}
+
+} // namespace
 
 namespace {
 
@@ -360,13 +361,15 @@ SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view
                                withID3v2Title);
 }
 
-SizeAndTagTitle ReadSizeAndTagTitle(const ReadOnlyFile& file, bool withID3v2Title)
+SizeAndTagTitle
+ReadSizeAndTagTitle(const ReadOnlyFile& file, bool withID3v2Title,
+                    const std::optional<std::array<unsigned char, kID3v1TagSize>>& lastRecord)
 {
     SizeAndTagTitle result;
     result.size = file.size();
     result.stamp = file.stamp();
     try {
-        result.title = tagTitleOf(file);
+        result.title = lastRecord ? titleOfRecord(*lastRecord) : tagTitleOf(file);
         if (withID3v2Title)
             result.id3v2Title = ReadID3v2Title(file);
     } catch (...) {

@@ -70,8 +70,6 @@ std::uint8_t GenreIndexOfName(std::string_view name);
 std::optional<std::string> ReadTagTitle(const std::string& path);
 // The same for a name listed in a folder held open.
 std::optional<std::string> ReadTagTitle(const FolderHandle& folder, std::string_view name);
-// The same from a file's last 128 bytes, read already. May throw std::bad_alloc.
-std::optional<std::string> TagTitleOfRecord(std::span<const unsigned char, kID3v1TagSize> record);
 
 // One open for the questions the search asks of every file: its length (nothing when it cannot
 // be opened), what ReadTagTitle would return and, when asked for, the title of a leading ID3v2
@@ -86,8 +84,11 @@ struct SizeAndTagTitle
 SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title = false);
 SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name,
                                     bool withID3v2Title = false);
-// The same for a file already open.
-SizeAndTagTitle ReadSizeAndTagTitle(const ReadOnlyFile& file, bool withID3v2Title = false);
+// The same for a file already open; lastRecord, when given, holds the file's last 128 bytes as
+// read already (see clsMP3Info::LastRecord), and the ID3v1 title is taken from them.
+SizeAndTagTitle ReadSizeAndTagTitle(
+    const ReadOnlyFile& file, bool withID3v2Title = false,
+    const std::optional<std::array<unsigned char, kID3v1TagSize>>& lastRecord = std::nullopt);
 
 // The title the tag criteria compare: the ID3v2 title where there is one, else the ID3v1 title
 // (empty without either).

@@ -1,7 +1,6 @@
 #include "search/scan.h"
 
 #include "mp3/id3v1.h"
-#include "mp3/id3v2title.h"
 #include "mp3/mp3info.h"
 #include "search/filesize.h"
 #include "search/folderreads.h"
@@ -316,6 +315,32 @@ void FolderScan::releaseWalk()
 #endif
 }
 
+void FolderScan::readAhead(const FolderHandle& folder, std::uint32_t entry, bool withTitles)
+{
+    const std::string_view name = m_catalogue.name(entry);
+    if (!withTitles) {
+        m_catalogue.setSize(entry,
+                            QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
+        return;
+    }
+    ReadOnlyFile file;
+    if (!file.open(folder, name)) {
+        m_catalogue.setSize(entry, Catalogue::kSizeUnreadable);
+        return;
+    }
+    m_catalogue.setSize(entry, file.size());
+    if (!file.stamp())
+        return;
+    // The file is open: what its rows will show is read in the same visit, and its title from
+    // the analysis's read of its end.
+    clsMP3Info analysis;
+    analysis.SetOpenedFile(file, folder.path() + std::string(name));
+    const SizeAndTagTitle read =
+        ReadSizeAndTagTitle(file, m_reading.id3v2Titles, analysis.LastRecord());
+    m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title), *file.stamp(),
+                         {analysis.SongLength(), analysis.BitRate()});
+}
+
 void FolderScan::readPendingSizes()
 {
     if (!m_reading.sizes)
@@ -330,42 +355,7 @@ void FolderScan::readPendingSizes()
     const auto pending = [&](std::size_t k) { return m_pendingSizes[k]; };
     ForEachInFolders(m_catalogue, m_pendingSizes.size(), pending,
                      [&](const FolderHandle& folder, std::uint32_t entry) {
-                         const std::string_view name = m_catalogue.name(entry);
-                         if (!withTitles) {
-                             m_catalogue.setSize(
-                                 entry,
-                                 QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
-                             return;
-                         }
-                         ReadOnlyFile file;
-                         if (!file.open(folder, name)) {
-                             m_catalogue.setSize(entry, Catalogue::kSizeUnreadable);
-                             return;
-                         }
-                         m_catalogue.setSize(entry, file.size());
-                         if (!file.stamp())
-                             return;
-                         // The file is open: what its rows will show is read in the same visit, and
-                         // its title from the same read of its end where that read was made.
-                         clsMP3Info analysis;
-                         analysis.SetOpenedFile(file, folder.path() + std::string(name));
-                         SizeAndTagTitle read;
-                         if (const auto& record = analysis.LastRecord()) {
-                             try {
-                                 read.title = TagTitleOfRecord(*record);
-                                 if (m_reading.id3v2Titles)
-                                     read.id3v2Title = ReadID3v2Title(file);
-                             } catch (...) {
-                                 read = {}; // as with a title that could not be read
-                             }
-                         } else {
-                             read = ReadSizeAndTagTitle(file, m_reading.id3v2Titles);
-                         }
-                         RowColumns columns;
-                         columns.songLength = analysis.SongLength();
-                         columns.bitRate = analysis.BitRate();
-                         m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title),
-                                              *file.stamp(), columns);
+                         readAhead(folder, entry, withTitles);
                      });
     if (withTitles) {
         m_catalogue.packTitles();

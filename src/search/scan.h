@@ -56,6 +56,8 @@ private:
     }
     void releaseWalk();
     void readPendingSizes();
+    // Reads one pending entry's size and, with titles, its title and the columns of its rows.
+    void readAhead(const FolderHandle& folder, std::uint32_t entry, bool withTitles);
 
     Catalogue& m_catalogue;
     SearchHost& m_host;
