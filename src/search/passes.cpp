@@ -210,7 +210,7 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
 
 // Writes the row; its columns come from the file's first reading in this run, which for a file
 // new to the run's rows happens when the criterion ends (FillRowColumns).
-bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
+bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group)
 {
     ResultList& results = state.session.results();
     if (results.full()) {
@@ -229,8 +229,10 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     row.songLength = info.songLength;
     row.bitRate = info.bitRate;
     row.criterion = criterion;
+    row.group = group;
     results.append(row, ColorGroupOf(criterion, state.darkShade));
     state.listed[id] = 1;
+    state.groupOfPath[id] = group;
     return true;
 }
 
@@ -280,17 +282,22 @@ public:
             // A passing pair: the stop flag is read before anything of it is written.
             if (host.isStopRequested())
                 return PassOutcome::Stopped;
-            if (!m_state.listed[m_state.pathId[m_outer]]) {
+            const std::uint32_t outerPath = m_state.pathId[m_outer];
+            std::uint32_t group = 0;
+            if (!m_state.listed[outerPath]) {
                 m_state.groupHeadAdded = true;
-                if (!AddResultRow(m_state, m_outer, m_criterion))
+                group = m_state.groupCount++;
+                if (!AddResultRow(m_state, m_outer, m_criterion, group))
                     return PassOutcome::ResultsFull;
+            } else {
+                group = m_state.groupOfPath[outerPath];
             }
             for (const std::uint32_t inner : m_gathered) {
                 if (m_state.listed[m_state.pathId[inner]])
                     continue; // an equal path met earlier in this step
                 if (host.isStopRequested())
                     return PassOutcome::Stopped;
-                if (!AddResultRow(m_state, inner, m_criterion))
+                if (!AddResultRow(m_state, inner, m_criterion, group))
                     return PassOutcome::ResultsFull;
             }
             if (m_state.groupHeadAdded) {
@@ -1199,6 +1206,7 @@ void AssignPathIds(RunState& state)
     state.pathId.resize(n);
     state.pathCount = static_cast<std::uint32_t>(n);
     state.rowInfo.assign(n, {});
+    state.groupOfPath.assign(n, 0);
 
     // A row names a file, and one file may have been catalogued under several paths: its folder
     // listed twice, inside another listed folder, under another spelling or through a listed
