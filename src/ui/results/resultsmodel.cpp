@@ -53,6 +53,12 @@ QString headerText(int section)
         return QStringLiteral("Bitrate");
     case ResultsModel::Column::Type:
         return QStringLiteral("Type");
+    case ResultsModel::Column::Artist:
+        return QStringLiteral("Artist");
+    case ResultsModel::Column::Album:
+        return QStringLiteral("Album");
+    case ResultsModel::Column::Title:
+        return QStringLiteral("Title");
     case ResultsModel::Column::Count:
         break;
     }
@@ -135,6 +141,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
             const std::string_view word = m_list.typeText(position);
             return QString::fromUtf8(word.data(), static_cast<qsizetype>(word.size()));
         }
+        case Column::Artist:
+        case Column::Album:
+        case Column::Title:
+            return tagText(position, column);
         case Column::Count:
             break;
         }
@@ -377,6 +387,26 @@ void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
     m_duplicateGroups = std::move(merged);
     m_groupsValid = true;
     endResetModel();
+}
+
+void ResultsModel::tagsChanged()
+{
+    const std::size_t n = rows();
+    if (n > 0)
+        emit dataChanged(index(0, static_cast<int>(Column::Artist)),
+                         index(static_cast<int>(n - 1), static_cast<int>(Column::Title)),
+                         {Qt::DisplayRole});
+}
+
+QString ResultsModel::tagText(std::size_t position, Column column) const
+{
+    const SongTags* tags = m_tags ? m_tags(m_list.row(position).pathId) : nullptr;
+    if (tags == nullptr)
+        return {};
+    const std::string& text = column == Column::Artist  ? tags->artist
+                              : column == Column::Album ? tags->album
+                                                        : tags->title;
+    return QString::fromStdString(text);
 }
 
 QString ResultsModel::pathText(std::size_t position) const
