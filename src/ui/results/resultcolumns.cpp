@@ -13,10 +13,10 @@ namespace {
 
 constexpr int kFilename = static_cast<int>(ResultsModel::Column::Filename);
 // The room the columns leave in the list, and each column's design width (Filename takes the
-// rest).
+// rest, the group number's included).
 constexpr int kListAllowance = 400;
 constexpr std::array<int, ResultColumns::kCount> kDesignWidths{
-    0, 1000, 700, 500, 1100, 1500, 1500, 1500,
+    0, 1000, 700, 500, 1100, 500, 1500, 1500, 1500,
 };
 constexpr std::array kTagColumns{ResultsModel::Column::Artist, ResultsModel::Column::Album,
                                  ResultsModel::Column::Title};

@@ -303,7 +303,8 @@ void ResultsWindow::onDeleteClicked()
     RecycleBinResult moved;
     if (!paths.isEmpty())
         moved = SendToRecycleBin(paths, *m_recycleBin);
-    m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked));
+    std::vector<ColorGroup> shading = m_model->colors();
+    m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked), std::move(shading));
     m_model->resetColors(ColorGroup::White);
 }
 

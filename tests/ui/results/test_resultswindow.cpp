@@ -1070,6 +1070,9 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QVERIFY(QFile::exists(a));
     QCOMPARE(listPaths(form), (QStringList{a, b, a}));
     QCOMPARE(form.model().duplicateGroups(), (std::vector<std::uint32_t>{0, 0, 1}));
+    // Every row on the list has its shade of before the delete again.
+    QCOMPARE(form.model().colors(),
+             (std::vector<ColorGroup>{ColorGroup::Blue, ColorGroup::Blue, ColorGroup::LightBlue}));
     QVERIFY(form.model().checkedRows().empty());
     QCOMPARE(boxes.shown.size(), 1);
     QVERIFY(boxes.shown[0].text.contains(c));
