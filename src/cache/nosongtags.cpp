@@ -3,7 +3,8 @@
 
 namespace tunesift {
 
-std::unique_ptr<SongTagCache> OpenSongTagCache(const std::filesystem::path&, std::chrono::nanoseconds)
+std::unique_ptr<SongTagCache> OpenSongTagCache(const std::filesystem::path&,
+                                               std::chrono::nanoseconds)
 {
     return nullptr;
 }

@@ -116,7 +116,10 @@ public:
     }
 
 private:
-    bool exec(const char* sql) { return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+    bool exec(const char* sql)
+    {
+        return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
 
     sqlite3_stmt* prepare(const char* sql)
     {

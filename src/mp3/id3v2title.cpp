@@ -66,9 +66,8 @@ protected:
     bool updateFrame(FrameHeader header) const override
     {
         const bool known = FrameFactory::updateFrame(header);
-        return known && std::none_of(m_frameIds.begin(), m_frameIds.end(), [&](const char* id) {
-                   return header->frameID() == id;
-               });
+        return known && std::none_of(m_frameIds.begin(), m_frameIds.end(),
+                                     [&](const char* id) { return header->frameID() == id; });
     }
 
 private:
