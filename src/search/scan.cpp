@@ -1,7 +1,6 @@
 #include "search/scan.h"
 
-#include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "search/filefacts.h"
 #include "search/filesize.h"
 #include "search/folderreads.h"
 #include "search/pathops.h"
@@ -317,28 +316,15 @@ void FolderScan::releaseWalk()
 
 void FolderScan::readAhead(const FolderHandle& folder, std::uint32_t entry, bool withTitles)
 {
-    const std::string_view name = m_catalogue.name(entry);
-    if (!withTitles) {
-        m_catalogue.setSize(entry,
-                            QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
-        return;
-    }
-    ReadOnlyFile file;
-    if (!file.open(folder, name)) {
-        m_catalogue.setSize(entry, Catalogue::kSizeUnreadable);
-        return;
-    }
-    m_catalogue.setSize(entry, file.size());
-    if (!file.stamp())
-        return;
-    // The file is open: what its rows will show is read in the same visit, and its title from
-    // the analysis's read of its end.
-    clsMP3Info analysis;
-    analysis.SetOpenedFile(file, folder.path() + std::string(name));
-    const SizeAndTagTitle read =
-        ReadSizeAndTagTitle(file, m_reading.id3v2Titles, analysis.LastRecord());
-    m_catalogue.setTitle(entry, ComparedTitle(read.title, read.id3v2Title), *file.stamp(),
-                         {analysis.SongLength(), analysis.BitRate()});
+    // The file is open anyway: what its rows will show and its title are read in the same visit.
+    const ReadFacts read = ReadFileFacts(
+        folder, m_catalogue.name(entry),
+        {.size = true, .title = withTitles, .rowColumns = withTitles}, m_reading.id3v2Titles);
+    m_catalogue.setSize(entry, read.size.value_or(Catalogue::kSizeUnreadable));
+    if (read.stamp)
+        m_catalogue.setTitle(
+            entry, ComparedTitleOf(read.facts, m_reading.id3v2Titles).value_or(std::string()),
+            *read.stamp, {read.facts.songLength, read.facts.bitRate});
 }
 
 void FolderScan::readPendingSizes()
