@@ -14,6 +14,7 @@ class QTreeView;
 namespace tunesift {
 
 class PictureButton;
+class RecycleBinDialogs;
 class RecycleBinHost;
 class ResultsActions;
 class SearchSession;
@@ -77,7 +78,7 @@ private:
     ResultsModel* m_model = nullptr;
     ResultsActions* m_actions = nullptr;
     QWidget* m_mainWindow = nullptr;
-    std::unique_ptr<RecycleBinHost> m_dialogs;
+    std::unique_ptr<RecycleBinDialogs> m_dialogs;
     RecycleBinHost* m_recycleBin = nullptr;
     QCursor m_handCursor;
 
