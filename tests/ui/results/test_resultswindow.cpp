@@ -125,6 +125,8 @@ private slots:
     void tickAllButTheBestFollowsTheRulesAndTheEvidence();
     void oldestRuleReadsTheDiskOnceFilled();
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
+    void protectedFolderReachedThroughALink();
+    void firstUseAsksOnceForTheKeepersFolder();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
     void keepRulesDialogStoresOrderAndSwitches();
@@ -862,6 +864,75 @@ void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
     QCOMPARE(bin.moveRequests, (QStringList{a, b, c}));
     QVERIFY(QFile::exists(safe));
     QCOMPARE(listPaths(form), QStringList{safe});
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+}
+
+void ResultsWindowTest::protectedFolderReachedThroughALink()
+{
+    // The library is listed through a link, and protected by its real path (and the other way
+    // round): its copy is the keeper, never ticked and never moved.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("music/Library")));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Backup")));
+    QVERIFY(QFile::link(dir.filePath("music/Library"), dir.filePath("lib")));
+    const QString library = makeFile(dir, "music/Library/a.mp3");
+    const QString backup = makeFile(dir, "Backup/a.mp3");
+    const QString throughLink = dir.filePath("lib/a.mp3");
+    for (const QString& protectedFolder : {dir.filePath("music/Library"), dir.filePath("lib")}) {
+        test::UseEmptyTestSettings();
+        SearchSession session;
+        ResultsFixture fixture(session);
+        fixture.addRow(throughLink.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+        fixture.addRow(backup.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+        fixture.addRow(library.toStdString(), ColorGroup::LightTeal, Criterion::ExactAudio);
+        fixture.addRow(backup.toStdString(), ColorGroup::LightTeal, Criterion::ExactAudio);
+        ResultsWindow form(session);
+        ScriptedRecycleBin bin;
+        bin.onlyPretend = true;
+        form.setRecycleBinHost(&bin);
+        YesToAll boxes;
+        form.actions().setMessageBoxes(&boxes);
+        SettingsStore().setTextList(settingskeys::kProtectedFolders, {protectedFolder});
+
+        form.actions().action(ResultsActions::Command::TickAllButBest)->trigger();
+        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 3}));
+        form.model().SetCheckedForFile(0, true);
+        form.model().SetCheckedForFile(2, true);
+        form.onDeleteClicked();
+        QCOMPARE(bin.moveRequests, QStringList{backup});
+        QCOMPARE(boxes.shown.first().text,
+                 QStringLiteral("2 ticked files are inside protected folders. They stay where "
+                                "they are."));
+    }
+}
+
+void ResultsWindowTest::firstUseAsksOnceForTheKeepersFolder()
+{
+    SearchSession session;
+    session.setListedFolders({"/Library", "/Backup", "/Library"});
+    ResultsFixture fixture(session);
+    fixture.addRow("/Library/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow("/Backup/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    QList<QStringList> asked;
+    form.actions().setKeepFolderChooser([&](QWidget*, const QStringList& folders) {
+        asked.append(folders);
+        return std::optional<QString>(QStringLiteral("/Library"));
+    });
+    QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
+
+    // Asked which folder holds the keepers, the organised library is kept rather than the
+    // backup with its shorter path.
+    tick->trigger();
+    QCOMPARE(asked, (QList<QStringList>{{"/Library", "/Backup"}}));
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{1});
+    QCOMPARE(SettingsStore().textList(settingskeys::kPreferredFolders), QStringList{"/Library"});
+
+    // Once only, also when the user removes the folder again.
+    SettingsStore().setTextList(settingskeys::kPreferredFolders, {});
+    tick->trigger();
+    QCOMPARE(asked.size(), 1);
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
 }
 
