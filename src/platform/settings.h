@@ -35,6 +35,10 @@ inline constexpr char kProtectedFolders[] = "ProtectedFolders";
 // whether the user was asked which folder holds the copies to keep.
 inline constexpr char kTickUnprovenGroups[] = "TickUnprovenGroups";
 inline constexpr char kKeepFolderAsked[] = "KeepFolderAsked";
+// The results list's columns: the widths the user dragged ("Header=twips" each) and the tag
+// columns shown (their headers).
+inline constexpr char kResultColumnWidths[] = "ResultColumnWidths";
+inline constexpr char kResultTagColumns[] = "ResultTagColumns";
 } // namespace settingskeys
 
 // One store per thread: QSettings objects of one process see each other's writes at once.

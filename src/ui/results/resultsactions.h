@@ -4,6 +4,7 @@
 #include "platform/recyclingbin.h"
 #include "ui/results/filetimereader.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/songplayer.h"
 #include "ui/support/messageboxes.h"
 
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <QUrl>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -40,6 +42,7 @@ public:
         EditKeepRules,
         UndoDelete,
         SaveList,
+        Play,
         Open,
         OpenFolder,
         CopyPaths,
@@ -79,6 +82,8 @@ public:
     {
         m_chooseKeepFolder = std::move(chooser);
     }
+    // The player of "Play" (nullptr: the system's, made when first needed).
+    void setSongPlayer(SongPlayer* player);
 
     // Around "Delete checked": which ticked rows may go (files inside protected folders stay, and
     // the user is told), and whether the user agrees when some group would lose every copy.
@@ -122,6 +127,9 @@ public slots:
     void tickAllInFolder();
     void protectFolder();
     void refreshSummary();
+    // Plays the row's file; P plays or stops, Esc stops.
+    void playFocusRow();
+    void stopPlaying();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -144,6 +152,8 @@ private:
     // The folder of the row's file as the settings keep folders (no trailing separator).
     QString rowFolder(std::size_t row) const;
     void message(const QString& text);
+    SongPlayer& player();
+    void playProblem(const QString& why);
 
     QWidget* m_window;
     QTreeView* m_list;
@@ -160,6 +170,10 @@ private:
     std::function<bool(const QUrl&)> m_open;
     std::function<QStringList()> m_listedFolders;
     KeepFolderChooser m_chooseKeepFolder;
+    std::unique_ptr<SongPlayer> m_ownPlayer;
+    SongPlayer* m_player = nullptr;
+    // Why songs cannot be played is said once; the rest works on.
+    bool m_playProblemSaid = false;
 
     // The last delete: where the trash keeps each moved file, and the rows it took.
     QStringList m_movedPaths;
