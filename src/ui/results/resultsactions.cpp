@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -96,6 +97,21 @@ QString groupsText(std::size_t count)
 }
 
 } // namespace
+
+bool OpenOnDesktop(const QUrl& url)
+{
+    if (QDesktopServices::openUrl(url))
+        return true;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // On a desktop Qt does not know it finds no launcher ("Unable to detect a launcher" on
+    // stderr) and opens nothing; xdg-open knows the user's choices.
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!xdgOpen.isEmpty() &&
+        QProcess::startDetached(xdgOpen, {url.isLocalFile() ? url.toLocalFile() : url.toString()}))
+        return true;
+#endif
+    return false;
+}
 
 QString SummaryText(const ResultsSummary& summary)
 {
@@ -562,15 +578,19 @@ void ResultsActions::openRows()
             rows.push_back(*row);
     }
     std::unordered_set<std::uint32_t> opened;
+    QStringList failed;
     for (const std::size_t row : rows) {
         if (!opened.insert(m_model->pathIdOf(row)).second)
             continue;
         const QUrl url = QUrl::fromLocalFile(m_model->pathText(row));
-        if (m_open)
-            m_open(url);
-        else
-            QDesktopServices::openUrl(url);
+        if (!(m_open ? m_open(url) : OpenOnDesktop(url)))
+            failed.append(m_model->pathText(row));
     }
+    if (!failed.isEmpty())
+        message(QStringLiteral("Nothing on this system could open %1. Set a program for MP3 "
+                               "files in the desktop's settings, or install xdg-utils.")
+                    .arg(failed.size() == 1 ? failed.front()
+                                            : QStringLiteral("these %1 files").arg(failed.size())));
 }
 
 void ResultsActions::openContainingFolder()
@@ -580,8 +600,14 @@ void ResultsActions::openContainingFolder()
         return;
     const QString path = m_model->pathText(*row);
     const QUrl folderUrl = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const auto openFolder = [&] {
+        if (!(m_open ? m_open(folderUrl) : OpenOnDesktop(folderUrl)))
+            message(QStringLiteral("Nothing on this system could open the folder %1. Install a "
+                                   "file manager, or xdg-utils.")
+                        .arg(QDir::toNativeSeparators(folderUrl.toLocalFile())));
+    };
     if (m_open) {
-        m_open(folderUrl);
+        openFolder();
         return;
     }
 #ifdef TUNESIFT_HAVE_DBUS
@@ -596,7 +622,7 @@ void ResultsActions::openContainingFolder()
     if (reply.type() == QDBusMessage::ReplyMessage)
         return;
 #endif
-    QDesktopServices::openUrl(folderUrl);
+    openFolder();
 }
 
 void ResultsActions::setSongPlayer(SongPlayer* player)

@@ -185,6 +185,10 @@ private:
     FileTimeReader m_fileTimes;
 };
 
+// Opens the file or folder with the desktop's program for it, through xdg-open where Qt finds no
+// launcher; false when nothing could be started.
+bool OpenOnDesktop(const QUrl& url);
+
 // The summary line's text for the numbers.
 QString SummaryText(const ResultsSummary& summary);
 

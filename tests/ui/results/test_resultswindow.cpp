@@ -180,6 +180,7 @@ private slots:
     void firstUseAsksOnceForTheKeepersFolder();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
+    void openFallsBackToXdgOpenAndSaysWhenNothingCan();
     void playListensBeforeDeciding();
     void keepRulesDialogStoresOrderAndSwitches();
 };
@@ -1333,6 +1334,57 @@ void ResultsWindowTest::playListensBeforeDeciding()
     // A failure after the start is said no more either.
     emit player.failed(QStringLiteral("cannot decode"));
     QCOMPARE(boxes.shown.size(), 1);
+}
+
+void ResultsWindowTest::openFallsBackToXdgOpenAndSaysWhenNothingCan()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Where Qt finds no launcher (here the offscreen platform has none) xdg-open is asked.
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    const QString opened = bin.filePath("opened");
+    {
+        QFile script(bin.filePath("xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\n").arg(opened).toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    QVERIFY(OpenOnDesktop(QUrl::fromLocalFile(QStringLiteral("/m/a b.mp3"))));
+    const auto written = [&] {
+        QFile file(opened);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_COMPARE(written(), QByteArray("/m/a b.mp3"));
+    qputenv("PATH", QFile::encodeName(bin.filePath("none")));
+    QVERIFY(!OpenOnDesktop(QUrl::fromLocalFile(QStringLiteral("/m/a b.mp3"))));
+    qputenv("PATH", path);
+#endif
+
+    // When nothing opens the file or folder, the user is told.
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue);
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue);
+    ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
+    form.actions().setOpener([](const QUrl&) { return false; });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.listView().setFocus();
+    form.listView().setCurrentIndex(form.model().index(0, 0));
+    QTest::keyClick(&form.listView(), Qt::Key_Return);
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text,
+             QStringLiteral("Nothing on this system could open /m/a.mp3. Set a program for MP3 "
+                            "files in the desktop's settings, or install xdg-utils."));
+    form.actions().action(ResultsActions::Command::OpenFolder)->trigger();
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY(boxes.shown[1].text.startsWith(QStringLiteral("Nothing on this system could open the "
+                                                          "folder /m.")));
 }
 
 void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
