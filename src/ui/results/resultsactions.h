@@ -175,9 +175,15 @@ private:
     // Why songs cannot be played is said once; the rest works on.
     bool m_playProblemSaid = false;
 
-    // The last delete: where the trash keeps each moved file, and the rows it took.
-    QStringList m_movedPaths;
-    QStringList m_movedInTrash;
+    // The last delete: each moved file, where the trash keeps it and what it was; the rows it
+    // took. A failed undo keeps the files it could not put back, for another try.
+    struct MovedFile
+    {
+        QString path;
+        QString inTrash;
+        std::optional<MovedFileStamp> stamp;
+    };
+    std::vector<MovedFile> m_moved;
     std::vector<ResultsModel::RowRecord> m_removedRows;
     std::vector<ColorGroup> m_shadingBefore; // one entry per row of the list before the delete
 

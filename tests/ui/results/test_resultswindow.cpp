@@ -179,6 +179,8 @@ private slots:
     void protectedFolderReachedThroughALink();
     void firstUseAsksOnceForTheKeepersFolder();
     void undoPutsFilesAndRowsBack();
+    void undoRestoresOnlyWhatItMoved();
+    void failedUndoCanBeTriedAgain();
     void rowCommandsAndKeys();
     void openFallsBackToXdgOpenAndSaysWhenNothingCan();
     void playListensBeforeDeciding();
@@ -1186,7 +1188,100 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QCOMPARE(boxes.shown.size(), 1);
     QVERIFY(boxes.shown[0].text.contains(c));
     QVERIFY(!boxes.shown[0].text.contains(a));
+    QVERIFY(undo->isEnabled()); // c may still come back
+}
+
+void ResultsWindowTest::undoRestoresOnlyWhatItMoved()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("undo is hidden where the trash keeps no records the program reads");
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(b.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    form.model().SetCheckedForFile(0, true);
+    form.onDeleteClicked();
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+
+    // The trash is emptied, and another program trashes another a.mp3 from the same place: it
+    // takes the same name in the trash, with a record naming the same place.
+    QVERIFY(QFile::remove(trash + "/files/a.mp3"));
+    QVERIFY(QFile::remove(trash + "/info/a.mp3.trashinfo"));
+    {
+        QFile other(a);
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("another song altogether, longer than the first one");
+    }
+    QString otherInTrash;
+    QVERIFY(QFile::moveToTrash(a, &otherInTrash));
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+
+    // Undo leaves that file where it is and says so; a's row stays away.
+    boxes.shown.clear();
+    form.actions().action(ResultsActions::Command::UndoDelete)->trigger();
+    QVERIFY(!QFile::exists(a));
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+    QCOMPARE(listPaths(form), QStringList{b});
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.contains(a), qPrintable(boxes.shown[0].text));
+}
+
+void ResultsWindowTest::failedUndoCanBeTriedAgain()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("undo is hidden where the trash keeps no records the program reads");
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    const QString c = makeFile(dir, "c.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(b.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(c.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
+    form.model().SetCheckedForFile(0, true);
+    form.model().SetCheckedForFile(1, true);
+    form.onDeleteClicked();
+    QCOMPARE(listPaths(form), QStringList{c});
+
+    // b's place is taken: a comes back, b stays in the trash and in the undo record.
+    QVERIFY(!makeFile(dir, "b.mp3").isEmpty());
+    boxes.shown.clear();
+    undo->trigger();
+    QCOMPARE(listPaths(form), (QStringList{a, c}));
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.contains(b) && boxes.shown[0].text.contains("Ctrl+Z"),
+             qPrintable(boxes.shown[0].text));
+
+    // Once the user has cleared the place, Ctrl+Z again brings b and its row back.
+    QVERIFY(QFile::remove(b));
+    undo->trigger();
+    QCOMPARE(listPaths(form), (QStringList{a, b, c}));
+    QVERIFY(QFile::exists(b));
     QVERIFY(!undo->isEnabled());
+    QCOMPARE(form.model().duplicateGroups(), (std::vector<std::uint32_t>{0, 0, 0}));
+    QCOMPARE(form.model().colors(), std::vector<ColorGroup>(3, ColorGroup::Teal));
 }
 
 void ResultsWindowTest::rowCommandsAndKeys()
