@@ -31,6 +31,10 @@ inline constexpr char kKeepRuleOrder[] = "KeepRuleOrder";
 inline constexpr char kKeepRulesOff[] = "KeepRulesOff";
 inline constexpr char kPreferredFolders[] = "PreferredFolders";
 inline constexpr char kProtectedFolders[] = "ProtectedFolders";
+// The main window's folder list, entry by entry in its order, and the folder the user added last
+// (where the folder dialog opens).
+inline constexpr char kFolders[] = "Folders";
+inline constexpr char kLastAddedFolder[] = "LastAddedFolder";
 } // namespace settingskeys
 
 // One store per thread: QSettings objects of one process see each other's writes at once.

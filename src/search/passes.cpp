@@ -164,11 +164,15 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
                     Found found, Read read)
 {
     const Catalogue& catalogue = state.session.catalogue();
+    ProgressMeter& meter = state.meter;
+    if (!entries.empty())
+        meter.begin(WorkPhase::Reading, entries.size());
     if (!state.facts.mayFind()) {
         ForEachInFolders(
             catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
             [&](const FolderHandle& folder, std::uint32_t entry) {
                 read(folder, entry, std::nullopt);
+                meter.add();
             });
         return;
     }
@@ -198,12 +202,14 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
         for (const std::uint32_t k : order)
             if (!found(block[k], lookUpFile(state, block[k], stamps[k], withFacts)))
                 misses.push_back(k);
+        meter.add(block.size() - misses.size());
         std::sort(misses.begin(), misses.end());
         ForEachInFolders(
             catalogue, misses.size(), [&](std::size_t j) { return block[misses[j]]; },
             [&](const FolderHandle& folder, std::uint32_t entry, std::size_t j) {
                 // The stamp again, without the facts: the key and whether the cache knew it.
                 read(folder, entry, state.facts.of(entry, stamps[misses[j]], false));
+                meter.add();
             });
     }
 }
@@ -261,7 +267,11 @@ public:
         const std::size_t n = m_state.session.catalogue().count();
         constexpr std::size_t kFar = 16;
         constexpr std::size_t kNear = 8;
+        constexpr std::size_t kCountEvery = 1024; // outer steps between counts of the work done
+        m_state.meter.beginCriterion(m_criterion, n);
         for (std::size_t i = 0; i < n; ++i) {
+            if (i % kCountEvery == 0)
+                m_state.meter.setDone(i);
             source.ahead(i + kFar < n ? m_groups.textOf[i + kFar] : kNoText,
                          i + kNear < n ? m_groups.textOf[i + kNear] : kNoText);
             host.setProgress(static_cast<int>(
@@ -1241,9 +1251,12 @@ void FillRowColumns(RunState& state)
         if (!state.rowInfo[results.row(k).pathId].known)
             unread.push_back(results.row(k).pathId);
     std::sort(unread.begin(), unread.end());
+    if (!unread.empty())
+        state.meter.begin(WorkPhase::Reading, unread.size());
     ForEachInFolders(
         catalogue, unread.size(), [&](std::size_t k) { return unread[k]; },
         [&](const FolderHandle& folder, std::uint32_t id) {
+            state.meter.add();
             const std::string_view name = catalogue.name(id);
             RunState::RowInfo& info = state.rowInfo[id];
             if (catalogue.hasTitle(id)) {
@@ -1473,9 +1486,11 @@ PassOutcome FindDupesExactAudio(RunState& state)
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
+    state.meter.beginCriterion(Criterion::ExactAudio, files.size());
     ParallelFor(
         files.size(),
         [&](std::size_t k) {
+            state.meter.add();
             const std::uint32_t id = files[k];
             const std::string path = catalogue.path(id);
             std::optional<CachedFile> file = lookUpFile(state, id, path);
@@ -1512,6 +1527,29 @@ PassOutcome FindDupesExactAudio(RunState& state)
         return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
                           f.whole.value_or(AudioHash{}));
     };
+    // The bytes still to hash show as the criterion's work: at first the heads of the files with
+    // a partner in length and, for ranges longer than a head, the whole ranges too; the ranges
+    // the heads then tell apart drop out.
+    const auto hashedBytes = [](const AudioFacts& f, bool whole) {
+        return static_cast<std::uint64_t>(whole ? f.range.length
+                                                : std::min(f.range.length, kAudioHeadBytes));
+    };
+    std::uint64_t wholeBytesCounted = 0;
+    const auto countAudioBytes = [&](const std::vector<std::uint32_t>& work, bool whole) {
+        std::uint64_t heads = 0;
+        std::uint64_t wholes = 0;
+        for (const std::uint32_t id : work) {
+            heads += hashedBytes(audio[id], false);
+            if (audio[id].range.length > kAudioHeadBytes)
+                wholes += hashedBytes(audio[id], true);
+        }
+        if (!whole) {
+            wholeBytesCounted = wholes;
+            state.meter.beginCriterion(Criterion::ExactAudio, heads + wholes, WorkUnit::Bytes);
+        } else {
+            state.meter.dropFromTotal(wholeBytesCounted - std::min(wholes, wholeBytesCounted));
+        }
+    };
     const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
         std::sort(files.begin(), files.end(),
                   [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
@@ -1524,6 +1562,7 @@ PassOutcome FindDupesExactAudio(RunState& state)
             for (std::size_t k = first; k < last; ++k)
                 work.push_back(files[k]);
         }
+        countAudioBytes(work, whole);
         ParallelFor(
             work.size(),
             [&](std::size_t k) {
@@ -1533,12 +1572,16 @@ PassOutcome FindDupesExactAudio(RunState& state)
                     buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
                 const std::uint32_t id = work[k];
                 AudioFacts& f = audio[id];
-                if (f.*hash)
-                    return; // known already, or a short range's first hash is its whole hash
+                if (f.*hash) { // known already, or a short range's first hash is its whole hash
+                    if (!whole || f.range.length > kAudioHeadBytes)
+                        state.meter.dropFromTotal(hashedBytes(f, whole));
+                    return;
+                }
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
                 const std::string path = catalogue.path(id);
                 f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                state.meter.add(static_cast<std::uint64_t>(count));
                 if (!(f.*hash)) {
                     f.range = AudioRange{}; // unreadable now: takes no part
                     return;
