@@ -4,6 +4,7 @@
 #include "mp3/mp3info.h"
 #include "search/filesize.h"
 #include "search/folderreads.h"
+#include "search/progress.h"
 
 #include <algorithm>
 #include <array>
@@ -42,6 +43,7 @@ public:
             for (const std::uint32_t id : block)
                 if (const WantedFacts missing = missingOf(id, m_wanted); missing.any())
                     m_pending.push_back({id, missing, std::nullopt});
+            m_state.meter.add(block.size() - m_pending.size());
             fromScan();
             fromCache();
             fromFiles();
@@ -61,7 +63,9 @@ private:
 
     void dropDone()
     {
+        const std::size_t before = m_pending.size();
         std::erase_if(m_pending, [](const Pending& p) { return !p.missing.any(); });
+        m_state.meter.add(before - m_pending.size());
     }
 
     template <typename Work>
@@ -164,6 +168,7 @@ private:
                 if (p.missing.size)
                     m_catalogue.setSize(p.id, read.size.value_or(Catalogue::kSizeUnreadable));
                 take(p, read.facts);
+                m_state.meter.add();
                 if (!read.stamp || !m_state.facts.enabled())
                     return;
                 if (std::optional<CachedFile> file = m_state.facts.of(p.id, read.stamp, false)) {

@@ -1,6 +1,7 @@
 #include "search/filereads.h"
 
 #include "search/filefacts.h"
+#include "search/progress.h"
 
 #include <algorithm>
 #include <string>
@@ -17,6 +18,8 @@ void FillRowColumns(RunState& state)
         if (!state.rowInfo[results.row(k).pathId].known)
             unread.push_back(results.row(k).pathId);
     std::sort(unread.begin(), unread.end());
+    if (!unread.empty())
+        state.meter.begin(WorkPhase::Reading, unread.size());
     GatherFacts(state, unread, {.rowColumns = true});
     for (std::size_t k = state.criterionFirstRow; k < results.size(); ++k) {
         const RunState::RowInfo& info = state.rowInfo[results.row(k).pathId];
@@ -46,6 +49,7 @@ void ReadTitles(RunState& state)
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
+    state.meter.begin(WorkPhase::Reading, files.size());
     GatherFacts(state, files, {.title = true});
     std::vector<std::uint32_t>().swap(files);
     for (std::size_t entry = 0; entry < titles.size(); ++entry)
@@ -73,6 +77,8 @@ void ReadSizes(RunState& state)
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (catalogue.size(entry) == Catalogue::kSizeNotRead && state.pathId[entry] == entry)
             pending.push_back(entry);
+    if (!pending.empty())
+        state.meter.begin(WorkPhase::Reading, pending.size());
     // The visit that reads a title reads the columns of the file's rows too, as the scan does
     // without a cache: most files the tag criteria list are then read once.
     GatherFacts(state, pending, {.size = true, .title = withTitles, .rowColumns = withTitles});
