@@ -5,6 +5,7 @@
 #include "search/engineview.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
+#include "search/scan.h"
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
@@ -541,6 +542,9 @@ struct RandomRuns
     std::size_t minFiles = 0;
     std::size_t maxFiles = 0;
     bool withStops = false; // the stop flag set after a random host call of the run
+    // The files taken to lie on a distant share: what the run read of a file once stands for the
+    // run, so no file changes while it runs.
+    bool distantFiles = false;
 };
 
 void compareOnRandomTrees(const RandomRuns& runs)
@@ -555,6 +559,8 @@ void compareOnRandomTrees(const RandomRuns& runs)
         Random random(seed);
         const Tree tree = TreeMaker(random, between(random, runs.minFiles, runs.maxFiles)).take();
         Scenario scenario = makeScenario(random, dir, tree);
+        if (runs.distantFiles)
+            scenario.deleteAtFirstCriterion.clear();
 
         if (runs.withStops) {
             materialise(dir, tree);
@@ -568,7 +574,9 @@ void compareOnRandomTrees(const RandomRuns& runs)
         materialise(dir, tree);
         RecordingHost engineHost;
         scenario.apply(engineHost, dir);
+        SetDistantFilesForTesting(runs.distantFiles);
         RunSearch(session, scenario.folders, engineHost);
+        SetDistantFilesForTesting(false);
 
         materialise(dir, tree);
         RecordingHost modelHost;
@@ -615,6 +623,18 @@ TEST(EngineAgainstModel, RandomTreesWithAStopAnywhere)
 {
     compareOnRandomTrees(
         {.seedBase = 90000, .cases = 300, .minFiles = 2, .maxFiles = 24, .withStops = true});
+}
+
+TEST(EngineAgainstModel, RandomTreesOnADistantShare)
+{
+    compareOnRandomTrees(
+        {.seedBase = 120000, .cases = 200, .minFiles = 2, .maxFiles = 60, .distantFiles = true});
+    compareOnRandomTrees({.seedBase = 130000,
+                          .cases = 150,
+                          .minFiles = 2,
+                          .maxFiles = 24,
+                          .withStops = true,
+                          .distantFiles = true});
 }
 
 } // namespace
