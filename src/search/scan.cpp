@@ -54,9 +54,7 @@ const char* const kCatalogueFullText =
 ListingFault g_listingFault = nullptr;
 bool g_distantForTesting = false;
 
-#ifdef _WIN32
-std::string FolderIdentity(const std::string& folder);
-#else
+#ifndef _WIN32
 std::string IdentityOf(const struct stat& info)
 {
     const std::uint64_t fields[2] = {static_cast<std::uint64_t>(info.st_dev),
@@ -195,21 +193,12 @@ bool listFolder(const std::string& folder, Visit visit, ListedFolder* listed = n
 #endif
 }
 
-// What tells the folder apart from every other, however it is spelt or reached (see
-// Catalogue::addFolder): on Windows its path with links resolved (elsewhere the listing takes its
-// device and inode). The text itself where that cannot be had.
-#ifdef _WIN32
-std::string FolderIdentity(const std::string& folder)
+int percentOf(std::size_t done, std::size_t total)
 {
-    const std::wstring resolved = FinalWidePath(folder);
-    if (resolved.empty())
-        return folder;
-    std::string text = Utf8Path(resolved);
-    if (text.empty() || text.back() != kPathSeparator)
-        text.push_back(kPathSeparator);
-    return text;
+    // The same double expression as the progress of the pair walk, so both round alike.
+    return static_cast<int>(
+        std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0));
 }
-#endif
 
 // True for a folder on a file system reached over a network, or through a user-space file system
 // (which may be one).
@@ -256,14 +245,26 @@ void CloseDescriptor([[maybe_unused]] int descriptor)
 #endif
 }
 
-int percentOf(std::size_t done, std::size_t total)
-{
-    // The same double expression as the progress of the pair walk, so both round alike.
-    return static_cast<int>(
-        std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0));
-}
-
 } // namespace
+
+std::string FolderIdentity(const std::string& folder)
+{
+#ifdef _WIN32
+    const std::wstring resolved = FinalWidePath(folder);
+    if (resolved.empty())
+        return folder;
+    std::string text = Utf8Path(resolved);
+    if (text.empty() || text.back() != kPathSeparator)
+        text.push_back(kPathSeparator);
+    return text;
+#else
+    struct stat info
+    {};
+    if (::stat(folder.c_str(), &info) != 0)
+        return folder;
+    return IdentityOf(info);
+#endif
+}
 
 void SetListingFaultForTesting(ListingFault fault)
 {
