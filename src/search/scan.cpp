@@ -350,6 +350,10 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
     const std::int64_t cpu = ThreadCpuTimeNs() - cpuStart;
     QueuedFolder& queued = m_queue[queueIndex];
     queued.nameCount = m_nameEnds.size() - queued.firstName;
+    if (m_meter) {
+        m_filesFound += queued.nameCount;
+        m_meter->scanned(m_filesFound, ++m_foldersFound);
+    }
     if (queued.nameCount != 0)
         queued.identity = std::move(listed.identity);
     if (!m_skipShown) {
@@ -582,14 +586,19 @@ void FolderScan::readPendingSizes()
                             m_host.isCriterionTicked(Criterion::SimilarTag);
     if (withTitles)
         m_catalogue.reserveTitles();
+    if (m_meter)
+        m_meter->begin(WorkPhase::Reading, m_pendingSizes.size());
     // What was read while the folders were listed is kept; the rest is read now.
     std::vector<std::uint32_t> unread;
     for (const std::uint32_t entry : m_pendingSizes) {
         FileRead* read = listedRead(entry - m_walkBase);
-        if (read && read->size != Catalogue::kSizeNotRead && (read->titled || !withTitles))
+        if (read && read->size != Catalogue::kSizeNotRead && (read->titled || !withTitles)) {
             keepRead(entry, std::move(*read), withTitles);
-        else
+            if (m_meter)
+                m_meter->add();
+        } else {
             unread.push_back(entry);
+        }
         if (read)
             *read = FileRead();
     }
@@ -598,6 +607,8 @@ void FolderScan::readPendingSizes()
     ForEachInFolders(
         m_catalogue, unread.size(), pending, [&](const FolderHandle& folder, std::uint32_t entry) {
             keepRead(entry, readFile(folder, m_catalogue.name(entry), withTitles), withTitles);
+            if (m_meter)
+                m_meter->add();
         });
     if (withTitles) {
         m_catalogue.packTitles();
