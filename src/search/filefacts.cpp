@@ -101,6 +101,18 @@ private:
         }
     }
 
+    // The file's stamp as the run takes it now: taken afresh, except of a distant file (on a
+    // share), of which what the run looked at once stands for the run: the stamp taken while its
+    // folder was listed, or the one of the scan's read.
+    std::optional<FileStamp> stampNow(const FolderHandle& folder, std::uint32_t id) const
+    {
+        if (std::optional<FileStamp> listed = m_catalogue.listedStamp(id))
+            return listed;
+        if (m_catalogue.filesAreDistant() && m_catalogue.hasTitle(id))
+            return m_catalogue.titleStamp(id);
+        return QueryFileStamp(folder, m_catalogue.name(id));
+    }
+
     // What the scan read of the file when it opened it for its size.
     void fromScan()
     {
@@ -109,7 +121,7 @@ private:
             const bool readAhead = m_catalogue.hasTitle(p.id);
             if (!readAhead && !mayFind)
                 return;
-            p.now = QueryFileStamp(folder, m_catalogue.name(p.id));
+            p.now = stampNow(folder, p.id);
             if (!readAhead || !UnchangedSince(m_catalogue.titleStamp(p.id), p.now))
                 return;
             if (p.missing.title) {

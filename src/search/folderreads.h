@@ -19,7 +19,7 @@ namespace tunesift {
 // that a large folder still spreads over the threads.
 template <typename EntryAt, typename Work>
 void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work,
-                      WorkKind kind = WorkKind::SystemCalls)
+                      WorkKind localKind = WorkKind::SystemCalls)
 {
     constexpr std::size_t kPiece = 32;
     std::vector<std::size_t> pieceStart;
@@ -29,6 +29,8 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
             pieceStart.push_back(k);
     }
     pieceStart.push_back(count);
+    // Where files are distant, the threads wait on round trips rather than run on the cores.
+    const WorkKind kind = catalogue.filesAreDistant() ? WorkKind::DistantReads : localKind;
     ParallelFor(
         pieceStart.size() - 1,
         [&](std::size_t piece) {
