@@ -47,6 +47,8 @@ public:
             fromScan();
             fromCache();
             fromFiles();
+            if (m_state.stop.raised())
+                return;
         }
     }
 
@@ -76,7 +78,7 @@ private:
             [&](const FolderHandle& folder, std::uint32_t, std::size_t k) {
                 work(folder, m_pending[k]);
             },
-            kind);
+            kind, &m_state.stop);
     }
 
     // Takes the facts' groups into the run; what they hold is no longer missing.
@@ -143,7 +145,7 @@ private:
     // its index in order and never hands its lock between threads.
     void fromCache()
     {
-        if (!m_state.facts.mayFind())
+        if (!m_state.facts.mayFind() || m_state.stop.raised())
             return;
         const auto place = [](const Pending& p) {
             return p.now ? std::pair(p.now->device, p.now->inode)
@@ -156,6 +158,8 @@ private:
         });
         const bool withFacts = m_wanted.title || m_wanted.rowColumns || m_wanted.audio;
         for (const std::uint32_t k : order) {
+            if (m_state.stop.check())
+                return;
             Pending& p = m_pending[k];
             const std::optional<CachedFile> file = m_state.facts.of(p.id, p.now, withFacts);
             if (!file || !file->hit)
@@ -173,6 +177,8 @@ private:
     // The file itself, each in one visit; what was read goes to the cache.
     void fromFiles()
     {
+        if (m_state.stop.raised())
+            return;
         forEachPending(
             [&](const FolderHandle& folder, Pending& p) {
                 ReadFacts read =

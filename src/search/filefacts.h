@@ -60,7 +60,8 @@ std::optional<std::string> ComparedTitleOf(const FileFacts& facts, bool id3v2Tit
 // Gathers the wanted facts of the files (path ids, each the first entry of its file, ascending)
 // that the run does not hold yet, and puts them where the run keeps them: sizes in the catalogue,
 // titles in the session's titles (which the caller has sized), row columns in state.rowInfo,
-// audio in state.audio. A source that gives more row columns than asked for gives them too.
+// audio in state.audio. A source that gives more row columns than asked for gives them too. A
+// stop (state.stop) ends the gathering at once, with facts left missing.
 void GatherFacts(RunState& state, std::span<const std::uint32_t> ids, WantedFacts wanted);
 
 } // namespace tunesift
