@@ -1,6 +1,6 @@
 #include "search/filereads.h"
 
-#include "search/filesize.h"
+#include "files/fileaccess.h"
 
 #include <algorithm>
 #include <string_view>
@@ -15,7 +15,7 @@ void fillRowInfo(RunState::RowInfo& info, const clsMP3Info& analysis, const std:
     // not be opened, or holds no frame) is the size asked for on its own.
     info.size = analysis.FileSize();
     if (info.size <= 0)
-        info.size = FileSize2(path);
+        info.size = FileSize(path).value_or(0);
     info.known = true;
 }
 
@@ -198,8 +198,7 @@ void ReadSizes(RunState& state)
         // A cache that held nothing was not asked: the file is keyed as its read found it.
         const bool keyOnRead = withTitles && !state.facts.mayFind();
         if (!keyOnRead && (!file || !withTitles)) {
-            catalogue.setSize(entry,
-                              QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
+            catalogue.setSize(entry, FileSize(folder, name).value_or(Catalogue::kSizeUnreadable));
             return;
         }
         SizeAndTagTitle read = ReadSizeAndTagTitle(folder, name, state.id3v2Titles);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
 #include "search/folderreads.h"

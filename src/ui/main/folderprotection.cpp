@@ -1,7 +1,7 @@
 #include "ui/main/folderprotection.h"
 
+#include "files/pathops.h"
 #include "platform/settings.h"
-#include "search/pathops.h"
 #include "ui/results/marking.h"
 
 #include <QAction>

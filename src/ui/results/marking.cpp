@@ -1,7 +1,7 @@
 #include "ui/results/marking.h"
 
+#include "files/pathops.h"
 #include "search/catalogue.h"
-#include "search/pathops.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 
 #include "platform/settings.h"
 #include "search/catalogue.h"
-#include "search/filesize.h"
+#include "search/rowtext.h"
 #include "search/searchrun.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultexport.h"

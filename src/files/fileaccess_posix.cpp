@@ -1,5 +1,5 @@
-#include "mp3/fileaccess.h"
-#include "mp3/fileaccess_p.h"
+#include "files/fileaccess.h"
+#include "files/fileaccess_p.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -141,22 +141,6 @@ void failIfFaulted(WriteStep step, const char* what, const std::string& path)
         errno = fault.error;
         throwLastError(what, path);
     }
-}
-
-std::int64_t nanoseconds(const timespec& time)
-{
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 +
-           static_cast<std::int64_t>(time.tv_nsec);
-}
-
-FileIdentity identityOf(const struct stat& status)
-{
-    return {static_cast<std::uint64_t>(status.st_dev),
-            static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_nlink),
-            static_cast<std::int64_t>(status.st_size),
-            nanoseconds(status.st_mtim),
-            nanoseconds(status.st_ctim)};
 }
 
 // Exactly count bytes from the offset on.
@@ -427,18 +411,6 @@ std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_
     }
 }
 
-std::optional<std::int64_t> FileLength(const std::string& path) noexcept
-{
-    if (!isUsablePath(path)) {
-        return std::nullopt;
-    }
-    struct stat status = {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(status.st_size);
-}
-
 WritableFile::~WritableFile()
 {
     if (m_fd >= 0) {
@@ -470,10 +442,10 @@ void WritableFile::open(const std::string& path)
     if (m_fd < 0) {
         throwLastError("Cannot open for writing", path);
     }
-    m_opened = currentIdentity();
+    m_opened = currentState();
 }
 
-FileIdentity WritableFile::currentIdentity() const
+WritableFile::State WritableFile::currentState() const
 {
     struct stat status = {};
     if (::fstat(m_fd, &status) != 0) {
@@ -482,7 +454,7 @@ FileIdentity WritableFile::currentIdentity() const
     if (!S_ISREG(status.st_mode)) {
         throw std::runtime_error(describe("Not a regular file", m_path));
     }
-    return identityOf(status);
+    return {StampOf(status), static_cast<std::uint64_t>(status.st_nlink)};
 }
 
 std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
@@ -494,7 +466,7 @@ std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t c
 
 void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
 {
-    const std::int64_t length = currentIdentity().size;
+    const std::int64_t length = currentState().stamp.size;
     if (offset < 0 || offset > length) {
         throw std::runtime_error(describe("Cannot write past the end of", m_path));
     }
@@ -564,7 +536,7 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     const auto readAgain = [&](const ReadRange& range) {
         return hashOf(readExactly(m_fd, range.offset, range.count, m_path)) == range.hash;
     };
-    if (currentIdentity() != m_opened || ::stat(target.c_str(), &named) != 0 ||
+    if (currentState() != m_opened || ::stat(target.c_str(), &named) != 0 ||
         named.st_dev != original.st_dev || named.st_ino != original.st_ino ||
         !std::all_of(m_reads.begin(), m_reads.end(), readAgain)) {
         throw std::runtime_error(
