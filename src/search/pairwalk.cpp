@@ -10,7 +10,7 @@ const char* const kResultsFullText =
 
 } // namespace
 
-bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
+bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group)
 {
     ResultList& results = state.session.results();
     if (results.full()) {
@@ -29,8 +29,10 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion)
     row.songLength = info.songLength;
     row.bitRate = info.bitRate;
     row.criterion = criterion;
+    row.group = group;
     results.append(row, ColorGroupOf(criterion, state.darkShade));
     state.listed[id] = 1;
+    state.groupOfPath[id] = group;
     return true;
 }
 

@@ -14,7 +14,7 @@ namespace tunesift {
 // Writes the row; its columns come from the file's first reading in this run, which for a file
 // new to the run's rows happens when the criterion ends (FillRowColumns). False when the list is
 // full (said once per run).
-bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion);
+bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group);
 
 // The pair walk over all pairs i < j in catalogue order, without visiting every pair: for the
 // outer entry i it asks which texts pass against i's text and visits only their members after i.
@@ -62,17 +62,22 @@ public:
             // A passing pair: the stop flag is read before anything of it is written.
             if (host.isStopRequested())
                 return PassOutcome::Stopped;
-            if (!m_state.listed[m_state.pathId[m_outer]]) {
+            const std::uint32_t outerPath = m_state.pathId[m_outer];
+            std::uint32_t group = 0;
+            if (!m_state.listed[outerPath]) {
                 m_state.groupHeadAdded = true;
-                if (!AddResultRow(m_state, m_outer, m_criterion))
+                group = m_state.groupCount++;
+                if (!AddResultRow(m_state, m_outer, m_criterion, group))
                     return PassOutcome::ResultsFull;
+            } else {
+                group = m_state.groupOfPath[outerPath];
             }
             for (const std::uint32_t inner : m_gathered) {
                 if (m_state.listed[m_state.pathId[inner]])
                     continue; // an equal path met earlier in this step
                 if (host.isStopRequested())
                     return PassOutcome::Stopped;
-                if (!AddResultRow(m_state, inner, m_criterion))
+                if (!AddResultRow(m_state, inner, m_criterion, group))
                     return PassOutcome::ResultsFull;
             }
             if (m_state.groupHeadAdded) {

@@ -14,6 +14,7 @@ void AssignPathIds(RunState& state)
     state.pathId.resize(n);
     state.pathCount = static_cast<std::uint32_t>(n);
     state.rowInfo.assign(n, {});
+    state.groupOfPath.assign(n, 0);
 
     // A row names a file, and one file may have been catalogued under several paths: its folder
     // listed twice, inside another listed folder, under another spelling or through a listed

@@ -45,6 +45,10 @@ struct RunState
         bool known = false;
     };
     std::vector<RowInfo> rowInfo; // per path id
+    // Groups numbered so far, and per path id the group of its row in the current criterion: a
+    // partner found for a file listed already joins that file's group.
+    std::uint32_t groupCount = 0;
+    std::vector<std::uint32_t> groupOfPath;
 
     // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
     // a possible partner, the hashes of that range.

@@ -131,6 +131,7 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
               &ResultsActions::undoLastDelete);
     addAction(Command::SaveList, QStringLiteral("Save list..."), QKeySequence::Save,
               &ResultsActions::saveList);
+    addAction(Command::Play, QStringLiteral("Play"), {}, &ResultsActions::playFocusRow);
     addAction(Command::Open, QStringLiteral("Open"), {}, &ResultsActions::openRows);
     addAction(Command::OpenFolder, QStringLiteral("Open containing folder"), {},
               &ResultsActions::openContainingFolder);
@@ -251,6 +252,18 @@ bool ResultsActions::eventFilter(QObject* watched, QEvent* event)
                     if (m_deleteCommand)
                         m_deleteCommand();
                     return true;
+                case Qt::Key_P:
+                    if (m_player && m_player->isPlaying())
+                        stopPlaying();
+                    else
+                        playFocusRow();
+                    return true;
+                case Qt::Key_Escape:
+                    if (m_player && m_player->isPlaying()) {
+                        stopPlaying();
+                        return true;
+                    }
+                    break;
                 default:
                     break;
                 }
@@ -278,9 +291,9 @@ QMenu* ResultsActions::contextMenu()
         ->setText(protectedRow ? QStringLiteral("Unprotect this folder")
                                : QStringLiteral("Protect this folder"));
     for (const Command command :
-         {Command::Open, Command::OpenFolder, Command::CopyPaths, Command::TickSelected,
-          Command::UntickSelected, Command::KeepThisOne, Command::TickAllInFolder,
-          Command::ProtectFolder}) {
+         {Command::Play, Command::Open, Command::OpenFolder, Command::CopyPaths,
+          Command::TickSelected, Command::UntickSelected, Command::KeepThisOne,
+          Command::TickAllInFolder, Command::ProtectFolder}) {
         if (command == Command::TickSelected || command == Command::KeepThisOne ||
             command == Command::ProtectFolder)
             menu->addSeparator();
@@ -522,6 +535,49 @@ void ResultsActions::openContainingFolder()
     QDesktopServices::openUrl(folderUrl);
 }
 
+void ResultsActions::setSongPlayer(SongPlayer* player)
+{
+    if (m_player)
+        m_player->stop();
+    m_player = player;
+    if (m_player)
+        connect(m_player, &SongPlayer::failed, this, &ResultsActions::playProblem,
+                Qt::UniqueConnection);
+}
+
+SongPlayer& ResultsActions::player()
+{
+    if (!m_player) {
+        m_ownPlayer = MakeSongPlayer();
+        setSongPlayer(m_ownPlayer.get());
+    }
+    return *m_player;
+}
+
+void ResultsActions::playFocusRow()
+{
+    const std::optional<std::size_t> row = focusRow();
+    if (!row || m_model->isUpdating())
+        return;
+    QString whyNot;
+    if (!player().play(m_model->pathText(*row), &whyNot))
+        playProblem(whyNot);
+}
+
+void ResultsActions::stopPlaying()
+{
+    if (m_player)
+        m_player->stop();
+}
+
+void ResultsActions::playProblem(const QString& why)
+{
+    if (m_playProblemSaid)
+        return;
+    m_playProblemSaid = true;
+    message(why);
+}
+
 void ResultsActions::copyPaths()
 {
     std::vector<std::size_t> rows = selectedRows();
@@ -546,6 +602,8 @@ void ResultsActions::message(const QString& text)
 
 ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::size_t>& checked)
 {
+    // A file being played is held open, and some systems keep such a file from the trash.
+    stopPlaying();
     DeletePlan plan;
     const ResultList& list = m_model->list();
     const FolderSet guarded = protectedFolders();
@@ -602,18 +660,21 @@ ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::siz
 }
 
 void ResultsActions::noteDeleted(const RecycleBinResult& result,
-                                 std::vector<ResultsModel::RowRecord> removed)
+                                 std::vector<ResultsModel::RowRecord> removed,
+                                 std::vector<ColorGroup> shadingBefore)
 {
     if (!result.confirmed || result.moved.isEmpty())
         return;
     m_movedPaths = result.moved;
     m_movedInTrash = result.inTrash;
     m_removedRows = std::move(removed);
+    m_shadingBefore = std::move(shadingBefore);
     action(Command::UndoDelete)->setEnabled(CanRestoreFromTrash());
 }
 
 void ResultsActions::forgetResults()
 {
+    stopPlaying();
     forgetDelete();
     m_fileTimes.forget();
 }
@@ -632,6 +693,7 @@ void ResultsActions::forgetDelete()
     m_movedPaths.clear();
     m_movedInTrash.clear();
     m_removedRows.clear();
+    m_shadingBefore.clear();
     action(Command::UndoDelete)->setEnabled(false);
 }
 
@@ -661,11 +723,15 @@ void ResultsActions::undoLastDelete()
 
     // The rows of the files that came back return to their places; a row whose file stayed in
     // the trash stays off the list, and the rows after it close up accordingly.
+    // The rows on the list then take the shading they had before the delete.
     std::vector<ResultsModel::RowRecord> rows;
+    std::vector<char> stillAway(m_shadingBefore.size(), 0);
     std::size_t skipped = 0;
     for (ResultsModel::RowRecord record : m_removedRows) {
         if (!back.contains(
                 QString::fromStdString(m_model->list().catalogue().path(record.row.entry)))) {
+            if (record.position < stillAway.size())
+                stillAway[record.position] = 1;
             ++skipped;
             continue;
         }
@@ -674,6 +740,13 @@ void ResultsActions::undoLastDelete()
         rows.push_back(record);
     }
     m_model->restoreRows(rows);
+    std::vector<ColorGroup> shading;
+    for (std::size_t position = 0; position < m_shadingBefore.size(); ++position) {
+        if (!stillAway[position])
+            shading.push_back(m_shadingBefore[position]);
+    }
+    if (!rows.empty() && shading.size() == static_cast<std::size_t>(m_model->rowCount()))
+        m_model->setColors(shading);
     forgetDelete();
 
     const auto listOf = [](const QStringList& paths) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "mp3/songtags.h"
 #include "search/resultlist.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +32,10 @@ public:
         Length,
         Bitrate,
         Type,
+        Group, // the duplicate group's number, counted from 1
+        Artist,
+        Album,
+        Title,
         Count
     };
 
@@ -70,20 +76,30 @@ public:
     // Sets the tick of every row at once (one flag per row), as the marking helpers decide.
     void setTicks(const std::vector<char>& ticks);
 
-    // Each row's duplicate group (counted from 0) as the search shaded the rows; kept through
-    // the delete command's reset of the shading and through removals.
+    // Each row's duplicate group (counted from 0) as the search wrote it.
     const std::vector<std::uint32_t>& duplicateGroups() const;
 
-    // A row as it stood before a removal, to bring it back.
+    // The shade of every row, and a new shading of every row (one entry per row).
+    std::vector<ColorGroup> colors() const;
+    void setColors(const std::vector<ColorGroup>& colors);
+
+    // A row as it stood before a removal, to bring it back; its group goes with the row.
     struct RowRecord
     {
         std::size_t position = 0;
         ResultRow row;
-        std::uint32_t group = 0;
+        ColorGroup color = ColorGroup::None;
     };
     std::vector<RowRecord> rowRecords(const std::vector<std::size_t>& ascendingPositions) const;
-    // Puts rows back at the positions they had (ascending); the rows between move down.
+    // Puts rows back at the positions given (ascending, each the position the row has once all
+    // are in); the rows between move down. The shading stays with the positions.
     void restoreRows(const std::vector<RowRecord>& records);
+
+    // Where the tag columns take their texts: a file's tags by its path id, nullptr while they are
+    // not known (the cells stay empty). tagsChanged() shows what became known since.
+    using TagLookup = std::function<const SongTags*(std::uint32_t pathId)>;
+    void setTagLookup(TagLookup lookup) { m_tags = std::move(lookup); }
+    void tagsChanged();
 
     std::string pathOf(std::size_t position) const { return m_list.path(position); }
     QString pathText(std::size_t position) const;
@@ -100,11 +116,13 @@ private:
     void buildIndex() const;
     // Reports changed ticks as few narrow dataChanged signals: one per run of neighbouring rows.
     void emitCheckChanges(std::vector<std::size_t>& positions);
+    QString tagText(std::size_t position, Column column) const;
 
     ResultList& m_list;
     bool m_updating = false;
     std::string m_thousandsSeparator;
     std::string m_decimalSeparator;
+    TagLookup m_tags;
 
     mutable bool m_groupsValid = false;
     mutable std::vector<std::uint32_t> m_duplicateGroups;
