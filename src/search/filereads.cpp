@@ -50,9 +50,12 @@ void FillRowColumns(RunState& state)
         if (!state.rowInfo[results.row(k).pathId].known)
             unread.push_back(results.row(k).pathId);
     std::sort(unread.begin(), unread.end());
+    if (!unread.empty())
+        state.meter.begin(WorkPhase::Reading, unread.size());
     ForEachInFolders(
         catalogue, unread.size(), [&](std::size_t k) { return unread[k]; },
         [&](const FolderHandle& folder, std::uint32_t id) {
+            state.meter.add();
             const std::string_view name = catalogue.name(id);
             RunState::RowInfo& info = state.rowInfo[id];
             if (catalogue.hasTitle(id)) {

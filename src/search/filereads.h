@@ -71,11 +71,15 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
                     Found found, Read read)
 {
     const Catalogue& catalogue = state.session.catalogue();
+    ProgressMeter& meter = state.meter;
+    if (!entries.empty())
+        meter.begin(WorkPhase::Reading, entries.size());
     if (!state.facts.mayFind()) {
         ForEachInFolders(
             catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
             [&](const FolderHandle& folder, std::uint32_t entry) {
                 read(folder, entry, std::nullopt);
+                meter.add();
             });
         return;
     }
@@ -105,12 +109,14 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
         for (const std::uint32_t k : order)
             if (!found(block[k], lookUpFile(state, block[k], stamps[k], withFacts)))
                 misses.push_back(k);
+        meter.add(block.size() - misses.size());
         std::sort(misses.begin(), misses.end());
         ForEachInFolders(
             catalogue, misses.size(), [&](std::size_t j) { return block[misses[j]]; },
             [&](const FolderHandle& folder, std::uint32_t entry, std::size_t j) {
                 // The stamp again, without the facts: the key and whether the cache knew it.
                 read(folder, entry, state.facts.of(entry, stamps[misses[j]], false));
+                meter.add();
             });
     }
 }

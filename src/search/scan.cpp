@@ -224,6 +224,10 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
         return true;
     });
     m_queue[queueIndex].nameCount = m_nameEnds.size() - m_queue[queueIndex].firstName;
+    if (m_meter) {
+        m_filesFound += m_queue[queueIndex].nameCount;
+        m_meter->scanned(m_filesFound, ++m_foldersFound);
+    }
     if (m_queue[queueIndex].nameCount != 0)
         m_queue[queueIndex].identity = FolderIdentity(folder);
     return completed;
@@ -330,9 +334,13 @@ void FolderScan::readPendingSizes()
     if (withTitles)
         m_catalogue.reserveTitles();
     const auto pending = [&](std::size_t k) { return m_pendingSizes[k]; };
+    if (m_meter)
+        m_meter->begin(WorkPhase::Reading, m_pendingSizes.size());
     ForEachInFolders(m_catalogue, m_pendingSizes.size(), pending,
                      [&](const FolderHandle& folder, std::uint32_t entry) {
                          readAhead(folder, entry, withTitles);
+                         if (m_meter)
+                             m_meter->add();
                      });
     if (withTitles) {
         m_catalogue.packTitles();

@@ -2,6 +2,7 @@
 
 #include "search/catalogue.h"
 #include "search/host.h"
+#include "search/progress.h"
 
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ public:
         bool id3v2Titles = false;
     };
     void setReading(Reading reading) { m_reading = reading; }
+    // Where the scan counts the files and folders it finds and the files it reads; none counts
+    // nothing.
+    void setMeter(ProgressMeter* meter) { m_meter = meter; }
 
     // True once the catalogue ran full in this run (the user has been told).
     bool catalogueFull() const { return m_fullReported; }
@@ -74,6 +78,10 @@ private:
     std::vector<std::uint32_t> m_pendingSizes; // entries whose size the scan still has to read
     bool m_fullReported = false;
     Reading m_reading;
+    ProgressMeter* m_meter = nullptr;
+    // Found so far by this scan, over all the folders it was given.
+    std::uint64_t m_filesFound = 0;
+    std::uint64_t m_foldersFound = 0;
 };
 
 // The MP3 file names of a folder, in listing order (hidden names, links and names that are not
