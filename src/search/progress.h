@@ -99,6 +99,9 @@ public:
     }
 
     RunProgress current() const;
+    // Shows the counts as they are now (where they read differently from the last shown), before
+    // the run waits for something else: the user's answer to a question, say.
+    void showNow() { report(); }
 
 private:
     void tick()

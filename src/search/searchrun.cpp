@@ -112,6 +112,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         }
     }
 
+    meter.showNow(); // what the scan found, while the question below waits
     const std::size_t count = session.catalogue().count();
     if (count > kLargeCatalogue &&
         host.showMessage(largeCatalogueQuestion(folders.size(), count), "Question",

@@ -216,6 +216,12 @@ TEST(RunProtocol, TheWorkLineFollowsThePhasesOfTheRun)
             EXPECT_LE(work.done, work.total) << phase;
         }
     }
+    // The scan's last counts are said before anything else happens (a question may wait).
+    const auto compared =
+        std::find_if(run.host.work().begin(), run.host.work().end(),
+                     [](const RunProgress& w) { return w.phase == WorkPhase::Comparing; });
+    ASSERT_NE(compared, run.host.work().begin());
+    EXPECT_EQ(std::prev(compared)->done, 2u);
     EXPECT_EQ(phases,
               (std::vector<std::string>{"scan", "read", "Exact Filename", "read", "Exact Filesize",
                                         "Exact Audio", "Exact Audio bytes", "Exact Audio"}));
