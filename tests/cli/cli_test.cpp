@@ -3,9 +3,9 @@
 
 #include "mp3/mp3info.h"
 #include "search/engineview.h"
-#include "search/filesize.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
+#include "search/rowtext.h"
 #include "search/testtree.h"
 
 #include <cerrno>
