@@ -5,8 +5,10 @@
 
 #include "mp3/mp3info.h"
 #include "search/catalogue.h"
+#include "search/criteria.h"
 #include "search/host.h"
-#include "search/passes.h"
+#include "search/pathids.h"
+#include "search/runstate.h"
 #include "search/searchrun.h"
 #include "search/similar.h"
 #include "search/textcase.h"
@@ -235,25 +237,25 @@ BENCHMARK(BM_WordSimilarity);
 
 void BM_SimilarFilenamePass(benchmark::State& bench)
 {
-    runPass(bench, FindDupesSimilarFilename);
+    runPass(bench, SimilarFilenamePass);
 }
 BENCHMARK(BM_SimilarFilenamePass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void BM_SimilarTagPass(benchmark::State& bench)
 {
-    runPass(bench, FindDupesSimilarTag);
+    runPass(bench, SimilarTagPass);
 }
 BENCHMARK(BM_SimilarTagPass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void BM_ExactFilenamePass(benchmark::State& bench)
 {
-    runPass(bench, FindDupesExactFilename);
+    runPass(bench, ExactFilenamePass);
 }
 BENCHMARK(BM_ExactFilenamePass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void BM_ExactFilesizePass(benchmark::State& bench)
 {
-    runPass(bench, FindDupesExactFilesize);
+    runPass(bench, ExactFilesizePass);
 }
 BENCHMARK(BM_ExactFilesizePass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
@@ -262,14 +264,14 @@ BENCHMARK(BM_ExactFilesizePass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMil
 // take about as long.
 void BM_ExactFilesizePassMiBMultiples(benchmark::State& bench)
 {
-    runPass(bench, FindDupesExactFilesize,
+    runPass(bench, ExactFilesizePass,
             [](std::size_t entry, Rng&) { return static_cast<std::int64_t>(entry + 1) << 20; });
 }
 BENCHMARK(BM_ExactFilesizePassMiBMultiples)->Arg(100'000)->Unit(benchmark::kMillisecond);
 
 void BM_ExactFilesizePassRandomDistinct(benchmark::State& bench)
 {
-    runPass(bench, FindDupesExactFilesize, [](std::size_t entry, Rng& rng) {
+    runPass(bench, ExactFilesizePass, [](std::size_t entry, Rng& rng) {
         // Distinct: the entry in the low bits, random bits above them.
         return static_cast<std::int64_t>(rng.below(1 << 20) << 17 | entry);
     });
@@ -278,7 +280,7 @@ BENCHMARK(BM_ExactFilesizePassRandomDistinct)->Arg(100'000)->Unit(benchmark::kMi
 
 void BM_ExactTagPass(benchmark::State& bench)
 {
-    runPass(bench, FindDupesExactTag);
+    runPass(bench, ExactTagPass);
 }
 BENCHMARK(BM_ExactTagPass)->Arg(10'000)->Arg(100'000)->Unit(benchmark::kMillisecond);
 

@@ -46,6 +46,9 @@ struct ResultRow
     std::int64_t size = 0;       // byte count read when the row was written
     std::int64_t songLength = 0; // playing time in seconds
     std::int32_t bitRate = 0;    // kbit/s
+    // The duplicate group, counted from 0 over the whole run: the rows the search wrote for one
+    // file and the partners it found for it. Unlike the shading it survives deletes.
+    std::uint32_t group = 0;
     Criterion criterion = Criterion::ExactFilename;
     bool checked = false;
 };
@@ -97,6 +100,11 @@ public:
     // Puts rows back (an undone delete): each pair names the position the row will have once
     // all are in, ascending; the rows between move down in order. The colour table stays.
     void insertRows(const std::vector<std::pair<std::size_t, ResultRow>>& ascendingRows);
+    void setColor(std::size_t position, ColorGroup color)
+    {
+        if (position < m_colors.size())
+            m_colors[position] = color;
+    }
     // Gives every colour slot the same name (the delete command writes White).
     void resetColors(ColorGroup group);
 

@@ -1,7 +1,10 @@
 #include "search/searchrun.h"
 
 #include "mp3/mp3info.h"
-#include "search/passes.h"
+#include "search/criteria.h"
+#include "search/filereads.h"
+#include "search/pathids.h"
+#include "search/runstate.h"
 #include "search/scan.h"
 
 #include <array>
@@ -34,13 +37,12 @@ struct CriterionStep
 };
 
 constexpr std::array<CriterionStep, kCriterionCount> kCriteria = {{
-    {Criterion::ExactFilename, " [Finding duplicates - Exact Filename]", FindDupesExactFilename},
-    {Criterion::ExactFilesize, " [Finding duplicates - Exact Filesize]", FindDupesExactFilesize},
-    {Criterion::SimilarFilename, " [Finding duplicates - Similar Filename]",
-     FindDupesSimilarFilename},
-    {Criterion::ExactTag, " [Finding duplicates - Exact Tag]", FindDupesExactTag},
-    {Criterion::SimilarTag, " [Finding duplicates - Similar Tag]", FindDupesSimilarTag},
-    {Criterion::ExactAudio, " [Finding duplicates - Exact Audio]", FindDupesExactAudio},
+    {Criterion::ExactFilename, " [Finding duplicates - Exact Filename]", ExactFilenamePass},
+    {Criterion::ExactFilesize, " [Finding duplicates - Exact Filesize]", ExactFilesizePass},
+    {Criterion::SimilarFilename, " [Finding duplicates - Similar Filename]", SimilarFilenamePass},
+    {Criterion::ExactTag, " [Finding duplicates - Exact Tag]", ExactTagPass},
+    {Criterion::SimilarTag, " [Finding duplicates - Similar Tag]", SimilarTagPass},
+    {Criterion::ExactAudio, " [Finding duplicates - Exact Audio]", ExactAudioPass},
 }};
 
 // "#,###,###" with "," between groups of three digits.
@@ -66,6 +68,20 @@ std::string largeCatalogueQuestion(std::size_t folders, std::size_t files)
            "long time. Would you like to proceed anyway?";
 }
 
+// A run, in order (the files named are where each stage lives):
+//
+//   folders -> scan.cpp -> the catalogue: every .mp3 entry, with its folder and (without a
+//                          cache) its size and title read in the same visit
+//           -> pathids.cpp -> one id per file: entries of one file found twice share it
+//           -> per ticked criterion, in the order of kCriteria (criteria.cpp):
+//                key every entry: name, size, title or audio (sizes and titles read through the
+//                cache by filereads.cpp, the audio hashed by audiohashes.cpp)
+//                -> textgroups.h: entries grouped by key
+//                -> pairwalk.h (equal keys) or similarindex.cpp (similar keys): the rows,
+//                   shaded by group, written by pairwalk.cpp
+//                -> FillRowColumns (filereads.cpp): size, playing time and bit rate of the rows
+//           -> the cache keeps what was read -> the results, or "No duplicate MP3s found."
+//
 // Scan, question, criteria and hand-over; returns when the run goes to its closing steps.
 void runSteps(SearchSession& session, const std::vector<std::string>& folders, SearchHost& host)
 {

@@ -10,7 +10,8 @@ namespace tunesift::test {
 bool operator==(const ExpectedRow& a, const ExpectedRow& b)
 {
     return a.path == b.path && a.size == b.size && a.songLength == b.songLength &&
-           a.bitRate == b.bitRate && a.criterion == b.criterion && a.colour == b.colour;
+           a.bitRate == b.bitRate && a.criterion == b.criterion && a.colour == b.colour &&
+           a.group == b.group;
 }
 
 std::ostream& operator<<(std::ostream& out, Criterion criterion)
@@ -23,7 +24,8 @@ std::ostream& operator<<(std::ostream& out, Criterion criterion)
 std::ostream& operator<<(std::ostream& out, const ExpectedRow& row)
 {
     return out << '{' << row.criterion << " \"" << row.path << "\" " << row.size << " B, "
-               << row.songLength << " s, " << row.bitRate << " kbit/s, " << row.colour << '}';
+               << row.songLength << " s, " << row.bitRate << " kbit/s, " << row.colour << ", group "
+               << row.group << '}';
 }
 
 std::vector<ExpectedRow> RowsOf(const SearchSession& session)
@@ -33,7 +35,7 @@ std::vector<ExpectedRow> RowsOf(const SearchSession& session)
     for (std::size_t k = 0; k < list.size(); ++k) {
         const ResultRow& r = list.row(k);
         rows.push_back({list.path(k), r.size, r.songLength, r.bitRate, r.criterion,
-                        std::string(ColorGroupName(list.color(k)))});
+                        std::string(ColorGroupName(list.color(k))), r.group});
     }
     return rows;
 }

@@ -370,6 +370,7 @@ void Oracle::run(const std::vector<std::string>& folders, SearchHost& host)
     m_host->runStarted();
     m_groupHeadAdded = false;
     m_darkShade = false;
+    m_groupCount = 0;
     m_queue.clear();
 
     for (const std::string& folder : folders) {
@@ -539,10 +540,10 @@ bool Oracle::runCriterion(Criterion criterion)
                 return false;
             if (!isFileListed(i, m_criterionFirstRow + 1)) {
                 m_groupHeadAdded = true;
-                addResultRow(i, criterion);
+                addResultRow(i, criterion, m_groupCount++);
             }
             if (!isFileListed(j, m_criterionFirstRow + 1))
-                addResultRow(j, criterion);
+                addResultRow(j, criterion, m_rows[*rowOfFile(i, m_criterionFirstRow + 1)].group);
         }
         if (m_groupHeadAdded) {
             m_groupHeadAdded = false;
@@ -596,7 +597,15 @@ bool Oracle::isFileListed(std::size_t entry, std::size_t firstRow) const
     return false;
 }
 
-void Oracle::addResultRow(std::size_t entry, Criterion criterion)
+std::optional<std::size_t> Oracle::rowOfFile(std::size_t entry, std::size_t firstRow) const
+{
+    for (std::size_t index = firstRow; index <= m_rows.size(); ++index)
+        if (sameFile(m_rowEntries[index - 1], entry))
+            return index - 1;
+    return std::nullopt;
+}
+
+void Oracle::addResultRow(std::size_t entry, Criterion criterion, std::uint32_t group)
 {
     const std::string path = this->path(entry);
     m_rowEntries.push_back(entry);
@@ -608,6 +617,7 @@ void Oracle::addResultRow(std::size_t entry, Criterion criterion)
     row.bitRate = m_rowMp3Info->BitRate();
     row.criterion = criterion;
     row.colour = ExpectedColourName(criterion, m_darkShade);
+    row.group = group;
     m_rows.push_back(std::move(row));
 }
 

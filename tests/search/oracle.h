@@ -59,6 +59,9 @@ struct ExpectedRow
     std::int32_t bitRate = 0;
     Criterion criterion = Criterion::ExactFilename;
     std::string colour;
+    // Counted from 0 over the run: each file a pair first lists as its outer file opens a group;
+    // its partners join the group of the outer file's row in that criterion.
+    std::uint32_t group = 0;
 };
 
 struct OracleEntry
@@ -100,7 +103,9 @@ private:
     bool pairPasses(Criterion criterion, std::size_t i, std::size_t j) const;
     bool sameFile(std::size_t a, std::size_t b) const;
     bool isFileListed(std::size_t entry, std::size_t firstRow) const;
-    void addResultRow(std::size_t entry, Criterion criterion);
+    // The row (counted from 0) of the file at firstRow or later.
+    std::optional<std::size_t> rowOfFile(std::size_t entry, std::size_t firstRow) const;
+    void addResultRow(std::size_t entry, Criterion criterion, std::uint32_t group);
 
     SearchHost* m_host = nullptr;
     std::optional<clsMP3Info> m_rowMp3Info;
@@ -113,6 +118,7 @@ private:
     std::size_t m_criterionFirstRow = 0;
     bool m_darkShade = false;
     bool m_groupHeadAdded = false;
+    std::uint32_t m_groupCount = 0;
 };
 
 } // namespace tunesift::test

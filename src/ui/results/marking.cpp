@@ -102,18 +102,6 @@ private:
 
 } // namespace
 
-std::vector<std::uint32_t> GroupRowsByShade(const ResultList& list)
-{
-    std::vector<std::uint32_t> groups(list.size());
-    std::uint32_t group = 0;
-    for (std::size_t row = 1; row < list.size(); ++row) {
-        if (list.color(row) != list.color(row - 1) || list.typeText(row) != list.typeText(row - 1))
-            ++group;
-        groups[row] = group;
-    }
-    return groups;
-}
-
 FolderSet::FolderSet(std::vector<std::string> folders)
 {
     for (std::string& folder : folders) {

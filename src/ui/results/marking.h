@@ -12,11 +12,6 @@
 
 namespace tunesift {
 
-// The duplicate groups of a result list: maximal runs of neighbouring rows with the same match
-// word and colour group, as the search shaded them. Returns each row's group, counted from 0.
-// Works from the words and shades as they are, so a criterion added later needs nothing here.
-std::vector<std::uint32_t> GroupRowsByShade(const ResultList& list);
-
 // Folders whose files are treated alike (protected, preferred). A file is inside a folder when
 // its path continues the folder's path at a separator; subfolders count.
 class FolderSet

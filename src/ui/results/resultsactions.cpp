@@ -602,13 +602,15 @@ ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::siz
 }
 
 void ResultsActions::noteDeleted(const RecycleBinResult& result,
-                                 std::vector<ResultsModel::RowRecord> removed)
+                                 std::vector<ResultsModel::RowRecord> removed,
+                                 std::vector<ColorGroup> shadingBefore)
 {
     if (!result.confirmed || result.moved.isEmpty())
         return;
     m_movedPaths = result.moved;
     m_movedInTrash = result.inTrash;
     m_removedRows = std::move(removed);
+    m_shadingBefore = std::move(shadingBefore);
     action(Command::UndoDelete)->setEnabled(CanRestoreFromTrash());
 }
 
@@ -632,6 +634,7 @@ void ResultsActions::forgetDelete()
     m_movedPaths.clear();
     m_movedInTrash.clear();
     m_removedRows.clear();
+    m_shadingBefore.clear();
     action(Command::UndoDelete)->setEnabled(false);
 }
 
@@ -661,11 +664,15 @@ void ResultsActions::undoLastDelete()
 
     // The rows of the files that came back return to their places; a row whose file stayed in
     // the trash stays off the list, and the rows after it close up accordingly.
+    // The rows on the list then take the shading they had before the delete.
     std::vector<ResultsModel::RowRecord> rows;
+    std::vector<char> stillAway(m_shadingBefore.size(), 0);
     std::size_t skipped = 0;
     for (ResultsModel::RowRecord record : m_removedRows) {
         if (!back.contains(
                 QString::fromStdString(m_model->list().catalogue().path(record.row.entry)))) {
+            if (record.position < stillAway.size())
+                stillAway[record.position] = 1;
             ++skipped;
             continue;
         }
@@ -674,6 +681,13 @@ void ResultsActions::undoLastDelete()
         rows.push_back(record);
     }
     m_model->restoreRows(rows);
+    std::vector<ColorGroup> shading;
+    for (std::size_t position = 0; position < m_shadingBefore.size(); ++position) {
+        if (!stillAway[position])
+            shading.push_back(m_shadingBefore[position]);
+    }
+    if (!rows.empty() && shading.size() == static_cast<std::size_t>(m_model->rowCount()))
+        m_model->setColors(shading);
     forgetDelete();
 
     const auto listOf = [](const QStringList& paths) {

@@ -77,8 +77,10 @@ public:
         std::vector<std::size_t> going;
     };
     DeletePlan planDelete(const std::vector<std::size_t>& checked);
-    // After the move: the rows taken off the list and what the trash did, for undo.
-    void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed);
+    // After the move: the rows taken off the list, the shading of the list before, and what the
+    // trash did, for undo.
+    void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed,
+                     std::vector<ColorGroup> shadingBefore);
     // A new search: the last delete can no longer be undone, file times are read anew.
     void forgetResults();
     // The search has filled the list: the files' times are read in the background while the
@@ -145,6 +147,7 @@ private:
     QStringList m_movedPaths;
     QStringList m_movedInTrash;
     std::vector<ResultsModel::RowRecord> m_removedRows;
+    std::vector<ColorGroup> m_shadingBefore; // one entry per row of the list before the delete
 
     // Modification times by file, read when the list fills or when a keep rule first needs them.
     FileTimeReader m_fileTimes;

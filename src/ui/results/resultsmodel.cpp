@@ -53,6 +53,8 @@ QString headerText(int section)
         return QStringLiteral("Bitrate");
     case ResultsModel::Column::Type:
         return QStringLiteral("Type");
+    case ResultsModel::Column::Group:
+        return QStringLiteral("Group");
     case ResultsModel::Column::Count:
         break;
     }
@@ -97,8 +99,6 @@ void ResultsModel::endResultsUpdate()
     m_updating = false;
     invalidateIndex();
     m_groupsValid = false;
-    // Taken from the shading now, while it is still the search's.
-    duplicateGroups();
     endResetModel();
 }
 
@@ -135,9 +135,15 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
             const std::string_view word = m_list.typeText(position);
             return QString::fromUtf8(word.data(), static_cast<qsizetype>(word.size()));
         }
+        case Column::Group:
+            return QString::number(m_list.row(position).group + 1);
         case Column::Count:
             break;
         }
+        return {};
+    case Qt::TextAlignmentRole:
+        if (column == Column::Group)
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     case Qt::ToolTipRole:
         // The whole path, also where the column shows it shortened.
@@ -269,20 +275,7 @@ void ResultsModel::removePositions(const std::vector<std::size_t>& ascendingPosi
             runs.emplace_back(position, position);
     }
 
-    duplicateGroups();
-    {
-        // The same close-up as the list's, so every remaining row keeps its group.
-        std::size_t write = 0;
-        std::size_t next = 0;
-        for (std::size_t read = 0; read < m_duplicateGroups.size(); ++read) {
-            if (next < positions.size() && positions[next] == read) {
-                ++next;
-                continue;
-            }
-            m_duplicateGroups[write++] = m_duplicateGroups[read];
-        }
-        m_duplicateGroups.resize(write);
-    }
+    m_groupsValid = false;
     invalidateIndex();
     if (runs.size() > kMaxRangedRemovals) {
         beginResetModel();
@@ -306,7 +299,6 @@ void ResultsModel::resetColors(ColorGroup group)
 {
     if (m_updating)
         return;
-    duplicateGroups(); // the grouping outlives the shading it is read from
     m_list.resetColors(group);
     const std::size_t n = rows();
     if (n > 0)
@@ -335,21 +327,41 @@ void ResultsModel::setTicks(const std::vector<char>& ticks)
 const std::vector<std::uint32_t>& ResultsModel::duplicateGroups() const
 {
     if (!m_groupsValid || m_duplicateGroups.size() != rows()) {
-        m_duplicateGroups = m_updating ? std::vector<std::uint32_t>{} : GroupRowsByShade(m_list);
+        const std::size_t n = rows();
+        m_duplicateGroups.resize(n);
+        for (std::size_t row = 0; row < n; ++row)
+            m_duplicateGroups[row] = m_list.row(row).group;
         m_groupsValid = !m_updating;
     }
     return m_duplicateGroups;
 }
 
+std::vector<ColorGroup> ResultsModel::colors() const
+{
+    std::vector<ColorGroup> result(rows());
+    for (std::size_t row = 0; row < result.size(); ++row)
+        result[row] = m_list.color(row);
+    return result;
+}
+
+void ResultsModel::setColors(const std::vector<ColorGroup>& colors)
+{
+    const std::size_t n = std::min(rows(), colors.size());
+    for (std::size_t row = 0; row < n; ++row)
+        m_list.setColor(row, colors[row]);
+    if (n > 0)
+        emit dataChanged(index(0, 0), index(static_cast<int>(n - 1), kColumnCount - 1),
+                         {Qt::BackgroundRole, Qt::ForegroundRole});
+}
+
 std::vector<ResultsModel::RowRecord>
 ResultsModel::rowRecords(const std::vector<std::size_t>& ascendingPositions) const
 {
-    const std::vector<std::uint32_t>& groups = duplicateGroups();
     std::vector<RowRecord> records;
     records.reserve(ascendingPositions.size());
     for (const std::size_t position : ascendingPositions) {
         if (position < rows())
-            records.push_back({position, m_list.row(position), groups[position]});
+            records.push_back({position, m_list.row(position), m_list.color(position)});
     }
     return records;
 }
@@ -358,24 +370,14 @@ void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
 {
     if (records.empty() || m_updating)
         return;
-    std::vector<std::uint32_t> groups = duplicateGroups();
     std::vector<std::pair<std::size_t, ResultRow>> rowsBack;
-    std::vector<std::uint32_t> merged;
-    merged.reserve(groups.size() + records.size());
-    std::size_t old = 0;
-    for (const RowRecord& record : records) {
-        while (merged.size() < record.position && old < groups.size())
-            merged.push_back(groups[old++]);
-        merged.push_back(record.group);
+    rowsBack.reserve(records.size());
+    for (const RowRecord& record : records)
         rowsBack.emplace_back(record.position, record.row);
-    }
-    merged.insert(merged.end(), groups.begin() + static_cast<std::ptrdiff_t>(old), groups.end());
-
     beginResetModel();
     m_list.insertRows(rowsBack);
     invalidateIndex();
-    m_duplicateGroups = std::move(merged);
-    m_groupsValid = true;
+    m_groupsValid = false;
     endResetModel();
 }
 

@@ -30,6 +30,7 @@ public:
         Length,
         Bitrate,
         Type,
+        Group, // the duplicate group's number, counted from 1
         Count
     };
 
@@ -70,19 +71,23 @@ public:
     // Sets the tick of every row at once (one flag per row), as the marking helpers decide.
     void setTicks(const std::vector<char>& ticks);
 
-    // Each row's duplicate group (counted from 0) as the search shaded the rows; kept through
-    // the delete command's reset of the shading and through removals.
+    // Each row's duplicate group (counted from 0) as the search wrote it.
     const std::vector<std::uint32_t>& duplicateGroups() const;
 
-    // A row as it stood before a removal, to bring it back.
+    // The shade of every row, and a new shading of every row (one entry per row).
+    std::vector<ColorGroup> colors() const;
+    void setColors(const std::vector<ColorGroup>& colors);
+
+    // A row as it stood before a removal, to bring it back; its group goes with the row.
     struct RowRecord
     {
         std::size_t position = 0;
         ResultRow row;
-        std::uint32_t group = 0;
+        ColorGroup color = ColorGroup::None;
     };
     std::vector<RowRecord> rowRecords(const std::vector<std::size_t>& ascendingPositions) const;
-    // Puts rows back at the positions they had (ascending); the rows between move down.
+    // Puts rows back at the positions given (ascending, each the position the row has once all
+    // are in); the rows between move down. The shading stays with the positions.
     void restoreRows(const std::vector<RowRecord>& records);
 
     std::string pathOf(std::size_t position) const { return m_list.path(position); }

@@ -46,8 +46,10 @@ constexpr int kListWidthAllowance = 360;
 constexpr int kListHeightAllowance = 1900 + kSummaryLineTwips;
 // The least list height the window keeps: a header and a few rows.
 constexpr int kMinimumListHeight = 1500;
-constexpr int kFilenameColumnAllowance = 3700;
-constexpr std::array<int, 4> kFixedColumnWidths{1000, 700, 500, 1100};
+// The group number's column is taken from the file name's, so the columns still fill the list.
+constexpr int kGroupColumnWidth = 500;
+constexpr int kFilenameColumnAllowance = 3700 + kGroupColumnWidth;
+constexpr std::array<int, 5> kFixedColumnWidths{1000, 700, 500, 1100, kGroupColumnWidth};
 
 QPixmap renderPicture(const QString& resource, QSize size, qreal pixelRatio)
 {
@@ -300,7 +302,8 @@ void ResultsWindow::onDeleteClicked()
     RecycleBinResult moved;
     if (!paths.isEmpty())
         moved = SendToRecycleBin(paths, *m_recycleBin);
-    m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked));
+    std::vector<ColorGroup> shading = m_model->colors();
+    m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked), std::move(shading));
     m_model->resetColors(ColorGroup::White);
 }
 

@@ -20,7 +20,15 @@ std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Cr
     row.songLength = facts.songLength;
     row.bitRate = facts.bitRate;
     row.criterion = criterion;
-    m_session.results().append(row, group);
+    // As a run numbers its groups: a group's rows are written one after another in one shade,
+    // and the next group of the criterion takes the other shade.
+    ResultList& list = m_session.results();
+    if (!list.empty()) {
+        const std::size_t last = list.size() - 1;
+        const bool sameGroup = list.color(last) == group && list.row(last).criterion == criterion;
+        row.group = list.row(last).group + (sameGroup ? 0 : 1);
+    }
+    list.append(row, group);
     return m_session.results().size() - 1;
 }
 

@@ -71,7 +71,7 @@ private slots:
     void manyScatteredRemovalsKeepOrderAndTicks();
     void colourResetReachesEveryRow();
     void listIsNotReadDuringAnUpdate();
-    void groupsAreRunsOfWordAndShadeAndOutliveTheReset();
+    void groupsAreShownAndOutliveTheReset();
     void removedRowsComeBackWithTheirGroups();
     void keepRulesPickTheBest_data();
     void keepRulesPickTheBest();
@@ -137,7 +137,7 @@ void ResultsModelTest::columnsShowTheRowTexts()
     fixture.addRow("/music/one/Song.mp3", ColorGroup::Red, Criterion::ExactFilesize);
     ResultsModel model(session.results());
 
-    const QStringList expectedHeaders{"Filename", "Size", "Length", "Bitrate", "Type"};
+    const QStringList expectedHeaders{"Filename", "Size", "Length", "Bitrate", "Type", "Group"};
     QCOMPARE(model.columnCount(), expectedHeaders.size());
     for (int column = 0; column < model.columnCount(); ++column)
         QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), expectedHeaders[column]);
@@ -375,7 +375,7 @@ void ResultsModelTest::listIsNotReadDuringAnUpdate()
     QCOMPARE(model.data(model.index(1, 0)).toString(), QStringLiteral("/m/c.mp3"));
 }
 
-void ResultsModelTest::groupsAreRunsOfWordAndShadeAndOutliveTheReset()
+void ResultsModelTest::groupsAreShownAndOutliveTheReset()
 {
     SearchSession session;
     ResultsFixture fixture(session);
@@ -394,14 +394,24 @@ void ResultsModelTest::groupsAreRunsOfWordAndShadeAndOutliveTheReset()
     model.endResultsUpdate();
     const std::vector<std::uint32_t> expected{0, 0, 1, 1, 2, 2, 3, 4};
     QCOMPARE(model.duplicateGroups(), expected);
+    const auto groupColumn = [&] {
+        QStringList numbers;
+        for (int row = 0; row < model.rowCount(); ++row)
+            numbers.append(
+                model.data(model.index(row, int(ResultsModel::Column::Group))).toString());
+        return numbers.join(QLatin1Char(' '));
+    };
+    QCOMPARE(model.headerData(int(ResultsModel::Column::Group), Qt::Horizontal).toString(),
+             QStringLiteral("Group"));
+    QCOMPARE(groupColumn(), QStringLiteral("1 1 2 2 3 3 4 5"));
 
-    // The delete command's reset makes every row "white"; the grouping stays, also through a
-    // removal, while a fresh reading of the shading would now run groups together.
+    // The delete command's reset makes every row "white"; the groups stay, also through a
+    // removal, which leaves neighbouring groups in one shade.
     model.resetColors(ColorGroup::White);
     QCOMPARE(model.duplicateGroups(), expected);
     model.removePositions({1, 4});
     QCOMPARE(model.duplicateGroups(), (std::vector<std::uint32_t>{0, 1, 1, 2, 3, 4}));
-    QCOMPARE(GroupRowsByShade(session.results()), (std::vector<std::uint32_t>{0, 0, 0, 1, 2, 2}));
+    QCOMPARE(groupColumn(), QStringLiteral("1 2 2 3 4 5"));
 }
 
 void ResultsModelTest::removedRowsComeBackWithTheirGroups()
@@ -423,6 +433,8 @@ void ResultsModelTest::removedRowsComeBackWithTheirGroups()
     model.restoreRows(records);
     QCOMPARE(paths(model), before);
     QCOMPARE(model.duplicateGroups(), groups);
+    for (const ResultsModel::RowRecord& record : records)
+        QCOMPARE(record.color, record.position / 2 % 2 ? ColorGroup::Red : ColorGroup::LightRed);
 }
 
 void ResultsModelTest::keepRulesPickTheBest_data()
@@ -463,7 +475,7 @@ void ResultsModelTest::keepRulesPickTheBest()
     fixture.addRow("/b/s.mp3", ColorGroup::Blue, Criterion::ExactFilename, {320, 180, 4000});
     fixture.addRow("/pref/deep/s.mp3", ColorGroup::Blue, Criterion::ExactFilename,
                    {128, 200, 6000});
-    const std::vector<std::uint32_t> groups = GroupRowsByShade(session.results());
+    const std::vector<std::uint32_t> groups(session.results().size(), 0);
     MarkingInputs inputs;
     inputs.list = &session.results();
     inputs.groupOfRow = &groups;

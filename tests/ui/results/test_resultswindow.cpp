@@ -233,9 +233,10 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     QCOMPARE(form.listWidthTwips(), 11640);
     const QTreeView& list = form.listView();
     QCOMPARE(list.geometry(), TwipsRect(120, 1320, outerWidth - 360, outerHeight - 2200, dpi));
-    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940, dpi));
-    const int fixed[] = {1000, 700, 500, 1100};
-    for (int k = 0; k < 4; ++k)
+    // The group number's column takes its width from the file name's.
+    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 - 500, dpi));
+    const int fixed[] = {1000, 700, 500, 1100, 500};
+    for (int k = 0; k < 5; ++k)
         QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
 
     // A move keeps the widths the user gave the columns; only a resize applies the rule again.
@@ -245,7 +246,7 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     QTRY_COMPARE(form.pos(), moved);
     QCOMPARE(list.columnWidth(0), 300);
     form.resize(form.size() + QSize(15, 0));
-    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 + 225, dpi));
+    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 - 500 + 225, dpi));
 
     // As small as it goes, every button stays whole and the list shows its header and rows.
     form.resize(1, 1);
@@ -341,7 +342,7 @@ void ResultsWindowTest::layoutStepsFailOneByOne()
     resizeOuter(800, 600);
     QCOMPARE(form.listWidthTwips(), wideList);
     QCOMPARE(form.listHeightTwips(), tallList);
-    QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 3700, dpi));
+    QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 4200, dpi));
 }
 
 void ResultsWindowTest::spaceOnARowTicksTheWholeFile()
@@ -865,6 +866,9 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QVERIFY(QFile::exists(a));
     QCOMPARE(listPaths(form), (QStringList{a, b, a}));
     QCOMPARE(form.model().duplicateGroups(), (std::vector<std::uint32_t>{0, 0, 1}));
+    // Every row on the list has its shade of before the delete again.
+    QCOMPARE(form.model().colors(),
+             (std::vector<ColorGroup>{ColorGroup::Blue, ColorGroup::Blue, ColorGroup::LightBlue}));
     QVERIFY(form.model().checkedRows().empty());
     QCOMPARE(boxes.shown.size(), 1);
     QVERIFY(boxes.shown[0].text.contains(c));

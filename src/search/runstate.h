@@ -7,7 +7,6 @@
 #include "search/searchrun.h"
 
 #include <cstdint>
-#include <string_view>
 #include <vector>
 
 namespace tunesift {
@@ -28,8 +27,8 @@ struct RunState
     SearchSession& session;
     SearchHost& host;
 
-    bool darkShade = false;      // DarkShade: the first group of a run is light
-    bool groupHeadAdded = false; // GroupHeadAdded
+    bool darkShade = false;      // the first group of a run is light
+    bool groupHeadAdded = false; // the current group has its first row
     std::size_t criterionFirstRow = 0;
 
     // Entries with equal full paths share a path id; rows are identified by it.
@@ -46,6 +45,10 @@ struct RunState
         bool known = false;
     };
     std::vector<RowInfo> rowInfo; // per path id
+    // Groups numbered so far, and per path id the group of its row in the current criterion: a
+    // partner found for a file listed already joins that file's group.
+    std::uint32_t groupCount = 0;
+    std::vector<std::uint32_t> groupOfPath;
 
     // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
     // a possible partner, the hashes of that range.
@@ -58,25 +61,5 @@ struct RunState
     RunFacts facts;           // what the cache knows and what this run read for it
     bool resultsFullReported = false;
 };
-
-// Gives every catalogue entry its path id.
-void AssignPathIds(RunState& state);
-
-// Reads the files of the rows written since criterionFirstRow that this run has not read yet,
-// several at a time, and gives those rows their columns.
-void FillRowColumns(RunState& state);
-
-// Fills the titles of all catalogue entries from their tags (empty without a tag).
-void ReadTitles(RunState& state);
-
-// True when a row whose text equals path stands at firstRow or later (rows counted from 1).
-bool IsPathListed(const ResultList& list, std::string_view path, std::size_t firstRow);
-
-PassOutcome FindDupesExactFilename(RunState& state);
-PassOutcome FindDupesExactFilesize(RunState& state);
-PassOutcome FindDupesSimilarFilename(RunState& state);
-PassOutcome FindDupesExactTag(RunState& state);
-PassOutcome FindDupesSimilarTag(RunState& state);
-PassOutcome FindDupesExactAudio(RunState& state);
 
 } // namespace tunesift

@@ -1,0 +1,126 @@
+#include "search/audiohashes.h"
+
+#include "mp3/mp3info.h"
+#include "search/filereads.h"
+#include "search/parallel.h"
+#include "search/textgroups.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+
+namespace tunesift {
+
+std::vector<std::uint32_t> AudioClasses(RunState& state)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    std::vector<AudioFacts>& audio = state.audio;
+    audio.assign(state.pathCount, {});
+
+    // Each file once (the first entry of its path id): the analysis finds the range, and its
+    // playing time and bit rate serve the rows written later.
+    std::vector<std::uint32_t> files;
+    for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
+        if (state.pathId[entry] == entry)
+            files.push_back(entry);
+    ParallelFor(
+        files.size(),
+        [&](std::size_t k) {
+            const std::uint32_t id = files[k];
+            const std::string path = catalogue.path(id);
+            std::optional<CachedFile> file = lookUpFile(state, id, path);
+            if (file && file->facts.audioRead) {
+                audio[id] = file->facts.audio;
+                return;
+            }
+            clsMP3Info analysis;
+            analysis.SetFileName(path);
+            audio[id].range = analysis.audioRange();
+            RunState::RowInfo& info = state.rowInfo[id];
+            const bool rowRead = !audio[id].range.empty() && !info.known;
+            if (rowRead)
+                fillRowInfo(info, analysis, path);
+            if (!file)
+                return;
+            FileFacts& facts = file->facts;
+            // The range is kept when the analysis found one, or searched the whole file for a
+            // frame in vain; a read that failed is tried again next time.
+            if (!audio[id].range.empty() || analysis.FileName().empty()) {
+                facts.audioRead = true;
+                facts.audio.range = audio[id].range;
+            }
+            if ((rowRead && addAnalysis(facts, info, analysis)) || facts.audioRead)
+                state.facts.keep(*file);
+        },
+        WorkKind::DiskReads);
+    std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
+
+    // Only a file that shares its range length with another can have a partner: the others are
+    // never read. Then the first 64 KiB, then the whole range of those still alike.
+    const auto key = [&](std::uint32_t id) {
+        const AudioFacts& f = audio[id];
+        return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
+                          f.whole.value_or(AudioHash{}));
+    };
+    const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
+        std::sort(files.begin(), files.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+        std::vector<std::uint32_t> work;
+        for (std::size_t first = 0, last = 0; first < files.size(); first = last) {
+            while (last < files.size() && key(files[last]) == key(files[first]))
+                ++last;
+            if (last - first < 2)
+                continue;
+            for (std::size_t k = first; k < last; ++k)
+                work.push_back(files[k]);
+        }
+        ParallelFor(
+            work.size(),
+            [&](std::size_t k) {
+                thread_local std::unique_ptr<unsigned char[]> buffer;
+                constexpr std::size_t kBlock = std::size_t{1} << 20;
+                if (!buffer)
+                    buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
+                const std::uint32_t id = work[k];
+                AudioFacts& f = audio[id];
+                if (f.*hash)
+                    return; // known already, or a short range's first hash is its whole hash
+                const std::int64_t count =
+                    whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
+                const std::string path = catalogue.path(id);
+                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                if (!(f.*hash)) {
+                    f.range = AudioRange{}; // unreadable now: takes no part
+                    return;
+                }
+                if (!whole && f.range.length <= kAudioHeadBytes)
+                    f.whole = f.head;
+                if (std::optional<CachedFile> file = state.facts.of(id, path, false)) {
+                    file->facts.audioRead = true;
+                    file->facts.audio = f;
+                    state.facts.keep(*file);
+                }
+            },
+            WorkKind::DiskReads);
+        std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
+    };
+    refine(&AudioFacts::head, false);
+    refine(&AudioFacts::whole, true);
+
+    // Files alike in length and both hashes hold the same audio; every entry of a file shares
+    // the file's class.
+    std::sort(files.begin(), files.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+    std::vector<std::uint32_t> classOf(state.pathCount, kNoText);
+    std::uint32_t classes = 0;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        if (k > 0 && key(files[k]) != key(files[k - 1]))
+            ++classes;
+        classOf[files[k]] = classes;
+    }
+    return classOf;
+}
+
+} // namespace tunesift
