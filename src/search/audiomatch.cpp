@@ -4,10 +4,13 @@
 #include <bit>
 #include <cmath>
 #include <new>
+#include <stdexcept>
 
 namespace tunesift {
 
 namespace {
+
+const char* const kUnreadable = "the prints kept in a temporary file cannot be read back";
 
 // Ids and positions share the low half of an index entry, beneath the value.
 constexpr unsigned kPositionBits = 12;
@@ -269,8 +272,10 @@ FindSimilarPrints(const PrintStore& prints, const AudioMatchRules& rules,
                                   (std::uint64_t{id} << kPositionBits) | pos);
             }
         });
-        if (!read || stopped)
+        if (stopped)
             return std::nullopt;
+        if (!read)
+            throw std::runtime_error(kUnreadable);
         counts.entries += entries.size();
         counts.peakIndexBytes =
             std::max(counts.peakIndexBytes, entries.capacity() * sizeof(std::uint64_t));
@@ -357,11 +362,11 @@ FindSimilarPrints(const PrintStore& prints, const AudioMatchRules& rules,
             return std::nullopt;
         if (c.a != loaded) {
             if (!prints.read(c.a, a))
-                return std::nullopt;
+                throw std::runtime_error(kUnreadable);
             loaded = c.a;
         }
         if (!prints.read(c.b, b))
-            return std::nullopt;
+            throw std::runtime_error(kUnreadable);
         const PrintAlignment alignment = BestAlignmentNear(a, b, c.offset);
         if (IsSameRecording(alignment, a.size(), b.size(), rules))
             pairs.emplace_back(c.a, c.b);

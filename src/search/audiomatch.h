@@ -126,7 +126,8 @@ struct AudioMatchStats
 
 // Every pair (a, b), a < b, of stored prints taken for one recording, in ascending order. The
 // prints are found through an index of their keys, never by comparing every pair. Nothing when
-// stop() asked for the end, or a print could not be read back. Ids must stay below 2^20.
+// stop() asked for the end; std::runtime_error when a print cannot be read back from the
+// temporary file. Ids must stay below 2^20.
 std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>>
 FindSimilarPrints(const PrintStore& prints, const AudioMatchRules& rules,
                   const std::function<bool()>& stop, AudioMatchStats* stats = nullptr);
