@@ -269,9 +269,9 @@ bool SqliteFileCache::open()
     if (schema != kSchemaVersion) {
         // Made by another version, or new: laid out afresh (it only ever saves reading).
         const std::string layout =
-            std::string("BEGIN IMMEDIATE; DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS prints;") +
-            kSchema +
-            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
+            std::string(
+                "BEGIN IMMEDIATE; DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS prints;") +
+            kSchema + "PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
         if (!exec(layout.c_str())) {
             fail("it cannot be laid out");
             return false;
@@ -411,7 +411,10 @@ void SqliteFileCache::storePrint(const FileStamp& key, std::string_view pipeline
     sqlite3_bind_int64(s, 5, key.changedNs);
     sqlite3_bind_int64(s, 6, m_today);
     sqlite3_bind_text(s, 7, pipeline.data(), static_cast<int>(pipeline.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_blob(s, 8, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    if (bytes.empty()) // an empty print (no audio) is kept too, and is no NULL
+        sqlite3_bind_zeroblob(s, 8, 0);
+    else
+        sqlite3_bind_blob(s, 8, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
     write(s);
 }
 

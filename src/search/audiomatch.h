@@ -78,7 +78,7 @@ private:
 struct AudioMatchRules
 {
     // The share of differing bits over the aligned overlap (silence against silence left out).
-    double maxErrorRate = 0.10;
+    double maxErrorRate = 0.12;
     // The overlap as a share of the shorter print, and its least length in values.
     double minOverlapShare = 0.6;
     std::size_t minOverlapValues = kMinSoundValues;
