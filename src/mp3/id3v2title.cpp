@@ -4,6 +4,7 @@
 #include "mp3/latin1.h"
 
 #include <algorithm>
+#include <array>
 #ifdef TUNESIFT_HAS_TAGLIB
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
@@ -41,10 +42,11 @@ public:
     bool save() override { return false; }
 };
 
-// Keeps the title frame as its raw field bytes (unsynchronisation, data length and compression
-// already undone): TagLib's text frame drops empty values and joins the rest, so the first text
-// is taken from the bytes here. The base class renames version 2.2 and 2.3 frames first.
-class RawTitleFactory : public TagLib::ID3v2::FrameFactory
+// Keeps the wanted text frames as their raw field bytes (unsynchronisation, data length and
+// compression already undone): TagLib's text frame drops empty values and joins the rest, so the
+// first text is taken from the bytes here. The base class renames version 2.2 and 2.3 frames
+// first.
+class RawTextFactory : public TagLib::ID3v2::FrameFactory
 {
     // TagLib keeps the name of the frame header class to its friends; its type is taken from
     // the function that receives it.
@@ -55,14 +57,21 @@ class RawTitleFactory : public TagLib::ID3v2::FrameFactory
     {
         using type = Argument;
     };
-    using FrameHeader = ArgumentOf<decltype(&RawTitleFactory::updateFrame)>::type;
+    using FrameHeader = ArgumentOf<decltype(&RawTextFactory::updateFrame)>::type;
+
+public:
+    explicit RawTextFactory(std::span<const char* const> frameIds) : m_frameIds(frameIds) {}
 
 protected:
     bool updateFrame(FrameHeader header) const override
     {
         const bool known = FrameFactory::updateFrame(header);
-        return known && header->frameID() != "TIT2";
+        return known && std::none_of(m_frameIds.begin(), m_frameIds.end(),
+                                     [&](const char* id) { return header->frameID() == id; });
     }
+
+private:
+    std::span<const char* const> m_frameIds;
 };
 
 std::uint32_t bigEndian32(const unsigned char* p)
@@ -213,36 +222,47 @@ bool ID3v2TitlesAvailable()
 #endif
 }
 
-std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes)
+namespace {
+
+// The first text of each of the frames (four-letter ids of version 2.4) in the tag at the start
+// of the bytes; nothing for a frame the tag lacks, and nothing at all without a whole tag.
+template <std::size_t N>
+std::array<std::optional<std::string>, N> firstTextsOf(std::span<const unsigned char> bytes,
+                                                       const std::array<const char*, N>& frameIds)
 {
+    std::array<std::optional<std::string>, N> texts;
     // TagLib reads a frame cut off by the end of the bytes as far as it goes: the tag must be
     // whole.
     const std::size_t tagSize = LeadingID3v2TagSize(bytes);
     if (tagSize == 0 || bytes.size() < tagSize)
-        return std::nullopt;
+        return texts;
 #ifdef TUNESIFT_HAS_TAGLIB
     try {
         TagLib::ByteVectorStream stream(withoutVersion3ExtendedHeader(bytes));
         MemoryFile file(&stream);
-        const RawTitleFactory factory;
+        const RawTextFactory factory(frameIds);
         const TagLib::ID3v2::Tag tag(&file, 0, &factory);
-        const TagLib::ID3v2::FrameList& frames = tag.frameList("TIT2");
-        if (frames.isEmpty())
-            return std::nullopt;
-        const auto* raw = dynamic_cast<const TagLib::ID3v2::UnknownFrame*>(frames.front());
-        if (raw == nullptr)
-            return std::nullopt;
-        return firstText(raw->data());
+        for (std::size_t k = 0; k < N; ++k) {
+            const TagLib::ID3v2::FrameList& frames = tag.frameList(frameIds[k]);
+            if (frames.isEmpty())
+                continue;
+            if (const auto* raw = dynamic_cast<const TagLib::ID3v2::UnknownFrame*>(frames.front()))
+                texts[k] = firstText(raw->data());
+        }
     } catch (...) {
-        return std::nullopt; // out of memory: no title rather than no run
+        texts = {}; // out of memory: no texts rather than no run
     }
 #else
-    return std::nullopt;
+    (void)frameIds;
 #endif
+    return texts;
 }
 
-std::optional<std::string> ReadID3v2Title(const ReadOnlyFile& file,
-                                          std::span<const unsigned char> head)
+// The tag at the start of the file, read whole, passed to parse; parse's empty value when the
+// file cannot be read or the tag is larger than is worth reading.
+template <typename Parse>
+auto parseLeadingTag(const ReadOnlyFile& file, std::span<const unsigned char> head, Parse parse)
+    -> decltype(parse(head))
 {
     std::vector<unsigned char> read;
     if (head.size() < kHeaderSize) {
@@ -250,21 +270,48 @@ std::optional<std::string> ReadID3v2Title(const ReadOnlyFile& file,
             std::min<std::int64_t>(file.size(), static_cast<std::int64_t>(kFirstRead))));
         const auto got = file.readAt(0, read);
         if (!got)
-            return std::nullopt;
+            return {};
         read.resize(*got);
         head = read;
     }
     const std::size_t tagSize = LeadingID3v2TagSize(head);
     if (tagSize <= head.size())
-        return ID3v2TitleOf(head);
+        return parse(head);
     if (tagSize > kLargestTagRead)
-        return std::nullopt; // no title is worth reading that much
+        return {}; // no text is worth reading that much
     // Cover pictures make tags larger than the head: the tag is read whole.
     std::vector<unsigned char> whole(tagSize);
     const auto got = file.readAt(0, whole);
     if (!got || *got < tagSize)
-        return std::nullopt;
-    return ID3v2TitleOf(whole);
+        return {};
+    return parse(std::span<const unsigned char>(whole));
+}
+
+constexpr std::array<const char*, 1> kTitleFrame{"TIT2"};
+constexpr std::array<const char*, 3> kSongFrames{"TIT2", "TPE1", "TALB"};
+
+} // namespace
+
+std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes)
+{
+    return std::move(firstTextsOf(bytes, kTitleFrame)[0]);
+}
+
+ID3v2SongTexts ID3v2SongTextsOf(std::span<const unsigned char> bytes)
+{
+    auto texts = firstTextsOf(bytes, kSongFrames);
+    return {std::move(texts[0]), std::move(texts[1]), std::move(texts[2])};
+}
+
+ID3v2SongTexts ReadID3v2SongTexts(const ReadOnlyFile& file, std::span<const unsigned char> head)
+{
+    return parseLeadingTag(file, head, ID3v2SongTextsOf);
+}
+
+std::optional<std::string> ReadID3v2Title(const ReadOnlyFile& file,
+                                          std::span<const unsigned char> head)
+{
+    return parseLeadingTag(file, head, ID3v2TitleOf);
 }
 
 } // namespace tunesift

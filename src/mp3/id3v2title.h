@@ -30,4 +30,16 @@ std::optional<std::string> ID3v2TitleOf(std::span<const unsigned char> bytes);
 std::optional<std::string> ReadID3v2Title(const ReadOnlyFile& file,
                                           std::span<const unsigned char> head = {});
 
+// The texts a results list shows of a song, from the same tag: each the first text of its frame
+// (TIT2, TPE1, TALB; TT2, TP1, TAL in version 2.2), decoded as the title is.
+struct ID3v2SongTexts
+{
+    std::optional<std::string> title;
+    std::optional<std::string> artist;
+    std::optional<std::string> album;
+};
+ID3v2SongTexts ID3v2SongTextsOf(std::span<const unsigned char> bytes);
+ID3v2SongTexts ReadID3v2SongTexts(const ReadOnlyFile& file,
+                                  std::span<const unsigned char> head = {});
+
 } // namespace tunesift

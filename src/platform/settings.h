@@ -31,6 +31,10 @@ inline constexpr char kKeepRuleOrder[] = "KeepRuleOrder";
 inline constexpr char kKeepRulesOff[] = "KeepRulesOff";
 inline constexpr char kPreferredFolders[] = "PreferredFolders";
 inline constexpr char kProtectedFolders[] = "ProtectedFolders";
+// The results list's columns: the widths the user dragged ("Header=twips" each) and the tag
+// columns shown (their headers).
+inline constexpr char kResultColumnWidths[] = "ResultColumnWidths";
+inline constexpr char kResultTagColumns[] = "ResultTagColumns";
 } // namespace settingskeys
 
 // One store per thread: QSettings objects of one process see each other's writes at once.

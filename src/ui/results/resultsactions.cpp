@@ -131,6 +131,7 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
               &ResultsActions::undoLastDelete);
     addAction(Command::SaveList, QStringLiteral("Save list..."), QKeySequence::Save,
               &ResultsActions::saveList);
+    addAction(Command::Play, QStringLiteral("Play"), {}, &ResultsActions::playFocusRow);
     addAction(Command::Open, QStringLiteral("Open"), {}, &ResultsActions::openRows);
     addAction(Command::OpenFolder, QStringLiteral("Open containing folder"), {},
               &ResultsActions::openContainingFolder);
@@ -251,6 +252,18 @@ bool ResultsActions::eventFilter(QObject* watched, QEvent* event)
                     if (m_deleteCommand)
                         m_deleteCommand();
                     return true;
+                case Qt::Key_P:
+                    if (m_player && m_player->isPlaying())
+                        stopPlaying();
+                    else
+                        playFocusRow();
+                    return true;
+                case Qt::Key_Escape:
+                    if (m_player && m_player->isPlaying()) {
+                        stopPlaying();
+                        return true;
+                    }
+                    break;
                 default:
                     break;
                 }
@@ -278,9 +291,9 @@ QMenu* ResultsActions::contextMenu()
         ->setText(protectedRow ? QStringLiteral("Unprotect this folder")
                                : QStringLiteral("Protect this folder"));
     for (const Command command :
-         {Command::Open, Command::OpenFolder, Command::CopyPaths, Command::TickSelected,
-          Command::UntickSelected, Command::KeepThisOne, Command::TickAllInFolder,
-          Command::ProtectFolder}) {
+         {Command::Play, Command::Open, Command::OpenFolder, Command::CopyPaths,
+          Command::TickSelected, Command::UntickSelected, Command::KeepThisOne,
+          Command::TickAllInFolder, Command::ProtectFolder}) {
         if (command == Command::TickSelected || command == Command::KeepThisOne ||
             command == Command::ProtectFolder)
             menu->addSeparator();
@@ -522,6 +535,49 @@ void ResultsActions::openContainingFolder()
     QDesktopServices::openUrl(folderUrl);
 }
 
+void ResultsActions::setSongPlayer(SongPlayer* player)
+{
+    if (m_player)
+        m_player->stop();
+    m_player = player;
+    if (m_player)
+        connect(m_player, &SongPlayer::failed, this, &ResultsActions::playProblem,
+                Qt::UniqueConnection);
+}
+
+SongPlayer& ResultsActions::player()
+{
+    if (!m_player) {
+        m_ownPlayer = MakeSongPlayer();
+        setSongPlayer(m_ownPlayer.get());
+    }
+    return *m_player;
+}
+
+void ResultsActions::playFocusRow()
+{
+    const std::optional<std::size_t> row = focusRow();
+    if (!row || m_model->isUpdating())
+        return;
+    QString whyNot;
+    if (!player().play(m_model->pathText(*row), &whyNot))
+        playProblem(whyNot);
+}
+
+void ResultsActions::stopPlaying()
+{
+    if (m_player)
+        m_player->stop();
+}
+
+void ResultsActions::playProblem(const QString& why)
+{
+    if (m_playProblemSaid)
+        return;
+    m_playProblemSaid = true;
+    message(why);
+}
+
 void ResultsActions::copyPaths()
 {
     std::vector<std::size_t> rows = selectedRows();
@@ -546,6 +602,8 @@ void ResultsActions::message(const QString& text)
 
 ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::size_t>& checked)
 {
+    // A file being played is held open, and some systems keep such a file from the trash.
+    stopPlaying();
     DeletePlan plan;
     const ResultList& list = m_model->list();
     const FolderSet guarded = protectedFolders();
@@ -616,6 +674,7 @@ void ResultsActions::noteDeleted(const RecycleBinResult& result,
 
 void ResultsActions::forgetResults()
 {
+    stopPlaying();
     forgetDelete();
     m_fileTimes.forget();
 }

@@ -4,6 +4,7 @@
 #include "ui/results/filetimereader.h"
 #include "ui/results/marking.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/songplayer.h"
 #include "ui/support/messageboxes.h"
 
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <QUrl>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QAction;
@@ -40,6 +42,7 @@ public:
         EditKeepRules,
         UndoDelete,
         SaveList,
+        Play,
         Open,
         OpenFolder,
         CopyPaths,
@@ -67,6 +70,8 @@ public:
     using SaveChooser = std::function<QString(QWidget* owner, bool* jsonLines)>;
     void setSaveChooser(SaveChooser chooser) { m_chooseSave = std::move(chooser); }
     void setOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
+    // The player of "Play" (nullptr: the system's, made when first needed).
+    void setSongPlayer(SongPlayer* player);
 
     // Around "Delete checked": which ticked rows may go (files inside protected folders stay, and
     // the user is told), and whether the user agrees when some group would lose every copy.
@@ -110,6 +115,9 @@ public slots:
     void tickAllInFolder();
     void protectFolder();
     void refreshSummary();
+    // Plays the row's file; P plays or stops, Esc stops.
+    void playFocusRow();
+    void stopPlaying();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -128,6 +136,8 @@ private:
     // The folder of the row's file as the settings keep folders (no trailing separator).
     QString rowFolder(std::size_t row) const;
     void message(const QString& text);
+    SongPlayer& player();
+    void playProblem(const QString& why);
 
     QWidget* m_window;
     QTreeView* m_list;
@@ -142,6 +152,10 @@ private:
     MessageBoxes* m_boxes = &m_dialogBoxes;
     SaveChooser m_chooseSave;
     std::function<bool(const QUrl&)> m_open;
+    std::unique_ptr<SongPlayer> m_ownPlayer;
+    SongPlayer* m_player = nullptr;
+    // Why songs cannot be played is said once; the rest works on.
+    bool m_playProblemSaid = false;
 
     // The last delete: where the trash keeps each moved file, and the rows it took.
     QStringList m_movedPaths;

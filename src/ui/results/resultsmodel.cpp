@@ -57,6 +57,12 @@ QString headerText(int section)
         return QStringLiteral("Type");
     case ResultsModel::Column::Group:
         return QStringLiteral("Group");
+    case ResultsModel::Column::Artist:
+        return QStringLiteral("Artist");
+    case ResultsModel::Column::Album:
+        return QStringLiteral("Album");
+    case ResultsModel::Column::Title:
+        return QStringLiteral("Title");
     case ResultsModel::Column::Count:
         break;
     }
@@ -139,6 +145,10 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
         }
         case Column::Group:
             return QString::number(m_list.row(position).group + 1);
+        case Column::Artist:
+        case Column::Album:
+        case Column::Title:
+            return tagText(position, column);
         case Column::Count:
             break;
         }
@@ -381,6 +391,26 @@ void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
     invalidateIndex();
     m_groupsValid = false;
     endResetModel();
+}
+
+void ResultsModel::tagsChanged()
+{
+    const std::size_t n = rows();
+    if (n > 0)
+        emit dataChanged(index(0, static_cast<int>(Column::Artist)),
+                         index(static_cast<int>(n - 1), static_cast<int>(Column::Title)),
+                         {Qt::DisplayRole});
+}
+
+QString ResultsModel::tagText(std::size_t position, Column column) const
+{
+    const SongTags* tags = m_tags ? m_tags(m_list.row(position).pathId) : nullptr;
+    if (tags == nullptr)
+        return {};
+    const std::string& text = column == Column::Artist  ? tags->artist
+                              : column == Column::Album ? tags->album
+                                                        : tags->title;
+    return QString::fromStdString(text);
 }
 
 QString ResultsModel::pathText(std::size_t position) const

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "mp3/songtags.h"
 #include "search/resultlist.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,9 @@ public:
         Bitrate,
         Type,
         Group, // the duplicate group's number, counted from 1
+        Artist,
+        Album,
+        Title,
         Count
     };
 
@@ -90,6 +95,12 @@ public:
     // are in); the rows between move down. The shading stays with the positions.
     void restoreRows(const std::vector<RowRecord>& records);
 
+    // Where the tag columns take their texts: a file's tags by its path id, nullptr while they are
+    // not known (the cells stay empty). tagsChanged() shows what became known since.
+    using TagLookup = std::function<const SongTags*(std::uint32_t pathId)>;
+    void setTagLookup(TagLookup lookup) { m_tags = std::move(lookup); }
+    void tagsChanged();
+
     std::string pathOf(std::size_t position) const { return m_list.path(position); }
     QString pathText(std::size_t position) const;
     std::uint32_t pathIdOf(std::size_t position) const { return m_list.row(position).pathId; }
@@ -105,11 +116,13 @@ private:
     void buildIndex() const;
     // Reports changed ticks as few narrow dataChanged signals: one per run of neighbouring rows.
     void emitCheckChanges(std::vector<std::size_t>& positions);
+    QString tagText(std::size_t position, Column column) const;
 
     ResultList& m_list;
     bool m_updating = false;
     std::string m_thousandsSeparator;
     std::string m_decimalSeparator;
+    TagLookup m_tags;
 
     mutable bool m_groupsValid = false;
     mutable std::vector<std::uint32_t> m_duplicateGroups;

@@ -4,12 +4,13 @@
 #include "search/pathops.h"
 #include "search/searchrun.h"
 #include "ui/results/recyclebindialogs.h"
+#include "ui/results/resultcolumns.h"
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
+#include "ui/results/songtagreader.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
-#include "ui/support/headertips.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -46,10 +47,6 @@ constexpr int kListWidthAllowance = 360;
 constexpr int kListHeightAllowance = 1900 + kSummaryLineTwips;
 // The least list height the window keeps: a header and a few rows.
 constexpr int kMinimumListHeight = 1500;
-// The group number's column is taken from the file name's, so the columns still fill the list.
-constexpr int kGroupColumnWidth = 500;
-constexpr int kFilenameColumnAllowance = 3700 + kGroupColumnWidth;
-constexpr std::array<int, 5> kFixedColumnWidths{1000, 700, 500, 1100, kGroupColumnWidth};
 
 QPixmap renderPicture(const QString& resource, QSize size, qreal pixelRatio)
 {
@@ -116,7 +113,6 @@ void ResultsWindow::onLoad()
     m_list->setObjectName(QStringLiteral("ListView1"));
     m_list->setGeometry(TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
     m_list->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
-    m_list->setModel(m_model);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);
     // Every row is one line, so the view need not measure 100,000 rows to scroll.
@@ -127,14 +123,13 @@ void ResultsWindow::onLoad()
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // A row's position is its index into the colour table: the list is never sorted.
     m_list->setSortingEnabled(false);
-    QHeaderView* header = m_list->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(0);
-    header->setSectionResizeMode(QHeaderView::Interactive);
-    // Narrow columns cut their header ("Bitrate" at its design width): the tooltip shows it whole.
-    new CutHeaderTips(header);
+    // Sets the model and the header.
+    m_columns = new ResultColumns(m_list, m_model);
+    m_list->header()->setSectionsClickable(false);
+    m_tagReader = new SongTagReader(this);
+    m_model->setTagLookup([reader = m_tagReader](std::uint32_t id) { return reader->tagsOf(id); });
+    connect(m_tagReader, &SongTagReader::tagsRead, m_model, &ResultsModel::tagsChanged);
+    connect(m_columns, &ResultColumns::tagColumnsChanged, this, &ResultsWindow::readTagsIfShown);
     // A long path keeps its file name in view; the tooltip shows it whole.
     m_list->setTextElideMode(Qt::ElideMiddle);
 
@@ -177,8 +172,16 @@ void ResultsWindow::setMainWindow(QWidget* mainWindow)
     m_mainWindow = mainWindow;
 }
 
+void ResultsWindow::readTagsIfShown()
+{
+    if (m_columns->tagsShown() && !m_tagReader->started() && !m_model->isUpdating() &&
+        m_model->rowCount() > 0)
+        m_tagReader->start(m_model->list());
+}
+
 void ResultsWindow::beginResultsUpdate()
 {
+    m_tagReader->forget();
     m_actions->forgetResults();
     m_model->beginResultsUpdate();
 }
@@ -187,6 +190,7 @@ void ResultsWindow::endResultsUpdate()
 {
     m_model->endResultsUpdate();
     m_actions->resultsFilled();
+    readTagsIfShown();
 }
 
 void ResultsWindow::takePlaceOf(QWidget* mainWindow)
@@ -248,10 +252,7 @@ void ResultsWindow::layOutList()
         m_listHeightTwips = height;
     m_list->setGeometry(TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
 
-    if (const int width = m_listWidthTwips - kFilenameColumnAllowance; width >= 0)
-        m_list->setColumnWidth(0, TwipsToPixels(width, dpi));
-    for (std::size_t k = 0; k < kFixedColumnWidths.size(); ++k)
-        m_list->setColumnWidth(static_cast<int>(k + 1), TwipsToPixels(kFixedColumnWidths[k], dpi));
+    m_columns->layOut(m_listWidthTwips);
 }
 
 void ResultsWindow::closeEvent(QCloseEvent* event)

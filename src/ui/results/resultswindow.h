@@ -15,8 +15,10 @@ namespace tunesift {
 
 class PictureButton;
 class RecycleBinHost;
+class ResultColumns;
 class ResultsActions;
 class SearchSession;
+class SongTagReader;
 
 // The results window: the rows of the last search, shaded by colour group, with the delete,
 // back and clear commands. Created hidden on first use and reused by every search.
@@ -46,6 +48,9 @@ public:
     // The marking helpers, row menu, summary line, undo and save.
     ResultsActions& actions() { return *m_actions; }
     QTreeView& listView() { return *m_list; }
+    // The columns' widths and the tag columns shown.
+    ResultColumns& columns() { return *m_columns; }
+    SongTagReader& tagReader() { return *m_tagReader; }
     // The design size of the list in twips as the last layout left it.
     int listWidthTwips() const { return m_listWidthTwips; }
     int listHeightTwips() const { return m_listHeightTwips; }
@@ -72,10 +77,14 @@ private:
     std::vector<ResultsModel::RowRecord>
     removeCheckedRowsOfGoneFiles(const std::vector<std::size_t>& checkedPositions);
     void applyCursors();
+    // Reads the files' song tags while a tag column is shown and they are not read yet.
+    void readTagsIfShown();
 
     SearchSession& m_session;
     ResultsModel* m_model = nullptr;
     ResultsActions* m_actions = nullptr;
+    ResultColumns* m_columns = nullptr;
+    SongTagReader* m_tagReader = nullptr;
     QWidget* m_mainWindow = nullptr;
     std::unique_ptr<RecycleBinHost> m_dialogs;
     RecycleBinHost* m_recycleBin = nullptr;

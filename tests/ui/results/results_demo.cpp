@@ -1,14 +1,17 @@
 // Shows the results window filled with rows of all five colour families, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
-// --open menu, rowmenu or rules the helpers' menu, a row's context menu or the keep rules are
-// open in it; --width N gives the window that width (its least width for 1).
+// --open menu, rowmenu, headermenu or rules the helpers' menu, a row's context menu, the
+// header's menu or the keep rules are open in it; --width N gives the window that width (its
+// least width for 1), --maximized maximises it; --tags shows the tag columns.
 #include "resultsfixture.h"
 #include "ui/results/keeprulesdialog.h"
+#include "ui/results/resultcolumns.h"
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QScreen>
@@ -92,12 +95,34 @@ int main(int argc, char** argv)
     form.endResultsUpdate();
     // A file found by two criteria: ticking one of its rows ticks the other as well.
     form.model().setData(form.model().index(5, 0), Qt::Checked, Qt::CheckStateRole);
+    if (arguments.contains(QStringLiteral("--tags"))) {
+        // Made-up tags for the made-up files.
+        static std::vector<SongTags> tags;
+        for (std::uint32_t file = 0; file < 40; ++file)
+            tags.push_back({"Artist " + std::to_string(file % 7), "Album " + std::to_string(file % 3),
+                            "Song title number " + std::to_string(file)});
+        form.model().setTagLookup([](std::uint32_t file) {
+            return file < tags.size() ? &tags[file] : nullptr;
+        });
+        for (const auto column : {ResultsModel::Column::Artist, ResultsModel::Column::Album,
+                                  ResultsModel::Column::Title})
+            form.columns().setShown(column, true);
+    }
     form.move(20, 20);
     if (const qsizetype widthAt = arguments.indexOf(QStringLiteral("--width"));
         widthAt >= 0 && widthAt + 1 < arguments.size())
         form.resize(arguments[widthAt + 1].toInt(), form.height());
-    form.show();
-    if (open == QLatin1String("menu")) {
+    if (arguments.contains(QStringLiteral("--maximized")))
+        form.showMaximized();
+    else
+        form.show();
+    if (open == QLatin1String("headermenu")) {
+        QTimer::singleShot(500, &form, [&form] {
+            QHeaderView* header = form.listView().header();
+            form.columns().headerMenu()->popup(
+                header->mapToGlobal(QPoint(header->sectionViewportPosition(2) + 10, 10)));
+        });
+    } else if (open == QLatin1String("menu")) {
         QTimer::singleShot(500, &form, [&form] {
             QToolButton* button = form.actions().menuButton();
             button->menu()->popup(button->mapToGlobal(button->rect().bottomLeft()));

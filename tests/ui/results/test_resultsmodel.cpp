@@ -137,7 +137,8 @@ void ResultsModelTest::columnsShowTheRowTexts()
     fixture.addRow("/music/one/Song.mp3", ColorGroup::Red, Criterion::ExactFilesize);
     ResultsModel model(session.results());
 
-    const QStringList expectedHeaders{"Filename", "Size", "Length", "Bitrate", "Type", "Group"};
+    const QStringList expectedHeaders{"Filename", "Size",  "Length", "Bitrate", "Type",
+                                      "Group",    "Artist", "Album", "Title"};
     QCOMPARE(model.columnCount(), expectedHeaders.size());
     for (int column = 0; column < model.columnCount(); ++column)
         QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), expectedHeaders[column]);
@@ -147,6 +148,22 @@ void ResultsModelTest::columnsShowTheRowTexts()
     QCOMPARE(model.data(model.index(0, 4)).toString(), QStringLiteral("Size"));
     QVERIFY(!model.data(model.index(0, 1)).toString().isEmpty());
     QVERIFY(!model.data(model.index(0, 2)).toString().isEmpty());
+
+    // The tag columns stay empty until the file's tags are known, and show them once told.
+    for (int column = 6; column < 9; ++column)
+        QCOMPARE(model.data(model.index(0, column)).toString(), QString());
+    SongTags tags{"Artist \u00e9", "Album", ""};
+    const SongTags* known = nullptr;
+    model.setTagLookup([&](std::uint32_t id) { return id == 0 ? known : nullptr; });
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    known = &tags;
+    model.tagsChanged();
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed[0].at(0).value<QModelIndex>(), model.index(0, 6));
+    QCOMPARE(changed[0].at(1).value<QModelIndex>(), model.index(0, 8));
+    QCOMPARE(model.data(model.index(0, 6)).toString(), QStringLiteral("Artist \u00e9"));
+    QCOMPARE(model.data(model.index(0, 7)).toString(), QStringLiteral("Album"));
+    QCOMPARE(model.data(model.index(0, 8)).toString(), QString());
 
     // Only the first column carries the tick, and nothing can be edited in place.
     QVERIFY(model.flags(model.index(0, 0)).testFlag(Qt::ItemIsUserCheckable));

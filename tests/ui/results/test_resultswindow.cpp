@@ -3,9 +3,12 @@
 #include "platform/settings.h"
 #include "resultsfixture.h"
 #include "ui/results/keeprulesdialog.h"
+#include "ui/results/resultcolumns.h"
 #include "ui/results/resultsactions.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/resultswindow.h"
+#include "ui/results/songplayer.h"
+#include "ui/results/songtagreader.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
@@ -81,6 +84,28 @@ QStringList listPaths(ResultsWindow& form)
     return result;
 }
 
+// Plays nothing: keeps what it was asked to play, or says it cannot.
+class RecordingPlayer : public SongPlayer
+{
+public:
+    bool play(const QString& path, QString* whyNot) override
+    {
+        played.append(path);
+        if (!whyNot_.isEmpty()) {
+            *whyNot = whyNot_;
+            return false;
+        }
+        playing = true;
+        return true;
+    }
+    void stop() override { playing = false; }
+    bool isPlaying() const override { return playing; }
+
+    QStringList played;
+    QString whyNot_;
+    bool playing = false;
+};
+
 // Answers every question of the window's helpers with Yes, keeping the texts.
 struct YesToAll : RecordingMessageBoxes
 {
@@ -95,6 +120,30 @@ int twips(const QWidget* widget, int pixels)
     return PixelsToTwips(pixels, LogicalDpi(widget));
 }
 
+// Empty when every shown column shows its header whole and together they take the list's width
+// less 400 twips (give or take a pixel per column); otherwise what is wrong.
+QString columnsFit(ResultsWindow& form)
+{
+    const auto* header = static_cast<ResultsHeader*>(form.listView().header());
+    int total = 0;
+    int shown = 0;
+    for (int column = 0; column < header->count(); ++column) {
+        if (header->isSectionHidden(column))
+            continue;
+        ++shown;
+        total += header->sectionSize(column);
+        if (header->sectionSize(column) < header->neededWidth(column))
+            return QStringLiteral("column %1 is %2 px, its header needs %3")
+                .arg(column)
+                .arg(header->sectionSize(column))
+                .arg(header->neededWidth(column));
+    }
+    const int wanted = TwipsToPixels(form.listWidthTwips() - 400, LogicalDpi(&form));
+    if (std::abs(total - wanted) > shown)
+        return QStringLiteral("the columns take %1 px of %2").arg(total).arg(wanted);
+    return {};
+}
+
 } // namespace
 
 class ResultsWindowTest : public QObject
@@ -106,6 +155,8 @@ private slots:
     void layoutFollowsTheWindowSize();
     void layoutStepsFailOneByOne();
     void cutTextsShowWhole();
+    void columnsFitTheirHeaders();
+    void tagColumnsReadWhenShown();
     void spaceOnARowTicksTheWholeFile();
     void deleteMovesEachCheckedFileOnce();
     void deleteRemovesExactlyTheRowsOfGoneFiles();
@@ -126,6 +177,7 @@ private slots:
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
+    void playListensBeforeDeciding();
     void keepRulesDialogStoresOrderAndSwitches();
 };
 
@@ -210,7 +262,7 @@ void ResultsWindowTest::headerClicksLeaveTheOrder()
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
     }
     QCOMPARE(listPaths(form), (QStringList{"/m/zz.mp3", "/m/aa.mp3", "/m/mm.mp3"}));
-    QVERIFY(!header->isSortIndicatorShown());
+    QCOMPARE(header->sortIndicatorSection(), -1);
 }
 
 void ResultsWindowTest::layoutFollowsTheWindowSize()
@@ -233,11 +285,8 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     QCOMPARE(form.listWidthTwips(), 11640);
     const QTreeView& list = form.listView();
     QCOMPARE(list.geometry(), TwipsRect(120, 1320, outerWidth - 360, outerHeight - 2200, dpi));
-    // The group number's column takes its width from the file name's.
-    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 - 500, dpi));
-    const int fixed[] = {1000, 700, 500, 1100, 500};
-    for (int k = 0; k < 5; ++k)
-        QCOMPARE(list.columnWidth(k + 1), TwipsToPixels(fixed[k], dpi));
+    QCOMPARE(columnsFit(form), QString());
+    const int ruleWidth = list.columnWidth(0);
 
     // A move keeps the widths the user gave the columns; only a resize applies the rule again.
     form.listView().setColumnWidth(0, 300);
@@ -246,7 +295,7 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     QTRY_COMPARE(form.pos(), moved);
     QCOMPARE(list.columnWidth(0), 300);
     form.resize(form.size() + QSize(15, 0));
-    QCOMPARE(list.columnWidth(0), TwipsToPixels(7940 - 500 + 225, dpi));
+    QCOMPARE(list.columnWidth(0), ruleWidth + 15);
 
     // As small as it goes, every button stays whole and the list shows its header and rows.
     form.resize(1, 1);
@@ -257,8 +306,7 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     QVERIFY(list.viewport()->height() >= 3 * list.fontMetrics().height());
 }
 
-// Text a column cannot show whole: the path keeps its file name and shows whole in the tooltip; a
-// header cut by its column's width shows whole in the tooltip too, one that fits shows none.
+// A path the column cannot show whole keeps its file name and shows whole in the tooltip.
 void ResultsWindowTest::cutTextsShowWhole()
 {
     SearchSession session;
@@ -285,16 +333,171 @@ void ResultsWindowTest::cutTextsShowWhole()
     };
     QTRY_COMPARE(tipAt(list.viewport(), list.visualRect(cell).center()), path);
 
-    QHeaderView* header = list.header();
-    const auto sectionCentre = [header](int section) {
-        return QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
-                      header->height() / 2);
-    };
-    QTRY_COMPARE(tipAt(header->viewport(), sectionCentre(3)), QStringLiteral("Bitrate"));
-    QCOMPARE(tipAt(header->viewport(), sectionCentre(1)), QString());
-    header->resizeSection(3, 200);
-    QCOMPARE(tipAt(header->viewport(), sectionCentre(3)), QString());
     QToolTip::hideText();
+}
+
+// No header is cut, at any width; the design widths hold where they show the header, Filename
+// takes the rest; a width the user drags is kept on resize and in the next run, until reset.
+void ResultsWindowTest::columnsFitTheirHeaders()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/one.mp3");
+    auto form = std::make_unique<ResultsWindow>(session);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    const double dpi = LogicalDpi(form.get());
+    auto* header = static_cast<ResultsHeader*>(form->listView().header());
+    QTreeView* list = &form->listView();
+
+    // "Bitrate" is wider than its design width of 500 twips; "Size" and "Type" fit theirs.
+    QVERIFY(header->neededWidth(3) > TwipsToPixels(500, dpi));
+    QCOMPARE(list->columnWidth(3), header->neededWidth(3));
+    QCOMPARE(list->columnWidth(1), TwipsToPixels(1000, dpi));
+    QCOMPARE(list->columnWidth(4), TwipsToPixels(1100, dpi));
+    QCOMPARE(columnsFit(*form), QString());
+    for (const QSize outer : {QSize(1280, 1024), QSize(1920, 1080), QSize(700, 500)}) {
+        form->resize(outer - (form->frameGeometry().size() - form->size()));
+        QCOMPARE(columnsFit(*form), QString());
+    }
+
+    // The user drags Bitrate wider and Size narrower than its header allows.
+    header->resizeSection(3, 120);
+    QCOMPARE(columnsFit(*form), QString());
+    header->resizeSection(1, 3);
+    QCOMPARE(list->columnWidth(1), header->neededWidth(1));
+    form->resize(form->size() + QSize(60, 0));
+    QCOMPARE(list->columnWidth(3), 120);
+    QCOMPARE(columnsFit(*form), QString());
+    const QString bitrate = QStringLiteral("Bitrate=%1").arg(PixelsToTwips(120, dpi));
+    QVERIFY(SettingsStore().textList(settingskeys::kResultColumnWidths).contains(bitrate));
+
+    // The next run keeps them; nonsense in the store is no width.
+    SettingsStore().setTextList(settingskeys::kResultColumnWidths,
+                                {bitrate, "Type=-5", "Size", "Nonsense=900", "Length=x"});
+    form = std::make_unique<ResultsWindow>(session);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    list = &form->listView();
+    header = static_cast<ResultsHeader*>(list->header());
+    QCOMPARE(list->columnWidth(3), 120);
+    QCOMPARE(list->columnWidth(4), TwipsToPixels(1100, dpi));
+    QCOMPARE(columnsFit(*form), QString());
+
+    // Reset from the header's menu: the design widths again, and nothing stored.
+    std::unique_ptr<QMenu> menu(form->columns().headerMenu());
+    QAction* reset = nullptr;
+    for (QAction* action : menu->actions())
+        reset = action->text() == QStringLiteral("Reset column widths") ? action : reset;
+    QVERIFY(reset && reset->isEnabled());
+    reset->trigger();
+    QCOMPARE(list->columnWidth(3), header->neededWidth(3));
+    QCOMPARE(columnsFit(*form), QString());
+    QVERIFY(SettingsStore().textList(settingskeys::kResultColumnWidths).isEmpty());
+}
+
+namespace {
+
+// A file with a frame header, and the tags given: an ID3v2.3 tag at its start holding the frames
+// (id, Latin-1 text) and an ID3v1 tag at its end with title, artist and album.
+QString makeTaggedFile(const QTemporaryDir& dir, const QString& name,
+                       const std::vector<std::pair<QByteArray, QByteArray>>& frames,
+                       const std::array<QByteArray, 3>& trailing)
+{
+    QByteArray bytes;
+    if (!frames.empty()) {
+        QByteArray body;
+        for (const auto& [id, text] : frames) {
+            const auto size = static_cast<char>(text.size() + 1);
+            body += id + QByteArray(3, '\0') + size + QByteArray(2, '\0') + '\0' + text;
+        }
+        bytes =
+            QByteArray("ID3\x03\x00\x00\x00\x00\x00", 9) + static_cast<char>(body.size()) + body;
+    }
+    bytes += QByteArray("\xFF\xFB\x90\x00", 4) + QByteArray(400, '\0');
+    if (!trailing[0].isEmpty() || !trailing[1].isEmpty() || !trailing[2].isEmpty()) {
+        bytes += "TAG";
+        for (const QByteArray& field : trailing)
+            bytes += field.leftJustified(30, '\0', true);
+        bytes += QByteArray(35, '\0');
+    }
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return {};
+    return file.fileName();
+}
+
+} // namespace
+
+// The tag columns are hidden and nothing is read until one is shown from the header's menu; then
+// the files' tags fill the cells (the leading tag's texts first), and the choice is kept.
+void ResultsWindowTest::tagColumnsReadWhenShown()
+{
+    QTemporaryDir dir;
+    const QString both =
+        makeTaggedFile(dir, "both.mp3", {{"TIT2", "New Title"}, {"TPE1", "New Band"}},
+                       {"Old Title", "Old Band", "Old Album"});
+    const QString trailing =
+        makeTaggedFile(dir, "trailing.mp3", {}, {"Only Title", "", "Only Album"});
+    const QString none = makeTaggedFile(dir, "none.mp3", {}, {"", "", ""});
+    SearchSession session;
+    ResultsFixture fixture(session);
+    for (const QString& path : {both, trailing, none, dir.filePath("gone.mp3"), both})
+        fixture.addRow(path.toStdString());
+    auto form = std::make_unique<ResultsWindow>(session);
+    form->beginResultsUpdate();
+    form->endResultsUpdate();
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    ResultColumns& columns = form->columns();
+    const int artist = static_cast<int>(ResultsModel::Column::Artist);
+    const int title = static_cast<int>(ResultsModel::Column::Title);
+    for (int column = artist; column <= title; ++column)
+        QVERIFY(form->listView().isColumnHidden(column));
+    QVERIFY(!form->tagReader().started());
+
+    std::unique_ptr<QMenu> menu(columns.headerMenu());
+    QStringList names;
+    for (QAction* action : menu->actions()) {
+        if (action->isCheckable()) {
+            names.append(action->text());
+            QVERIFY(!action->isChecked());
+        }
+    }
+    QCOMPARE(names, (QStringList{"Artist", "Album", "Title"}));
+    menu->actions().at(0)->trigger();
+    menu->actions().at(2)->trigger();
+    menu.reset();
+    QVERIFY(!form->listView().isColumnHidden(artist));
+    QVERIFY(form->listView().isColumnHidden(artist + 1));
+    QVERIFY(!form->listView().isColumnHidden(title));
+    QCOMPARE(columnsFit(*form), QString());
+    QCOMPARE(SettingsStore().textList(settingskeys::kResultTagColumns),
+             (QStringList{"Artist", "Title"}));
+
+    const auto cells = [&](int row) {
+        QStringList texts;
+        for (int column = artist; column <= title; ++column)
+            texts.append(form->model().data(form->model().index(row, column)).toString());
+        return texts;
+    };
+    QTRY_VERIFY(!form->tagReader().reading());
+    QCOMPARE(cells(0), (QStringList{"New Band", "Old Album", "New Title"}));
+    QCOMPARE(cells(1), (QStringList{"", "Only Album", "Only Title"}));
+    QCOMPARE(cells(2), (QStringList{"", "", ""}));
+    QCOMPARE(cells(3), (QStringList{"", "", ""}));
+    QCOMPARE(cells(4), cells(0));
+
+    // A new search forgets them; the next window shows the columns chosen and reads again.
+    form->beginResultsUpdate();
+    QVERIFY(!form->tagReader().started());
+    form = std::make_unique<ResultsWindow>(session);
+    QVERIFY(!form->listView().isColumnHidden(artist));
+    QVERIFY(form->listView().isColumnHidden(artist + 1));
+    form->beginResultsUpdate();
+    form->endResultsUpdate();
+    QTRY_COMPARE(form->model().data(form->model().index(1, title)).toString(),
+                 QStringLiteral("Only Title"));
 }
 
 void ResultsWindowTest::layoutStepsFailOneByOne()
@@ -325,6 +528,7 @@ void ResultsWindowTest::layoutStepsFailOneByOne()
     QCOMPARE(form.listWidthTwips(), twips(&form, 200) - 360);
     QCOMPARE(form.listView().columnWidth(0), wideColumn);
     QCOMPARE(form.listView().columnWidth(4), TwipsToPixels(1100, dpi));
+    QCOMPARE(form.listView().columnWidth(0), wideColumn);
 
     // Too small for the list: it keeps its last valid size in that direction only.
     resizeOuter(20, 600);
@@ -342,7 +546,7 @@ void ResultsWindowTest::layoutStepsFailOneByOne()
     resizeOuter(800, 600);
     QCOMPARE(form.listWidthTwips(), wideList);
     QCOMPARE(form.listHeightTwips(), tallList);
-    QCOMPARE(form.listView().columnWidth(0), TwipsToPixels(wideList - 4200, dpi));
+    QCOMPARE(form.listView().columnWidth(0), wideColumn);
 }
 
 void ResultsWindowTest::spaceOnARowTicksTheWholeFile()
@@ -913,10 +1117,10 @@ void ResultsWindowTest::rowCommandsAndKeys()
     QStringList entries;
     for (const QAction* action : menu->actions())
         entries.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(entries,
-             (QStringList{"Open", "Open containing folder", "Copy path", "-", "Tick selected",
-                          "Untick selected", "-", "Keep this one", "Tick all in this folder", "-",
-                          "Protect this folder", "-", "Tick all but the best"}));
+    QCOMPARE(entries, (QStringList{"Play", "Open", "Open containing folder", "Copy path", "-",
+                                   "Tick selected", "Untick selected", "-", "Keep this one",
+                                   "Tick all in this folder", "-", "Protect this folder", "-",
+                                   "Tick all but the best"}));
 
     // Keep this one: its file unticked, the rest of its group ticked.
     form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
@@ -968,6 +1172,59 @@ void ResultsWindowTest::rowCommandsAndKeys()
     QCOMPARE(bin.questions, (QList<QStringList>{{"/o/a.mp3"}}));
 
     QCOMPARE(form.model().rowCount(), 4);
+}
+
+// "Play" and P play the row's file, P again or Esc stop; where nothing can be played that is said
+// once and every other key still works.
+void ResultsWindowTest::playListensBeforeDeciding()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3");
+    fixture.addRow("/n/a.mp3");
+    ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
+    RecordingPlayer player;
+    form.actions().setSongPlayer(&player);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView& list = form.listView();
+    list.setFocus();
+    list.setCurrentIndex(form.model().index(1, 0));
+
+    form.actions().action(ResultsActions::Command::Play)->trigger();
+    QCOMPARE(player.played, QStringList{"/n/a.mp3"});
+    QVERIFY(player.playing);
+    QTest::keyClick(&list, Qt::Key_P);
+    QVERIFY(!player.playing);
+    list.setCurrentIndex(form.model().index(0, 0));
+    QTest::keyClick(&list, Qt::Key_P);
+    QCOMPARE(player.played, (QStringList{"/n/a.mp3", "/m/a.mp3"}));
+    QVERIFY(player.playing);
+    QTest::keyClick(&list, Qt::Key_Escape);
+    QVERIFY(!player.playing);
+    // A new search stops the song.
+    QTest::keyClick(&list, Qt::Key_P);
+    form.beginResultsUpdate();
+    QVERIFY(!player.playing);
+    form.endResultsUpdate();
+    QVERIFY(boxes.shown.isEmpty());
+
+    // No audio output: said once, by its reason; the other keys work on.
+    player.whyNot_ = QStringLiteral("There is no audio output here, so songs cannot be played.");
+    list.setCurrentIndex(form.model().index(0, 0));
+    QTest::keyClick(&list, Qt::Key_P);
+    QTest::keyClick(&list, Qt::Key_P);
+    form.actions().action(ResultsActions::Command::Play)->trigger();
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text, player.whyNot_);
+    QCOMPARE(player.played.size(), 6);
+    QTest::keyClick(&list, Qt::Key_Space);
+    QVERIFY(form.model().isChecked(0));
+    // A failure after the start is said no more either.
+    emit player.failed(QStringLiteral("cannot decode"));
+    QCOMPARE(boxes.shown.size(), 1);
 }
 
 void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
