@@ -19,7 +19,7 @@ namespace tunesift {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
 constexpr std::size_t kWritesPerBatch = 256;
@@ -49,8 +49,8 @@ const char* const kSchema =
     " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
     " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
     " seen_day INTEGER NOT NULL, pipeline TEXT NOT NULL,"
-    // the raw values, each as 4 bytes little-endian
-    " print BLOB NOT NULL,"
+    // the raw values, each as 4 bytes little-endian; the checksum as the facts' (all but seen_day)
+    " print BLOB NOT NULL, checksum INTEGER NOT NULL,"
     " PRIMARY KEY(device, inode));"
     "CREATE INDEX prints_seen ON prints(seen_day);";
 
@@ -419,10 +419,11 @@ bool SqliteFileCache::open()
     m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     m_any = prepare("SELECT 1 FROM files LIMIT 1");
-    m_findPrint = prepare("SELECT size, mtime_ns, ctime_ns, seen_day, pipeline, print FROM prints"
-                          " WHERE device=?1 AND inode=?2");
+    m_findPrint = prepare("SELECT device, inode, size, mtime_ns, ctime_ns, pipeline, print,"
+                          " seen_day, checksum FROM prints WHERE device=?1 AND inode=?2");
     m_storePrint = prepare("INSERT OR REPLACE INTO prints(device, inode, size, mtime_ns, ctime_ns,"
-                           " seen_day, pipeline, print) VALUES(?1,?2,?3,?4,?5,?6,?7,?8)");
+                           " seen_day, pipeline, print, checksum) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,"
+                           " facts_check(?1,?2,?3,?4,?5,?7,?8))");
     m_touchPrint = prepare("UPDATE prints SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch || !m_any || !m_findPrint || !m_storePrint ||
         !m_touchPrint) {
@@ -498,13 +499,18 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
     const int step = sqlite3_step(m_findPrint);
     std::optional<std::vector<std::uint32_t>> found;
     bool touch = false;
-    if (step == SQLITE_ROW && sqlite3_column_int64(m_findPrint, 0) == key.size &&
-        sqlite3_column_int64(m_findPrint, 1) == key.modifiedNs &&
-        sqlite3_column_int64(m_findPrint, 2) == key.changedNs) {
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(m_findPrint, 4));
-        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(m_findPrint, 5));
-        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(m_findPrint, 5));
-        if (name != nullptr && pipeline == name && length % 4 == 0 &&
+    const auto integer = [&](int column) { return sqlite3_column_int64(m_findPrint, column); };
+    if (step == SQLITE_ROW && integer(2) == key.size && integer(3) == key.modifiedNs &&
+        integer(4) == key.changedNs) {
+        constexpr int kChecked = 7;
+        sqlite3_value* values[kChecked];
+        for (int k = 0; k < kChecked; ++k)
+            values[k] = sqlite3_column_value(m_findPrint, k);
+        const bool intact = checksumOf(kChecked, values) == integer(kChecked + 1);
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(m_findPrint, 5));
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(m_findPrint, 6));
+        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(m_findPrint, 6));
+        if (intact && name != nullptr && pipeline == name && length % 4 == 0 &&
             (bytes != nullptr || length == 0)) {
             std::vector<std::uint32_t> print(length / 4);
             for (std::size_t k = 0; k < print.size(); ++k)
@@ -512,7 +518,7 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
                            std::uint32_t{bytes[4 * k + 2]} << 16 |
                            std::uint32_t{bytes[4 * k + 3]} << 24;
             found = std::move(print);
-            touch = sqlite3_column_int64(m_findPrint, 3) < m_today;
+            touch = integer(kChecked) < m_today;
         }
     }
     sqlite3_reset(m_findPrint);
