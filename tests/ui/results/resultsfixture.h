@@ -27,6 +27,9 @@ public:
     // Appends a row for the full path; returns its position.
     std::size_t addRow(const std::string& path, ColorGroup group = ColorGroup::LightBlue,
                        Criterion criterion = Criterion::ExactFilename, RowFacts facts = {});
+    // Appends a row of the given group, unshaded; returns its position.
+    std::size_t addRowIn(std::uint32_t group, const std::string& path, Criterion criterion,
+                         RowFacts facts = {});
     void clear();
 
 private:
