@@ -65,6 +65,7 @@ Evidence EvidenceOf(Criterion criterion)
 {
     switch (criterion) {
     case Criterion::ExactAudio:
+    case Criterion::SimilarAudio: // every row of a group matched its first row's sound
         return Evidence::SameRecording;
     case Criterion::ExactFilename:
     case Criterion::ExactFilesize:
