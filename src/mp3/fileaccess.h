@@ -30,25 +30,33 @@ struct FileStamp
 class FolderHandle
 {
 public:
-    // folder: the folder's text, ending in the separator.
+    // folder: the folder's text, ending in the separator. The folder is opened when a name is
+    // first opened or examined relative to it, so that a handle nothing is read through costs no
+    // walk of its path.
     explicit FolderHandle(std::string folder) noexcept;
+#ifndef _WIN32
+    // Takes over a descriptor of the folder opened already (by its listing, say).
+    FolderHandle(std::string folder, int descriptor) noexcept;
+#endif
     ~FolderHandle();
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
 
-    const std::string& path() const noexcept { return m_path; }
+    const std::string& path() const noexcept
+    {
+        return m_path;
+    }
 #ifndef _WIN32
     // The descriptor to open names relative to; negative when the joined path must be used.
-    int descriptor() const noexcept
-    {
-        return m_fd;
-    }
+    // A handle is used by one thread at a time.
+    int descriptor() const noexcept;
 #endif
 
 private:
     std::string m_path;
 #ifndef _WIN32
-    int m_fd = -1;
+    mutable int m_fd = -1;
+    mutable bool m_opened = false;
 #endif
 };
 

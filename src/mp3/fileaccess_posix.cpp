@@ -263,10 +263,20 @@ private:
 
 } // namespace
 
-FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder))
+FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder)) {}
+
+FolderHandle::FolderHandle(std::string folder, int descriptor) noexcept
+    : m_path(std::move(folder)), m_fd(descriptor), m_opened(true)
+{}
+
+int FolderHandle::descriptor() const noexcept
 {
+    if (m_opened) {
+        return m_fd;
+    }
+    m_opened = true;
     if (!isUsablePath(m_path)) {
-        return;
+        return m_fd;
     }
 #ifdef O_PATH
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -276,6 +286,7 @@ FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folde
     do {
         m_fd = ::open(m_path.c_str(), kFlags);
     } while (m_fd < 0 && errno == EINTR);
+    return m_fd;
 }
 
 FolderHandle::~FolderHandle()

@@ -26,9 +26,11 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
+    state.meter.beginCriterion(Criterion::ExactAudio, files.size());
     ParallelFor(
         files.size(),
         [&](std::size_t k) {
+            state.meter.add();
             const std::uint32_t id = files[k];
             const std::string path = catalogue.path(id);
             std::optional<CachedFile> file = lookUpFile(state, id, path);
@@ -67,6 +69,29 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
         return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
                           f.whole.value_or(AudioHash{}));
     };
+    // The bytes still to hash show as the criterion's work: at first the heads of the files with
+    // a partner in length and, for ranges longer than a head, the whole ranges too; the ranges
+    // the heads then tell apart drop out.
+    const auto hashedBytes = [](const AudioFacts& f, bool whole) {
+        return static_cast<std::uint64_t>(whole ? f.range.length
+                                                : std::min(f.range.length, kAudioHeadBytes));
+    };
+    std::uint64_t wholeBytesCounted = 0;
+    const auto countAudioBytes = [&](const std::vector<std::uint32_t>& work, bool whole) {
+        std::uint64_t heads = 0;
+        std::uint64_t wholes = 0;
+        for (const std::uint32_t id : work) {
+            heads += hashedBytes(audio[id], false);
+            if (audio[id].range.length > kAudioHeadBytes)
+                wholes += hashedBytes(audio[id], true);
+        }
+        if (!whole) {
+            wholeBytesCounted = wholes;
+            state.meter.beginCriterion(Criterion::ExactAudio, heads + wholes, WorkUnit::Bytes);
+        } else {
+            state.meter.dropFromTotal(wholeBytesCounted - std::min(wholes, wholeBytesCounted));
+        }
+    };
     const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
         const auto known = [&](std::uint32_t id) {
             const AudioFacts& f = audio[id];
@@ -83,6 +108,7 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
             for (std::size_t k = first; k < last; ++k)
                 work.push_back(files[k]);
         }
+        countAudioBytes(work, whole);
         ParallelFor(
             work.size(),
             [&](std::size_t k) {
@@ -92,12 +118,16 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
                     buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
                 const std::uint32_t id = work[k];
                 AudioFacts& f = audio[id];
-                if (f.*hash)
-                    return; // known already, or a short range's first hash is its whole hash
+                if (f.*hash) { // known already, or a short range's first hash is its whole hash
+                    if (!whole || f.range.length > kAudioHeadBytes)
+                        state.meter.dropFromTotal(hashedBytes(f, whole));
+                    return;
+                }
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
                 const std::string path = catalogue.path(id);
                 f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                state.meter.add(static_cast<std::uint64_t>(count));
                 if (!(f.*hash)) {
                     f.range = AudioRange{}; // unreadable now: takes no part
                     return;

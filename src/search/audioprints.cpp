@@ -27,9 +27,11 @@ bool ReadAudioPrints(RunState& state, PrintStore& prints)
     // other threads leave their remaining files when it has seen a stop.
     const std::thread::id runThread = std::this_thread::get_id();
     std::atomic<bool> stopped{false};
+    state.meter.beginCriterion(Criterion::SimilarAudio, files.size());
     ParallelFor(
         files.size(),
         [&](std::size_t k) {
+            state.meter.add();
             if (std::this_thread::get_id() == runThread && state.host.isStopRequested())
                 stopped.store(true, std::memory_order_relaxed);
             if (stopped.load(std::memory_order_relaxed))

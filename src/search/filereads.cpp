@@ -50,20 +50,28 @@ void FillRowColumns(RunState& state)
         if (!state.rowInfo[results.row(k).pathId].known)
             unread.push_back(results.row(k).pathId);
     std::sort(unread.begin(), unread.end());
+    if (!unread.empty())
+        state.meter.begin(WorkPhase::Reading, unread.size());
     ForEachInFolders(
         catalogue, unread.size(), [&](std::size_t k) { return unread[k]; },
         [&](const FolderHandle& folder, std::uint32_t id) {
+            state.meter.add();
             const std::string_view name = catalogue.name(id);
             RunState::RowInfo& info = state.rowInfo[id];
             if (catalogue.hasTitle(id)) {
-                // Read in the scan: still good while the file is unchanged.
-                const std::optional<FileStamp> now = QueryFileStamp(folder, name);
+                // Read in the scan: still good while the file is unchanged (of a distant file the
+                // scan's read stands for the run).
+                const std::optional<FileStamp> now = catalogue.filesAreDistant()
+                                                         ? catalogue.titleStamp(id)
+                                                         : QueryFileStamp(folder, name);
                 if (now && *now == catalogue.titleStamp(id)) {
                     takeReadColumns(info, catalogue, id);
                     return;
                 }
             }
-            std::optional<CachedFile> file = lookUpFile(state, id, folder, name);
+            const std::optional<FileStamp> listed = catalogue.listedStamp(id);
+            std::optional<CachedFile> file =
+                listed ? lookUpFile(state, id, listed, true) : lookUpFile(state, id, folder, name);
             if (info.known)
                 return;
             clsMP3Info analysis; // each reading thread analyses with its own
@@ -127,8 +135,12 @@ void ReadTitles(RunState& state)
         const std::string_view name = catalogue.name(entry);
         if (catalogue.hasTitle(entry)) {
             // Read when the scan asked for the size: still good while the file is unchanged (a
-            // look-up has just taken its stamp).
-            const std::optional<FileStamp> now = file ? file->key : QueryFileStamp(folder, name);
+            // look-up has just taken its stamp; of a distant file the scan's read stands for
+            // the run).
+            const std::optional<FileStamp> now = file ? file->key
+                                                 : catalogue.filesAreDistant()
+                                                     ? catalogue.titleStamp(entry)
+                                                     : QueryFileStamp(folder, name);
             if (now && *now == catalogue.titleStamp(entry)) {
                 titles[entry] = catalogue.title(entry);
                 if (!state.rowInfo[entry].known)

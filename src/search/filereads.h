@@ -71,11 +71,15 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
                     Found found, Read read)
 {
     const Catalogue& catalogue = state.session.catalogue();
+    ProgressMeter& meter = state.meter;
+    if (!entries.empty())
+        meter.begin(WorkPhase::Reading, entries.size());
     if (!state.facts.mayFind()) {
         ForEachInFolders(
             catalogue, entries.size(), [&](std::size_t k) { return entries[k]; },
             [&](const FolderHandle& folder, std::uint32_t entry) {
                 read(folder, entry, std::nullopt);
+                meter.add();
             });
         return;
     }
@@ -87,10 +91,18 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
         const std::span<const std::uint32_t> block =
             entries.subspan(first, std::min(kBlock, entries.size() - first));
         stamps.assign(block.size(), std::nullopt);
+        // A stamp taken while the folder's listing was fresh is not taken again.
+        std::vector<std::uint32_t>& unstamped = misses;
+        unstamped.clear();
+        for (std::uint32_t k = 0; k < block.size(); ++k) {
+            stamps[k] = catalogue.listedStamp(block[k]);
+            if (!stamps[k])
+                unstamped.push_back(k);
+        }
         ForEachInFolders(
-            catalogue, block.size(), [&](std::size_t k) { return block[k]; },
-            [&](const FolderHandle& folder, std::uint32_t entry, std::size_t k) {
-                stamps[k] = QueryFileStamp(folder, catalogue.name(entry));
+            catalogue, unstamped.size(), [&](std::size_t j) { return block[unstamped[j]]; },
+            [&](const FolderHandle& folder, std::uint32_t entry, std::size_t j) {
+                stamps[unstamped[j]] = QueryFileStamp(folder, catalogue.name(entry));
             });
         const auto place = [&](std::uint32_t k) {
             const std::optional<FileStamp>& stamp = stamps[k];
@@ -105,12 +117,14 @@ void lookUpThenRead(RunState& state, std::span<const std::uint32_t> entries, boo
         for (const std::uint32_t k : order)
             if (!found(block[k], lookUpFile(state, block[k], stamps[k], withFacts)))
                 misses.push_back(k);
+        meter.add(block.size() - misses.size());
         std::sort(misses.begin(), misses.end());
         ForEachInFolders(
             catalogue, misses.size(), [&](std::size_t j) { return block[misses[j]]; },
             [&](const FolderHandle& folder, std::uint32_t entry, std::size_t j) {
                 // The stamp again, without the facts: the key and whether the cache knew it.
                 read(folder, entry, state.facts.of(entry, stamps[misses[j]], false));
+                meter.add();
             });
     }
 }

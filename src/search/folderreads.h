@@ -28,18 +28,24 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
             pieceStart.push_back(k);
     }
     pieceStart.push_back(count);
-    ParallelFor(pieceStart.size() - 1, [&](std::size_t piece) {
-        const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
-        const FolderHandle folder(std::string(catalogue.folderText(folderId)));
-        for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
-            const auto entry = static_cast<std::uint32_t>(entryAt(k));
-            if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
-                                              std::size_t>)
-                work(folder, entry, k);
-            else
-                work(folder, entry);
-        }
-    });
+    // Where files are distant, the threads wait on round trips rather than run on the cores.
+    const WorkKind kind =
+        catalogue.filesAreDistant() ? WorkKind::DistantReads : WorkKind::SystemCalls;
+    ParallelFor(
+        pieceStart.size() - 1,
+        [&](std::size_t piece) {
+            const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
+            const FolderHandle folder(std::string(catalogue.folderText(folderId)));
+            for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
+                const auto entry = static_cast<std::uint32_t>(entryAt(k));
+                if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
+                                                  std::size_t>)
+                    work(folder, entry, k);
+                else
+                    work(folder, entry);
+            }
+        },
+        kind);
 }
 
 } // namespace tunesift

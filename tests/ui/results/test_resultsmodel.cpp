@@ -130,8 +130,8 @@ void ResultsModelTest::columnsShowTheRowTexts()
     fixture.addRow("/music/one/Song.mp3", ColorGroup::Red, Criterion::ExactFilesize);
     ResultsModel model(session.results());
 
-    const QStringList expectedHeaders{"Filename", "Size",  "Length", "Bitrate", "Type",
-                                      "Group",    "Artist", "Album", "Title"};
+    const QStringList expectedHeaders{"Filename", "Size",   "Length", "Bitrate", "Type",
+                                      "Group",    "Artist", "Album",  "Title"};
     QCOMPARE(model.columnCount(), expectedHeaders.size());
     for (int column = 0; column < model.columnCount(); ++column)
         QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), expectedHeaders[column]);
