@@ -114,7 +114,7 @@ void RunFacts::keep(const CachedFile& file)
 }
 
 std::optional<std::vector<std::uint32_t>> RunFacts::printOf(const CachedFile& file,
-                                                           std::string_view pipeline)
+                                                            std::string_view pipeline)
 {
     if (!m_cache || !m_mayFind)
         return std::nullopt;

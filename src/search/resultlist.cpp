@@ -11,10 +11,9 @@ namespace tunesift {
 std::string_view ColorGroupName(ColorGroup group)
 {
     static constexpr std::array<std::string_view, 16> kNames = {
-        "",          "white",        "blue",        "light blue", "red",
-        "light red", "green",        "light green", "orange",     "light orange",
-        "purple",    "light purple", "teal",        "light teal", "gold",
-        "light gold",
+        "",      "white",       "blue",   "light blue",   "red",    "light red",
+        "green", "light green", "orange", "light orange", "purple", "light purple",
+        "teal",  "light teal",  "gold",   "light gold",
     };
     return kNames[static_cast<std::size_t>(group)];
 }
