@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -524,6 +525,64 @@ void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> b
     throwLastError("Cannot write", m_path);
 }
 
+namespace {
+
+// Swaps the new copy in for the original where the system can (Linux: renameat2 with
+// RENAME_EXCHANGE), so that the original stays reachable under the temporary name until it is
+// known to be the file opened, unchanged: an append by another program between the checks and
+// the swap is then found, the two are swapped back and nothing is lost. False where the system
+// cannot swap; the caller then renames after its checks, as before.
+template <typename ReadAgain>
+bool exchangeChecked(TemporaryFile& temporary, const std::filesystem::path& target,
+                     const struct stat& original, const FileIdentity& opened, int openedFd,
+                     const std::string& path, ReadAgain readAgain)
+{
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
+                    RENAME_EXCHANGE) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP)
+            return false; // a file system that cannot swap
+        throwLastError("Cannot replace", path);
+    }
+    // The swap itself changes the original's change time; everything else must be as opened.
+    struct stat swapped = {};
+    struct stat now = {};
+    bool unchanged = ::stat(temporary.path().c_str(), &swapped) == 0 &&
+                     swapped.st_dev == original.st_dev && swapped.st_ino == original.st_ino &&
+                     ::fstat(openedFd, &now) == 0;
+    if (unchanged) {
+        FileIdentity current = identityOf(now);
+        current.changedNs = opened.changedNs;
+        unchanged = current == opened && readAgain();
+    }
+    if (!unchanged) {
+        if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
+                        RENAME_EXCHANGE) != 0) {
+            temporary.commit(); // the other program's file must not go with the temporary name
+            throwLastError("Another program changed the file meanwhile, and it cannot be put "
+                           "back from " +
+                               temporary.path() + ":",
+                           path);
+        }
+        throw std::runtime_error(
+            describe("Not rewritten, as another program changed the file meanwhile", path));
+    }
+    // The original, now under the temporary name, goes with it.
+    return true;
+#else
+    static_cast<void>(temporary);
+    static_cast<void>(target);
+    static_cast<void>(original);
+    static_cast<void>(opened);
+    static_cast<void>(openedFd);
+    static_cast<void>(path);
+    static_cast<void>(readAgain);
+    return false;
+#endif
+}
+
+} // namespace
+
 void WritableFile::replaceWith(std::span<const unsigned char> bytes)
 {
     if (m_opened.links > 1) {
@@ -582,10 +641,13 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
             describe("Not rewritten, as another program changed the file meanwhile", m_path));
     }
     failIfFaulted(WriteStep::Rename, "Cannot replace", m_path);
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
-        throwLastError("Cannot replace", m_path);
+    const auto readsAgain = [&] { return std::all_of(m_reads.begin(), m_reads.end(), readAgain); };
+    if (!exchangeChecked(temporary, target, original, m_opened, m_fd, m_path, readsAgain)) {
+        if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
+            throwLastError("Cannot replace", m_path);
+        }
+        temporary.commit();
     }
-    temporary.commit();
 
     // Makes the rename itself durable; the data is already safe either way.
     const int folder = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

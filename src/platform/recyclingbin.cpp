@@ -322,14 +322,27 @@ std::optional<QByteArray> trashFor(const QByteArray& file, dev_t device, QByteAr
     return trash;
 }
 
-// The name a file takes in the trash: its own, then "name (2).ext" and so on.
+// The name a file takes in the trash: its own, then "name (2).ext" and so on; shortened where
+// the record's name (the file's name and ".trashinfo") would pass the 255 bytes a name may have.
+// The record keeps the whole path.
 QByteArray trashName(const QByteArray& name, int attempt)
 {
-    if (attempt == 1)
-        return name;
+    constexpr qsizetype kLongest = 255 - 10;
     const qsizetype dot = name.lastIndexOf('.');
-    const qsizetype stem = dot > 0 ? dot : name.size();
-    return name.left(stem) + " (" + QByteArray::number(attempt) + ")" + name.mid(stem);
+    qsizetype stemEnd = dot > 0 && name.size() - dot <= 16 ? dot : name.size();
+    QByteArray stem = name.left(stemEnd);
+    const QByteArray suffix = name.mid(stemEnd);
+    const QByteArray mark = attempt == 1 ? QByteArray() : " (" + QByteArray::number(attempt) + ")";
+    const qsizetype room = kLongest - suffix.size() - mark.size();
+    if (stem.size() > room) {
+        stem.truncate(room);
+        // Not in the middle of a UTF-8 sequence.
+        while (!stem.isEmpty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80)
+            stem.chop(1);
+        if (!stem.isEmpty() && static_cast<unsigned char>(stem.back()) >= 0xC0)
+            stem.chop(1);
+    }
+    return stem + mark + suffix;
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "search/audiohashes.h"
 
-#include "mp3/mp3info.h"
-#include "search/filereads.h"
+#include "search/filefacts.h"
 #include "search/parallel.h"
 #include "search/textgroups.h"
 
@@ -17,47 +16,15 @@ namespace tunesift {
 std::vector<std::uint32_t> AudioClasses(RunState& state)
 {
     const Catalogue& catalogue = state.session.catalogue();
-    std::vector<AudioFacts>& audio = state.audio;
-    audio.assign(state.pathCount, {});
-
-    // Each file once (the first entry of its path id): the analysis finds the range, and its
-    // playing time and bit rate serve the rows written later.
+    // Each file once (the first entry of its path id): its audio range, and the hashes of it the
+    // cache holds; the analysis that finds a range also gives the columns of the file's rows.
     std::vector<std::uint32_t> files;
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
     state.meter.beginCriterion(Criterion::ExactAudio, files.size());
-    ParallelFor(
-        files.size(),
-        [&](std::size_t k) {
-            state.meter.add();
-            const std::uint32_t id = files[k];
-            const std::string path = catalogue.path(id);
-            std::optional<CachedFile> file = lookUpFile(state, id, path);
-            if (file && file->facts.audioRead) {
-                audio[id] = file->facts.audio;
-                return;
-            }
-            clsMP3Info analysis;
-            analysis.SetFileName(path);
-            audio[id].range = analysis.audioRange();
-            RunState::RowInfo& info = state.rowInfo[id];
-            const bool rowRead = !audio[id].range.empty() && !info.known;
-            if (rowRead)
-                fillRowInfo(info, analysis, path);
-            if (!file)
-                return;
-            FileFacts& facts = file->facts;
-            // The range is kept when the analysis found one, or searched the whole file for a
-            // frame in vain; a read that failed is tried again next time.
-            if (!audio[id].range.empty() || analysis.FileName().empty()) {
-                facts.audioRead = true;
-                facts.audio.range = audio[id].range;
-            }
-            if ((rowRead && addAnalysis(facts, info, analysis)) || facts.audioRead)
-                state.facts.keep(*file);
-        },
-        WorkKind::DiskReads);
+    GatherFacts(state, files, {.audio = true});
+    std::vector<AudioFacts>& audio = state.audio;
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
 
     // Only a file that shares its range length with another can have a partner: the others are

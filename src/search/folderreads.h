@@ -18,7 +18,8 @@ namespace tunesift {
 // one walk of the folder's path per piece instead of one or more per file. Pieces are kept short so
 // that a large folder still spreads over the threads.
 template <typename EntryAt, typename Work>
-void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work)
+void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work,
+                      WorkKind localKind = WorkKind::SystemCalls)
 {
     constexpr std::size_t kPiece = 32;
     std::vector<std::size_t> pieceStart;
@@ -29,8 +30,7 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
     }
     pieceStart.push_back(count);
     // Where files are distant, the threads wait on round trips rather than run on the cores.
-    const WorkKind kind =
-        catalogue.filesAreDistant() ? WorkKind::DistantReads : WorkKind::SystemCalls;
+    const WorkKind kind = catalogue.filesAreDistant() ? WorkKind::DistantReads : localKind;
     ParallelFor(
         pieceStart.size() - 1,
         [&](std::size_t piece) {

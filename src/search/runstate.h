@@ -63,6 +63,7 @@ public:
     // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
     // a possible partner, the hashes of that range.
     std::vector<AudioFacts> audio;
+    std::vector<std::uint8_t> audioKnown; // per path id: audio holds what was found
 
     bool titlesRead = false;
     // Per entry, while the titles wait for the tag criteria: found before their turn.

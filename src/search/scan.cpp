@@ -1,7 +1,6 @@
 #include "search/scan.h"
 
-#include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "search/filefacts.h"
 #include "search/filesize.h"
 #include "search/folderreads.h"
 #include "search/pathops.h"
@@ -437,29 +436,18 @@ void FolderScan::releaseWalk()
 FolderScan::FileRead FolderScan::readFile(const FolderHandle& folder, std::string_view name,
                                           bool withTitles) const
 {
+    // The file is open anyway: what its rows will show and its title are read in the same visit.
+    const ReadFacts facts =
+        ReadFileFacts(folder, name, {.size = true, .title = withTitles, .rowColumns = withTitles},
+                      m_reading.id3v2Titles);
     FileRead read;
-    if (!withTitles) {
-        read.size = QueryFileSize(folder, name).value_or(Catalogue::kSizeUnreadable);
-        return read;
+    read.size = facts.size.value_or(Catalogue::kSizeUnreadable);
+    if (facts.stamp) {
+        read.stamp = *facts.stamp;
+        read.title = ComparedTitleOf(facts.facts, m_reading.id3v2Titles).value_or(std::string());
+        read.columns = {facts.facts.songLength, facts.facts.bitRate};
+        read.titled = true;
     }
-    ReadOnlyFile file;
-    if (!file.open(folder, name)) {
-        read.size = Catalogue::kSizeUnreadable;
-        return read;
-    }
-    read.size = file.size();
-    if (!file.stamp())
-        return read;
-    // The file is open: what its rows will show is read in the same visit, and its title from
-    // the analysis's read of its end.
-    clsMP3Info analysis;
-    analysis.SetOpenedFile(file, folder.path() + std::string(name));
-    const SizeAndTagTitle tag =
-        ReadSizeAndTagTitle(file, m_reading.id3v2Titles, analysis.LastRecord());
-    read.stamp = *file.stamp();
-    read.title = ComparedTitle(tag.title, tag.id3v2Title);
-    read.columns = {analysis.SongLength(), analysis.BitRate()};
-    read.titled = true;
     return read;
 }
 

@@ -183,6 +183,7 @@ private slots:
     void failedUndoCanBeTriedAgain();
     void rowCommandsAndKeys();
     void openFallsBackToXdgOpenAndSaysWhenNothingCan();
+    void rowHelpersLeaveUnprovenGroupsAndSaySo();
     void playListensBeforeDeciding();
     void keepRulesDialogStoresOrderAndSwitches();
 };
@@ -1480,6 +1481,51 @@ void ResultsWindowTest::openFallsBackToXdgOpenAndSaysWhenNothingCan()
     QCOMPARE(boxes.shown.size(), 2);
     QVERIFY(boxes.shown[1].text.startsWith(QStringLiteral("Nothing on this system could open the "
                                                           "folder /m.")));
+}
+
+void ResultsWindowTest::rowHelpersLeaveUnprovenGroupsAndSaySo()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);   // 0, group 1
+    fixture.addRow("/n/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);   // 1
+    fixture.addRow("/m/c.mp3", ColorGroup::Red, Criterion::ExactFilesize); // 2, group 2
+    fixture.addRow("/n/z.mp3", ColorGroup::Red, Criterion::ExactFilesize); // 3
+    ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
+    const auto focus = [&](int row) {
+        form.listView().selectionModel()->setCurrentIndex(form.model().index(row, 0),
+                                                          QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+    };
+
+    // Keep this one in a group found only by size: nothing ticked, and the user is told why.
+    focus(3);
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QVERIFY(form.model().checkedRows().empty());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.startsWith(
+                 QStringLiteral("Group 2 was found only by name, size or title")),
+             qPrintable(boxes.shown[0].text));
+
+    // Tick all in /m/: a, a proven copy, is ticked; c, only matched by size, is not.
+    focus(0);
+    form.actions().action(ResultsActions::Command::TickAllInFolder)->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY2(boxes.shown[1].text.contains(QStringLiteral("(1 group)")),
+             qPrintable(boxes.shown[1].text));
+
+    // With the weaker groups allowed in Keep rules, both act there too, silently.
+    SettingsStore().writeBool(settingskeys::kTickUnprovenGroups, true);
+    form.model().clearChecks();
+    form.actions().action(ResultsActions::Command::TickAllInFolder)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+    focus(3);
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+    QCOMPARE(boxes.shown.size(), 2);
 }
 
 void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
