@@ -9,8 +9,8 @@
 //   audio_match files FILE...
 //       Prints every file, and every pair's best alignment (offsets -400 to +400) with the
 //       matcher's verdict, one line a pair: a tool for choosing the thresholds.
+#include "files/fileaccess.h"
 #include "mp3/audioprint.h"
-#include "mp3/fileaccess.h"
 #include "mp3/mp3info.h"
 #include "search/audiomatch.h"
 #include "splitmix.h"

@@ -1,6 +1,6 @@
 #include "mp3/audioprint.h"
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #ifdef TUNESIFT_HAS_AUDIO_PRINTS
 #include <algorithm>

@@ -1,10 +1,10 @@
 #include "search/filefacts.h"
 
+#include "files/fileaccess.h"
 #include "mp3/audioprint.h"
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
 #include "search/audiomatch.h"
-#include "search/filesize.h"
 #include "search/folderreads.h"
 #include "search/progress.h"
 
@@ -243,7 +243,7 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
     facts.id3v2Read = wanted.title && id3v2Titles;
     facts.audioRead = wanted.audio;
     if (!wanted.title && !wanted.rowColumns && !wanted.audio && !wanted.print) {
-        read.size = QueryFileSize(folder, name);
+        read.size = FileSize(folder, name);
         return read;
     }
     ReadOnlyFile file;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "search/filecache.h"
 #include "search/runstate.h"
 

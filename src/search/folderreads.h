@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "search/catalogue.h"
 #include "search/parallel.h"
 

@@ -1,23 +1,22 @@
 #include "search/scan.h"
 
+#include "files/pathops.h"
 #include "search/filefacts.h"
-#include "search/filesize.h"
 #include "search/folderreads.h"
-#include "search/pathops.h"
 #include "search/searchrun.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <memory>
 #include <system_error>
-#include <unicode/utf8.h>
 
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 #ifdef _WIN32
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <windows.h>
 #else
@@ -281,24 +280,6 @@ bool HasMp3Extension(std::string_view name)
         return false;
     const std::string_view ext = name.substr(name.size() - 4);
     return ext[0] == '.' && (ext[1] | 0x20) == 'm' && (ext[2] | 0x20) == 'p' && ext[3] == '3';
-}
-
-bool IsValidUtf8(std::string_view text)
-{
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t k = 0;
-    while (k < length) {
-        if (bytes[k] < 0x80) {
-            ++k;
-            continue;
-        }
-        UChar32 c = 0;
-        U8_NEXT(bytes, k, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
 }
 
 std::vector<std::string> ListFiles(const std::string& folder)

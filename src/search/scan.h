@@ -146,6 +146,5 @@ void SetDistantFilesForTesting(bool distant);
 
 // True for a name ending in ".mp3" in any letter case.
 bool HasMp3Extension(std::string_view name);
-bool IsValidUtf8(std::string_view text);
 
 } // namespace tunesift

@@ -5,9 +5,9 @@
 #include "mp3/mp3info.h"
 #include "mp3/mp3testutil.h"
 #include "search/engineview.h"
-#include "search/filesize.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
+#include "search/rowtext.h"
 #include "search/testtree.h"
 
 #include <cerrno>

@@ -2,8 +2,8 @@
 // encodings a library holds, at every rate the decoder is asked to reduce, must print alike;
 // another tune, silence and a file without frames must not.
 
+#include "files/fileaccess.h"
 #include "mp3/audioprint.h"
-#include "mp3/fileaccess.h"
 #include "mp3/mp3info.h"
 #include "mp3/mp3testutil.h"
 #include "search/audiomatch.h"

@@ -1,6 +1,6 @@
 #include "ui/main/folderpaths.h"
 
-#include "search/pathops.h"
+#include "files/pathops.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "ui/main/folderprotection.h"
 
+#include "files/pathops.h"
 #include "keep/keepbest.h"
 #include "platform/settings.h"
-#include "search/pathops.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "ui/results/resultsactions.h"
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/songtags.h"
 #include "platform/settings.h"
 #include "search/catalogue.h"
-#include "search/filesize.h"
+#include "search/rowtext.h"
 #include "search/searchrun.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultexport.h"

@@ -1,5 +1,5 @@
-#include "mp3/fileaccess.h"
-#include "mp3/fileaccess_p.h"
+#include "files/fileaccess.h"
+#include "files/fileaccess_p.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -142,22 +142,6 @@ void failIfFaulted(WriteStep step, const char* what, const std::string& path)
         errno = fault.error;
         throwLastError(what, path);
     }
-}
-
-std::int64_t nanoseconds(const timespec& time)
-{
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 +
-           static_cast<std::int64_t>(time.tv_nsec);
-}
-
-FileIdentity identityOf(const struct stat& status)
-{
-    return {static_cast<std::uint64_t>(status.st_dev),
-            static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_nlink),
-            static_cast<std::int64_t>(status.st_size),
-            nanoseconds(status.st_mtim),
-            nanoseconds(status.st_ctim)};
 }
 
 // Exactly count bytes from the offset on.
@@ -439,18 +423,6 @@ std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_
     }
 }
 
-std::optional<std::int64_t> FileLength(const std::string& path) noexcept
-{
-    if (!isUsablePath(path)) {
-        return std::nullopt;
-    }
-    struct stat status = {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(status.st_size);
-}
-
 WritableFile::~WritableFile()
 {
     if (m_fd >= 0) {
@@ -482,10 +454,10 @@ void WritableFile::open(const std::string& path)
     if (m_fd < 0) {
         throwLastError("Cannot open for writing", path);
     }
-    m_opened = currentIdentity();
+    m_opened = currentState();
 }
 
-FileIdentity WritableFile::currentIdentity() const
+WritableFile::State WritableFile::currentState() const
 {
     struct stat status = {};
     if (::fstat(m_fd, &status) != 0) {
@@ -494,7 +466,7 @@ FileIdentity WritableFile::currentIdentity() const
     if (!S_ISREG(status.st_mode)) {
         throw std::runtime_error(describe("Not a regular file", m_path));
     }
-    return identityOf(status);
+    return {StampOf(status), static_cast<std::uint64_t>(status.st_nlink)};
 }
 
 std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
@@ -506,7 +478,7 @@ std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t c
 
 void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
 {
-    const std::int64_t length = currentIdentity().size;
+    const std::int64_t length = currentState().stamp.size;
     if (offset < 0 || offset > length) {
         throw std::runtime_error(describe("Cannot write past the end of", m_path));
     }
@@ -534,8 +506,9 @@ namespace {
 // cannot swap; the caller then renames after its checks, as before.
 template <typename ReadAgain>
 bool exchangeChecked(TemporaryFile& temporary, const std::filesystem::path& target,
-                     const struct stat& original, const FileIdentity& opened, int openedFd,
-                     const std::string& path, ReadAgain readAgain)
+                     const struct stat& original, const FileStamp& opened,
+                     std::uint64_t openedLinks, int openedFd, const std::string& path,
+                     ReadAgain readAgain)
 {
 #if defined(__linux__) && defined(RENAME_EXCHANGE)
     if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
@@ -551,9 +524,10 @@ bool exchangeChecked(TemporaryFile& temporary, const std::filesystem::path& targ
                      swapped.st_dev == original.st_dev && swapped.st_ino == original.st_ino &&
                      ::fstat(openedFd, &now) == 0;
     if (unchanged) {
-        FileIdentity current = identityOf(now);
+        FileStamp current = StampOf(now);
         current.changedNs = opened.changedNs;
-        unchanged = current == opened && readAgain();
+        unchanged = current == opened && static_cast<std::uint64_t>(now.st_nlink) == openedLinks &&
+                    readAgain();
     }
     if (!unchanged) {
         if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
@@ -574,6 +548,7 @@ bool exchangeChecked(TemporaryFile& temporary, const std::filesystem::path& targ
     static_cast<void>(target);
     static_cast<void>(original);
     static_cast<void>(opened);
+    static_cast<void>(openedLinks);
     static_cast<void>(openedFd);
     static_cast<void>(path);
     static_cast<void>(readAgain);
@@ -634,7 +609,7 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     const auto readAgain = [&](const ReadRange& range) {
         return hashOf(readExactly(m_fd, range.offset, range.count, m_path)) == range.hash;
     };
-    if (currentIdentity() != m_opened || ::stat(target.c_str(), &named) != 0 ||
+    if (currentState() != m_opened || ::stat(target.c_str(), &named) != 0 ||
         named.st_dev != original.st_dev || named.st_ino != original.st_ino ||
         !std::all_of(m_reads.begin(), m_reads.end(), readAgain)) {
         throw std::runtime_error(
@@ -642,7 +617,8 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     }
     failIfFaulted(WriteStep::Rename, "Cannot replace", m_path);
     const auto readsAgain = [&] { return std::all_of(m_reads.begin(), m_reads.end(), readAgain); };
-    if (!exchangeChecked(temporary, target, original, m_opened, m_fd, m_path, readsAgain)) {
+    if (!exchangeChecked(temporary, target, original, m_opened.stamp, m_opened.links, m_fd, m_path,
+                         readsAgain)) {
         if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
             throwLastError("Cannot replace", m_path);
         }
