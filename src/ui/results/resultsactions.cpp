@@ -661,7 +661,7 @@ ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::siz
 
 void ResultsActions::noteDeleted(const RecycleBinResult& result,
                                  std::vector<ResultsModel::RowRecord> removed,
-                                 std::vector<ColorGroup> shadingBefore)
+                                 ResultsModel::Shading shadingBefore)
 {
     if (!result.confirmed || result.moved.isEmpty())
         return;
@@ -725,13 +725,10 @@ void ResultsActions::undoLastDelete()
     // the trash stays off the list, and the rows after it close up accordingly.
     // The rows on the list then take the shading they had before the delete.
     std::vector<ResultsModel::RowRecord> rows;
-    std::vector<char> stillAway(m_shadingBefore.size(), 0);
     std::size_t skipped = 0;
     for (ResultsModel::RowRecord record : m_removedRows) {
         if (!back.contains(
                 QString::fromStdString(m_model->list().catalogue().path(record.row.entry)))) {
-            if (record.position < stillAway.size())
-                stillAway[record.position] = 1;
             ++skipped;
             continue;
         }
@@ -740,13 +737,8 @@ void ResultsActions::undoLastDelete()
         rows.push_back(record);
     }
     m_model->restoreRows(rows);
-    std::vector<ColorGroup> shading;
-    for (std::size_t position = 0; position < m_shadingBefore.size(); ++position) {
-        if (!stillAway[position])
-            shading.push_back(m_shadingBefore[position]);
-    }
-    if (!rows.empty() && shading.size() == static_cast<std::size_t>(m_model->rowCount()))
-        m_model->setColors(shading);
+    if (!rows.empty())
+        m_model->setShading(m_shadingBefore);
     forgetDelete();
 
     const auto listOf = [](const QStringList& paths) {
