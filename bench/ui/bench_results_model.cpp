@@ -51,8 +51,10 @@ void fill(SearchSession& session, std::size_t rows, std::size_t sharedRows = 0, 
         row.size = 4'000'000;
         row.songLength = 215;
         row.bitRate = varied ? static_cast<std::int32_t>(128 + 32 * (k % 5)) : 192;
-        row.group = static_cast<std::uint32_t>(k / 2); // as the shades say
-        session.results().append(row, (k / 2) % 2 ? ColorGroup::Blue : ColorGroup::LightBlue);
+        // Pairs of copies of one recording, as Exact Audio finds them.
+        row.group = static_cast<std::uint32_t>(k / 2);
+        row.criterion = Criterion::ExactAudio;
+        session.results().append(row, (k / 2) % 2 ? ColorGroup::Teal : ColorGroup::LightTeal);
     }
 }
 

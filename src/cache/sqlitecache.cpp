@@ -1,16 +1,25 @@
 #include "cache/sqlitecache.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <sqlite3.h>
 #include <string>
 #include <system_error>
 #include <utility>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace tunesift {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
 constexpr std::size_t kWritesPerBatch = 256;
@@ -30,18 +39,72 @@ const char* const kSchema =
     " id3v1_read INTEGER NOT NULL, id3v1_title BLOB, id3v2_read INTEGER NOT NULL, id3v2_title BLOB,"
     // the audio range and its hashes
     " audio_offset INTEGER, audio_length INTEGER, audio_head_hash BLOB, audio_hash BLOB,"
+    // facts_check of the columns in kCheckedColumns
+    " checksum INTEGER NOT NULL,"
     " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
     "CREATE INDEX files_seen ON files(seen_day);";
 
+// The columns a row's checksum covers, in this order: all but seen_day, which a look-up
+// updates. A row whose checksum does not match its columns (the file was damaged where SQLite
+// cannot tell) is taken as unknown.
+constexpr const char* kCheckedColumns[] = {
+    "device",      "inode",        "size",          "mtime_ns",        "ctime_ns",    "row_size",
+    "song_length", "bit_rate",     "header_offset", "id3v1_read",      "id3v1_title", "id3v2_read",
+    "id3v2_title", "audio_offset", "audio_length",  "audio_head_hash", "audio_hash"};
+constexpr int kCheckedCount = static_cast<int>(std::size(kCheckedColumns));
+
+std::uint64_t mixInto(std::uint64_t h, std::uint64_t word)
+{
+    // splitmix64's finaliser over the running value
+    h ^= word + 0x9E3779B97F4A7C15ULL + (h << 6) + (h >> 2);
+    h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    h = (h ^ (h >> 27)) * 0x94D049BB133111EBULL;
+    return h ^ (h >> 31);
+}
+
+// The checksum of a row's values, each with its type: SQL's facts_check() and find() both use it.
+std::int64_t checksumOf(int count, sqlite3_value** values)
+{
+    std::uint64_t h = 0x54756E6573696674ULL;
+    for (int k = 0; k < count; ++k) {
+        sqlite3_value* value = values[k];
+        const int type = sqlite3_value_type(value);
+        h = mixInto(h, static_cast<std::uint64_t>(type));
+        if (type == SQLITE_INTEGER) {
+            h = mixInto(h, static_cast<std::uint64_t>(sqlite3_value_int64(value)));
+        } else if (type == SQLITE_BLOB || type == SQLITE_TEXT) {
+            const auto* bytes = static_cast<const unsigned char*>(sqlite3_value_blob(value));
+            const auto length = static_cast<std::size_t>(sqlite3_value_bytes(value));
+            h = mixInto(h, length);
+            for (std::size_t at = 0; at < length; at += 8) {
+                std::uint64_t word = 0;
+                for (std::size_t b = at; b < std::min(length, at + 8); ++b)
+                    word |= std::uint64_t{bytes[b]} << (8 * (b - at));
+                h = mixInto(h, word);
+            }
+        } else if (type == SQLITE_FLOAT) {
+            h = mixInto(h, static_cast<std::uint64_t>(sqlite3_value_double(value)));
+        }
+    }
+    return static_cast<std::int64_t>(h);
+}
+
+void factsCheck(sqlite3_context* context, int count, sqlite3_value** values)
+{
+    sqlite3_result_int64(context, checksumOf(count, values));
+}
+
 // The store: a row under the same stamp keeps the groups that the new facts leave out (NULL, or
-// a read flag of 0); under another stamp it is replaced as a whole.
+// a read flag of 0); under another stamp it is replaced as a whole. The checksum covers the row
+// as it stands after the store.
 std::string storeStatement()
 {
     std::string sql =
         "INSERT INTO files(device, inode, size, mtime_ns, ctime_ns, seen_day, row_size,"
         " song_length, bit_rate, header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
-        " audio_offset, audio_length, audio_head_hash, audio_hash)"
-        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)"
+        " audio_offset, audio_length, audio_head_hash, audio_hash, checksum)"
+        " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18,"
+        " facts_check(?1,?2,?3,?4,?5,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18))"
         " ON CONFLICT(device, inode) DO UPDATE SET";
     const std::pair<const char*, const char*> kept[] = {
         {"row_size", "excluded.row_size IS NULL"},
@@ -57,13 +120,21 @@ std::string storeStatement()
         {"audio_head_hash", "excluded.audio_head_hash IS NULL"},
         {"audio_hash", "excluded.audio_hash IS NULL"},
     };
-    for (const auto& [column, absent] : kept)
-        sql += std::string(" ") + column + "=CASE WHEN " + absent +
-               " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"
-               " AND ctime_ns=excluded.ctime_ns THEN " +
-               column + " ELSE excluded." + column + " END,";
-    return sql + " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
-                 " seen_day=excluded.seen_day";
+    // Every SET expression sees the row as it was, so the checksum repeats the merged values.
+    std::string checked = "excluded.device, excluded.inode, excluded.size, excluded.mtime_ns,"
+                          " excluded.ctime_ns";
+    for (const auto& [column, absent] : kept) {
+        const std::string merged = std::string("CASE WHEN ") + absent +
+                                   " AND size=excluded.size AND mtime_ns=excluded.mtime_ns"
+                                   " AND ctime_ns=excluded.ctime_ns THEN " +
+                                   column + " ELSE excluded." + column + " END";
+        sql += std::string(" ") + column + "=" + merged + ",";
+        checked += ", " + merged;
+    }
+    return sql +
+           " size=excluded.size, mtime_ns=excluded.mtime_ns, ctime_ns=excluded.ctime_ns,"
+           " seen_day=excluded.seen_day, checksum=facts_check(" +
+           checked + ")";
 }
 
 std::int64_t nowNs()
@@ -138,6 +209,57 @@ std::optional<AudioHash> columnHash(sqlite3_stmt* statement, int column)
         hash.high |= std::uint64_t{bytes[8 + k]} << (8 * k);
     }
     return hash;
+}
+
+// The folder and the folders above it that are missing, made with mode 0700 (readable by the user
+// only, as the XDG base directory rule asks of folders a program creates).
+void MakePrivateFolders(const std::filesystem::path& folder, std::error_code& error)
+{
+    error.clear();
+#ifdef _WIN32
+    std::filesystem::create_directories(folder, error);
+#else
+    if (folder.empty() || std::filesystem::is_directory(folder, error))
+        return;
+    if (folder.has_parent_path() && folder.parent_path() != folder) {
+        MakePrivateFolders(folder.parent_path(), error);
+        if (error)
+            return;
+    }
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        error = std::error_code(errno, std::generic_category());
+    else
+        error.clear();
+#endif
+}
+
+// Takes the rights of the group and of others from an existing folder or regular file of the
+// user's; leaves anything else alone.
+void MakePrivate(const std::filesystem::path& path, bool folder)
+{
+#ifdef _WIN32
+    static_cast<void>(path);
+    static_cast<void>(folder);
+#else
+    struct stat info
+    {};
+    if (::lstat(path.c_str(), &info) != 0 || info.st_uid != ::geteuid() ||
+        (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) || (info.st_mode & 077) == 0)
+        return;
+    ::chmod(path.c_str(), info.st_mode & 0700);
+#endif
+}
+
+// Creates the file empty with mode 0600 where it does not exist yet.
+void CreatePrivateFile(const std::filesystem::path& file)
+{
+#ifndef _WIN32
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0)
+        ::close(fd);
+#else
+    static_cast<void>(file);
+#endif
 }
 
 } // namespace
@@ -228,11 +350,17 @@ sqlite3_stmt* SqliteFileCache::prepare(const char* sql)
 bool SqliteFileCache::open()
 {
     std::error_code error;
-    std::filesystem::create_directories(m_file.parent_path(), error);
+    MakePrivateFolders(m_file.parent_path(), error);
     if (error) {
         fail("its folder cannot be made: " + error.message());
         return false;
     }
+    // The cache tells which music the user has: only the user may read it, also where an
+    // earlier version left it open to others. SQLite gives its log files the file's mode.
+    MakePrivate(m_file.parent_path(), true);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        MakePrivate(m_file.string() + suffix, false);
+    CreatePrivateFile(m_file);
     const std::string name = m_file.string();
     if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
@@ -253,6 +381,11 @@ bool SqliteFileCache::open()
         fail("it is not a cache Tunesift can read");
         return false;
     }
+    if (sqlite3_create_function_v2(m_db, "facts_check", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                   nullptr, factsCheck, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        fail("it cannot be set up");
+        return false;
+    }
     if (schema != kSchemaVersion) {
         // Made by another version, or new: laid out afresh (it only ever saves reading).
         const std::string layout =
@@ -263,10 +396,12 @@ bool SqliteFileCache::open()
             return false;
         }
     }
-    m_find = prepare("SELECT size, mtime_ns, ctime_ns, seen_day, row_size, song_length, bit_rate,"
-                     " header_offset, id3v1_read, id3v1_title, id3v2_read, id3v2_title,"
-                     " audio_offset, audio_length, audio_head_hash, audio_hash FROM files WHERE "
-                     "device=?1 AND inode=?2");
+    // The columns of kCheckedColumns first, then seen_day and the checksum.
+    std::string find = "SELECT ";
+    for (const char* column : kCheckedColumns)
+        find += std::string(column) + ", ";
+    find += "seen_day, checksum FROM files WHERE device=?1 AND inode=?2";
+    m_find = prepare(find.c_str());
     m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     m_any = prepare("SELECT 1 FROM files LIMIT 1");
@@ -289,30 +424,34 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
     const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
     bool touch = false;
-    if (step == SQLITE_ROW && sqlite3_column_int64(m_find, 0) == key.size &&
-        sqlite3_column_int64(m_find, 1) == key.modifiedNs &&
-        sqlite3_column_int64(m_find, 2) == key.changedNs) {
-        FileFacts facts;
-        facts.analysed = sqlite3_column_type(m_find, 4) != SQLITE_NULL;
-        if (facts.analysed) {
-            facts.rowSize = sqlite3_column_int64(m_find, 4);
-            facts.songLength = sqlite3_column_int64(m_find, 5);
-            facts.bitRate = sqlite3_column_int(m_find, 6);
-            facts.headerOffset = sqlite3_column_int64(m_find, 7);
+    const auto integer = [&](int column) { return sqlite3_column_int64(m_find, column); };
+    if (step == SQLITE_ROW && integer(2) == key.size && integer(3) == key.modifiedNs &&
+        integer(4) == key.changedNs) {
+        sqlite3_value* values[kCheckedCount];
+        for (int k = 0; k < kCheckedCount; ++k)
+            values[k] = sqlite3_column_value(m_find, k);
+        if (checksumOf(kCheckedCount, values) == integer(kCheckedCount + 1)) {
+            FileFacts facts;
+            facts.analysed = sqlite3_column_type(m_find, 5) != SQLITE_NULL;
+            if (facts.analysed) {
+                facts.rowSize = integer(5);
+                facts.songLength = integer(6);
+                facts.bitRate = sqlite3_column_int(m_find, 7);
+                facts.headerOffset = integer(8);
+            }
+            facts.id3v1Read = integer(9) != 0;
+            facts.id3v1Title = columnTitle(m_find, 10);
+            facts.id3v2Read = integer(11) != 0;
+            facts.id3v2Title = columnTitle(m_find, 12);
+            facts.audioRead = sqlite3_column_type(m_find, 13) != SQLITE_NULL;
+            if (facts.audioRead) {
+                facts.audio.range = {integer(13), integer(14)};
+                facts.audio.head = columnHash(m_find, 15);
+                facts.audio.whole = columnHash(m_find, 16);
+            }
+            touch = integer(kCheckedCount) < m_today;
+            found = std::move(facts);
         }
-        facts.id3v1Read = sqlite3_column_int(m_find, 8) != 0;
-        facts.id3v1Title = columnTitle(m_find, 9);
-        facts.id3v2Read = sqlite3_column_int(m_find, 10) != 0;
-        facts.id3v2Title = columnTitle(m_find, 11);
-        facts.audioRead = sqlite3_column_type(m_find, 12) != SQLITE_NULL;
-        if (facts.audioRead) {
-            facts.audio.range = {sqlite3_column_int64(m_find, 12),
-                                 sqlite3_column_int64(m_find, 13)};
-            facts.audio.head = columnHash(m_find, 14);
-            facts.audio.whole = columnHash(m_find, 15);
-        }
-        touch = sqlite3_column_int64(m_find, 3) < m_today;
-        found = std::move(facts);
     }
     sqlite3_reset(m_find);
     if (step != SQLITE_ROW && step != SQLITE_DONE) {

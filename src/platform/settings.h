@@ -31,6 +31,10 @@ inline constexpr char kKeepRuleOrder[] = "KeepRuleOrder";
 inline constexpr char kKeepRulesOff[] = "KeepRulesOff";
 inline constexpr char kPreferredFolders[] = "PreferredFolders";
 inline constexpr char kProtectedFolders[] = "ProtectedFolders";
+// "Also tick in groups found only by name, size or title" (off unless stored as true), and
+// whether the user was asked which folder holds the copies to keep.
+inline constexpr char kTickUnprovenGroups[] = "TickUnprovenGroups";
+inline constexpr char kKeepFolderAsked[] = "KeepFolderAsked";
 // The results list's columns: the widths the user dragged ("Header=twips" each) and the tag
 // columns shown (their headers).
 inline constexpr char kResultColumnWidths[] = "ResultColumnWidths";

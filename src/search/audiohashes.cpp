@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 namespace tunesift {
 
@@ -58,18 +59,24 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
 
     // Only a file that shares its range length with another can have a partner: the others are
-    // never read. Then the first 64 KiB, then the whole range of those still alike.
+    // never read. Then the first 64 KiB, then the whole range of those still alike. Files are
+    // grouped by what is known of every file before a step (the length, then the length and
+    // the first hash), never by a hash some files brought from the cache and others lack.
     const auto key = [&](std::uint32_t id) {
         const AudioFacts& f = audio[id];
         return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
                           f.whole.value_or(AudioHash{}));
     };
     const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
+        const auto known = [&](std::uint32_t id) {
+            const AudioFacts& f = audio[id];
+            return std::pair(f.range.length, whole ? f.head.value_or(AudioHash{}) : AudioHash{});
+        };
         std::sort(files.begin(), files.end(),
-                  [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+                  [&](std::uint32_t a, std::uint32_t b) { return known(a) < known(b); });
         std::vector<std::uint32_t> work;
         for (std::size_t first = 0, last = 0; first < files.size(); first = last) {
-            while (last < files.size() && key(files[last]) == key(files[first]))
+            while (last < files.size() && known(files[last]) == known(files[first]))
                 ++last;
             if (last - first < 2)
                 continue;

@@ -57,6 +57,21 @@ std::string_view MatchTypeWord(Criterion criterion)
     return {};
 }
 
+Evidence EvidenceOf(Criterion criterion)
+{
+    switch (criterion) {
+    case Criterion::ExactAudio:
+        return Evidence::SameRecording;
+    case Criterion::ExactFilename:
+    case Criterion::ExactFilesize:
+    case Criterion::SimilarFilename:
+    case Criterion::ExactTag:
+    case Criterion::SimilarTag:
+        return Evidence::Resemblance;
+    }
+    return Evidence::Resemblance;
+}
+
 void ResultList::clear()
 {
     m_rows.clear();

@@ -39,6 +39,15 @@ ColorGroup ColorGroupOf(Criterion criterion, bool dark);
 // "Name", "Size", "Close", "Exact Tag", "Exact Tag", "Audio".
 std::string_view MatchTypeWord(Criterion criterion);
 
+// What the groups a criterion finds show: that their files are the same recording (the audio
+// was compared), or only a resemblance of name, size or title that suggests a copy.
+enum class Evidence : std::uint8_t
+{
+    SameRecording,
+    Resemblance,
+};
+Evidence EvidenceOf(Criterion criterion);
+
 struct ResultRow
 {
     std::uint32_t entry = 0;     // catalogue entry whose full path is the row's text

@@ -147,9 +147,15 @@ bool listFolder(const std::string& folder, Visit visit)
 #endif
 }
 
-// What tells the folder apart from every other, however it is spelt or reached (see
-// Catalogue::addFolder): its device and inode; on Windows its path with links resolved. The text
-// itself where neither can be had.
+int percentOf(std::size_t done, std::size_t total)
+{
+    // The same double expression as the progress of the pair walk, so both round alike.
+    return static_cast<int>(
+        std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0));
+}
+
+} // namespace
+
 std::string FolderIdentity(const std::string& folder)
 {
 #ifdef _WIN32
@@ -170,15 +176,6 @@ std::string FolderIdentity(const std::string& folder)
     return std::string(reinterpret_cast<const char*>(fields), sizeof fields);
 #endif
 }
-
-int percentOf(std::size_t done, std::size_t total)
-{
-    // The same double expression as the progress of the pair walk, so both round alike.
-    return static_cast<int>(
-        std::floor(static_cast<double>(done) / static_cast<double>(total) * 100.0));
-}
-
-} // namespace
 
 void SetListingFaultForTesting(ListingFault fault)
 {

@@ -9,6 +9,11 @@
 
 namespace tunesift {
 
+// What tells the folder apart from every other, however it is spelt or reached (see
+// Catalogue::addFolder): its device and inode; on Windows its path with links resolved. The text
+// itself where neither can be had.
+std::string FolderIdentity(const std::string& folder);
+
 // The scan of one listed folder into the catalogue. First the folder tree is walked (the folder,
 // then its subfolders depth-first in pre-order, siblings in listing order), then the MP3 files of
 // every walked folder are catalogued in queue order. Each folder is listed once: the walk keeps

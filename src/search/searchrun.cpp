@@ -161,6 +161,7 @@ bool RunSearch(SearchSession& session, const std::vector<std::string>& folders, 
 #endif
     std::string failure;
     try {
+        session.setListedFolders(folders);
         runSteps(session, folders, host);
     } catch (const std::bad_alloc&) {
         failure = "out of memory";

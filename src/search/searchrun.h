@@ -5,6 +5,7 @@
 #include "search/resultlist.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tunesift {
@@ -27,11 +28,18 @@ public:
     // CatalogueTitle: the ID3v1 titles of the last tag criterion, one per entry (UTF-8).
     const std::vector<std::string>& titles() const { return m_titles; }
     std::vector<std::string>& titles() { return m_titles; }
+    // The folders the last run was given, as given.
+    const std::vector<std::string>& listedFolders() const { return m_listedFolders; }
+    void setListedFolders(std::vector<std::string> folders)
+    {
+        m_listedFolders = std::move(folders);
+    }
 
 private:
     Catalogue m_catalogue;
     ResultList m_results;
     std::vector<std::string> m_titles;
+    std::vector<std::string> m_listedFolders;
 };
 
 // The find button's run: scans the folders (in order, each text as given), asks about very large

@@ -289,6 +289,43 @@ TEST(FileCache, ACacheThatCannotBeUsedIsSaidOnceAndChangesNoRow)
     });
 }
 
+// The cache tells which music the user has: its folders and files are the user's alone, also
+// where an earlier version made them readable by all.
+TEST(FileCache, OnlyTheUserMayReadIt)
+{
+    TempDir dir;
+    writeLibrary(dir);
+    const auto mode = [](const std::string& path) {
+        struct stat info
+        {};
+        EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+        return info.st_mode & 07777;
+    };
+    const mode_t mask = ::umask(022);
+    CacheFile file;
+    const std::string deep = file.folder / "missing/tunesift/files.sqlite3";
+    {
+        SqliteFileCache cache(deep, nullptr, std::chrono::nanoseconds(-std::chrono::seconds(1)));
+        runAll(dir, &cache);
+        EXPECT_EQ(mode(file.folder / "missing"), 0700u);
+        EXPECT_EQ(mode(file.folder / "missing/tunesift"), 0700u);
+        EXPECT_EQ(mode(deep), 0600u);
+        EXPECT_EQ(mode(deep + "-wal"), 0600u);
+    }
+    MakeFolder(file.folder / "tunesift");
+    ASSERT_EQ(::chmod((file.folder / "tunesift").c_str(), 0755), 0);
+    file.open().reset();
+    ASSERT_EQ(::chmod(file.path().c_str(), 0644), 0);
+    {
+        const std::unique_ptr<SqliteFileCache> cache = file.open();
+        EXPECT_EQ(runAll(dir, cache.get()).hits, 0u) << "an empty cache";
+        EXPECT_EQ(mode(file.folder / "tunesift"), 0700u);
+        EXPECT_EQ(mode(file.path()), 0600u);
+        EXPECT_TRUE(cache->usable());
+    }
+    ::umask(mask);
+}
+
 TEST(FileCache, AReadOnlyCacheIsNotUsed)
 {
     TempDir dir;

@@ -1,8 +1,8 @@
 #include "ui/main/folderprotection.h"
 
+#include "keep/keepbest.h"
 #include "platform/settings.h"
 #include "search/pathops.h"
-#include "ui/results/marking.h"
 
 #include <QAction>
 #include <QDir>
@@ -34,7 +34,7 @@ FolderSet storedProtected()
 bool inside(const FolderSet& folders, const QTreeWidgetItem* item)
 {
     // The entry itself counts as inside: a folder path continued by a separator.
-    return folders.contains(folderText(item->text(0)).toStdString() + kPathSeparator);
+    return folders.containsFolder(folderText(item->text(0)).toStdString() + kPathSeparator);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "ui/results/keeprulesdialog.h"
 
+#include "keep/keepbest.h"
 #include "platform/settings.h"
-#include "ui/results/marking.h"
 #include "ui/results/resultsactions.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -56,16 +57,18 @@ QStringList itemsOf(const QListWidget* list)
 QString KeepRuleCaption(int rule)
 {
     switch (static_cast<KeepRule>(rule)) {
+    case KeepRule::InPreferredFolder:
+        return QStringLiteral("Inside a preferred or protected folder");
     case KeepRule::HighestBitRate:
         return QStringLiteral("Highest bit rate");
     case KeepRule::LongestPlayingTime:
         return QStringLiteral("Longest playing time");
     case KeepRule::LargestFile:
         return QStringLiteral("Largest file");
-    case KeepRule::NewestModification:
-        return QStringLiteral("Newest modification time");
-    case KeepRule::InPreferredFolder:
-        return QStringLiteral("Inside a preferred folder");
+    case KeepRule::MostCompleteTags:
+        return QStringLiteral("Most complete tags (title, artist, album)");
+    case KeepRule::OldestModification:
+        return QStringLiteral("Oldest modification time");
     case KeepRule::ShortestPath:
         return QStringLiteral("Shortest path");
     case KeepRule::Count:
@@ -105,12 +108,21 @@ KeepRulesDialog::KeepRulesDialog(QWidget* parent) : QDialog(parent)
 
     m_preferred = addFolderList(grid, 3, QStringLiteral("Preferred folders:"),
                                 settings.textList(settingskeys::kPreferredFolders), this);
-    m_protected =
-        addFolderList(grid, 6, QStringLiteral("Protected folders (never ticked, never deleted):"),
-                      settings.textList(settingskeys::kProtectedFolders), this);
+    m_protected = addFolderList(
+        grid, 6,
+        QStringLiteral("Protected folders (never ticked, never deleted; their files are kept):"),
+        settings.textList(settingskeys::kProtectedFolders), this);
+
+    m_unproven = new QCheckBox(
+        QStringLiteral("Also tick in groups found only by name, size or title"), this);
+    m_unproven->setObjectName(QStringLiteral("TickUnprovenGroups"));
+    m_unproven->setToolTip(QStringLiteral("Only groups found by Exact Audio are proven to hold "
+                                          "copies of the same recording; the others are guesses."));
+    m_unproven->setChecked(settings.readBool(settingskeys::kTickUnprovenGroups));
+    grid->addWidget(m_unproven, 9, 0, 1, 2);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    grid->addWidget(buttons, 9, 0, 1, 2);
+    grid->addWidget(buttons, 10, 0, 1, 2);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         store();
         accept();
@@ -143,6 +155,7 @@ void KeepRulesDialog::store() const
     settings.setText(settingskeys::kKeepRulesOff, QString::fromStdString(KeepRulesOffText(rules)));
     settings.setTextList(settingskeys::kPreferredFolders, itemsOf(m_preferred));
     settings.setTextList(settingskeys::kProtectedFolders, itemsOf(m_protected));
+    settings.writeBool(settingskeys::kTickUnprovenGroups, m_unproven->isChecked());
     settings.sync();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QListWidget;
 
 namespace tunesift {
@@ -15,6 +16,7 @@ public:
     explicit KeepRulesDialog(QWidget* parent = nullptr);
 
     QListWidget* rulesList() const { return m_rules; }
+    QCheckBox* unprovenGroupsBox() const { return m_unproven; }
     // Stores what the dialog shows (what OK does).
     void store() const;
 
@@ -24,6 +26,7 @@ private:
     QListWidget* m_rules = nullptr;
     QListWidget* m_preferred = nullptr;
     QListWidget* m_protected = nullptr;
+    QCheckBox* m_unproven = nullptr;
 };
 
 // The text a rule shows in the dialog.

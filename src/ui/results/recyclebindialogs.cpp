@@ -2,6 +2,7 @@
 
 #include "search/searchrun.h"
 
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <algorithm>
@@ -24,6 +25,38 @@ QString ConfirmMoveText(const QStringList& paths)
         .arg(paths.size());
 }
 
+QString ConfirmMoveText(const QStringList& paths, const GoingFiles& going)
+{
+    const std::size_t count = going.provenCopies + going.unproven;
+    const QString size =
+        QLocale().formattedDataSize(going.bytes, 1, QLocale::DataSizeTraditionalFormat);
+    QString text = count == 1
+                       ? QStringLiteral("Move 1 file (%1) to the trash? ").arg(size)
+                       : QStringLiteral("Move %1 files (%2) to the trash? ").arg(count).arg(size);
+    const auto proven = [](std::size_t n) {
+        return n == 1 ? QStringLiteral("1 is a copy of the same recording")
+                      : QStringLiteral("%1 are copies of the same recording").arg(n);
+    };
+    const auto unproven = [](std::size_t n) {
+        return n == 1 ? QStringLiteral("1 was matched only by name, size or title")
+                      : QStringLiteral("%1 were matched only by name, size or title").arg(n);
+    };
+    if (count == 1)
+        text += going.provenCopies == 1
+                    ? QStringLiteral("It is a copy of the same recording.")
+                    : QStringLiteral("It was matched only by name, size or title.");
+    else if (going.unproven == 0)
+        text += QStringLiteral("All %1 are copies of the same recording.").arg(count);
+    else if (going.provenCopies == 0)
+        text += QStringLiteral("All %1 were matched only by name, size or title.").arg(count);
+    else
+        text += proven(going.provenCopies) + QStringLiteral("; ") + unproven(going.unproven) +
+                QLatin1Char('.');
+    if (paths.size() == 1)
+        text += QStringLiteral("\n\n") + paths.front();
+    return text;
+}
+
 QString FailureReportText(const QStringList& paths)
 {
     QString text =
@@ -44,9 +77,11 @@ RecycleBinDialogs::~RecycleBinDialogs() = default;
 
 bool RecycleBinDialogs::confirmMove(const QStringList& paths)
 {
-    const auto answer =
-        QMessageBox::question(m_parent, QString::fromLatin1(kProductName), ConfirmMoveText(paths),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    const QString text = m_going ? ConfirmMoveText(paths, *m_going) : ConfirmMoveText(paths);
+    m_going.reset();
+    // Enter alone never deletes: No is the default answer.
+    const auto answer = QMessageBox::question(m_parent, QString::fromLatin1(kProductName), text,
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes;
 }
 

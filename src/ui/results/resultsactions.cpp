@@ -1,5 +1,7 @@
 #include "ui/results/resultsactions.h"
 
+#include "mp3/fileaccess.h"
+#include "mp3/songtags.h"
 #include "platform/settings.h"
 #include "search/catalogue.h"
 #include "search/filesize.h"
@@ -15,11 +17,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QProcess>
 #include <QSaveFile>
 #include <QTimer>
 #include <QToolButton>
@@ -47,6 +51,17 @@ constexpr int kMenuButtonMargin = 120;
 constexpr std::size_t kGroupsNamed = 5;
 constexpr qsizetype kPathsNamed = 10;
 
+const QString kUnprovenHint =
+    QStringLiteral("To tick in such groups too, turn on \"Also tick in groups found only by name, "
+                   "size or title\" in Keep rules.");
+const QString kNothingProvenQuestion = QStringLiteral(
+    "No group here was found by Exact Audio, so none is proven to hold copies of the same "
+    "recording: a name, size or title only suggests a copy.\n\nTick Exact Audio for the next "
+    "search to find the true copies. Or tick by name, size or title this once?");
+const QString kKeepFolderQuestion =
+    QStringLiteral("Which of the searched folders holds the copies to keep? Its files are kept "
+                   "first (a preferred folder; Keep rules changes it).");
+
 QString plural(std::size_t count, const char* one, const char* many)
 {
     return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? one : many));
@@ -66,45 +81,32 @@ FolderSet folderSetFrom(const QStringList& folders)
     return FolderSet(std::move(texts));
 }
 
-// The ticks a command gives whole files: every row of a file takes its file's tick.
-class FileTicks
+// Every file left as it is.
+FileTicks noFileTicks(const ResultList& list)
 {
-public:
-    explicit FileTicks(const ResultList& list)
-    {
-        std::uint32_t count = 0;
-        for (std::size_t row = 0; row < list.size(); ++row)
-            count = std::max(count, list.row(row).pathId + 1);
-        m_state.assign(count, kLeave);
-    }
-    void set(std::uint32_t file, bool ticked) { m_state[file] = ticked ? 1 : 0; }
-    void setIfUnset(std::uint32_t file, bool ticked)
-    {
-        if (m_state[file] == kLeave)
-            set(file, ticked);
-    }
-    void apply(ResultsModel& model) const
-    {
-        const ResultList& list = model.list();
-        std::vector<char> ticks(list.size());
-        for (std::size_t row = 0; row < list.size(); ++row) {
-            const signed char state = m_state[list.row(row).pathId];
-            ticks[row] = state == kLeave ? list.row(row).checked : state;
-        }
-        model.setTicks(ticks);
-    }
+    std::uint32_t count = 0;
+    for (std::size_t row = 0; row < list.size(); ++row)
+        count = std::max(count, list.row(row).pathId + 1);
+    return FileTicks(count, -1);
+}
 
-private:
-    static constexpr signed char kLeave = -1;
-    std::vector<signed char> m_state;
-};
+QString groupsText(std::size_t count)
+{
+    return count == 1 ? QStringLiteral("1 group") : QStringLiteral("%1 groups").arg(count);
+}
 
 } // namespace
 
 QString SummaryText(const ResultsSummary& summary)
 {
-    QString text = plural(summary.groups, "group", "groups") + QStringLiteral(", ") +
-                   plural(summary.files, "file", "files") + QStringLiteral(". ");
+    // Only groups that still hold two files count; a file standing in several groups counts once.
+    QString text = summary.groups == 0
+                       ? QStringLiteral("No group holds two files now. ")
+                       : plural(summary.files, "file", "files") + QStringLiteral(" in ") +
+                             plural(summary.groups, "group", "groups") +
+                             (summary.fileInSeveralGroups
+                                  ? QStringLiteral(" (a file can match by several criteria). ")
+                                  : QStringLiteral(". "));
     if (summary.tickedFiles == 0)
         return text + QStringLiteral("No files ticked.");
     const QLocale locale;
@@ -324,7 +326,7 @@ QString ResultsActions::summaryText() const
 {
     if (m_model->isUpdating() || m_model->rowCount() == 0)
         return {};
-    return SummaryText(SummarizeResults(m_model->list(), m_model->duplicateGroups()));
+    return SummaryText(SummarizeResults(m_model->list()));
 }
 
 FolderSet ResultsActions::protectedFolders()
@@ -345,26 +347,89 @@ KeepRules ResultsActions::keepRules()
         settings.text(settingskeys::kKeepRulesOff).value_or(QString()).toStdString());
 }
 
-MarkingInputs ResultsActions::markingInputs()
+KeepInputs ResultsActions::keepInputs()
 {
-    MarkingInputs inputs;
+    KeepInputs inputs;
     inputs.list = &m_model->list();
-    inputs.groupOfRow = &m_model->duplicateGroups();
     inputs.rules = keepRules();
     inputs.preferred = preferredFolders();
     inputs.protectedFolders = protectedFolders();
+    inputs.unprovenGroups = SettingsStore().readBool(settingskeys::kTickUnprovenGroups);
     // A second press reads no file again: the times stay known until the next search.
     inputs.modifiedTimes = [this](const std::vector<std::size_t>& rows) {
         return m_fileTimes.timesOf(m_model->list(), rows);
     };
+    inputs.tagFields = [this](const std::vector<std::size_t>& rows) {
+        std::vector<int> fields;
+        fields.reserve(rows.size());
+        for (const std::size_t row : rows) {
+            ReadOnlyFile file;
+            const std::optional<SongTags> tags =
+                file.open(m_model->pathOf(row)) ? ReadSongTags(file) : std::nullopt;
+            fields.push_back(tags ? int{!tags->title.empty()} + int{!tags->artist.empty()} +
+                                        int{!tags->album.empty()}
+                                  : 0);
+        }
+        return fields;
+    };
     return inputs;
+}
+
+void ResultsActions::applyTicks(const FileTicks& files)
+{
+    m_model->setTicks(RowTicks(m_model->list(), files));
+}
+
+void ResultsActions::askKeepFolderOnce()
+{
+    SettingsStore settings;
+    if (settings.readBool(settingskeys::kKeepFolderAsked) ||
+        !settings.textList(settingskeys::kPreferredFolders).isEmpty() ||
+        !settings.textList(settingskeys::kProtectedFolders).isEmpty())
+        return;
+    QStringList folders;
+    if (m_listedFolders) {
+        for (const QString& folder : m_listedFolders()) {
+            const QString text = folderText(folder);
+            if (!folders.contains(text))
+                folders.append(text);
+        }
+    }
+    if (folders.size() < 2)
+        return; // nothing to choose between
+    settings.writeBool(settingskeys::kKeepFolderAsked, true);
+    settings.sync();
+    const std::optional<QString> chosen = m_chooseKeepFolder ? m_chooseKeepFolder(m_window, folders)
+                                                             : [&]() -> std::optional<QString> {
+        bool ok = false;
+        const QString none = QStringLiteral("None of them");
+        const QString item =
+            QInputDialog::getItem(m_window, QStringLiteral("Tick all but the best"),
+                                  kKeepFolderQuestion, folders + QStringList{none}, 0, false, &ok);
+        if (!ok || item == none)
+            return std::nullopt;
+        return item;
+    }();
+    if (chosen && folders.contains(*chosen)) {
+        settings.setTextList(settingskeys::kPreferredFolders, {*chosen});
+        settings.sync();
+    }
 }
 
 void ResultsActions::tickAllButBest()
 {
     if (m_model->isUpdating())
         return;
-    m_model->setTicks(TickAllButBest(markingInputs()));
+    askKeepFolderOnce();
+    KeepInputs inputs = keepInputs();
+    if (!inputs.unprovenGroups && !HasProvenGroups(m_model->list()) && m_model->rowCount() > 0) {
+        // Nothing here is proven a copy: the user decides whether the guesses will do this once.
+        if (m_boxes->askBeforeHarm(m_window, kNothingProvenQuestion,
+                                   QString::fromLatin1(kProductName)) != MessageAnswer::Yes)
+            return;
+        inputs.unprovenGroups = true;
+    }
+    applyTicks(TickAllButBest(inputs).files);
 }
 
 void ResultsActions::editKeepRules()
@@ -408,10 +473,10 @@ std::optional<std::size_t> ResultsActions::focusRow() const
 
 void ResultsActions::setSelectedTicks(bool ticked)
 {
-    FileTicks files(m_model->list());
+    FileTicks files = noFileTicks(m_model->list());
     for (const std::size_t row : selectedRows())
-        files.set(m_model->pathIdOf(row), ticked);
-    files.apply(*m_model);
+        files[m_model->pathIdOf(row)] = ticked;
+    applyTicks(files);
 }
 
 void ResultsActions::toggleSelected()
@@ -424,47 +489,46 @@ void ResultsActions::toggleSelected()
     // All ticked: untick them all; otherwise tick them all.
     const bool allTicked = std::all_of(rows.begin(), rows.end(),
                                        [&](std::size_t row) { return m_model->isChecked(row); });
-    FileTicks files(m_model->list());
+    FileTicks files = noFileTicks(m_model->list());
     for (const std::size_t row : rows)
-        files.set(m_model->pathIdOf(row), !allTicked);
-    files.apply(*m_model);
+        files[m_model->pathIdOf(row)] = !allTicked;
+    applyTicks(files);
 }
 
 void ResultsActions::keepThisOne()
 {
     const std::optional<std::size_t> kept = focusRow();
-    if (!kept)
+    if (!kept || m_model->isUpdating())
         return;
-    const ResultList& list = m_model->list();
-    const std::vector<std::uint32_t>& groups = m_model->duplicateGroups();
-    const FolderSet guarded = protectedFolders();
-    FileTicks files(list);
-    files.set(list.row(*kept).pathId, false);
-    for (std::size_t row = 0; row < list.size(); ++row) {
-        if (groups[row] == groups[*kept] && !RowInFolders(list, row, guarded))
-            files.setIfUnset(list.row(row).pathId, true);
+    const TickOutcome outcome = KeepThisOne(keepInputs(), *kept);
+    if (outcome.provenGroups == 0) {
+        message(QStringLiteral("Group %1 was found only by name, size or title, so its files are "
+                               "not proven to be the same recording. Nothing was ticked.\n\n%2")
+                    .arg(m_model->list().row(*kept).group + 1)
+                    .arg(kUnprovenHint));
+        return;
     }
-    files.apply(*m_model);
+    applyTicks(outcome.files);
 }
 
 void ResultsActions::tickAllInFolder()
 {
     const std::optional<std::size_t> focus = focusRow();
-    if (!focus)
+    if (!focus || m_model->isUpdating())
         return;
-    const ResultList& list = m_model->list();
-    const Catalogue& catalogue = list.catalogue();
-    const std::string_view folder = catalogue.folder(list.row(*focus).entry);
-    if (RowInFolders(list, *focus, protectedFolders())) {
+    const KeepInputs inputs = keepInputs();
+    if (RowInFolders(m_model->list(), *focus, inputs.protectedFolders)) {
         message(QStringLiteral("This folder is protected; its files are never ticked."));
         return;
     }
-    FileTicks files(list);
-    for (std::size_t row = 0; row < list.size(); ++row) {
-        if (catalogue.folder(list.row(row).entry) == folder)
-            files.set(list.row(row).pathId, true);
+    const TickOutcome outcome = TickAllInFolder(inputs, *focus);
+    applyTicks(outcome.files);
+    if (outcome.unprovenGroups > 0) {
+        message(QStringLiteral("Files of this folder that stand only in groups found by name, "
+                               "size or title were not ticked (%1).\n\n%2")
+                    .arg(groupsText(outcome.unprovenGroups))
+                    .arg(kUnprovenHint));
     }
-    files.apply(*m_model);
 }
 
 void ResultsActions::protectFolder()
@@ -626,34 +690,38 @@ ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::siz
     std::vector<char> going(list.size(), 0);
     for (const std::size_t row : plan.going)
         going[row] = 1;
-    const std::vector<std::uint32_t>& groups = m_model->duplicateGroups();
-    const std::vector<std::uint32_t> losing = GroupsLosingEveryCopy(groups, going);
+    const std::vector<std::uint32_t> losing = GroupsLosingEveryCopy(list, going);
     if (losing.empty())
         return plan;
 
-    // Name each losing group by its number and the file name of its first row.
+    // Name each losing group by its number (as the Group column shows it) and the file name of
+    // its first row.
     QString text =
         losing.size() == 1
             ? QStringLiteral("1 group would lose every copy of its file:\n")
             : QStringLiteral("%1 groups would lose every copy of their file:\n").arg(losing.size());
-    std::size_t named = 0;
-    std::size_t next = 0;
-    for (std::size_t row = 0; row < list.size() && named < kGroupsNamed && next < losing.size();
-         ++row) {
-        if (groups[row] != losing[next])
-            continue;
-        const std::string_view name = list.catalogue().name(list.row(row).entry);
+    const std::size_t named = std::min(losing.size(), kGroupsNamed);
+    std::vector<std::optional<std::size_t>> firstRow(named);
+    for (std::size_t row = 0; row < list.size(); ++row) {
+        const auto at =
+            std::lower_bound(losing.begin(), losing.begin() + static_cast<std::ptrdiff_t>(named),
+                             list.row(row).group);
+        const auto k = static_cast<std::size_t>(at - losing.begin());
+        if (k < named && *at == list.row(row).group && !firstRow[k])
+            firstRow[k] = row;
+    }
+    for (std::size_t k = 0; k < named; ++k) {
+        const std::string_view name =
+            firstRow[k] ? list.catalogue().name(list.row(*firstRow[k]).entry) : std::string_view{};
         text += QStringLiteral("\nGroup %1: %2")
-                    .arg(groups[row] + 1)
+                    .arg(losing[k] + 1)
                     .arg(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-        ++named;
-        ++next;
     }
     if (losing.size() > named)
         text += QStringLiteral("\n... and %1 more.").arg(losing.size() - named);
     text += QStringLiteral("\n\nDelete them anyway?");
-    plan.proceed = m_boxes->show(m_window, text, QString::fromLatin1(kProductName),
-                                 MessageButtons::YesNo) == MessageAnswer::Yes;
+    plan.proceed = m_boxes->askBeforeHarm(m_window, text, QString::fromLatin1(kProductName)) ==
+                   MessageAnswer::Yes;
     if (!plan.proceed)
         plan.going.clear();
     return plan;
@@ -683,7 +751,7 @@ void ResultsActions::resultsFilled()
 {
     const KeepRules rules = keepRules();
     if (std::any_of(rules.begin(), rules.end(), [](const KeepRuleSetting& setting) {
-            return setting.enabled && setting.rule == KeepRule::NewestModification;
+            return setting.enabled && setting.rule == KeepRule::OldestModification;
         }))
         m_fileTimes.start(m_model->list());
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "keep/keepbest.h"
 #include "platform/recyclingbin.h"
 #include "ui/results/filetimereader.h"
-#include "ui/results/marking.h"
 #include "ui/results/resultsmodel.h"
 #include "ui/results/songplayer.h"
 #include "ui/support/messageboxes.h"
@@ -70,6 +70,18 @@ public:
     using SaveChooser = std::function<QString(QWidget* owner, bool* jsonLines)>;
     void setSaveChooser(SaveChooser chooser) { m_chooseSave = std::move(chooser); }
     void setOpener(std::function<bool(const QUrl&)> opener) { m_open = std::move(opener); }
+    // The folders the last search was given, and the question that asks the first time which
+    // of them holds the copies to keep (returns the folder, or nothing).
+    void setListedFolders(std::function<QStringList()> folders)
+    {
+        m_listedFolders = std::move(folders);
+    }
+    using KeepFolderChooser =
+        std::function<std::optional<QString>(QWidget* owner, const QStringList& folders)>;
+    void setKeepFolderChooser(KeepFolderChooser chooser)
+    {
+        m_chooseKeepFolder = std::move(chooser);
+    }
     // The player of "Play" (nullptr: the system's, made when first needed).
     void setSongPlayer(SongPlayer* player);
 
@@ -131,7 +143,11 @@ private:
     std::vector<std::size_t> selectedRows() const;
     // The row the context menu acts on: the current row, else the first selected.
     std::optional<std::size_t> focusRow() const;
-    MarkingInputs markingInputs();
+    KeepInputs keepInputs();
+    void applyTicks(const FileTicks& files);
+    // The first "tick all but the best" with no preferred or protected folder asks once which
+    // searched folder holds the copies to keep.
+    void askKeepFolderOnce();
     void forgetDelete();
     // The folder of the row's file as the settings keep folders (no trailing separator).
     QString rowFolder(std::size_t row) const;
@@ -152,6 +168,8 @@ private:
     MessageBoxes* m_boxes = &m_dialogBoxes;
     SaveChooser m_chooseSave;
     std::function<bool(const QUrl&)> m_open;
+    std::function<QStringList()> m_listedFolders;
+    KeepFolderChooser m_chooseKeepFolder;
     std::unique_ptr<SongPlayer> m_ownPlayer;
     SongPlayer* m_player = nullptr;
     // Why songs cannot be played is said once; the rest works on.

@@ -1,6 +1,6 @@
 #include "ui/results/resultsmodel.h"
 
-#include "ui/results/marking.h"
+#include "keep/keepbest.h"
 
 #include <QBrush>
 #include <QLocale>

@@ -140,6 +140,12 @@ void ResultsWindow::onLoad()
     setTabOrder(m_backButton, m_deleteButton);
     setTabOrder(m_deleteButton, m_clearChecksButton);
     m_actions = new ResultsActions(this, m_list, m_model, [this] { onDeleteClicked(); });
+    m_actions->setListedFolders([this] {
+        QStringList folders;
+        for (const std::string& folder : m_session.listedFolders())
+            folders.append(QString::fromStdString(folder));
+        return folders;
+    });
     setTabOrder(m_clearChecksButton, m_actions->menuButton());
     setTabOrder(m_actions->menuButton(), m_list);
 
@@ -307,6 +313,7 @@ void ResultsWindow::onDeleteClicked()
         paths.append(m_model->pathText(row));
 
     RecycleBinResult moved;
+    m_dialogs->describeNextMove(DescribeGoingFiles(m_model->list(), lastRows));
     if (!paths.isEmpty())
         moved = SendToRecycleBin(paths, *m_recycleBin);
     ResultsModel::Shading shading = m_model->shading();

@@ -14,6 +14,7 @@ class QTreeView;
 namespace tunesift {
 
 class PictureButton;
+class RecycleBinDialogs;
 class RecycleBinHost;
 class ResultColumns;
 class ResultsActions;
@@ -86,7 +87,7 @@ private:
     ResultColumns* m_columns = nullptr;
     SongTagReader* m_tagReader = nullptr;
     QWidget* m_mainWindow = nullptr;
-    std::unique_ptr<RecycleBinHost> m_dialogs;
+    std::unique_ptr<RecycleBinDialogs> m_dialogs;
     RecycleBinHost* m_recycleBin = nullptr;
     QCursor m_handCursor;
 

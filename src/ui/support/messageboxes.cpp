@@ -26,4 +26,15 @@ MessageAnswer DialogMessageBoxes::show(QWidget* parent, const QString& text, con
     return pressed == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
+MessageAnswer DialogMessageBoxes::askBeforeHarm(QWidget* parent, const QString& text,
+                                                const QString& title)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, MessageBoxDisplayText(text),
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
 } // namespace tunesift

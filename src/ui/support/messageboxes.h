@@ -16,6 +16,12 @@ public:
     virtual ~MessageBoxes() = default;
     virtual MessageAnswer show(QWidget* parent, const QString& text, const QString& title,
                                MessageButtons buttons) = 0;
+    // A question whose Yes deletes or gives up something: Yes and No with No the default, so
+    // that Enter alone says No.
+    virtual MessageAnswer askBeforeHarm(QWidget* parent, const QString& text, const QString& title)
+    {
+        return show(parent, text, title, MessageButtons::YesNo);
+    }
 };
 
 class DialogMessageBoxes final : public MessageBoxes
@@ -23,6 +29,8 @@ class DialogMessageBoxes final : public MessageBoxes
 public:
     MessageAnswer show(QWidget* parent, const QString& text, const QString& title,
                        MessageButtons buttons) override;
+    MessageAnswer askBeforeHarm(QWidget* parent, const QString& text,
+                                const QString& title) override;
 };
 
 // The text as a box shows it: a carriage return alone breaks the line, as it does in the boxes

@@ -20,6 +20,15 @@ MessageAnswer RecordingMessageBoxes::show(QWidget*, const QString& text, const Q
     return buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
 }
 
+MessageAnswer RecordingMessageBoxes::askBeforeHarm(QWidget*, const QString& text,
+                                                   const QString& title)
+{
+    shown.append({text, title, MessageButtons::YesNo, true});
+    if (onShow)
+        return onShow(shown.back());
+    return MessageAnswer::No;
+}
+
 void UseEmptyTestSettings()
 {
     QStandardPaths::setTestModeEnabled(true);

@@ -18,10 +18,13 @@ public:
         QString text;
         QString title;
         MessageButtons buttons;
+        bool defaultNo = false; // asked through askBeforeHarm
     };
 
     MessageAnswer show(QWidget* parent, const QString& text, const QString& title,
                        MessageButtons buttons) override;
+    MessageAnswer askBeforeHarm(QWidget* parent, const QString& text,
+                                const QString& title) override;
 
     QList<Shown> shown;
     std::function<MessageAnswer(const Shown&)> onShow;

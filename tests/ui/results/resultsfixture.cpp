@@ -34,6 +34,18 @@ std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Cr
     return m_session.results().size() - 1;
 }
 
+std::size_t ResultsFixture::addRowIn(std::uint32_t group, const std::string& path,
+                                     Criterion criterion, RowFacts facts)
+{
+    const std::size_t position = addRow(path, ColorGroup::None, criterion, facts);
+    ResultList& list = m_session.results();
+    ResultRow row = list.row(position);
+    row.group = group;
+    list.removeRows({position});
+    list.append(row, ColorGroup::None);
+    return position;
+}
+
 void ResultsFixture::clear()
 {
     m_session.results().clear();

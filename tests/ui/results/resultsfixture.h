@@ -30,6 +30,9 @@ public:
     std::size_t addRow(const std::string& path, ColorGroup group = ColorGroup::LightBlue,
                        Criterion criterion = Criterion::ExactFilename, RowFacts facts = {},
                        std::optional<std::uint32_t> groupNumber = std::nullopt);
+    // Appends a row of the given group, unshaded; returns its position.
+    std::size_t addRowIn(std::uint32_t group, const std::string& path, Criterion criterion,
+                         RowFacts facts = {});
     void clear();
 
 private:

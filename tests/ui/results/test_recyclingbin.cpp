@@ -1,5 +1,6 @@
 #include "platform/recyclingbin.h"
 #include "ui/results/recyclebindialogs.h"
+#include "ui/support/messageboxes.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,6 +63,19 @@ void answerNextBox(QMessageBox::StandardButton button, QString* text)
     });
 }
 
+// Presses Enter in the next modal message box, keeping its text and its default button's text.
+void pressEnterInNextBox(QString* text, QString* defaultButton)
+{
+    QTimer::singleShot(0, [text, defaultButton] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *text = box->text();
+        *defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+}
+
 } // namespace
 
 class RecyclingBinTest : public QObject
@@ -73,6 +87,9 @@ private slots:
     void movesInOrderAndReportsFailuresOnce();
     void stoppingLeavesTheRestUntried();
     void confirmationNamesHowManyFiles();
+    void confirmationSaysWhatGoes_data();
+    void confirmationSaysWhatGoes();
+    void enterAloneNeverDeletes();
     void failureReportListsTheFiles();
     void restoreFollowsTheTrashRecord();
     void restoreFollowsTheRecycleBinRecord();
@@ -146,6 +163,70 @@ void RecyclingBinTest::confirmationNamesHowManyFiles()
     answerNextBox(QMessageBox::Yes, &text);
     QVERIFY(dialogs.confirmMove({"/m/only.mp3"}));
     QVERIFY2(text.contains(QStringLiteral("/m/only.mp3")), qPrintable(text));
+}
+
+void RecyclingBinTest::confirmationSaysWhatGoes_data()
+{
+    QTest::addColumn<int>("proven");
+    QTest::addColumn<int>("unproven");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("mixed") << 12 << 2
+                           << "Move 14 files (1.6 MB) to the trash? 12 are copies of the same "
+                              "recording; 2 were matched only by name, size or title.";
+    QTest::newRow("one of each") << 1 << 1
+                                 << "Move 2 files (1.6 MB) to the trash? 1 is a copy of the same "
+                                    "recording; 1 was matched only by name, size or title.";
+    QTest::newRow("all proven") << 3 << 0
+                                << "Move 3 files (1.6 MB) to the trash? All 3 are copies of the "
+                                   "same recording.";
+    QTest::newRow("all guesses") << 0 << 4
+                                 << "Move 4 files (1.6 MB) to the trash? All 4 were matched only "
+                                    "by name, size or title.";
+    QTest::newRow("one file") << 0 << 1
+                              << "Move 1 file (1.6 MB) to the trash? It was matched only by name, "
+                                 "size or title.";
+}
+
+void RecyclingBinTest::confirmationSaysWhatGoes()
+{
+    QFETCH(int, proven);
+    QFETCH(int, unproven);
+    QFETCH(QString, text);
+    QStringList paths;
+    for (int k = 0; k < proven + unproven; ++k)
+        paths.append(QStringLiteral("/m/%1.mp3").arg(k));
+    const GoingFiles going{static_cast<std::size_t>(proven), static_cast<std::size_t>(unproven),
+                           1677722};
+    if (paths.size() == 1)
+        text += QStringLiteral("\n\n/m/0.mp3");
+    QCOMPARE(ConfirmMoveText(paths, going), text);
+}
+
+void RecyclingBinTest::enterAloneNeverDeletes()
+{
+    // The confirmation of "Delete checked" and the question before a group loses its last copy:
+    // No is the default, so Enter alone answers No.
+    QWidget parent;
+    RecycleBinDialogs dialogs(&parent);
+    QStringList paths;
+    for (int k = 0; k < 14; ++k)
+        paths.append(QStringLiteral("/m/%1.mp3").arg(k));
+    dialogs.describeNextMove({12, 2, 1677722});
+    QString text;
+    QString defaultButton;
+    pressEnterInNextBox(&text, &defaultButton);
+    QVERIFY(!dialogs.confirmMove(paths));
+    QCOMPARE(text, QStringLiteral("Move 14 files (1.6 MB) to the trash? 12 are copies of the same "
+                                  "recording; 2 were matched only by name, size or title."));
+    QCOMPARE(defaultButton, QStringLiteral("&No"));
+
+    DialogMessageBoxes boxes;
+    pressEnterInNextBox(&text, &defaultButton);
+    QCOMPARE(boxes.askBeforeHarm(&parent, QStringLiteral("Delete them anyway?"),
+                                 QStringLiteral("Tunesift")),
+             MessageAnswer::No);
+    QCOMPARE(text, QStringLiteral("Delete them anyway?"));
+    QCOMPARE(defaultButton, QStringLiteral("&No"));
 }
 
 void RecyclingBinTest::failureReportListsTheFiles()

@@ -13,6 +13,7 @@
 #include "ui/support/twips.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -172,9 +173,11 @@ private slots:
     void closingEndsTheProgram();
     void init() { test::UseEmptyTestSettings(); }
     void helpersSitBesideTheButtonsAndUnderTheList();
-    void tickAllButTheBestFollowsTheStoredRules();
-    void newestRuleReadsTheDiskOnceFilled();
+    void tickAllButTheBestFollowsTheRulesAndTheEvidence();
+    void oldestRuleReadsTheDiskOnceFilled();
     void deleteSparesProtectedFilesAndAsksBeforeLastCopies();
+    void protectedFolderReachedThroughALink();
+    void firstUseAsksOnceForTheKeepersFolder();
     void undoPutsFilesAndRowsBack();
     void rowCommandsAndKeys();
     void playListensBeforeDeciding();
@@ -939,48 +942,83 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
                                    "Undo last delete", "Save list..."}));
 
     // The summary follows the ticks.
-    QCOMPARE(summary->text(), QStringLiteral("1 group, 2 files. No files ticked."));
+    QCOMPARE(summary->text(), QStringLiteral("2 files in 1 group. No files ticked."));
     form.model().SetCheckedForFile(1, true);
-    QTRY_COMPARE(summary->text(), QStringLiteral("1 group, 2 files. 1 file ticked, 4 KB to free."));
+    QTRY_COMPARE(summary->text(),
+                 QStringLiteral("2 files in 1 group. 1 file ticked, 4 KB to free."));
 }
 
-void ResultsWindowTest::tickAllButTheBestFollowsTheStoredRules()
+void ResultsWindowTest::tickAllButTheBestFollowsTheRulesAndTheEvidence()
 {
+    using C = Criterion;
+    using G = ColorGroup;
     SearchSession session;
     ResultsFixture fixture(session);
-    fixture.addRow("/m/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {320, 100, 1}); // 0
-    fixture.addRow("/n/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 200, 1}); // 1
-    fixture.addRow("/k/a.mp3", ColorGroup::Blue, Criterion::ExactFilename, {64, 50, 1});   // 2
-    fixture.addRow("/n/a.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 200, 1});  // 3
-    fixture.addRow("/o/b.mp3", ColorGroup::Red, Criterion::ExactFilesize, {128, 300, 1});  // 4
+    fixture.addRow("/m/a.mp3", G::Teal, C::ExactAudio, {320, 100, 1});      // 0, group 1
+    fixture.addRow("/n/a.mp3", G::Teal, C::ExactAudio, {128, 200, 1});      // 1
+    fixture.addRow("/k/a.mp3", G::Teal, C::ExactAudio, {64, 50, 1});        // 2
+    fixture.addRow("/n/a.mp3", G::LightTeal, C::ExactAudio, {128, 200, 1}); // 3, group 2
+    fixture.addRow("/o/b.mp3", G::LightTeal, C::ExactAudio, {128, 300, 1}); // 4
+    fixture.addRow("/p/c.mp3", G::Red, C::ExactFilesize, {128, 300, 1});    // 5, group 3
+    fixture.addRow("/q/d.mp3", G::Red, C::ExactFilesize, {320, 300, 1});    // 6
     ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
     QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
     QCOMPARE(tick->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
 
-    // Bit rate first: /m kept among the names; among the sizes /n and /o tie on bit rate and
-    // /o wins on playing time. /n, kept nowhere, is ticked in both its rows.
+    // Bit rate first: /m kept in group 1; in group 2 /n and /o tie on bit rate and /o wins on
+    // playing time. /n, kept nowhere, is ticked in both its rows. Group 3, found only by size,
+    // is left alone.
     tick->trigger();
     QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 2, 3}));
 
-    // Playing time first, and /k protected: /n kept among the names, /o among the sizes; /n is
-    // therefore never ticked, not even in the group where /o is the best.
+    // /k protected: its copy is the keeper of group 1 whatever the rules say, so both other
+    // copies are ticked there.
     SettingsStore settings;
     settings.setText(settingskeys::kKeepRuleOrder, QStringLiteral("Length,Bitrate"));
     settings.setTextList(settingskeys::kProtectedFolders, QStringList{"/k"});
     tick->trigger();
-    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 3}));
 
-    // Playing time switched off: among the sizes /n and /o tie under every other rule (same
-    // size, neither on disk, paths of one length), so the earlier row wins.
+    // Playing time switched off: in group 2 /n and /o tie under every other rule (same size,
+    // neither on disk, paths of one length), so the earlier row wins, and a file kept in one
+    // group is ticked in none.
     settings.setText(settingskeys::kKeepRulesOff, QStringLiteral("Length"));
     tick->trigger();
-    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{4});
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 4}));
+
+    // Asked for in Keep rules, the size group is acted in too.
+    settings.writeBool(settingskeys::kTickUnprovenGroups, true);
+    tick->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 4, 5}));
+    QVERIFY(boxes.shown.isEmpty());
+
+    // A search without an audio criterion: the helper says so and ticks nothing unless the
+    // user asks for the weaker criteria this once; the question defaults to No.
+    settings.writeBool(settingskeys::kTickUnprovenGroups, false);
+    settings.sync();
+    form.beginResultsUpdate();
+    fixture.clear();
+    fixture.addRow("/p/c.mp3", G::Red, C::ExactFilesize, {128, 300, 1});
+    fixture.addRow("/q/d.mp3", G::Red, C::ExactFilesize, {320, 300, 1});
+    form.endResultsUpdate();
+    tick->trigger();
+    QVERIFY(form.model().checkedRows().empty());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY(boxes.shown[0].defaultNo);
+    QVERIFY2(boxes.shown[0].text.contains(QStringLiteral("Tick Exact Audio for the next search")),
+             qPrintable(boxes.shown[0].text));
+    boxes.onShow = [](const RecordingMessageBoxes::Shown&) { return MessageAnswer::Yes; };
+    tick->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+    QCOMPARE(boxes.shown.size(), 2);
 }
 
-void ResultsWindowTest::newestRuleReadsTheDiskOnceFilled()
+void ResultsWindowTest::oldestRuleReadsTheDiskOnceFilled()
 {
-    // Every rule but the newest ties: the file written last is kept, a file gone from the disk
-    // counts as the oldest. The times are the same whether the reading that starts when the list
+    // Every rule but the oldest ties: the file written first is kept, a file gone from the disk
+    // counts as the newest. The times are the same whether the reading that starts when the list
     // fills has finished, or the command reads them itself.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -996,9 +1034,9 @@ void ResultsWindowTest::newestRuleReadsTheDiskOnceFilled()
             QVERIFY(file.open(QIODevice::ReadWrite));
             QVERIFY(file.setFileTime(now.addSecs(-age), QFileDevice::FileModificationTime));
         }
-        fixture.addRow(path.toStdString(), ColorGroup::Blue);
+        fixture.addRow(path.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
     }
-    SettingsStore().setText(settingskeys::kKeepRuleOrder, QStringLiteral("Modified"));
+    SettingsStore().setText(settingskeys::kKeepRuleOrder, QStringLiteral("Oldest"));
     ResultsWindow form(session);
     QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
     for (const bool readBefore : {true, false}) {
@@ -1010,7 +1048,7 @@ void ResultsWindowTest::newestRuleReadsTheDiskOnceFilled()
             form.actions().waitForFileTimes();
         }
         tick->trigger();
-        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 1, 3}));
+        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 2, 3}));
     }
 }
 
@@ -1045,6 +1083,7 @@ void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
     QCOMPARE(boxes.shown[0].text,
              QStringLiteral("1 ticked file is inside a protected folder. It stays where it is."));
     QCOMPARE(boxes.shown[1].buttons, MessageButtons::YesNo);
+    QVERIFY(boxes.shown[1].defaultNo);
     QCOMPARE(boxes.shown[1].text, QStringLiteral("1 group would lose every copy of its file:\n\n"
                                                  "Group 2: b.mp3\n\nDelete them anyway?"));
     QVERIFY(bin.questions.isEmpty());
@@ -1057,6 +1096,75 @@ void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
     QCOMPARE(bin.moveRequests, (QStringList{a, b, c}));
     QVERIFY(QFile::exists(safe));
     QCOMPARE(listPaths(form), QStringList{safe});
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+}
+
+void ResultsWindowTest::protectedFolderReachedThroughALink()
+{
+    // The library is listed through a link, and protected by its real path (and the other way
+    // round): its copy is the keeper, never ticked and never moved.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("music/Library")));
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("Backup")));
+    QVERIFY(QFile::link(dir.filePath("music/Library"), dir.filePath("lib")));
+    const QString library = makeFile(dir, "music/Library/a.mp3");
+    const QString backup = makeFile(dir, "Backup/a.mp3");
+    const QString throughLink = dir.filePath("lib/a.mp3");
+    for (const QString& protectedFolder : {dir.filePath("music/Library"), dir.filePath("lib")}) {
+        test::UseEmptyTestSettings();
+        SearchSession session;
+        ResultsFixture fixture(session);
+        fixture.addRow(throughLink.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+        fixture.addRow(backup.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+        fixture.addRow(library.toStdString(), ColorGroup::LightTeal, Criterion::ExactAudio);
+        fixture.addRow(backup.toStdString(), ColorGroup::LightTeal, Criterion::ExactAudio);
+        ResultsWindow form(session);
+        ScriptedRecycleBin bin;
+        bin.onlyPretend = true;
+        form.setRecycleBinHost(&bin);
+        YesToAll boxes;
+        form.actions().setMessageBoxes(&boxes);
+        SettingsStore().setTextList(settingskeys::kProtectedFolders, {protectedFolder});
+
+        form.actions().action(ResultsActions::Command::TickAllButBest)->trigger();
+        QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 3}));
+        form.model().SetCheckedForFile(0, true);
+        form.model().SetCheckedForFile(2, true);
+        form.onDeleteClicked();
+        QCOMPARE(bin.moveRequests, QStringList{backup});
+        QCOMPARE(boxes.shown.first().text,
+                 QStringLiteral("2 ticked files are inside protected folders. They stay where "
+                                "they are."));
+    }
+}
+
+void ResultsWindowTest::firstUseAsksOnceForTheKeepersFolder()
+{
+    SearchSession session;
+    session.setListedFolders({"/Library", "/Backup", "/Library"});
+    ResultsFixture fixture(session);
+    fixture.addRow("/Library/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow("/Backup/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    QList<QStringList> asked;
+    form.actions().setKeepFolderChooser([&](QWidget*, const QStringList& folders) {
+        asked.append(folders);
+        return std::optional<QString>(QStringLiteral("/Library"));
+    });
+    QAction* tick = form.actions().action(ResultsActions::Command::TickAllButBest);
+
+    // Asked which folder holds the keepers, the organised library is kept rather than the
+    // backup with its shorter path.
+    tick->trigger();
+    QCOMPARE(asked, (QList<QStringList>{{"/Library", "/Backup"}}));
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{1});
+    QCOMPARE(SettingsStore().textList(settingskeys::kPreferredFolders), QStringList{"/Library"});
+
+    // Once only, also when the user removes the folder again.
+    SettingsStore().setTextList(settingskeys::kPreferredFolders, {});
+    tick->trigger();
+    QCOMPARE(asked.size(), 1);
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
 }
 
@@ -1112,11 +1220,11 @@ void ResultsWindowTest::rowCommandsAndKeys()
 {
     SearchSession session;
     ResultsFixture fixture(session);
-    fixture.addRow("/m/a.mp3", ColorGroup::Blue);      // 0
-    fixture.addRow("/n/a.mp3", ColorGroup::Blue);      // 1
-    fixture.addRow("/o/a.mp3", ColorGroup::Blue);      // 2
-    fixture.addRow("/m/b.mp3", ColorGroup::LightBlue); // 3
-    fixture.addRow("/n/b.mp3", ColorGroup::LightBlue); // 4
+    fixture.addRow("/m/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);      // 0
+    fixture.addRow("/n/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);      // 1
+    fixture.addRow("/o/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);      // 2
+    fixture.addRow("/m/b.mp3", ColorGroup::LightTeal, Criterion::ExactAudio); // 3
+    fixture.addRow("/n/b.mp3", ColorGroup::LightTeal, Criterion::ExactAudio); // 4
     ResultsWindow form(session);
     ScriptedRecycleBin bin;
     form.setRecycleBinHost(&bin);
@@ -1259,7 +1367,7 @@ void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
 {
     KeepRulesDialog dialog;
     QListWidget* rules = dialog.rulesList();
-    QCOMPARE(rules->count(), 6);
+    QCOMPARE(rules->count(), 7);
     QPushButton* down = nullptr;
     for (QPushButton* button : dialog.findChildren<QPushButton*>())
         down = button->text() == QStringLiteral("Down") ? button : down;
@@ -1267,15 +1375,21 @@ void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()
     rules->setCurrentRow(0);
     QTest::mouseClick(down, Qt::LeftButton);
     QTest::mouseClick(down, Qt::LeftButton);
-    rules->item(0)->setCheckState(Qt::Unchecked); // playing time, first now
-    rules->setCurrentRow(5);
-    QTest::mouseClick(down, Qt::LeftButton); // the last stays last
+    rules->item(0)->setCheckState(Qt::Unchecked); // bit rate, first now
+    rules->setCurrentRow(6);
+    QTest::mouseClick(down, Qt::LeftButton);           // the last stays last
+    QVERIFY(!dialog.unprovenGroupsBox()->isChecked()); // off unless stored
+    dialog.unprovenGroupsBox()->setChecked(true);
     dialog.store();
     const SettingsStore settings;
     QCOMPARE(settings.text(settingskeys::kKeepRuleOrder).value_or(QString()),
-             QStringLiteral("Length,Size,Bitrate,Modified,Preferred,Path"));
+             QStringLiteral("Bitrate,Length,Preferred,Size,Tags,Oldest,Path"));
     QCOMPARE(settings.text(settingskeys::kKeepRulesOff).value_or(QString()),
-             QStringLiteral("Length"));
+             QStringLiteral("Bitrate"));
+    QVERIFY(settings.readBool(settingskeys::kTickUnprovenGroups));
+    QCOMPARE(KeepRulesDialog().unprovenGroupsBox()->text(),
+             QStringLiteral("Also tick in groups found only by name, size or title"));
+    QVERIFY(KeepRulesDialog().unprovenGroupsBox()->isChecked());
 }
 
 int main(int argc, char** argv)
