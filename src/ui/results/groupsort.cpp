@@ -77,6 +77,15 @@ std::int64_t numberKey(const ResultList& list, const Groups& groups, std::uint32
 
 } // namespace
 
+bool InSearchOrder(const ResultList& list)
+{
+    for (std::size_t row = 1; row < list.size(); ++row) {
+        if (list.row(row - 1).written > list.row(row).written)
+            return false;
+    }
+    return true;
+}
+
 std::vector<std::uint32_t> SearchOrder(const ResultList& list)
 {
     std::vector<std::uint32_t> order(list.size());

@@ -30,6 +30,7 @@ using SongTagsOfFile = std::function<const SongTags*(std::uint32_t pathId)>;
 // The positions of the rows in the search's order: position k of the result holds the row the
 // run wrote k-th among those still on the list.
 std::vector<std::uint32_t> SearchOrder(const ResultList& list);
+bool InSearchOrder(const ResultList& list);
 
 // The positions of the rows with the groups sorted by the key: each group's rows together, in the
 // search's order; groups of equal value in the search's order (of their first rows), also when

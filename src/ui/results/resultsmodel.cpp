@@ -105,7 +105,8 @@ void ResultsModel::endResultsUpdate()
     beginResetModel();
     m_updating = false;
     // A run refills the list in its own order; rows it left as they were go back to theirs.
-    m_list.reorder(SearchOrder(m_list));
+    if (!InSearchOrder(m_list))
+        m_list.reorder(SearchOrder(m_list));
     invalidateIndex();
     m_groupsValid = false;
     m_shadesValid = false;
@@ -405,11 +406,26 @@ void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
     m_list.insertRows(rowsBack);
     // The positions were those of the order at the delete; the order of now puts each row back
     // in its place.
-    m_list.reorder(sortedOrder());
+    if (m_sortColumn >= 0 || !inSearchOrderAround(rowsBack))
+        m_list.reorder(sortedOrder());
     m_shadesValid = false;
     invalidateIndex();
     m_groupsValid = false;
     endResetModel();
+}
+
+bool ResultsModel::inSearchOrderAround(
+    const std::vector<std::pair<std::size_t, ResultRow>>& inserted) const
+{
+    // Unsorted, the other rows stand in the search's order already.
+    const std::size_t n = m_list.size();
+    for (const auto& [position, row] : inserted) {
+        if (position >= n || m_list.row(position).written != row.written ||
+            (position > 0 && m_list.row(position - 1).written > row.written) ||
+            (position + 1 < n && m_list.row(position + 1).written < row.written))
+            return false;
+    }
+    return true;
 }
 
 std::vector<std::uint32_t> ResultsModel::sortedOrder() const

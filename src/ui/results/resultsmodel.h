@@ -131,6 +131,8 @@ private:
     // Reports changed ticks as few narrow dataChanged signals: one per run of neighbouring rows.
     void emitCheckChanges(std::vector<std::size_t>& positions);
     QString tagText(std::size_t position, Column column) const;
+    // Whether rows just put back at these positions stand in the search's order among the others.
+    bool inSearchOrderAround(const std::vector<std::pair<std::size_t, ResultRow>>& inserted) const;
     // The rows' positions in the order the sort asks for.
     std::vector<std::uint32_t> sortedOrder() const;
     // The colour group the row is shown in.

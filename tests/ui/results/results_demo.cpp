@@ -100,11 +100,11 @@ int main(int argc, char** argv)
         // Made-up tags for the made-up files.
         static std::vector<SongTags> tags;
         for (std::uint32_t file = 0; file < 40; ++file)
-            tags.push_back({"Artist " + std::to_string(file % 7), "Album " + std::to_string(file % 3),
+            tags.push_back({"Artist " + std::to_string(file % 7),
+                            "Album " + std::to_string(file % 3),
                             "Song title number " + std::to_string(file)});
-        form.model().setTagLookup([](std::uint32_t file) {
-            return file < tags.size() ? &tags[file] : nullptr;
-        });
+        form.model().setTagLookup(
+            [](std::uint32_t file) { return file < tags.size() ? &tags[file] : nullptr; });
         for (const auto column : {ResultsModel::Column::Artist, ResultsModel::Column::Album,
                                   ResultsModel::Column::Title})
             form.columns().setShown(column, true);

@@ -519,9 +519,18 @@ void ResultsWindowTest::tagColumnsReadWhenShown()
     QCOMPARE(cells(3), (QStringList{"", "", ""}));
     QCOMPARE(cells(4), cells(0));
 
-    // A new search forgets them; the next window shows the columns chosen and reads again.
+    // A new search forgets them and reads them again; the columns stay as chosen.
+    const int titleWidth = form->listView().columnWidth(title);
     form->beginResultsUpdate();
     QVERIFY(!form->tagReader().started());
+    form->endResultsUpdate();
+    QVERIFY(!form->listView().isColumnHidden(artist));
+    QVERIFY(form->listView().isColumnHidden(artist + 1));
+    QCOMPARE(form->listView().columnWidth(title), titleWidth);
+    QTRY_COMPARE(cells(1), (QStringList{"", "Only Album", "Only Title"}));
+
+    // The next window shows the columns chosen and reads again.
+    form->beginResultsUpdate();
     form = std::make_unique<ResultsWindow>(session);
     QVERIFY(!form->listView().isColumnHidden(artist));
     QVERIFY(form->listView().isColumnHidden(artist + 1));
