@@ -11,7 +11,7 @@
 #include "search/runstate.h"
 #include "search/searchrun.h"
 #include "search/similar.h"
-#include "search/textcase.h"
+#include "text/textcase.h"
 #include "tools/splitmix.h"
 
 #include <array>

@@ -21,7 +21,7 @@ _tunesift_cli()
     if [[ $cur == -* && $i -eq $COMP_CWORD ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--exact-filename --exact-filesize
             --similar-filename --exact-tag --similar-tag --exact-audio --id3v2-titles --no-cache
-            --format --catalogue-only --help --' \
+            --format --catalogue-only --progress --quiet --help --' \
             -- "$cur")
         return
     fi

@@ -5,6 +5,8 @@
 #   main-scanning.png during the scan, held by the "Skip" message for a name that is not UTF-8
 #   main-running.png  after the scan, held by the large-catalogue question (Stop button shown)
 #   main-results.png  after answering Yes: the results window in the main window's place
+#   main-maximised.png a second start, maximised on a 1280 x 1024 screen, with the folder list
+#                     kept from the first and a folder that is gone (shown greyed)
 # The window captions are printed as well. A window manager (openbox) frames the windows.
 # Usage: scripts/screenshot-main.sh [build-dir]   (default build/release; needs the tunesift target)
 # Settings go to a temporary folder; the user's own settings are never touched.
@@ -94,5 +96,22 @@ done
 sleep 1
 import -window root "$out/main-results.png"
 echo "windows now: $(xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')"
+
+# A second start on a larger screen, maximised: the list comes back from the settings, the
+# folder removed meanwhile greyed.
+kill "$app_pid" 2>/dev/null || true
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+xsession_stop
+rm -rf "$work/music/C"
+sed -i 's/^WindowState=.*/WindowState=2/' "$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
+grep -q '^WindowState=' "$XDG_CONFIG_HOME/Quorvane/Tunesift.conf" ||
+  printf 'WindowState=2\n' >>"$XDG_CONFIG_HOME/Quorvane/Tunesift.conf"
+XSESSION_SCREEN=1280x1024x24 xsession_start --wm
+"$exe" &
+app_pid=$!
+wait_window '^Tunesift 7\.0$' >/dev/null
+sleep 1
+import -window root "$out/main-maximised.png"
 
 echo "screenshots in $out"

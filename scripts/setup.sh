@@ -14,6 +14,7 @@ packages=(
   xvfb xauth x11-apps xdotool openbox imagemagick fonts-liberation fonts-dejavu-core
   desktop-file-utils appstream
   time
+  libfuse3-dev fuse3
   "$@"
 )
 

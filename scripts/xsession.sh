@@ -1,6 +1,7 @@
 # Shared by the screenshot scripts (sourced, not run).
-#   xsession_start [--wm]  a virtual X server (1280 x 800) on a free display, exported as DISPLAY,
-#                          with the openbox window manager when --wm is given
+#   xsession_start [--wm]  a virtual X server (1280 x 800, or XSESSION_SCREEN, e.g. 1280x1024x24)
+#                          on a free display, exported as DISPLAY, with the openbox window manager
+#                          when --wm is given
 #   xsession_stop          ends both; call it from the script's clean-up
 #   tunesift_program NAME BUILD PATH  the program at BUILD/PATH, or ends the script saying so
 
@@ -12,7 +13,7 @@ xsession_start() {
   while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
     display=$((display + 1))
   done
-  Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb ":$display" -screen 0 "${XSESSION_SCREEN:-1280x800x24}" -nolisten tcp >/dev/null 2>&1 &
   xsession_xvfb_pid=$!
   export DISPLAY=:$display
   for _ in $(seq 50); do

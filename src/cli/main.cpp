@@ -3,6 +3,7 @@
 #include "cache/sqlitecache.h"
 #include "mp3/id3v2title.h"
 #include "search/host.h"
+#include "search/progress.h"
 #include "search/resultlist.h"
 #include "search/rowtext.h"
 #include "search/scan.h"
@@ -26,6 +27,8 @@
 #include <windows.h>
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -73,6 +76,10 @@ const char* const kUsage =
     "  --format jsonl       one JSON object per row with the keys path, size (bytes),\n"
     "                       sizeText, length, bitrate, type, group\n"
     "  --catalogue-only     scan only and print the number of MP3 files catalogued\n"
+    "  --progress           show what the search does on standard error even when it is not\n"
+    "                       a terminal (one line each time); by default it is shown only on\n"
+    "                       a terminal\n"
+    "  --quiet              never show what the search does\n"
     "  --help               show this text\n"
     "\n"
     "The FOLDERs are scanned in the order given, each exactly as written. Rows go to standard\n"
@@ -90,8 +97,18 @@ const char* const kUsage =
 class CliHost : public SearchHost
 {
 public:
-    CliHost(std::array<bool, kCriterionCount> criteria, bool id3v2Titles, FileCache* cache)
-        : m_criteria(criteria), m_id3v2Titles(id3v2Titles), m_cache(cache)
+    // How the search's work is shown on standard error: not at all, as lines, or on a terminal
+    // as one line written over and over.
+    enum class WorkLine
+    {
+        None,
+        Lines,
+        Terminal
+    };
+
+    CliHost(std::array<bool, kCriterionCount> criteria, bool id3v2Titles, FileCache* cache,
+            WorkLine workLine)
+        : m_criteria(criteria), m_id3v2Titles(id3v2Titles), m_cache(cache), m_workLine(workLine)
     {}
 
     bool readsID3v2Titles() override { return m_id3v2Titles; }
@@ -110,11 +127,37 @@ public:
     void resetStop() override {}
     void setCaption(const std::string&) override {}
     void setProgress(int) override {}
+    void showWork(const RunProgress& progress) override
+    {
+        const std::string text = ProgressText(progress);
+        if (m_workLine == WorkLine::Lines) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        } else if (m_workLine == WorkLine::Terminal) {
+            // Spaces cover what is left of a longer line before.
+            const std::size_t cover =
+                m_workLineLength > text.size() ? m_workLineLength - text.size() : 0;
+            std::fprintf(stderr, "\r%s%*s", text.c_str(), static_cast<int>(cover), "");
+            if (cover > 0)
+                std::fprintf(stderr, "\r%s", text.c_str());
+            std::fflush(stderr);
+            m_workLineLength = text.size();
+        }
+    }
+    // Takes the work line off the terminal before anything else is written there.
+    void endWorkLine()
+    {
+        if (m_workLineLength == 0)
+            return;
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(m_workLineLength), "");
+        std::fflush(stderr);
+        m_workLineLength = 0;
+    }
     MessageAnswer showMessage(const std::string& text, const std::string& title,
                               MessageButtons buttons) override
     {
         if (buttons == MessageButtons::YesNo)
             return MessageAnswer::Yes;
+        endWorkLine();
         std::string line = title + ": " + text;
         for (char& c : line)
             if (c == '\r')
@@ -131,6 +174,8 @@ private:
     std::array<bool, kCriterionCount> m_criteria;
     bool m_id3v2Titles;
     FileCache* m_cache;
+    WorkLine m_workLine;
+    std::size_t m_workLineLength = 0; // of the line now on the terminal
     bool m_stopped = false;
     bool m_resultsShown = false;
 };
@@ -232,6 +277,13 @@ int main(int argc, char** argv)
     bool id3v2Titles = false;
     bool useCache = true;
     bool optionsEnded = false;
+#ifdef _WIN32
+    const bool stderrIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+    const bool stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+#endif
+    CliHost::WorkLine workLine =
+        stderrIsTerminal ? CliHost::WorkLine::Terminal : CliHost::WorkLine::None;
     std::vector<std::string> folders;
 
     for (std::size_t k = 1; k < args.size(); ++k) {
@@ -263,6 +315,10 @@ int main(int argc, char** argv)
             useCache = false;
         } else if (arg == "--exact-audio") {
             criteria[static_cast<std::size_t>(Criterion::ExactAudio)] = true;
+        } else if (arg == "--progress") {
+            workLine = stderrIsTerminal ? CliHost::WorkLine::Terminal : CliHost::WorkLine::Lines;
+        } else if (arg == "--quiet") {
+            workLine = CliHost::WorkLine::None;
         } else if (arg == "--catalogue-only") {
             catalogueOnly = true;
         } else if (arg == "--format" || arg.starts_with("--format=")) {
@@ -309,15 +365,20 @@ int main(int argc, char** argv)
     }
 
     SearchSession session;
-    CliHost host(criteria, id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
+    CliHost host(criteria, id3v2Titles, cache && cache->usable() ? cache.get() : nullptr, workLine);
     if (catalogueOnly) {
         // The scan of every folder, with nothing compared.
         try {
+            ProgressMeter meter(host);
+            meter.beginScan();
             FolderScan scan(session.catalogue(), host);
+            scan.setMeter(&meter);
             for (const std::string& folder : folders)
                 if (!scan.ScanFolder(folder))
                     break;
+            host.endWorkLine();
         } catch (const std::exception& error) {
+            host.endWorkLine();
             std::fprintf(stderr, "tunesift-cli: the scan could not be completed: %s\n",
                          error.what());
             return kExitFailure;
@@ -330,7 +391,9 @@ int main(int argc, char** argv)
         return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
     }
 
-    if (!RunSearch(session, folders, host))
+    const bool completed = RunSearch(session, folders, host);
+    host.endWorkLine();
+    if (!completed)
         return kExitFailure; // the run has said why on standard error
     if (host.stopped()) {
         std::fprintf(stderr, "tunesift-cli: stopped\n");

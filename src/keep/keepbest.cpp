@@ -1,7 +1,7 @@
 #include "keep/keepbest.h"
 
+#include "files/pathops.h"
 #include "search/catalogue.h"
-#include "search/pathops.h"
 #include "search/scan.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "mp3/audiorange.h"
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "mp3/id3v2title.h"
 
-#include "mp3/fileaccess.h"
-#include "mp3/latin1.h"
+#include "files/fileaccess.h"
+#include "text/latin1.h"
 
 #include <algorithm>
 #include <array>

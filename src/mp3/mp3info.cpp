@@ -1,8 +1,8 @@
 #include "mp3/mp3info.h"
 
-#include "mp3/fileaccess.h"
-#include "mp3/latin1.h"
+#include "files/fileaccess.h"
 #include "mp3/mpegheader.h"
+#include "text/latin1.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 #include "mp3/songtags.h"
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/id3v2title.h"
-#include "mp3/latin1.h"
+#include "text/latin1.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/mp3info.h"
 #include "mp3/mpegheader.h"
 
@@ -92,7 +92,7 @@ bool clsMP3Info::WriteTag(bool inRetainDate)
 
 bool clsMP3Info::RemoveTag(bool inRetainDate)
 {
-    const auto length = FileLength(m_fileName);
+    const auto length = tunesift::FileSize(m_fileName);
     if (!length || !m_id3Present) {
         return false;
     }
@@ -131,7 +131,7 @@ bool clsMP3Info::RemoveTag(bool inRetainDate)
 
 bool clsMP3Info::RemovePreHeader(bool inRetainDate)
 {
-    const auto length = FileLength(m_fileName);
+    const auto length = tunesift::FileSize(m_fileName);
     if (!length || m_headerOffset == 0) {
         return false;
     }

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <vector>
 
 namespace tunesift {
 
@@ -28,13 +30,28 @@ public:
     virtual void reportFailures(const QStringList& paths) = 0;
 };
 
+// What tells a moved file apart from any other that may later stand under its name in the trash:
+// taken just before the move, compared again before the file is put back.
+struct MovedFileStamp
+{
+    quint64 device = 0;
+    quint64 inode = 0; // the file index on Windows
+    qint64 size = 0;
+    qint64 modifiedNanoseconds = 0;
+    bool operator==(const MovedFileStamp&) const = default;
+};
+// The stamp of whatever the path names (a link itself, not what it points to); nothing when it
+// names nothing or cannot be examined.
+std::optional<MovedFileStamp> StampOfFile(const QString& path);
+
 struct RecycleBinResult
 {
     bool confirmed = false; // the user agreed to the move
     bool cancelled = false; // the user stopped it before the last file
     QStringList moved;
     QStringList inTrash; // for each moved file, where the trash keeps it (may be empty)
-    QStringList failed;  // files the trash refused; files never tried after a stop are in neither
+    std::vector<std::optional<MovedFileStamp>> stamps; // for each moved file, as it was moved
+    QStringList failed; // files the trash refused; files never tried after a stop are in neither
 };
 
 // Asks once, then moves each path to the trash in the given order and names the files that
@@ -52,17 +69,31 @@ enum class RestoreOutcome
     Restored,
     PlaceTaken, // something else now stands at the file's old place; the file stays in the trash
     NotInTrash, // the trash no longer holds the file or its record
-    Failed,     // the move back failed
+    Replaced,   // the trash holds another file under that name now; it is left alone
+    Failed,     // the move back failed (also when it would cross file systems); nothing changed
 };
 
 // Moves a file the trash holds back to the place it came from. The trash's record of the file
-// must name that place (NotInTrash otherwise), so a file never goes anywhere else.
-RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place);
+// must name that place (NotInTrash otherwise), so a file never goes anywhere else; with a stamp,
+// the file in the trash must still be the one moved. The move is a rename that never replaces
+// what stands at the place and never copies.
+RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place,
+                                const std::optional<MovedFileStamp>& moved = std::nullopt);
+
+// The freedesktop.org trash as the specification describes it: the home trash for files on the
+// home trash's file system, else the trash at the top of the file's own file system
+// ($topdir/.Trash/$uid where an administrator made it, otherwise $topdir/.Trash-$uid). The
+// record's Path= is percent-encoded (absolute in the home trash, relative to $topdir
+// otherwise). The file is moved by a rename and never copied: false when that is not possible.
+bool MoveToFreedesktopTrash(const QString& path, QString* pathInTrash);
+// The Path= value of a record: every byte but unreserved characters and '/' percent-encoded.
+QByteArray TrashInfoPath(const QByteArray& path);
 
 // RestoreFromTrash as on Windows (built everywhere, so that it can be tried anywhere): beside
 // each file "$R<id>" the Recycle Bin keeps a record "$I<id>" that names the old place (version 1
 // with a fixed field of 260 UTF-16 units, version 2 with the length first). The record goes with
 // the file, so the bin lists no file that is no longer in it.
-RestoreOutcome RestoreFromRecycleBin(const QString& pathInTrash, const QString& place);
+RestoreOutcome RestoreFromRecycleBin(const QString& pathInTrash, const QString& place,
+                                     const std::optional<MovedFileStamp>& moved = std::nullopt);
 
 } // namespace tunesift

@@ -39,6 +39,10 @@ inline constexpr char kKeepFolderAsked[] = "KeepFolderAsked";
 // columns shown (their headers).
 inline constexpr char kResultColumnWidths[] = "ResultColumnWidths";
 inline constexpr char kResultTagColumns[] = "ResultTagColumns";
+// The main window's folder list, entry by entry in its order, and the folder the user added last
+// (where the folder dialog opens).
+inline constexpr char kFolders[] = "Folders";
+inline constexpr char kLastAddedFolder[] = "LastAddedFolder";
 } // namespace settingskeys
 
 // One store per thread: QSettings objects of one process see each other's writes at once.

@@ -1,7 +1,6 @@
 #include "search/audiohashes.h"
 
-#include "mp3/mp3info.h"
-#include "search/filereads.h"
+#include "search/filefacts.h"
 #include "search/parallel.h"
 #include "search/textgroups.h"
 
@@ -17,45 +16,15 @@ namespace tunesift {
 std::vector<std::uint32_t> AudioClasses(RunState& state)
 {
     const Catalogue& catalogue = state.session.catalogue();
-    std::vector<AudioFacts>& audio = state.audio;
-    audio.assign(state.pathCount, {});
-
-    // Each file once (the first entry of its path id): the analysis finds the range, and its
-    // playing time and bit rate serve the rows written later.
+    // Each file once (the first entry of its path id): its audio range, and the hashes of it the
+    // cache holds; the analysis that finds a range also gives the columns of the file's rows.
     std::vector<std::uint32_t> files;
     for (std::uint32_t entry = 0; entry < catalogue.count(); ++entry)
         if (state.pathId[entry] == entry)
             files.push_back(entry);
-    ParallelFor(
-        files.size(),
-        [&](std::size_t k) {
-            const std::uint32_t id = files[k];
-            const std::string path = catalogue.path(id);
-            std::optional<CachedFile> file = lookUpFile(state, id, path);
-            if (file && file->facts.audioRead) {
-                audio[id] = file->facts.audio;
-                return;
-            }
-            clsMP3Info analysis;
-            analysis.SetFileName(path);
-            audio[id].range = analysis.audioRange();
-            RunState::RowInfo& info = state.rowInfo[id];
-            const bool rowRead = !audio[id].range.empty() && !info.known;
-            if (rowRead)
-                fillRowInfo(info, analysis, path);
-            if (!file)
-                return;
-            FileFacts& facts = file->facts;
-            // The range is kept when the analysis found one, or searched the whole file for a
-            // frame in vain; a read that failed is tried again next time.
-            if (!audio[id].range.empty() || analysis.FileName().empty()) {
-                facts.audioRead = true;
-                facts.audio.range = audio[id].range;
-            }
-            if ((rowRead && addAnalysis(facts, info, analysis)) || facts.audioRead)
-                state.facts.keep(*file);
-        },
-        WorkKind::DiskReads);
+    state.meter.beginCriterion(Criterion::ExactAudio, files.size());
+    GatherFacts(state, files, {.audio = true});
+    std::vector<AudioFacts>& audio = state.audio;
     std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
 
     // Only a file that shares its range length with another can have a partner: the others are
@@ -66,6 +35,29 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
         const AudioFacts& f = audio[id];
         return std::tuple(f.range.length, f.head.value_or(AudioHash{}),
                           f.whole.value_or(AudioHash{}));
+    };
+    // The bytes still to hash show as the criterion's work: at first the heads of the files with
+    // a partner in length and, for ranges longer than a head, the whole ranges too; the ranges
+    // the heads then tell apart drop out.
+    const auto hashedBytes = [](const AudioFacts& f, bool whole) {
+        return static_cast<std::uint64_t>(whole ? f.range.length
+                                                : std::min(f.range.length, kAudioHeadBytes));
+    };
+    std::uint64_t wholeBytesCounted = 0;
+    const auto countAudioBytes = [&](const std::vector<std::uint32_t>& work, bool whole) {
+        std::uint64_t heads = 0;
+        std::uint64_t wholes = 0;
+        for (const std::uint32_t id : work) {
+            heads += hashedBytes(audio[id], false);
+            if (audio[id].range.length > kAudioHeadBytes)
+                wholes += hashedBytes(audio[id], true);
+        }
+        if (!whole) {
+            wholeBytesCounted = wholes;
+            state.meter.beginCriterion(Criterion::ExactAudio, heads + wholes, WorkUnit::Bytes);
+        } else {
+            state.meter.dropFromTotal(wholeBytesCounted - std::min(wholes, wholeBytesCounted));
+        }
     };
     const auto refine = [&](std::optional<AudioHash> AudioFacts::*hash, bool whole) {
         const auto known = [&](std::uint32_t id) {
@@ -83,6 +75,7 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
             for (std::size_t k = first; k < last; ++k)
                 work.push_back(files[k]);
         }
+        countAudioBytes(work, whole);
         ParallelFor(
             work.size(),
             [&](std::size_t k) {
@@ -92,12 +85,16 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
                     buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
                 const std::uint32_t id = work[k];
                 AudioFacts& f = audio[id];
-                if (f.*hash)
-                    return; // known already, or a short range's first hash is its whole hash
+                if (f.*hash) { // known already, or a short range's first hash is its whole hash
+                    if (!whole || f.range.length > kAudioHeadBytes)
+                        state.meter.dropFromTotal(hashedBytes(f, whole));
+                    return;
+                }
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
                 const std::string path = catalogue.path(id);
                 f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                state.meter.add(static_cast<std::uint64_t>(count));
                 if (!(f.*hash)) {
                     f.range = AudioRange{}; // unreadable now: takes no part
                     return;

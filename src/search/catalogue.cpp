@@ -11,6 +11,18 @@ void Catalogue::clear()
     m_identities.clear();
     m_names.clear();
     dropTitles();
+    std::vector<FileStamp>().swap(m_listedStamps);
+    m_filesAreDistant = false;
+}
+
+void Catalogue::setListedStamp(std::size_t entry, const FileStamp& stamp)
+{
+    if (entry >= m_listedStamps.size()) {
+        FileStamp none;
+        none.size = kNoStamp;
+        m_listedStamps.resize(m_entries.size(), none);
+    }
+    m_listedStamps[entry] = stamp;
 }
 
 void Catalogue::reserveTitles()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -78,6 +78,22 @@ public:
     }
     void dropTitles();
 
+    // Files on a file system reached over a network (or through a user-space file system), where
+    // every request waits a round trip: what the run looked at of such a file once, the scan's
+    // read or its stamp taken while the folder's listing was fresh, stands for the rest of the
+    // run instead of being looked at again. Elsewhere a read made earlier in the run is checked
+    // against the file as it is at the criterion's turn.
+    void setFilesAreDistant(bool distant) { m_filesAreDistant = distant; }
+    bool filesAreDistant() const { return m_filesAreDistant; }
+    // Stamps taken while the folder's listing was fresh (only of distant files).
+    void setListedStamp(std::size_t entry, const FileStamp& stamp);
+    std::optional<FileStamp> listedStamp(std::size_t entry) const
+    {
+        if (entry >= m_listedStamps.size() || m_listedStamps[entry].size == kNoStamp)
+            return std::nullopt;
+        return m_listedStamps[entry];
+    }
+
     std::size_t folderCount() const { return m_folders.size(); }
     std::string_view folderText(std::uint32_t folder) const { return m_folders[folder]; }
     std::string_view folderIdentity(std::uint32_t folder) const
@@ -111,6 +127,8 @@ private:
     std::vector<std::size_t> m_titleEnds;
     std::vector<FileStamp> m_titleStamps;
     std::vector<RowColumns> m_readColumns; // per entry, from the reserved ones on
+    std::vector<FileStamp> m_listedStamps; // kNoStamp as the size where none was taken
+    bool m_filesAreDistant = false;
 };
 
 } // namespace tunesift

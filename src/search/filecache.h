@@ -1,7 +1,7 @@
 #pragma once
 
+#include "files/fileaccess.h"
 #include "mp3/audiorange.h"
-#include "mp3/fileaccess.h"
 
 #include <cstdint>
 #include <memory>

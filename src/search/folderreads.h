@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "search/catalogue.h"
 #include "search/parallel.h"
 
@@ -18,7 +18,8 @@ namespace tunesift {
 // one walk of the folder's path per piece instead of one or more per file. Pieces are kept short so
 // that a large folder still spreads over the threads.
 template <typename EntryAt, typename Work>
-void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work)
+void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work,
+                      WorkKind localKind = WorkKind::SystemCalls)
 {
     constexpr std::size_t kPiece = 32;
     std::vector<std::size_t> pieceStart;
@@ -28,18 +29,23 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
             pieceStart.push_back(k);
     }
     pieceStart.push_back(count);
-    ParallelFor(pieceStart.size() - 1, [&](std::size_t piece) {
-        const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
-        const FolderHandle folder(std::string(catalogue.folderText(folderId)));
-        for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
-            const auto entry = static_cast<std::uint32_t>(entryAt(k));
-            if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
-                                              std::size_t>)
-                work(folder, entry, k);
-            else
-                work(folder, entry);
-        }
-    });
+    // Where files are distant, the threads wait on round trips rather than run on the cores.
+    const WorkKind kind = catalogue.filesAreDistant() ? WorkKind::DistantReads : localKind;
+    ParallelFor(
+        pieceStart.size() - 1,
+        [&](std::size_t piece) {
+            const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
+            const FolderHandle folder(std::string(catalogue.folderText(folderId)));
+            for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
+                const auto entry = static_cast<std::uint32_t>(entryAt(k));
+                if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
+                                                  std::size_t>)
+                    work(folder, entry, k);
+                else
+                    work(folder, entry);
+            }
+        },
+        kind);
 }
 
 } // namespace tunesift

@@ -5,6 +5,7 @@
 namespace tunesift {
 
 class FileCache;
+struct RunProgress;
 
 // The criteria, in the order in which a run takes them.
 enum class Criterion
@@ -54,6 +55,9 @@ public:
 
     virtual void setCaption(const std::string& caption) = 0;
     virtual void setProgress(int percent) = 0;
+    // What the run does, in words and counts (ProgressText), a few times a second at most and at
+    // the start of every phase.
+    virtual void showWork(const RunProgress& progress) { (void)progress; }
 
     // A modal message box; the run waits for the answer. Texts are UTF-8, except that a "Skip"
     // message carries the skipped path's own bytes.

@@ -43,7 +43,11 @@ public:
         const std::size_t n = m_state.session.catalogue().count();
         constexpr std::size_t kFar = 16;
         constexpr std::size_t kNear = 8;
+        constexpr std::size_t kCountEvery = 1024; // outer steps between counts of the work done
+        m_state.meter.beginCriterion(m_criterion, n);
         for (std::size_t i = 0; i < n; ++i) {
+            if (i % kCountEvery == 0)
+                m_state.meter.setDone(i);
             source.ahead(i + kFar < n ? m_groups.textOf[i + kFar] : kNoText,
                          i + kNear < n ? m_groups.textOf[i + kNear] : kNoText);
             host.setProgress(static_cast<int>(

@@ -15,7 +15,8 @@ namespace tunesift {
 enum class WorkKind
 {
     SystemCalls,
-    DiskReads
+    DiskReads,
+    DistantReads // requests to a file system far away: each waits a round trip
 };
 
 // Runs work(k) for every k below count on a few threads. Meant for independent file reads whose
@@ -28,12 +29,15 @@ template <typename Work>
 void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemCalls)
 {
     const bool disk = kind == WorkKind::DiskReads;
-    const std::size_t chunk = disk ? 1 : 64;
+    const bool distant = kind == WorkKind::DistantReads;
+    const std::size_t chunk = disk || distant ? 1 : 64;
     constexpr std::size_t kMaxThreads = 4;
     constexpr std::size_t kMaxDiskThreads = 8;
+    constexpr std::size_t kMaxDistantThreads = 32;
     const std::size_t cores = std::max<std::size_t>(1, std::thread::hardware_concurrency());
-    const std::size_t threads = disk ? std::min(kMaxDiskThreads, count)
-                                     : std::min({kMaxThreads, cores, count / (chunk * 4)});
+    const std::size_t threads = distant ? std::min(kMaxDistantThreads, count)
+                                : disk  ? std::min(kMaxDiskThreads, count)
+                                        : std::min({kMaxThreads, cores, count / (chunk * 4)});
     if (threads <= 1) {
         for (std::size_t k = 0; k < count; ++k)
             work(k);

@@ -2,7 +2,7 @@
 
 #include "mp3/mp3info.h"
 #include "search/catalogue.h"
-#include "search/filesize.h"
+#include "search/rowtext.h"
 
 #include <algorithm>
 #include <array>

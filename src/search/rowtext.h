@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,12 @@ namespace tunesift {
 class ResultList;
 
 // Text forms of result rows shared by the command line and the results window's save command.
+
+// The short size text of the "Size" column ("2 Bytes", "1 KB", "4.5 MB", "3. MB", "2.5 GB");
+// the empty text for 0, 1 and negative counts. The separators are the caller's (the GUI passes
+// the user's locale's, the command line "," and ".").
+std::string FormatFileSize(std::int64_t bytes, std::string_view thousandsSeparator,
+                           std::string_view decimalSeparator);
 
 // Appends the text as a JSON string, quotes included.
 void AppendJsonString(std::string& out, std::string_view text);

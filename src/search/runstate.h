@@ -3,10 +3,12 @@
 #include "mp3/audiorange.h"
 #include "search/filecache.h"
 #include "search/host.h"
+#include "search/progress.h"
 #include "search/resultlist.h"
 #include "search/searchrun.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace tunesift {
@@ -22,10 +24,18 @@ enum class PassOutcome
 // files once and reuses (a file standing in several rows is read once per run).
 struct RunState
 {
-    RunState(SearchSession& s, SearchHost& h) : session(s), host(h) {}
+    // meter: where the run counts its work; none: a meter of the state's own.
+    RunState(SearchSession& s, SearchHost& h, ProgressMeter* m = nullptr)
+        : session(s), host(h), meter(m ? *m : m_ownMeter.emplace(h))
+    {}
 
+private:
+    std::optional<ProgressMeter> m_ownMeter;
+
+public:
     SearchSession& session;
     SearchHost& host;
+    ProgressMeter& meter;
 
     bool darkShade = false;      // the first group of a run is light
     bool groupHeadAdded = false; // the current group has its first row
@@ -53,6 +63,7 @@ struct RunState
     // Per path id, what Exact Audio learnt of the file: its audio range and, where the file had
     // a possible partner, the hashes of that range.
     std::vector<AudioFacts> audio;
+    std::vector<std::uint8_t> audioKnown; // per path id: audio holds what was found
 
     bool titlesRead = false;
     // Per entry, while the titles wait for the tag criteria: found before their turn.

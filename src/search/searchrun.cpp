@@ -4,6 +4,7 @@
 #include "search/criteria.h"
 #include "search/filereads.h"
 #include "search/pathids.h"
+#include "search/progress.h"
 #include "search/runstate.h"
 #include "search/scan.h"
 
@@ -94,12 +95,15 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
     session.catalogue().clear();
     host.resetStop();
     host.runStarted();
+    ProgressMeter meter(host);
+    meter.beginScan();
 
     const bool id3v2Titles = host.readsID3v2Titles();
     FileCache* const cache = host.fileCache();
     {
         FolderScan scan(session.catalogue(), host);
         scan.setReading({cache == nullptr, id3v2Titles});
+        scan.setMeter(&meter);
         for (const std::string& folder : folders) {
             if (host.isStopRequested())
                 return;
@@ -108,6 +112,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         }
     }
 
+    meter.showNow(); // what the scan found, while the question below waits
     const std::size_t count = session.catalogue().count();
     if (count > kLargeCatalogue &&
         host.showMessage(largeCatalogueQuestion(folders.size(), count), "Question",
@@ -122,7 +127,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         return;
     }
 
-    RunState state(session, host);
+    RunState state(session, host, &meter);
     AssignPathIds(state);
     state.id3v2Titles = id3v2Titles;
     state.facts = RunFacts(cache, state.pathCount);
@@ -132,6 +137,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
             continue;
         state.criterionFirstRow = session.results().size();
         host.setCaption(std::string(kProductName) + step.captionSuffix);
+        meter.beginCriterion(step.criterion, count);
         outcome = step.pass(state);
         FillRowColumns(state);
         if (outcome != PassOutcome::Completed)

@@ -1,6 +1,6 @@
 #include "search/similar.h"
 
-#include "search/textcase.h"
+#include "text/textcase.h"
 
 #include <algorithm>
 

@@ -3,9 +3,9 @@
 
 #include "mp3/mp3info.h"
 #include "search/engineview.h"
-#include "search/filesize.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
+#include "search/rowtext.h"
 #include "search/testtree.h"
 
 #include <cerrno>
@@ -33,6 +33,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 constexpr std::int64_t kMiB = 1024 * 1024;
 
@@ -61,13 +62,14 @@ std::vector<char*> argv(std::vector<std::string>& args)
     return result;
 }
 
-// Runs the program to its end with standard output going to stdoutPath (a file of its own when
-// empty) and standard error to a file.
-CliResult runCli(std::vector<std::string> args, const std::string& stdoutPath = {})
+// Runs the program to its end with standard output going to stdoutPath and standard error to
+// stderrPath (each a file of its own when empty, read back into the result).
+CliResult runCli(std::vector<std::string> args, const std::string& stdoutPath = {},
+                 const std::string& stderrPath = {})
 {
     TempDir io;
     const std::string outPath = stdoutPath.empty() ? io / "out" : stdoutPath;
-    const std::string errPath = io / "err";
+    const std::string errPath = stderrPath.empty() ? io / "err" : stderrPath;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -93,9 +95,46 @@ CliResult runCli(std::vector<std::string> args, const std::string& stdoutPath = 
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     if (stdoutPath.empty())
         result.out = readFile(outPath);
-    result.err = readFile(errPath);
+    if (stderrPath.empty())
+        result.err = readFile(errPath);
     return result;
 }
+
+// A pseudo-terminal for the program's standard error: what the program wrote to it is read from
+// the other end once the program has ended.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal() : m_master(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK))
+    {
+        if (m_master >= 0 && ::grantpt(m_master) == 0 && ::unlockpt(m_master) == 0)
+            m_slavePath = ::ptsname(m_master);
+    }
+    ~PseudoTerminal()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    const std::string& path() const { return m_slavePath; }
+    std::string written()
+    {
+        std::string text;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(m_master, buffer, sizeof buffer);
+            if (got <= 0)
+                return text;
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+
+private:
+    int m_master;
+    std::string m_slavePath;
+};
 
 std::vector<std::string> lines(const std::string& text)
 {
@@ -392,9 +431,10 @@ TEST(CliArguments, HelpNamesEveryOptionAndTheExitStatus)
     const CliResult result = runCli({"--help"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    for (const char* word : {"--exact-filename", "--exact-filesize", "--similar-filename",
-                             "--exact-tag", "--similar-tag", "--exact-audio", "--id3v2-titles",
-                             "--no-cache", "--format", "tsv", "jsonl", "Ctrl-C", "Exit status"})
+    for (const char* word :
+         {"--exact-filename", "--exact-filesize", "--similar-filename", "--exact-tag",
+          "--similar-tag", "--exact-audio", "--id3v2-titles", "--no-cache", "--format", "tsv",
+          "jsonl", "--progress", "--quiet", "Ctrl-C", "Exit status"})
         EXPECT_THAT(result.out, HasSubstr(word));
 }
 
@@ -416,6 +456,42 @@ TEST_F(CliTree, TsvRowsAreTheModelsRowsInOrder)
     EXPECT_THAT(result.out, HasSubstr("\t1,023 Bytes\t"));
     EXPECT_THAT(result.out, HasSubstr("\t4.5 MB\t"));
     EXPECT_EQ(result.err, "");
+}
+
+// What the search does goes to standard error: on a terminal as one line written over and taken
+// off at the end, elsewhere only when asked for, one line each time; never among the rows.
+TEST_F(CliTree, TheWorkLineGoesToATerminalOrWhereAsked)
+{
+    const std::vector<std::string> args = concat({"--exact-filename"}, folders());
+    const CliResult plain = runCli(args);
+    ASSERT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.err, "");
+
+    const CliResult asked = runCli(concat({"--progress"}, args));
+    EXPECT_EQ(asked.out, plain.out);
+    const std::vector<std::string> said = lines(asked.err);
+    ASSERT_GE(said.size(), 2u);
+    EXPECT_THAT(said.front(), StartsWith("Scanning: "));
+    EXPECT_THAT(asked.err, HasSubstr("\nExact Filename: "));
+    for (const std::string& line : said)
+        EXPECT_THAT(line, HasSubstr(" elapsed"));
+    EXPECT_EQ(runCli(concat({"--progress", "--quiet"}, args)).err, "");
+
+    PseudoTerminal terminal;
+    if (terminal.path().empty())
+        GTEST_SKIP() << "no pseudo-terminal";
+    const CliResult shown = runCli(args, {}, terminal.path());
+    EXPECT_EQ(shown.out, plain.out);
+    const std::string written = terminal.written();
+    EXPECT_THAT(written, StartsWith("\rScanning: "));
+    EXPECT_THAT(written, HasSubstr("\rExact Filename: "));
+    EXPECT_EQ(written.find('\n'), std::string::npos);
+    // Taken off at the end: the last line is covered with spaces.
+    const std::size_t lastLine = written.find_last_of('\r', written.size() - 2);
+    EXPECT_EQ(written.back(), '\r');
+    EXPECT_EQ(written.find_first_not_of(' ', lastLine + 1), written.size() - 1);
+    runCli(concat({"--quiet"}, args), {}, terminal.path());
+    EXPECT_EQ(terminal.written(), "");
 }
 
 TEST_F(CliTree, OnlyTheNamedCriteriaRunAndFoldersKeepTheirArgumentOrder)

@@ -8,7 +8,7 @@
 // call of the step fails, the short write's length, the header test and the kept times. Coming
 // last, they leave the MP3 seeds' structure alone.
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/mp3info.h"
 #include "mp3/mpegheader.h"

@@ -1,4 +1,4 @@
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/literalsearch.h"
 #include "mp3/mp3info.h"

@@ -1,7 +1,7 @@
 #include "mp3/id3v1.h"
-#include "mp3/latin1.h"
 #include "mp3/mp3info.h"
 #include "mp3/mp3testutil.h"
+#include "text/latin1.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

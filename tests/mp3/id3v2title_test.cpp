@@ -2,7 +2,7 @@
 // differently: several values, an empty first value, a tag not at byte 0, a version 2.3
 // extended header.
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/id3v2title.h"
 #include "mp3/mp3testutil.h"
 

@@ -1,4 +1,4 @@
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/mp3info.h"
 #include "mp3/mp3testutil.h"
 
@@ -596,6 +596,8 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
         const char* what;
         std::function<void()> change;
         std::optional<Bytes> after; // nothing: the file is gone
+        // When: before the checks, or after them, just before the new copy takes the name.
+        WriteStep at = WriteStep::BeforeReplace;
     } changes[] = {
         {"appended to",
          [&] {
@@ -614,6 +616,17 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
          flipped(whole, 5000)},
         {"leading tag rewritten in place", [&] { flipKeepingTimes(path, 500); },
          flipped(whole, 500)},
+        {"appended to after the checks",
+         [&] {
+             test::writeFile(path, test::concat({whole, theirs}));
+         },
+         test::concat({whole, theirs}), WriteStep::Rename},
+        {"replaced after the checks",
+         [&] {
+             test::writeFile(path + ".new", theirs);
+             std::filesystem::rename(path + ".new", path);
+         },
+         theirs, WriteStep::Rename},
     };
     for (const bool preHeader : {false, true}) {
         for (const auto& c : changes) {
@@ -621,7 +634,7 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
             make(whole);
             clsMP3Info info;
             info.SetFileName(path);
-            const InjectedFault injected(WriteStep::BeforeReplace, 0, 0, c.change);
+            const InjectedFault injected(c.at, 0, 0, c.change);
             EXPECT_NE(errorOf([&] {
                           preHeader ? info.RemovePreHeader(false) : info.RemoveTag(false);
                       }).find(path),

@@ -4,6 +4,7 @@
 #include "cache/sqlitecache.h"
 #include "search/engineview.h"
 #include "search/recordinghost.h"
+#include "search/scan.h"
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <sqlite3.h>
@@ -123,35 +125,43 @@ struct CacheFile
     }
 };
 
+// Also with the files taken to lie on a distant share, whose stamps the scan takes while each
+// folder's listing is fresh.
 TEST(FileCache, RowsAreTheSameColdWarmAndWithout)
 {
-    TempDir dir;
-    writeLibrary(dir);
-    const Outcome without = runAll(dir, nullptr);
-    ASSERT_EQ(without.rows.size(), 14u)
-        << "the ID3v2 titles make one group of Exact Tag, the same audio three of Exact Audio";
+    for (const bool distant : {false, true}) {
+        SCOPED_TRACE(distant ? "distant" : "local");
+        SetDistantFilesForTesting(distant);
+        const std::shared_ptr<void> local(nullptr, [](void*) { SetDistantFilesForTesting(false); });
+        TempDir dir;
+        writeLibrary(dir);
+        const Outcome without = runAll(dir, nullptr);
+        ASSERT_EQ(without.rows.size(), 14u)
+            << "the ID3v2 titles make one group of Exact Tag, the same audio three of Exact Audio";
 
-    CacheFile file;
-    EXPECT_EQ(runAll(dir, file.open().get()).rows, without.rows);
-    const Outcome warm = runAll(dir, file.open().get());
-    EXPECT_EQ(warm.rows, without.rows);
-    EXPECT_EQ(warm.hits, 9u) << "every readable file comes from the cache";
-    EXPECT_EQ(warm.stores, 0u) << "nothing is read again: no size, title, row or audio";
-    EXPECT_TRUE(file.reports.empty());
+        CacheFile file;
+        EXPECT_EQ(runAll(dir, file.open().get()).rows, without.rows);
+        const Outcome warm = runAll(dir, file.open().get());
+        EXPECT_EQ(warm.rows, without.rows);
+        EXPECT_EQ(warm.hits, 9u) << "every readable file comes from the cache";
+        EXPECT_EQ(warm.stores, 0u) << "nothing is read again: no size, title, row or audio";
+        EXPECT_TRUE(file.reports.empty());
 
-    // A file changed since is read again; its row and title follow the change.
-    Mp3Content changed;
-    changed.rawTitle = TitleField("Green", ' ');
-    changed.bodyBytes = 700;
-    WriteMp3File(dir / "b/other.mp3", changed);
-    WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Gray Sky") + std::string(2005, '\0'));
-    // Same length and first 64 KiB: only the whole range tells the copy apart now.
-    WriteBytes(dir / "b/long copy.mp3",
-               id3v2Tag("Long") + "\xFF\xFB\x90\x00" + std::string(99'999, 'b') + "c");
-    const Outcome afterChange = runAll(dir, file.open().get());
-    EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
-    EXPECT_EQ(afterChange.rows.size(), without.rows.size() - 4) << "Red Song and long pairs gone";
-    EXPECT_EQ(afterChange.hits, 6u);
+        // A file changed since is read again; its row and title follow the change.
+        Mp3Content changed;
+        changed.rawTitle = TitleField("Green", ' ');
+        changed.bodyBytes = 700;
+        WriteMp3File(dir / "b/other.mp3", changed);
+        WriteBytes(dir / "c/tagged two.mp3", id3v2Tag("Gray Sky") + std::string(2005, '\0'));
+        // Same length and first 64 KiB: only the whole range tells the copy apart now.
+        WriteBytes(dir / "b/long copy.mp3",
+                   id3v2Tag("Long") + "\xFF\xFB\x90\x00" + std::string(99'999, 'b') + "c");
+        const Outcome afterChange = runAll(dir, file.open().get());
+        EXPECT_EQ(afterChange.rows, runAll(dir, nullptr).rows);
+        EXPECT_EQ(afterChange.rows.size(), without.rows.size() - 4)
+            << "Red Song and long pairs gone";
+        EXPECT_EQ(afterChange.hits, 6u);
+    }
 }
 
 // Without Exact Filesize the tag criteria look the files up themselves, first in an empty cache

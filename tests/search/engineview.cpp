@@ -1,7 +1,7 @@
 #include "search/engineview.h"
 
 #include "mp3/mp3info.h"
-#include "search/filesize.h"
+#include "search/rowtext.h"
 
 #include <sstream>
 

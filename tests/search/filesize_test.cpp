@@ -1,4 +1,5 @@
-#include "search/filesize.h"
+#include "files/fileaccess.h"
+#include "search/rowtext.h"
 #include "search/testtree.h"
 
 #include <gtest/gtest.h>
@@ -71,12 +72,13 @@ TEST(FormatFileSize, UsesTheSeparatorsItIsGiven)
 TEST(FileSize, MissingAndUnopenableFilesHaveNoSize)
 {
     test::TempDir dir;
-    EXPECT_EQ(QueryFileSize(dir / "missing.mp3"), std::nullopt);
-    EXPECT_EQ(FileSize2(dir / "missing.mp3"), 0);
-    EXPECT_EQ(FileSize2(""), 0);
+    EXPECT_EQ(FileSize(dir / "missing.mp3"), std::nullopt);
+    EXPECT_EQ(FileSize(""), std::nullopt);
+    test::MakeFolder(dir / "folder.mp3");
+    EXPECT_EQ(FileSize(dir / "folder.mp3"), std::nullopt); // only a regular file has a size
 #ifndef _WIN32 // symbolic links need privileges on Windows, and Wine makes none
     test::MakeSymlink(dir / "nowhere", dir / "dangling.mp3");
-    EXPECT_EQ(QueryFileSize(dir / "dangling.mp3"), std::nullopt);
+    EXPECT_EQ(FileSize(dir / "dangling.mp3"), std::nullopt);
 #endif
 }
 
@@ -90,12 +92,12 @@ TEST(FileSize, ReportsTheWholeLengthOfLargeFiles)
     test::WriteSparseMp3File(dir / "4gib.mp3", 4 * kGiB);
     test::WriteSparseMp3File(dir / "4gib+3.mp3", 4 * kGiB + 3);
 
-    EXPECT_EQ(QueryFileSize(dir / "empty.mp3"), 0);
-    EXPECT_EQ(FileSize2(dir / "three.mp3"), 3);
-    EXPECT_EQ(FileSize2(dir / "3gib.mp3"), 3 * kGiB);
-    EXPECT_EQ(FileSize2(dir / "4gib.mp3"), 4 * kGiB);
-    EXPECT_EQ(QueryFileSize(dir / "4gib+3.mp3"), 4 * kGiB + 3);
-    EXPECT_EQ(english(FileSize2(dir / "3gib.mp3")), "3. GB");
+    EXPECT_EQ(FileSize(dir / "empty.mp3"), 0);
+    EXPECT_EQ(FileSize(dir / "three.mp3"), 3);
+    EXPECT_EQ(FileSize(dir / "3gib.mp3"), 3 * kGiB);
+    EXPECT_EQ(FileSize(dir / "4gib.mp3"), 4 * kGiB);
+    EXPECT_EQ(FileSize(dir / "4gib+3.mp3"), 4 * kGiB + 3);
+    EXPECT_EQ(english(FileSize(dir / "3gib.mp3").value_or(0)), "3. GB");
 }
 
 } // namespace

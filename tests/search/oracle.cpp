@@ -1,7 +1,7 @@
 #include "search/oracle.h"
 
+#include "files/fileaccess.h"
 #include "mp3/id3v1.h"
-#include "search/filesize.h"
 
 #include <algorithm>
 #include <fstream>
@@ -611,7 +611,7 @@ void Oracle::addResultRow(std::size_t entry, Criterion criterion, std::uint32_t 
     m_rowEntries.push_back(entry);
     ExpectedRow row;
     row.path = path;
-    row.size = FileSize2(path);
+    row.size = FileSize(path).value_or(0);
     m_rowMp3Info->SetFileName(path);
     row.songLength = m_rowMp3Info->SongLength();
     row.bitRate = m_rowMp3Info->BitRate();

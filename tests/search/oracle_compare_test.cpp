@@ -6,6 +6,7 @@
 #include "search/engineview.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"
+#include "search/scan.h"
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
@@ -548,6 +549,9 @@ struct RandomRuns
     std::size_t minFiles = 0;
     std::size_t maxFiles = 0;
     bool withStops = false; // the stop flag set after a random host call of the run
+    // The files taken to lie on a distant share: what the run read of a file once stands for the
+    // run, so no file changes while it runs.
+    bool distantFiles = false;
 };
 
 void compareOnRandomTrees(const RandomRuns& runs)
@@ -562,6 +566,8 @@ void compareOnRandomTrees(const RandomRuns& runs)
         Random random(seed);
         const Tree tree = TreeMaker(random, between(random, runs.minFiles, runs.maxFiles)).take();
         Scenario scenario = makeScenario(random, dir, tree);
+        if (runs.distantFiles)
+            scenario.deleteAtFirstCriterion.clear();
 
         if (runs.withStops) {
             materialise(dir, tree);
@@ -575,7 +581,9 @@ void compareOnRandomTrees(const RandomRuns& runs)
         materialise(dir, tree);
         RecordingHost engineHost;
         scenario.apply(engineHost, dir);
+        SetDistantFilesForTesting(runs.distantFiles);
         RunSearch(session, scenario.folders, engineHost);
+        SetDistantFilesForTesting(false);
 
         materialise(dir, tree);
         RecordingHost modelHost;
@@ -622,6 +630,18 @@ TEST(EngineAgainstModel, RandomTreesWithAStopAnywhere)
 {
     compareOnRandomTrees(
         {.seedBase = 90000, .cases = 300, .minFiles = 2, .maxFiles = 24, .withStops = true});
+}
+
+TEST(EngineAgainstModel, RandomTreesOnADistantShare)
+{
+    compareOnRandomTrees(
+        {.seedBase = 120000, .cases = 200, .minFiles = 2, .maxFiles = 60, .distantFiles = true});
+    compareOnRandomTrees({.seedBase = 130000,
+                          .cases = 150,
+                          .minFiles = 2,
+                          .maxFiles = 24,
+                          .withStops = true,
+                          .distantFiles = true});
 }
 
 // The cache never changes a result: on a random library, after one random change between runs,
@@ -743,6 +763,9 @@ TEST(CacheAgainstNoCache, RandomLibrariesAndOneChangeBetweenRuns)
             continue;
         const auto change = static_cast<Change>(seed % kChangeKinds);
         const bool id3v2Titles = chance(random, 0.5);
+        // A third of the libraries are taken to lie on a distant share (stamps taken while
+        // listing, each file looked at once per run).
+        const bool distant = seed % 3 == 0;
         TempDir cacheFolder;
         const std::string cacheFile = cacheFolder / "tunesift/files.sqlite3";
         const auto run = [&](bool cached) {
@@ -754,11 +777,14 @@ TEST(CacheAgainstNoCache, RandomLibrariesAndOneChangeBetweenRuns)
             scenario.apply(host, dir);
             host.id3v2Titles = id3v2Titles;
             host.cache = cached ? &*cache : nullptr;
+            SetDistantFilesForTesting(distant);
             RunSearch(session, scenario.folders, host);
+            SetDistantFilesForTesting(false);
             return RowsOf(session);
         };
         SCOPED_TRACE("seed " + std::to_string(seed) + "\n" + scenario.describe() +
-                     "\nid3v2 titles " + std::to_string(id3v2Titles));
+                     "\nid3v2 titles " + std::to_string(id3v2Titles) +
+                     (distant ? "\ndistant" : ""));
 
         materialise(dir, tree);
         settle();

@@ -1,4 +1,4 @@
-#include "search/pathops.h"
+#include "files/pathops.h"
 #include "search/testtree.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "search/host.h"
+#include "search/progress.h"
 
 #include <array>
 #include <cstddef>
@@ -82,6 +83,9 @@ public:
     void resetStop() override;
     void setCaption(const std::string& caption) override;
     void setProgress(int percent) override;
+    // Kept apart from the calls: how often the work line changes depends on the clock.
+    void showWork(const RunProgress& progress) override { m_work.push_back(progress); }
+    const std::vector<RunProgress>& work() const { return m_work; }
     MessageAnswer showMessage(const std::string& text, const std::string& title,
                               MessageButtons buttons) override;
     void runStarted() override;
@@ -105,6 +109,7 @@ private:
     void record(HostCall call);
 
     std::vector<HostCall> m_calls;
+    std::vector<RunProgress> m_work;
     std::vector<Trigger> m_triggers;
     std::array<bool, kCriterionCount> m_ticked{};
     std::array<std::size_t, kCriterionCount> m_tickPolls{};

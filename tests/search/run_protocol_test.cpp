@@ -192,6 +192,42 @@ TEST(RunProtocol, OneFileSetsTheProgressTo100OncePerCriterion)
     EXPECT_EQ(run.host.calls(), kStart + scanCalls(dir.path(), {0}) + criteria + noDupesEnd());
 }
 
+// The line under the bar: the phases in the order the run takes them (how often each one is
+// said depends on the clock).
+TEST(RunProtocol, TheWorkLineFollowsThePhasesOfTheRun)
+{
+    TempDir dir;
+    WriteMp3File(dir / "A/song.mp3", mp3());
+    WriteMp3File(dir / "B/song.mp3", mp3());
+    EngineRun run;
+    run.host.tickOnly({Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::ExactAudio});
+    run({dir.path()});
+
+    std::vector<std::string> phases;
+    for (const RunProgress& work : run.host.work()) {
+        std::string phase(work.phase == WorkPhase::Scanning  ? "scan"
+                          : work.phase == WorkPhase::Reading ? "read"
+                                                             : CriterionName(work.criterion));
+        if (work.unit == WorkUnit::Bytes)
+            phase += " bytes";
+        if (phases.empty() || phases.back() != phase)
+            phases.push_back(phase);
+        if (work.phase != WorkPhase::Scanning) {
+            EXPECT_LE(work.done, work.total) << phase;
+        }
+    }
+    // The scan's last counts are said before anything else happens (a question may wait).
+    const auto compared =
+        std::find_if(run.host.work().begin(), run.host.work().end(),
+                     [](const RunProgress& w) { return w.phase == WorkPhase::Comparing; });
+    ASSERT_NE(compared, run.host.work().begin());
+    EXPECT_EQ(std::prev(compared)->done, 2u);
+    EXPECT_EQ(phases,
+              (std::vector<std::string>{"scan", "read", "Exact Filename", "read", "Exact Filesize",
+                                        "Exact Audio", "Exact Audio bytes", "Exact Audio"}));
+    EXPECT_EQ(run.session.results().size(), 6u);
+}
+
 TEST(RunProtocol, CaptionsNameTheFolderAsListedAndEachCriterion)
 {
     TempDir dir;

@@ -1,6 +1,6 @@
 #include "search/oracle.h"
 #include "search/similar.h"
-#include "search/textcase.h"
+#include "text/textcase.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

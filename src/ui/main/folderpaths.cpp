@@ -1,6 +1,6 @@
 #include "ui/main/folderpaths.h"
 
-#include "search/pathops.h"
+#include "files/pathops.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +20,7 @@ bool isUnixRoot(const QString& path)
 
 } // namespace
 
-QString FolderEntryFromDialog(const QString& chosen)
+QString folderEntryFromDialog(const QString& chosen)
 {
     QString entry = QDir::toNativeSeparators(chosen);
     if (entry.endsWith(kSeparator) && !isUnixRoot(entry))
@@ -28,7 +28,7 @@ QString FolderEntryFromDialog(const QString& chosen)
     return entry;
 }
 
-std::optional<QString> FolderEntryFromDrop(const QString& localPath)
+std::optional<QString> folderEntryFromDrop(const QString& localPath)
 {
     const QString path = QDir::toNativeSeparators(localPath);
     if (path.isEmpty())
@@ -45,7 +45,7 @@ std::optional<QString> FolderEntryFromDrop(const QString& localPath)
     return folder;
 }
 
-DropEntries FolderEntriesFromDrop(const QMimeData* data)
+DropEntries folderEntriesFromDrop(const QMimeData* data)
 {
     DropEntries result;
     if (!data || !data->hasUrls() || data->urls().isEmpty()) {
@@ -54,7 +54,7 @@ DropEntries FolderEntriesFromDrop(const QMimeData* data)
     }
     for (const QUrl& url : data->urls()) {
         const std::optional<QString> entry =
-            url.isLocalFile() ? FolderEntryFromDrop(url.toLocalFile()) : std::nullopt;
+            url.isLocalFile() ? folderEntryFromDrop(url.toLocalFile()) : std::nullopt;
         if (!entry) {
             result.ok = false;
             return result;
@@ -64,9 +64,9 @@ DropEntries FolderEntriesFromDrop(const QMimeData* data)
     return result;
 }
 
-QString FolderEntryFromArgument(const QString& argument)
+QString folderEntryFromArgument(const QString& argument)
 {
-    return FolderEntryFromDialog(QDir::cleanPath(QFileInfo(argument).absoluteFilePath()));
+    return folderEntryFromDialog(QDir::cleanPath(QFileInfo(argument).absoluteFilePath()));
 }
 
 } // namespace tunesift

@@ -11,11 +11,11 @@ namespace tunesift {
 // Entry text for a folder chosen in the browse dialog: without a trailing separator ("C:\"
 // becomes "C:"), except the file-system root "/", which would otherwise become the empty text and
 // could never be listed. Empty stays empty (dialog cancelled).
-QString FolderEntryFromDialog(const QString& chosen);
+QString folderEntryFromDialog(const QString& chosen);
 
 // Entry text for one dropped local path: a folder as delivered, a file's folder without its
 // trailing separator (again keeping the root "/"). Nothing when no folder can be derived.
-std::optional<QString> FolderEntryFromDrop(const QString& localPath);
+std::optional<QString> folderEntryFromDrop(const QString& localPath);
 
 // Entry texts for every item of a drop, in the order delivered. ok is false when the drop carries
 // no local file or an item yields no folder; the entries before that item are still returned.
@@ -24,10 +24,10 @@ struct DropEntries
     QStringList entries;
     bool ok = true;
 };
-DropEntries FolderEntriesFromDrop(const QMimeData* data);
+DropEntries folderEntriesFromDrop(const QMimeData* data);
 
 // Entry text for a folder named on the command line: absolute, tidied, native separators and no
 // trailing separator (the root stays "/").
-QString FolderEntryFromArgument(const QString& argument);
+QString folderEntryFromArgument(const QString& argument);
 
 } // namespace tunesift

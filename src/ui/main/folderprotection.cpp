@@ -1,12 +1,13 @@
 #include "ui/main/folderprotection.h"
 
+#include "files/pathops.h"
 #include "keep/keepbest.h"
 #include "platform/settings.h"
-#include "search/pathops.h"
 
 #include <QAction>
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -116,12 +117,24 @@ void FolderProtection::toggleSelected()
 void FolderProtection::refresh()
 {
     const FolderSet folders = storedProtected();
-    const QString tip = QStringLiteral("Protected: its files are never ticked or deleted.");
+    const QString protectedTip =
+        QStringLiteral("Protected: its files are never ticked or deleted.");
+    const QString missingTip =
+        QStringLiteral("This folder does not exist (any more); a search skips it.");
+    const QBrush missingText(QColor(160, 160, 160));
     for (int k = 0; k < m_list->topLevelItemCount(); ++k) {
         QTreeWidgetItem* item = m_list->topLevelItem(k);
         const bool guarded = inside(folders, item);
+        const bool missing = !QFileInfo(item->text(0)).isDir();
         item->setIcon(0, guarded ? protectedIcon() : m_baseIcon());
-        item->setToolTip(0, guarded ? tip : QString());
+        QStringList tips;
+        if (missing)
+            tips.append(missingTip);
+        if (guarded)
+            tips.append(protectedTip);
+        item->setToolTip(0, tips.join(QLatin1Char('\n')));
+        item->setData(0, Qt::ForegroundRole, missing ? QVariant(missingText) : QVariant());
+        item->setData(0, kMissingRole, missing);
     }
 }
 

@@ -12,11 +12,15 @@ namespace tunesift {
 
 // Protected folders in the main window's folder list: the entries' context menu marks and
 // unmarks them (kept in the settings), and entries inside a protected folder show a padlock on
-// their icon. Files inside a protected folder are never ticked by a helper nor deleted.
+// their icon. Files inside a protected folder are never ticked by a helper nor deleted. Entries
+// of folders that do not exist (any more) show greyed, with a tooltip that says so.
 class FolderProtection : public QObject
 {
     Q_OBJECT
 public:
+    // True in an entry's data when its folder does not exist.
+    static constexpr int kMissingRole = Qt::UserRole + 1;
+
     // baseIcon gives the entries' usual icon.
     FolderProtection(QTreeWidget* list, std::function<QIcon()> baseIcon, QObject* parent = nullptr);
 

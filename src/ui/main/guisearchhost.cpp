@@ -1,6 +1,7 @@
 #include "ui/main/guisearchhost.h"
 
 #include "platform/settings.h"
+#include "search/progress.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -111,6 +112,13 @@ void GuiSearchHost::setProgress(int percent)
         return;
     m_lastProgress = percent;
     post([display = m_display, percent] { display->showRunProgress(percent); });
+}
+
+void GuiSearchHost::showWork(const RunProgress& progress)
+{
+    post([display = m_display, text = QString::fromStdString(ProgressText(progress))] {
+        display->showRunWork(text);
+    });
 }
 
 MessageAnswer GuiSearchHost::showMessage(const std::string& text, const std::string& title,

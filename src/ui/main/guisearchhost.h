@@ -25,6 +25,8 @@ public:
     virtual ~RunDisplay() = default;
     virtual void showRunCaption(const QString& caption) = 0;
     virtual void showRunProgress(int percent) = 0;
+    // The line under the progress bar: what the run does, in words and counts.
+    virtual void showRunWork(const QString& text) = 0;
     virtual MessageAnswer askRunMessage(const QString& text, const QString& title,
                                         MessageButtons buttons) = 0;
     virtual void showRunStarted() = 0;
@@ -81,6 +83,7 @@ public:
     void resetStop() override;
     void setCaption(const std::string& caption) override;
     void setProgress(int percent) override;
+    void showWork(const RunProgress& progress) override;
     MessageAnswer showMessage(const std::string& text, const std::string& title,
                               MessageButtons buttons) override;
     void runStarted() override;

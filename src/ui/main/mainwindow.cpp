@@ -1,11 +1,12 @@
 #include "ui/main/mainwindow.h"
 
-#include "cache/sqlitecache.h"
 #include "mp3/id3v2title.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderpaths.h"
 #include "ui/main/folderprotection.h"
+#include "ui/main/searchrunner.h"
+#include "ui/main/windowgeometry.h"
 #include "ui/results/resultswindow.h"
 #include "ui/support/artwork.h"
 #include "ui/support/centerform.h"
@@ -16,29 +17,23 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QTimer>
 #include <QTreeWidgetItem>
 
 namespace tunesift {
 
 namespace {
 
-// The window as designed, in twips.
-constexpr int kDesignClientWidth = 10890;
-constexpr int kDesignClientHeight = 6240;
-
 const QColor kCaptionGrey(128, 128, 128);
-
-// The list's height below which the layout rule stops (the window's height less 2970 twips), and
-// the least height the window keeps for it: a header and two folders. The folder frame starts
-// below the sixth criterion, 270 twips lower than with five.
-constexpr int kFrameTop = 1590;
-constexpr int kListHeightAllowance = 2970;
-constexpr int kMinimumListHeight = 1500;
+constexpr int kWorkLineInterval = 250; // ms between changes of the line under the bar
 
 // A folder of the running platform that the user can browse to in place of a virtual one.
 #if defined(Q_OS_WIN)
@@ -74,39 +69,52 @@ void setGreyText(QWidget* widget)
     widget->setPalette(palette);
 }
 
-// A window closed minimised opens normal: a program started minimised is easily taken for one
-// that did not start.
-Qt::WindowStates windowStateFromStored(std::optional<qint16> stored)
+// The folder itself where it still exists, else the nearest folder above it that does, else the
+// home folder.
+QString existingFolderAtOrAbove(const QString& folder)
 {
-    switch (stored.value_or(0)) {
-    case 2:
-        return Qt::WindowMaximized;
-    default:
-        return Qt::WindowNoState;
+    if (folder.isEmpty())
+        return QDir::homePath();
+    QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    while (!QFileInfo(path).isDir()) {
+        const QString above = QFileInfo(path).absolutePath();
+        if (above == path)
+            return QDir::homePath();
+        path = above;
     }
-}
-
-int storedWindowState(Qt::WindowStates state)
-{
-    if (state & Qt::WindowMinimized)
-        return 1;
-    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
-        return 2;
-    return 0;
+    return path;
 }
 
 } // namespace
 
-QString BrowseForFolder(QWidget* owner, const QString& prompt)
+QFileDialog* makeFolderDialog(QWidget* owner, const QString& prompt, const QString& startFolder)
 {
-    return QFileDialog::getExistingDirectory(owner, prompt);
+    auto* dialog = new QFileDialog(owner, prompt, existingFolderAtOrAbove(startFolder));
+    dialog->setObjectName(QStringLiteral("folderDialog"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    // The platforms' own folder dialogs take one folder at a time; Qt's takes several.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    // Its list and detail views, by the names Qt gives them (not the side bar of places).
+    for (const char* name : {"listView", "treeView"})
+        if (auto* view = dialog->findChild<QAbstractItemView*>(QLatin1String(name)))
+            view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    return dialog;
+}
+
+QStringList browseForFolders(QWidget* owner, const QString& prompt, const QString& startFolder)
+{
+    std::unique_ptr<QFileDialog> dialog(makeFolderDialog(owner, prompt, startFolder));
+    if (dialog->exec() != QDialog::Accepted)
+        return {};
+    return dialog->selectedFiles();
 }
 
 MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     : QWidget(parent), m_session(session)
 {
     InitArtwork();
-    setObjectName(QStringLiteral("Form1"));
+    setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Tunesift 7.0"));
     setWindowIcon(SvgIcon(QString::fromLatin1(artwork::kAppIcon)));
 
@@ -115,25 +123,31 @@ MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     setPalette(palette);
     setAutoFillBackground(true);
 
-    const double dpi = LogicalDpi(this);
-    resize(TwipsToPixels(kDesignClientWidth, dpi), TwipsToPixels(kDesignClientHeight, dpi));
     createControls();
+    m_geometry =
+        new WindowGeometry(this, m_settings, {folderFrame, folderList, progressBar, progressText});
+    connect(m_geometry, &WindowGeometry::laidOut, this, &MainWindow::placeBesideFrameTitle);
+    placeBesideFrameTitle();
+    m_runner = std::make_unique<SearchRunner>(m_session, this, static_cast<RunDisplay*>(this));
+    connect(m_runner.get(), &SearchRunner::finished, this, &MainWindow::onRunFinished);
+    connectControls();
     setTabOrderOfControls();
     watchPointer();
     // Small enough to leave room beside the window, large enough that every control stays whole.
     setMinimumSize(RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton,
                                         exactFilenameBox, exactFilesizeBox, similarFilenameBox,
                                         exactTagBox, similarTagBox, exactAudioBox}),
-                   TwipsToPixels(kListHeightAllowance + kMinimumListHeight, dpi));
+                   m_geometry->minimumClientHeight());
 
-    onLoad();
+    load();
 }
 
 MainWindow::~MainWindow()
 {
-    m_channel.close();
-    if (m_runThread.joinable())
-        m_runThread.join();
+    // The list empties as it goes; that is no change the user made.
+    disconnect(folderList->model(), nullptr, this, nullptr);
+    // The run ends before the results window it fills goes.
+    m_runner.reset();
     if (m_resultsUpdating)
         m_resultsWindow->endResultsUpdate();
 }
@@ -144,7 +158,7 @@ void MainWindow::createControls()
     const QFont font = controlFont();
 
     banner = new SvgPicture(QString::fromLatin1(artwork::kBanner), this);
-    banner->setObjectName(QStringLiteral("Image6"));
+    banner->setObjectName(QStringLiteral("banner"));
     banner->setGeometry(TwipsRect(-60, -60, 3645, 1380, dpi));
 
     const auto makeButton = [&](const char* name, const char* picture, const QString& label,
@@ -154,14 +168,14 @@ void MainWindow::createControls()
         button->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
         return button;
     };
-    addFolderButton = makeButton("Check2", artwork::kAddFolder, QStringLiteral("Add Folder"),
-                                 QRect(3720, 120, 1695, 1095));
-    findButton = makeButton("Check1", artwork::kFindDupes, QStringLiteral("Find Dupes"),
+    addFolderButton = makeButton("addFolderButton", artwork::kAddFolder,
+                                 QStringLiteral("Add Folder"), QRect(3720, 120, 1695, 1095));
+    findButton = makeButton("findButton", artwork::kFindDupes, QStringLiteral("Find Dupes"),
                             QRect(5520, 120, 1695, 1095));
-    clearListButton = makeButton("Check3", artwork::kClearList, QStringLiteral("Clear List"),
-                                 QRect(7320, 120, 1695, 1095));
-    // onLoad puts it on findButton's place.
-    stopButton = makeButton("Check6", artwork::kStopFind, QStringLiteral("Stop Find"),
+    clearListButton = makeButton("clearListButton", artwork::kClearList,
+                                 QStringLiteral("Clear List"), QRect(7320, 120, 1695, 1095));
+    // load() puts it on findButton's place.
+    stopButton = makeButton("stopButton", artwork::kStopFind, QStringLiteral("Stop Find"),
                             QRect(0, 0, 1695, 1095));
     stopButton->hide();
 
@@ -173,33 +187,33 @@ void MainWindow::createControls()
         box->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
         return box;
     };
-    exactFilenameBox =
-        makeCriterion("Check4", QStringLiteral("Exact Filename"), QRect(9080, 120, 1695, 255));
-    exactFilesizeBox =
-        makeCriterion("Check5", QStringLiteral("Exact Filesize"), QRect(9080, 360, 1695, 255));
-    similarFilenameBox =
-        makeCriterion("Check7", QStringLiteral("Similar Filename"), QRect(9080, 600, 1815, 255));
-    exactTagBox = makeCriterion("Check8", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
+    exactFilenameBox = makeCriterion("exactFilenameBox", QStringLiteral("Exact Filename"),
+                                     QRect(9080, 120, 1695, 255));
+    exactFilesizeBox = makeCriterion("exactFilesizeBox", QStringLiteral("Exact Filesize"),
+                                     QRect(9080, 360, 1695, 255));
+    similarFilenameBox = makeCriterion("similarFilenameBox", QStringLiteral("Similar Filename"),
+                                       QRect(9080, 600, 1815, 255));
+    exactTagBox =
+        makeCriterion("exactTagBox", QStringLiteral("Exact Tag"), QRect(9080, 840, 1695, 255));
     similarTagBox =
-        makeCriterion("Check9", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
+        makeCriterion("similarTagBox", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
     exactAudioBox =
         makeCriterion("exactAudioBox", QStringLiteral("Exact Audio"), QRect(9080, 1320, 1695, 255));
-    id3v2TitlesBox =
-        makeCriterion("ID3v2Titles", QStringLiteral("Read ID3v2 titles"), QRect(0, 0, 1935, 255));
+    id3v2TitlesBox = makeCriterion("id3v2TitlesBox", QStringLiteral("Read ID3v2 titles"),
+                                   QRect(0, 0, 1935, 255));
     id3v2TitlesBox->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a "
                                               "file's ID3v2 tag where it has one."));
     id3v2TitlesBox->setVisible(ID3v2TitlesAvailable());
 
     folderFrame = new QGroupBox(QStringLiteral("Folders to Find Duplicate MP3s In:"), this);
-    folderFrame->setObjectName(QStringLiteral("Frame2"));
+    folderFrame->setObjectName(QStringLiteral("folderFrame"));
     folderFrame->setFont(font);
     setGreyText(folderFrame);
-    m_frameTwips = QRect(120, kFrameTop, 8535, 2295);
 
     folderIcons.append(SvgIcon(QString::fromLatin1(artwork::kFolderOpen)));
 
     folderList = new FolderListView(folderFrame);
-    folderList->setObjectName(QStringLiteral("ListView3"));
+    folderList->setObjectName(QStringLiteral("folderList"));
     folderList->setFont(font);
     QPalette listPalette = folderList->palette();
     listPalette.setColor(QPalette::Text, Qt::black);
@@ -210,35 +224,62 @@ void MainWindow::createControls()
     const QString tip = QStringLiteral("Drag and drop folders or click 'Add Folder' button.");
     folderList->setToolTip(tip);
     folderList->viewport()->setToolTip(tip);
-    m_listTwips = QRect(120, 240, 8295, 1695);
 
     progressBar = new QProgressBar(this);
-    progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar->setObjectName(QStringLiteral("progressBar"));
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
     progressBar->setTextVisible(false);
-    m_progressTwips = QRect(360, 4920, 3015, 375);
 
-    applyLayoutTwips();
+    progressText = new QLabel(this);
+    progressText->setObjectName(QStringLiteral("progressText"));
+    QPalette textPalette = progressText->palette();
+    textPalette.setColor(QPalette::WindowText, QColor(64, 64, 64));
+    progressText->setPalette(textPalette);
+    progressText->setTextFormat(Qt::PlainText);
 
+    m_workTimer = new QTimer(this);
+    m_workTimer->setSingleShot(true);
+    m_workTimer->setInterval(kWorkLineInterval);
+    connect(m_workTimer, &QTimer::timeout, this, [this] {
+        if (m_pendingWork.isNull())
+            return;
+        progressText->setText(m_pendingWork);
+        m_pendingWork = QString();
+        m_workTimer->start();
+    });
+
+    folderProtection = new FolderProtection(
+        folderList, [this] { return folderIcons.value(0); }, this);
+}
+
+void MainWindow::connectControls()
+{
     connect(findButton, &QAbstractButton::clicked, this, &MainWindow::onFindClicked);
     connect(addFolderButton, &QAbstractButton::clicked, this, &MainWindow::onAddFolderClicked);
     connect(clearListButton, &QAbstractButton::clicked, this, &MainWindow::onClearListClicked);
     connect(stopButton, &QAbstractButton::clicked, this, &MainWindow::onStopClicked);
-    // A box whose state changes, by the user or by onLoad, runs its handler.
-    connect(exactFilenameBox, &QCheckBox::toggled, this, &MainWindow::onExactFilenameToggled);
-    connect(exactFilesizeBox, &QCheckBox::toggled, this, &MainWindow::onExactFilesizeToggled);
-    connect(similarFilenameBox, &QCheckBox::toggled, this, &MainWindow::onSimilarFilenameToggled);
-    connect(exactTagBox, &QCheckBox::toggled, this, &MainWindow::onExactTagToggled);
-    connect(similarTagBox, &QCheckBox::toggled, this, &MainWindow::onSimilarTagToggled);
+    // A box whose state changes, by the user or by load(), writes its state.
+    const auto criterion = [this](QCheckBox* box, Criterion which, const char* key) {
+        connect(box, &QCheckBox::toggled, this,
+                [this, box, which, key] { criterionToggled(box, which, key); });
+    };
+    criterion(exactFilenameBox, Criterion::ExactFilename, settingskeys::kExactFilename);
+    criterion(exactFilesizeBox, Criterion::ExactFilesize, settingskeys::kExactFilesize);
+    criterion(similarFilenameBox, Criterion::SimilarFilename, settingskeys::kSimilarFilename);
+    criterion(exactTagBox, Criterion::ExactTag, settingskeys::kExactTag);
+    criterion(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
+    criterion(exactAudioBox, Criterion::ExactAudio, settingskeys::kExactAudio);
     connect(id3v2TitlesBox, &QCheckBox::toggled, this, [this](bool ticked) {
         m_settings.writeNumber(settingskeys::kID3v2Titles, ticked ? 1 : 0);
     });
-    connect(exactAudioBox, &QCheckBox::toggled, this, &MainWindow::onExactAudioToggled);
     connect(folderList, &FolderListView::keyDown, this, &MainWindow::onFolderListKeyDown);
     connect(folderList, &FolderListView::dropped, this, &MainWindow::onFolderListDropped);
-    folderProtection = new FolderProtection(
-        folderList, [this] { return folderIcons.value(0); }, this);
+    // Every change of the list is stored at once: a program that is killed keeps its folders.
+    QAbstractItemModel* entries = folderList->model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, &MainWindow::storeFolders);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, &MainWindow::storeFolders);
+    connect(entries, &QAbstractItemModel::modelReset, this, &MainWindow::storeFolders);
 }
 
 void MainWindow::setTabOrderOfControls()
@@ -275,23 +316,16 @@ void MainWindow::watchPointer()
     }
 }
 
-void MainWindow::applyLayoutTwips()
+void MainWindow::placeBesideFrameTitle()
 {
-    const double dpi = LogicalDpi(this);
-    const auto place = [dpi](QWidget* widget, const QRect& twips) {
-        widget->setGeometry(TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
-    };
-    place(folderFrame, m_frameTwips);
-    place(folderList, m_listTwips);
-    place(progressBar, m_progressTwips);
     // In the frame's title row, right after the title.
     const QRect frame = folderFrame->geometry();
     const int title = folderFrame->fontMetrics().horizontalAdvance(folderFrame->title());
-    id3v2TitlesBox->move(frame.left() + title + TwipsToPixels(600, dpi), frame.top());
+    id3v2TitlesBox->move(frame.left() + title + TwipsToPixels(600, LogicalDpi(this)), frame.top());
     id3v2TitlesBox->raise();
 }
 
-void MainWindow::onLoad()
+void MainWindow::load()
 {
     CenterForm(this);
 
@@ -302,43 +336,10 @@ void MainWindow::onLoad()
     folderList->setColumnCount(1);
     folderList->setHeaderLabels({QStringLiteral("Folder")});
 
-    // Read before the size is restored, which stores the state it finds.
-    const Qt::WindowStates storedState =
-        windowStateFromStored(m_settings.readInt16(settingskeys::kWindowState));
-    // Nothing stored, not a number or no size at all: the design size.
-    const auto storedSize = [this](const char* key) -> std::optional<int> {
-        const std::optional<qint16> value = m_settings.readInt16(key);
-        if (!value || *value <= 0)
-            return std::nullopt;
-        return *value;
-    };
-    const double dpi = LogicalDpi(this);
-    const std::optional<int> storedWidth = storedSize(settingskeys::kFormWidth);
-    const std::optional<int> storedHeight = storedSize(settingskeys::kFormHeight);
-    if (storedWidth)
-        setOuterWidthTwips(*storedWidth);
-    else
-        resize(TwipsToPixels(kDesignClientWidth, dpi), height());
-    layOutAndStoreGeometry();
-    if (storedHeight)
-        setOuterHeightTwips(*storedHeight);
-    else
-        resize(width(), TwipsToPixels(kDesignClientHeight, dpi));
-    layOutAndStoreGeometry();
-    // Until the window manager has framed the window the stored outer size stands for the client
-    // area; the frame is taken off once it is known (noteFrame).
-    if (storedWidth || storedHeight)
-        m_pendingOuter = QSize(storedWidth ? width() : -1, storedHeight ? height() : -1);
-    // The state after the size: a window maximised first would keep the design size as the size
-    // to return to.
-    setWindowState(storedState);
-    if (windowState() == Qt::WindowNoState)
-        KeepOnScreen(this, frameExtra());
-    // A hidden window gets its resize event only when shown: the layout runs here itself, so
-    // that the column below takes its width from the list as it will be.
-    layOutAndStoreGeometry();
+    m_geometry->restore();
 
-    folderList->setColumnWidth(0, TwipsToPixels(m_listTwips.width() * 0.875 - 100, dpi));
+    folderList->setColumnWidth(
+        0, TwipsToPixels(m_geometry->listTwips().width() * 0.875 - 100, LogicalDpi(this)));
 
     const auto restoreCriterion = [this](QCheckBox* box, const char* key) {
         box->setChecked(m_settings.readInt16(key).value_or(0) == 1);
@@ -350,123 +351,23 @@ void MainWindow::onLoad()
     restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
     restoreCriterion(id3v2TitlesBox, settingskeys::kID3v2Titles);
     restoreCriterion(exactAudioBox, settingskeys::kExactAudio);
-}
 
-void MainWindow::layOutAndStoreGeometry()
-{
-    const double dpi = LogicalDpi(this);
-    const QSize outer = size() + frameExtra();
-    const int w = PixelsToTwips(outer.width(), dpi);
-    const int h = PixelsToTwips(outer.height(), dpi);
-
-    // Each step on its own: a size that would be negative is skipped, the rest still apply.
-    if (w - 600 >= 0)
-        m_listTwips.setWidth(w - 600);
-    if (h - kListHeightAllowance >= 0)
-        m_listTwips.setHeight(h - kListHeightAllowance);
-    m_frameTwips.setWidth(m_listTwips.width() + 260);
-    m_frameTwips.setHeight(m_listTwips.height() + 380);
-    m_progressTwips.moveLeft(m_frameTwips.left());
-    m_progressTwips.setWidth(m_frameTwips.width());
-    m_progressTwips.moveTop(h - 920);
-    applyLayoutTwips();
-
-    // The size stored is the outer size of the normal window, also while maximised or
-    // minimised, so that the next start restores the size the window has when not maximised.
-    const QSize normalOuter = normalClientSize() + frameExtra();
-    m_settings.writeNumber(settingskeys::kWindowState, storedWindowState(windowState()));
-    m_settings.writeNumber(settingskeys::kFormHeight, PixelsToTwips(normalOuter.height(), dpi));
-    m_settings.writeNumber(settingskeys::kFormWidth, PixelsToTwips(normalOuter.width(), dpi));
-}
-
-QSize MainWindow::normalClientSize() const
-{
-    if (windowState() == Qt::WindowNoState)
-        return size();
-    const QSize normal = normalGeometry().size();
-    return normal.isEmpty() ? size() : normal;
-}
-
-QSize MainWindow::frameExtra() const
-{
-    // Hidden, or shown but not yet framed by the window manager, the window has no frame of its
-    // own to measure; the last one seen in the normal state stands in for it.
-    if (isVisible() && windowState() == Qt::WindowNoState) {
-        const QSize current = frameGeometry().size() - size();
-        if (!current.isNull())
-            return current;
-    }
-    return m_knownFrame;
-}
-
-void MainWindow::noteFrame()
-{
-    if (!isVisible() || windowState() != Qt::WindowNoState)
-        return;
-    const QSize current = frameGeometry().size() - size();
-    if (current.isNull())
-        return;
-    m_knownFrame = current;
-    if (!m_pendingOuter)
-        return;
-    const QSize outer = *m_pendingOuter;
-    m_pendingOuter.reset();
-    resize(outer.width() > 0 ? std::max(outer.width() - current.width(), 1) : width(),
-           outer.height() > 0 ? std::max(outer.height() - current.height(), 1) : height());
-    KeepOnScreen(this, current);
-}
-
-void MainWindow::setOuterWidthTwips(int twips)
-{
-    const int pixels = TwipsToPixels(twips, LogicalDpi(this)) - frameExtra().width();
-    resize(std::max(pixels, 1), height());
-}
-
-void MainWindow::setOuterHeightTwips(int twips)
-{
-    const int pixels = TwipsToPixels(twips, LogicalDpi(this)) - frameExtra().height();
-    resize(width(), std::max(pixels, 1));
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    noteFrame();
-    layOutAndStoreGeometry();
-}
-
-void MainWindow::moveEvent(QMoveEvent* event)
-{
-    QWidget::moveEvent(event);
-    // The window manager's frame shows up as a move of the client area.
-    noteFrame();
-}
-
-void MainWindow::changeEvent(QEvent* event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) {
-        noteFrame();
-        layOutAndStoreGeometry();
-    }
-}
-
-void MainWindow::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    noteFrame();
+    restoreFolders();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Closing the main window ends the program, a running search with it.
-    m_channel.close();
+    m_runner->channel().close();
     event->accept();
     QCoreApplication::quit();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // Folders may have come or gone while the user was elsewhere.
+    if (watched == this && event->type() == QEvent::WindowActivate)
+        refreshFolderEntries();
     if (event->type() == QEvent::MouseMove)
         updatePointer(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
     return QWidget::eventFilter(watched, event);
@@ -496,42 +397,11 @@ void MainWindow::updatePointer(const QPoint& globalPos)
     }
 }
 
-void MainWindow::criterionClicked(QCheckBox* box, Criterion criterion, const char* key)
+void MainWindow::criterionToggled(QCheckBox* box, Criterion criterion, const char* key)
 {
     const bool ticked = box->isChecked();
-    m_channel.setCriterion(criterion, ticked);
+    m_runner->channel().setCriterion(criterion, ticked);
     m_settings.writeNumber(key, ticked ? 1 : 0);
-}
-
-void MainWindow::onExactFilenameToggled()
-{
-    criterionClicked(exactFilenameBox, Criterion::ExactFilename, settingskeys::kExactFilename);
-}
-
-void MainWindow::onExactFilesizeToggled()
-{
-    criterionClicked(exactFilesizeBox, Criterion::ExactFilesize, settingskeys::kExactFilesize);
-}
-
-void MainWindow::onSimilarFilenameToggled()
-{
-    criterionClicked(similarFilenameBox, Criterion::SimilarFilename,
-                     settingskeys::kSimilarFilename);
-}
-
-void MainWindow::onExactTagToggled()
-{
-    criterionClicked(exactTagBox, Criterion::ExactTag, settingskeys::kExactTag);
-}
-
-void MainWindow::onSimilarTagToggled()
-{
-    criterionClicked(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
-}
-
-void MainWindow::onExactAudioToggled()
-{
-    criterionClicked(exactAudioBox, Criterion::ExactAudio, settingskeys::kExactAudio);
 }
 
 void MainWindow::onStopClicked()
@@ -541,10 +411,15 @@ void MainWindow::onStopClicked()
 
 void MainWindow::onAddFolderClicked()
 {
-    const QString entry = FolderEntryFromDialog(
-        m_browseForFolder(this, QStringLiteral("Please select folder to add:")));
-    if (!entry.isEmpty())
+    const QString start = m_settings.text(settingskeys::kLastAddedFolder).value_or(QString());
+    for (const QString& chosen :
+         m_browseForFolders(this, QStringLiteral("Please select folder to add:"), start)) {
+        const QString entry = folderEntryFromDialog(chosen);
+        if (entry.isEmpty())
+            continue;
         addEntry(entry);
+        noteFolderAdded(entry);
+    }
 }
 
 void MainWindow::onClearListClicked()
@@ -573,9 +448,11 @@ void MainWindow::onFolderListKeyDown(int key, Qt::KeyboardModifiers modifiers, b
 
 void MainWindow::onFolderListDropped(const QMimeData* dropData)
 {
-    const DropEntries dropped = FolderEntriesFromDrop(dropData);
-    for (const QString& entry : dropped.entries)
+    const DropEntries dropped = folderEntriesFromDrop(dropData);
+    for (const QString& entry : dropped.entries) {
         addEntry(entry);
+        noteFolderAdded(entry);
+    }
     if (!dropped.ok)
         m_messageBoxes->show(this, dropErrorText(), QStringLiteral("Error"), MessageButtons::Ok);
 }
@@ -586,10 +463,48 @@ void MainWindow::addEntry(const QString& text)
     item->setIcon(0, folderIcons.front());
 }
 
+void MainWindow::noteFolderAdded(const QString& entry)
+{
+    m_settings.setText(settingskeys::kLastAddedFolder, entry);
+}
+
+void MainWindow::storeFolders()
+{
+    if (!m_restoringFolders)
+        m_settings.setTextList(settingskeys::kFolders, folderEntries());
+}
+
+void MainWindow::restoreFolders()
+{
+    // In one insertion, which looks at every entry's folder once.
+    QList<QTreeWidgetItem*> items;
+    for (const QString& entry : m_settings.textList(settingskeys::kFolders)) {
+        if (entry.isEmpty())
+            continue;
+        auto* item = new QTreeWidgetItem(QStringList{entry});
+        item->setIcon(0, folderIcons.front());
+        items.append(item);
+    }
+    m_restoringFolders = true;
+    folderList->addTopLevelItems(items);
+    m_restoringFolders = false;
+}
+
+void MainWindow::refreshFolderEntries()
+{
+    folderProtection->refresh();
+}
+
 void MainWindow::addFolders(const QStringList& folders)
 {
-    for (const QString& folder : folders)
-        addEntry(FolderEntryFromArgument(folder));
+    QStringList listed = folderEntries();
+    for (const QString& folder : folders) {
+        const QString entry = folderEntryFromArgument(folder);
+        if (listed.contains(entry))
+            continue;
+        addEntry(entry);
+        listed.append(entry);
+    }
 }
 
 QStringList MainWindow::folderEntries() const
@@ -607,12 +522,12 @@ void MainWindow::setMessageBoxes(MessageBoxes* boxes)
 
 void MainWindow::setFolderBrowser(FolderBrowser browser)
 {
-    m_browseForFolder = browser ? std::move(browser) : FolderBrowser(&BrowseForFolder);
+    m_browseForFolders = browser ? std::move(browser) : FolderBrowser(&browseForFolders);
 }
 
 bool MainWindow::isRunActive() const
 {
-    return m_runThread.joinable();
+    return m_runner->isActive();
 }
 
 void MainWindow::ensureResultsWindow()
@@ -625,9 +540,10 @@ void MainWindow::ensureResultsWindow()
 
 void MainWindow::onFindClicked()
 {
-    if (m_runThread.joinable())
+    if (m_runner->isActive())
         return;
 
+    refreshFolderEntries();
     // The run works on this snapshot, so the list stays free to edit while it runs.
     std::vector<std::string> folders;
     for (const QString& entry : folderEntries())
@@ -639,28 +555,11 @@ void MainWindow::onFindClicked()
         m_resultsUpdating = true;
     }
     m_resultsReady = false;
-    m_channel.setRunActive(true);
-    const bool id3v2Titles = id3v2TitlesBox->isChecked();
-    m_runThread = std::thread([this, folders = std::move(folders), id3v2Titles] {
-        {
-            SettingsStore store; // QSettings objects are not shared between threads
-            GuiSearchHost host(m_channel, store, this, this);
-            // The window says nothing of a cache that cannot be used: the run reads every file.
-            std::unique_ptr<SqliteFileCache> cache;
-            if (const std::optional<std::filesystem::path> file = DefaultCacheFile())
-                cache = std::make_unique<SqliteFileCache>(*file, nullptr);
-            host.setReading(id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
-            RunSearch(m_session, folders, host);
-        }
-        m_channel.setRunActive(false);
-        QMetaObject::invokeMethod(this, &MainWindow::onRunThreadDone, Qt::QueuedConnection);
-    });
+    m_runner->start(std::move(folders), id3v2TitlesBox->isChecked());
 }
 
-void MainWindow::onRunThreadDone()
+void MainWindow::onRunFinished()
 {
-    if (m_runThread.joinable())
-        m_runThread.join();
     if (m_resultsUpdating) {
         m_resultsUpdating = false;
         m_resultsWindow->endResultsUpdate();
@@ -675,13 +574,7 @@ void MainWindow::onRunThreadDone()
 
 bool MainWindow::endRunForExit(std::chrono::milliseconds timeout)
 {
-    m_channel.close();
-    if (!m_runThread.joinable())
-        return true;
-    if (!m_channel.waitUntilIdle(timeout))
-        return false;
-    m_runThread.join();
-    return true;
+    return m_runner->endForExit(timeout);
 }
 
 void MainWindow::syncSettings()
@@ -697,6 +590,17 @@ void MainWindow::showRunCaption(const QString& caption)
 void MainWindow::showRunProgress(int percent)
 {
     progressBar->setValue(percent);
+}
+
+void MainWindow::showRunWork(const QString& text)
+{
+    if (m_workTimer->isActive()) {
+        m_pendingWork = text;
+        return;
+    }
+    progressText->setText(text);
+    m_pendingWork = QString();
+    m_workTimer->start();
 }
 
 MessageAnswer MainWindow::askRunMessage(const QString& text, const QString& title,
@@ -721,6 +625,10 @@ void MainWindow::showRunFinished()
 {
     stopButton->hide();
     findButton->show();
+    // The run is over: what it last did no longer stands under the bar.
+    m_workTimer->stop();
+    m_pendingWork = QString();
+    progressText->clear();
 }
 
 } // namespace tunesift

@@ -1,7 +1,7 @@
 #include "ui/results/groupsort.h"
 
 #include "search/catalogue.h"
-#include "search/textcase.h"
+#include "text/textcase.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,10 +1,10 @@
 #include "ui/results/resultsactions.h"
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 #include "mp3/songtags.h"
 #include "platform/settings.h"
 #include "search/catalogue.h"
-#include "search/filesize.h"
+#include "search/rowtext.h"
 #include "search/searchrun.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultexport.h"
@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -96,6 +97,21 @@ QString groupsText(std::size_t count)
 }
 
 } // namespace
+
+bool OpenOnDesktop(const QUrl& url)
+{
+    if (QDesktopServices::openUrl(url))
+        return true;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // On a desktop Qt does not know it finds no launcher ("Unable to detect a launcher" on
+    // stderr) and opens nothing; xdg-open knows the user's choices.
+    const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!xdgOpen.isEmpty() &&
+        QProcess::startDetached(xdgOpen, {url.isLocalFile() ? url.toLocalFile() : url.toString()}))
+        return true;
+#endif
+    return false;
+}
 
 QString SummaryText(const ResultsSummary& summary)
 {
@@ -562,15 +578,19 @@ void ResultsActions::openRows()
             rows.push_back(*row);
     }
     std::unordered_set<std::uint32_t> opened;
+    QStringList failed;
     for (const std::size_t row : rows) {
         if (!opened.insert(m_model->pathIdOf(row)).second)
             continue;
         const QUrl url = QUrl::fromLocalFile(m_model->pathText(row));
-        if (m_open)
-            m_open(url);
-        else
-            QDesktopServices::openUrl(url);
+        if (!(m_open ? m_open(url) : OpenOnDesktop(url)))
+            failed.append(m_model->pathText(row));
     }
+    if (!failed.isEmpty())
+        message(QStringLiteral("Nothing on this system could open %1. Set a program for MP3 "
+                               "files in the desktop's settings, or install xdg-utils.")
+                    .arg(failed.size() == 1 ? failed.front()
+                                            : QStringLiteral("these %1 files").arg(failed.size())));
 }
 
 void ResultsActions::openContainingFolder()
@@ -580,8 +600,14 @@ void ResultsActions::openContainingFolder()
         return;
     const QString path = m_model->pathText(*row);
     const QUrl folderUrl = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    const auto openFolder = [&] {
+        if (!(m_open ? m_open(folderUrl) : OpenOnDesktop(folderUrl)))
+            message(QStringLiteral("Nothing on this system could open the folder %1. Install a "
+                                   "file manager, or xdg-utils.")
+                        .arg(QDir::toNativeSeparators(folderUrl.toLocalFile())));
+    };
     if (m_open) {
-        m_open(folderUrl);
+        openFolder();
         return;
     }
 #ifdef TUNESIFT_HAVE_DBUS
@@ -596,7 +622,7 @@ void ResultsActions::openContainingFolder()
     if (reply.type() == QDBusMessage::ReplyMessage)
         return;
 #endif
-    QDesktopServices::openUrl(folderUrl);
+    openFolder();
 }
 
 void ResultsActions::setSongPlayer(SongPlayer* player)
@@ -733,8 +759,13 @@ void ResultsActions::noteDeleted(const RecycleBinResult& result,
 {
     if (!result.confirmed || result.moved.isEmpty())
         return;
-    m_movedPaths = result.moved;
-    m_movedInTrash = result.inTrash;
+    m_moved.clear();
+    for (qsizetype k = 0; k < result.moved.size(); ++k) {
+        const auto at = static_cast<std::size_t>(k);
+        m_moved.push_back({result.moved[k],
+                           k < result.inTrash.size() ? result.inTrash[k] : QString(),
+                           at < result.stamps.size() ? result.stamps[at] : std::nullopt});
+    }
     m_removedRows = std::move(removed);
     m_shadingBefore = std::move(shadingBefore);
     action(Command::UndoDelete)->setEnabled(CanRestoreFromTrash());
@@ -758,8 +789,7 @@ void ResultsActions::resultsFilled()
 
 void ResultsActions::forgetDelete()
 {
-    m_movedPaths.clear();
-    m_movedInTrash.clear();
+    m_moved.clear();
     m_removedRows.clear();
     m_shadingBefore.clear();
     action(Command::UndoDelete)->setEnabled(false);
@@ -767,47 +797,76 @@ void ResultsActions::forgetDelete()
 
 void ResultsActions::undoLastDelete()
 {
-    if (m_movedPaths.isEmpty() || m_model->isUpdating())
+    if (m_moved.empty() || m_model->isUpdating())
         return;
     QSet<QString> back;
+    QSet<QString> retry; // still in the trash, and may come back once what blocked it is cleared
     QStringList taken;
     QStringList failed;
-    for (qsizetype k = 0; k < m_movedPaths.size(); ++k) {
-        const QString inTrash = k < m_movedInTrash.size() ? m_movedInTrash[k] : QString();
-        switch (inTrash.isEmpty() ? RestoreOutcome::NotInTrash
-                                  : RestoreFromTrash(inTrash, m_movedPaths[k])) {
+    QStringList replaced;
+    QStringList gone;
+    std::vector<MovedFile> stillInTrash;
+    for (const MovedFile& file : m_moved) {
+        switch (file.inTrash.isEmpty() ? RestoreOutcome::NotInTrash
+                                       : RestoreFromTrash(file.inTrash, file.path, file.stamp)) {
         case RestoreOutcome::Restored:
-            back.insert(m_movedPaths[k]);
+            back.insert(file.path);
             break;
         case RestoreOutcome::PlaceTaken:
-            taken.append(m_movedPaths[k]);
+            taken.append(file.path);
+            retry.insert(file.path);
+            stillInTrash.push_back(file);
+            break;
+        case RestoreOutcome::Failed:
+            failed.append(file.path);
+            retry.insert(file.path);
+            stillInTrash.push_back(file);
+            break;
+        case RestoreOutcome::Replaced:
+            replaced.append(file.path);
             break;
         case RestoreOutcome::NotInTrash:
-        case RestoreOutcome::Failed:
-            failed.append(m_movedPaths[k]);
+            gone.append(file.path);
             break;
         }
     }
 
-    // The rows of the files that came back return to their places; a row whose file stayed in
-    // the trash stays off the list, and the rows after it close up accordingly.
-    // The rows on the list then take the shading they had before the delete.
+    // The removed rows, at their places in the list as it was before the delete: those whose
+    // files came back return (the rows still away close up before them); those whose files may
+    // yet come back stay in the record; the others are given up. The rows on the list then take
+    // the shading they had before the delete.
+    const Catalogue& catalogue = m_model->list().catalogue();
     std::vector<ResultsModel::RowRecord> rows;
-    std::size_t skipped = 0;
+    std::vector<ResultsModel::RowRecord> kept;
+    std::size_t stillAway = 0;
+    std::size_t givenUp = 0;
     for (ResultsModel::RowRecord record : m_removedRows) {
-        if (!back.contains(
-                QString::fromStdString(m_model->list().catalogue().path(record.row.entry)))) {
-            ++skipped;
+        const QString path = QString::fromStdString(catalogue.path(record.row.entry));
+        if (back.contains(path)) {
+            record.position -= stillAway;
+            record.row.checked = false;
+            rows.push_back(record);
             continue;
         }
-        record.position -= skipped;
-        record.row.checked = false;
-        rows.push_back(record);
+        const bool retried = retry.contains(path);
+        ++stillAway;
+        if (retried) {
+            record.position -= givenUp;
+            kept.push_back(record);
+        } else {
+            ++givenUp;
+        }
     }
     m_model->restoreRows(rows);
+    // Each row on the list takes its shade from before the delete, wherever it stands now.
     if (!rows.empty())
         m_model->setShading(m_shadingBefore);
-    forgetDelete();
+    if (stillInTrash.empty()) {
+        forgetDelete();
+    } else {
+        m_moved = std::move(stillInTrash);
+        m_removedRows = std::move(kept);
+    }
 
     const auto listOf = [](const QStringList& paths) {
         QString text;
@@ -817,19 +876,27 @@ void ResultsActions::undoLastDelete()
             text += QStringLiteral("\n... and %1 more.").arg(paths.size() - kPathsNamed);
         return text;
     };
-    QString report;
+    QStringList parts;
     if (!taken.isEmpty())
-        report += QStringLiteral("Something else now stands in the place of these files; they "
-                                 "stay in the trash:\n") +
-                  listOf(taken);
-    if (!failed.isEmpty()) {
-        if (!report.isEmpty())
-            report += QStringLiteral("\n\n");
-        report += QStringLiteral("These files could not be taken back from the trash:\n") +
-                  listOf(failed);
-    }
-    if (!report.isEmpty())
-        message(report);
+        parts.append(QStringLiteral("Something else now stands in the place of these files; they "
+                                    "stay in the trash:\n") +
+                     listOf(taken));
+    if (!failed.isEmpty())
+        parts.append(QStringLiteral("These files could not be put back (their folder may now lie "
+                                    "on another drive, or may not be writable); they stay in the "
+                                    "trash:\n") +
+                     listOf(failed));
+    if (!replaced.isEmpty())
+        parts.append(QStringLiteral("The trash now holds other files under the names of these; "
+                                    "they were left in the trash:\n") +
+                     listOf(replaced));
+    if (!gone.isEmpty())
+        parts.append(QStringLiteral("These files are no longer in the trash:\n") + listOf(gone));
+    if (!retry.isEmpty())
+        parts.append(QStringLiteral("Clear what blocks them and press Ctrl+Z again to bring them "
+                                    "back."));
+    if (!parts.isEmpty())
+        message(parts.join(QStringLiteral("\n\n")));
 }
 
 void ResultsActions::saveList()

@@ -175,15 +175,25 @@ private:
     // Why songs cannot be played is said once; the rest works on.
     bool m_playProblemSaid = false;
 
-    // The last delete: where the trash keeps each moved file, and the rows it took.
-    QStringList m_movedPaths;
-    QStringList m_movedInTrash;
+    // The last delete: each moved file, where the trash keeps it and what it was; the rows it
+    // took. A failed undo keeps the files it could not put back, for another try.
+    struct MovedFile
+    {
+        QString path;
+        QString inTrash;
+        std::optional<MovedFileStamp> stamp;
+    };
+    std::vector<MovedFile> m_moved;
     std::vector<ResultsModel::RowRecord> m_removedRows;
     ResultsModel::Shading m_shadingBefore; // every row's shade before the delete
 
     // Modification times by file, read when the list fills or when a keep rule first needs them.
     FileTimeReader m_fileTimes;
 };
+
+// Opens the file or folder with the desktop's program for it, through xdg-open where Qt finds no
+// launcher; false when nothing could be started.
+bool OpenOnDesktop(const QUrl& url);
 
 // The summary line's text for the numbers.
 QString SummaryText(const ResultsSummary& summary);

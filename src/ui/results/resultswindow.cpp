@@ -1,7 +1,7 @@
 #include "ui/results/resultswindow.h"
 
+#include "files/pathops.h"
 #include "platform/recyclingbin.h"
-#include "search/pathops.h"
 #include "search/searchrun.h"
 #include "ui/results/recyclebindialogs.h"
 #include "ui/results/resultcolumns.h"

@@ -1,6 +1,6 @@
 #include "ui/support/cursorfile.h"
 
-#include "search/pathops.h"
+#include "files/pathops.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -2,6 +2,7 @@
 // and the host that carries a run's calls between its thread and the window.
 #include "mainfixture.h"
 #include "platform/settings.h"
+#include "search/progress.h"
 #include "ui/main/folderpaths.h"
 #include "ui/main/guisearchhost.h"
 #include "ui/support/centerform.h"
@@ -34,6 +35,7 @@ public:
 
     void showRunCaption(const QString& caption) override { note("caption " + caption); }
     void showRunProgress(int percent) override { note("progress " + QString::number(percent)); }
+    void showRunWork(const QString& text) override { note("work " + text); }
     MessageAnswer askRunMessage(const QString& text, const QString& title, MessageButtons) override
     {
         note("message " + title + ": " + text);
@@ -129,16 +131,16 @@ private slots:
     void droppedEntries()
     {
         QTemporaryDir dir;
-        QCOMPARE(FolderEntryFromDrop(dir.path()), std::optional<QString>(dir.path()));
-        QCOMPARE(FolderEntryFromDrop(dir.path() + "/"), std::optional<QString>(dir.path() + "/"));
-        QCOMPARE(FolderEntryFromDrop(dir.path() + "/x.mp3"), std::optional<QString>(dir.path()));
-        QCOMPARE(FolderEntryFromDrop("/x.mp3"), std::optional<QString>("/"));
-        QVERIFY(!FolderEntryFromDrop(QString()));
-        QVERIFY(!FolderEntryFromDrop("relative.mp3"));
+        QCOMPARE(folderEntryFromDrop(dir.path()), std::optional<QString>(dir.path()));
+        QCOMPARE(folderEntryFromDrop(dir.path() + "/"), std::optional<QString>(dir.path() + "/"));
+        QCOMPARE(folderEntryFromDrop(dir.path() + "/x.mp3"), std::optional<QString>(dir.path()));
+        QCOMPARE(folderEntryFromDrop("/x.mp3"), std::optional<QString>("/"));
+        QVERIFY(!folderEntryFromDrop(QString()));
+        QVERIFY(!folderEntryFromDrop("relative.mp3"));
 
         QMimeData none;
-        QVERIFY(!FolderEntriesFromDrop(&none).ok);
-        QVERIFY(!FolderEntriesFromDrop(nullptr).ok);
+        QVERIFY(!folderEntriesFromDrop(&none).ok);
+        QVERIFY(!folderEntriesFromDrop(nullptr).ok);
     }
 
     void messageTextsBreakAtCarriageReturns()
@@ -166,6 +168,12 @@ private slots:
             host.setCaption("Tunesift [Analyzing x folder]");
             for (int percent : {0, 0, 50, 50, 100})
                 host.setProgress(percent);
+            RunProgress reading;
+            reading.phase = WorkPhase::Reading;
+            reading.done = 1200;
+            reading.total = 3000;
+            reading.elapsed = std::chrono::seconds(75);
+            host.showWork(reading);
             host.setCaption("Tunesift");
             host.setCaption("Tunesift");
             for (Criterion c : {Criterion::ExactFilename, Criterion::SimilarTag})
@@ -181,10 +189,11 @@ private slots:
 
         QCOMPARE(answer.get(), MessageAnswer::Yes);
         QCOMPARE(ticked, (std::vector<bool>{false, true}));
-        QCOMPARE(display.calls,
-                 (QStringList{"started", "caption Tunesift [Analyzing x folder]", "progress 0",
-                              "progress 50", "progress 100", "caption Tunesift",
-                              "message Question: Go on?", "results", "finished"}));
+        QCOMPARE(display.calls, (QStringList{"started", "caption Tunesift [Analyzing x folder]",
+                                             "progress 0", "progress 50", "progress 100",
+                                             "work Reading 1,200 of 3,000 files - 1:15 elapsed",
+                                             "caption Tunesift", "message Question: Go on?",
+                                             "results", "finished"}));
         QCOMPARE(display.thread, QThread::currentThreadId());
         QCOMPARE(StoredText(settingskeys::kStop), QStringLiteral("False"));
     }

@@ -6,14 +6,17 @@
 #include "ui/main/folderlistview.h"
 #include "ui/main/folderprotection.h"
 #include "ui/main/mainwindow.h"
+#include "ui/main/windowgeometry.h"
 #include "ui/support/artwork.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
 
 #include <QCheckBox>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -90,16 +93,16 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QRect>("twips");
-        QTest::newRow("banner") << "Image6" << QRect(-60, -60, 3645, 1380);
-        QTest::newRow("add") << "Check2" << QRect(3720, 120, 1695, 1095);
-        QTest::newRow("find") << "Check1" << QRect(5520, 120, 1695, 1095);
-        QTest::newRow("clear") << "Check3" << QRect(7320, 120, 1695, 1095);
-        QTest::newRow("stop on find") << "Check6" << QRect(5520, 120, 1695, 1095);
-        QTest::newRow("exact filename") << "Check4" << QRect(9080, 120, 1695, 255);
-        QTest::newRow("exact filesize") << "Check5" << QRect(9080, 360, 1695, 255);
-        QTest::newRow("similar filename") << "Check7" << QRect(9080, 600, 1815, 255);
-        QTest::newRow("exact tag") << "Check8" << QRect(9080, 840, 1695, 255);
-        QTest::newRow("similar tag") << "Check9" << QRect(9080, 1080, 1695, 255);
+        QTest::newRow("banner") << "banner" << QRect(-60, -60, 3645, 1380);
+        QTest::newRow("add") << "addFolderButton" << QRect(3720, 120, 1695, 1095);
+        QTest::newRow("find") << "findButton" << QRect(5520, 120, 1695, 1095);
+        QTest::newRow("clear") << "clearListButton" << QRect(7320, 120, 1695, 1095);
+        QTest::newRow("stop on find") << "stopButton" << QRect(5520, 120, 1695, 1095);
+        QTest::newRow("exact filename") << "exactFilenameBox" << QRect(9080, 120, 1695, 255);
+        QTest::newRow("exact filesize") << "exactFilesizeBox" << QRect(9080, 360, 1695, 255);
+        QTest::newRow("similar filename") << "similarFilenameBox" << QRect(9080, 600, 1815, 255);
+        QTest::newRow("exact tag") << "exactTagBox" << QRect(9080, 840, 1695, 255);
+        QTest::newRow("similar tag") << "similarTagBox" << QRect(9080, 1080, 1695, 255);
         QTest::newRow("exact audio") << "exactAudioBox" << QRect(9080, 1320, 1695, 255);
     }
 
@@ -170,23 +173,28 @@ private slots:
         QCOMPARE(chain, expected);
     }
 
-    // Figures of the layout rule for a window of 600 by 400 pixels (9000 by 6000 twips).
+    // Figures of the layout rule for a window of 600 by 400 pixels (9000 by 6000 twips). The
+    // line under the bar takes 300 twips from the list.
     void layoutRuleOnResize()
     {
         MainWindow& form = makeForm();
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         resizeOuter(form, QSize(600, 400));
-        QCOMPARE(form.listTwips().size(), QSize(8400, 3030));
-        QCOMPARE(form.frameTwips().size(), QSize(8660, 3410));
-        QCOMPARE(form.frameTwips().top(), 1590); // below the sixth criterion
-        QCOMPARE(form.progressTwips().left(), form.frameTwips().left());
-        QCOMPARE(form.progressTwips().width(), 8660);
-        QCOMPARE(form.progressTwips().top(), 5080);
+        const WindowGeometry& layout = form.windowGeometry();
+        QCOMPARE(layout.listTwips().size(), QSize(8400, 2730));
+        QCOMPARE(layout.frameTwips().size(), QSize(8660, 3110));
+        QCOMPARE(layout.frameTwips().top(), 1590); // below the sixth criterion
+        QCOMPARE(layout.progressTwips().left(), layout.frameTwips().left());
+        QCOMPARE(layout.progressTwips().width(), 8660);
+        QCOMPARE(layout.progressTwips().top(), 4780);
+        QCOMPARE(layout.progressTextTwips(), QRect(120, 5185, 8660, 270));
 
-        QCOMPARE(form.folderList->size(), QSize(560, 202));
-        QCOMPARE(form.folderFrame->size(), QSize(577, 227));
-        QCOMPARE(form.progressBar->geometry(), QRect(8, 339, 577, 25));
+        QCOMPARE(form.folderList->size(), QSize(560, 182));
+        QCOMPARE(form.folderFrame->size(), QSize(577, 207));
+        QCOMPARE(form.progressBar->geometry(), QRect(8, 319, 577, 25));
+        QCOMPARE(form.progressText->geometry(), QRect(8, 346, 577, 18));
+        QVERIFY(form.progressText->geometry().bottom() < form.height());
 
         QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("9000"));
         QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("6000"));
@@ -200,15 +208,15 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         resizeOuter(form, QSize(600, 400));
         resizeOuter(form, QSize(30, 150)); // 450 by 2250 twips: both list sizes would be negative
-        QCOMPARE(form.listTwips().size(), QSize(8400, 3030));
-        QCOMPARE(form.frameTwips().size(), QSize(8660, 3410));
-        QCOMPARE(form.progressTwips().top(), 2250 - 920);
+        QCOMPARE(form.windowGeometry().listTwips().size(), QSize(8400, 2730));
+        QCOMPARE(form.windowGeometry().frameTwips().size(), QSize(8660, 3110));
+        QCOMPARE(form.windowGeometry().progressTwips().top(), 2250 - 1220);
         QCOMPARE(StoredText(settingskeys::kFormWidth), QStringLiteral("450"));
         QCOMPARE(StoredText(settingskeys::kFormHeight), QStringLiteral("2250"));
 
         resizeOuter(form,
                     QSize(200, 150)); // the width step applies again, the height step still not
-        QCOMPARE(form.listTwips().size(), QSize(2400, 3030));
+        QCOMPARE(form.windowGeometry().listTwips().size(), QSize(2400, 2730));
     }
 
     void folderColumnKeepsItsStartWidth()
@@ -216,7 +224,8 @@ private slots:
         MainWindow& form = makeForm();
         const double dpi = LogicalDpi(&form);
         const int atStart = form.folderList->columnWidth(0);
-        QCOMPARE(atStart, TwipsToPixels(form.listTwips().width() * 0.875 - 100, dpi));
+        QCOMPARE(atStart,
+                 TwipsToPixels(form.windowGeometry().listTwips().width() * 0.875 - 100, dpi));
         form.resize(900, 500);
         QCOMPARE(form.folderList->columnWidth(0), atStart);
     }
@@ -236,7 +245,7 @@ private slots:
         QVERIFY(!form.exactFilenameBox->isChecked());
         QVERIFY(!form.similarFilenameBox->isChecked());
         QVERIFY(!form.exactTagBox->isChecked());
-        QCOMPARE(form.listTwips().size(), QSize(11400, 4530));
+        QCOMPARE(form.windowGeometry().listTwips().size(), QSize(11400, 4230));
 
         // Once shown with a frame the stored size is the outer size, so it does not grow from
         // one start to the next.
@@ -396,10 +405,12 @@ private slots:
         form.show();
         int asked = 0;
         QString prompt;
-        form.setFolderBrowser([&](QWidget* owner, const QString& text) {
+        QStringList startedAt;
+        form.setFolderBrowser([&](QWidget* owner, const QString& text, const QString& start) {
             ++asked;
             prompt = text;
-            return owner == &form ? QStringLiteral("/music/rock/") : QString();
+            startedAt.append(start);
+            return owner == &form ? QStringList{"/music/rock/"} : QStringList{};
         });
         QTest::mouseClick(form.addFolderButton, Qt::LeftButton);
         QCOMPARE(asked, 1);
@@ -411,38 +422,141 @@ private slots:
         QTest::keyClick(form.addFolderButton, Qt::Key_Space);
         QCOMPARE(asked, 2);
         QCOMPARE(form.folderEntries().size(), 2); // the same folder twice is two entries
+        // The dialog opens at the folder added last, also after a restart.
+        QCOMPARE(startedAt, (QStringList{QString(), "/music/rock"}));
+        makeForm().setFolderBrowser([&](QWidget*, const QString&, const QString& start) {
+            startedAt.append(start);
+            return QStringList{};
+        });
+        m_form->addFolderButton->click();
+        QCOMPARE(startedAt.last(), QStringLiteral("/music/rock"));
+        MainWindow& again = *m_form;
+        again.show();
 
         for (PictureButton* button :
-             {form.findButton, form.addFolderButton, form.clearListButton, form.stopButton}) {
+             {again.findButton, again.addFolderButton, again.clearListButton, again.stopButton}) {
             QVERIFY(!button->isDown());
             QVERIFY(!button->isChecked());
         }
 
-        QTest::mouseClick(form.clearListButton, Qt::LeftButton);
-        QVERIFY(form.folderEntries().isEmpty());
-        QVERIFY(!form.clearListButton->isDown());
-        QCOMPARE(form.folderList->headerItem()->text(0), QStringLiteral("Folder"));
+        QTest::mouseClick(again.clearListButton, Qt::LeftButton);
+        QVERIFY(again.folderEntries().isEmpty());
+        QVERIFY(!again.clearListButton->isDown());
+        QCOMPARE(again.folderList->headerItem()->text(0), QStringLiteral("Folder"));
     }
 
     void addFolderDialogResults_data()
     {
-        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QStringList>("chosen");
         QTest::addColumn<QStringList>("entries");
-        QTest::newRow("cancelled") << "" << QStringList{};
-        QTest::newRow("plain") << "/music" << QStringList{"/music"};
-        QTest::newRow("trailing separator") << "/music/" << QStringList{"/music"};
-        QTest::newRow("root stays root") << "/" << QStringList{"/"};
+        QTest::addColumn<QString>("lastAdded");
+        QTest::newRow("cancelled") << QStringList{} << QStringList{} << QString();
+        QTest::newRow("plain") << QStringList{"/music"} << QStringList{"/music"} << "/music";
+        QTest::newRow("trailing separator")
+            << QStringList{"/music/"} << QStringList{"/music"} << "/music";
+        QTest::newRow("root stays root") << QStringList{"/"} << QStringList{"/"} << "/";
+        QTest::newRow("several in one go, in the dialog's order")
+            << QStringList{"/pop/", "/jazz", "/classical"}
+            << QStringList{"/pop", "/jazz", "/classical"} << "/classical";
     }
 
     void addFolderDialogResults()
     {
-        QFETCH(QString, chosen);
+        QFETCH(QStringList, chosen);
         QFETCH(QStringList, entries);
+        QFETCH(QString, lastAdded);
         MainWindow& form = makeForm();
-        form.setFolderBrowser([&](QWidget*, const QString&) { return chosen; });
+        form.setFolderBrowser([&](QWidget*, const QString&, const QString&) { return chosen; });
         form.addFolderButton->click();
         QCOMPARE(form.folderEntries(), entries);
+        QCOMPARE(StoredText(settingskeys::kLastAddedFolder), lastAdded);
         QVERIFY(m_boxes.shown.isEmpty());
+    }
+
+    // The real dialog: folders only, several at once, at the last folder added or the nearest
+    // folder above it that still exists.
+    void folderDialogTakesSeveralFolders()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("rock/live")));
+        MainWindow& form = makeForm();
+        const auto opensAt = [&](const QString& start) {
+            std::unique_ptr<QFileDialog> dialog(
+                makeFolderDialog(&form, QStringLiteral("Please select folder to add:"), start));
+            [&] {
+                QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+                QCOMPARE(dialog->windowTitle(), QStringLiteral("Please select folder to add:"));
+                for (const char* name : {"listView", "treeView"}) { // list and detail view
+                    auto* view = dialog->findChild<QAbstractItemView*>(QLatin1String(name));
+                    QVERIFY(view);
+                    QCOMPARE(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+                }
+            }();
+            return QDir(dialog->directory()).canonicalPath();
+        };
+        const QString rock = QDir(dir.path() + "/rock").canonicalPath();
+        QCOMPARE(opensAt(dir.path() + "/rock"), rock);
+        QCOMPARE(opensAt(dir.path() + "/rock/gone/deeper"), rock);
+        QCOMPARE(opensAt(QString()), QDir::home().canonicalPath());
+    }
+
+    // The folder list is stored at every change and comes back at the next start, with the
+    // protected marks; folders named on the command line that are listed already are not
+    // listed again.
+    void folderListStaysAcrossStarts()
+    {
+        QTemporaryDir dir;
+        const QString a = dir.path() + "/a", b = dir.path() + "/b", c = dir.path() + "/c";
+        for (const QString& folder : {a, b, c})
+            QVERIFY(QDir().mkpath(folder));
+        MainWindow& form = makeForm();
+        form.addFolders({a, b, "/x", c});
+        form.folderList->topLevelItem(1)->setSelected(true);
+        QTest::keyClick(form.folderList, Qt::Key_P, Qt::ControlModifier); // protect b
+        form.folderList->clearSelection();
+        form.folderList->topLevelItem(2)->setSelected(true);
+        QTest::keyClick(form.folderList, Qt::Key_Delete);
+        QCOMPARE(SettingsStore().textList(settingskeys::kFolders), (QStringList{a, b, c}));
+
+        MainWindow& next = makeForm();
+        QCOMPARE(next.folderEntries(), (QStringList{a, b, c}));
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(next.folderProtection->isProtected(next.folderList->topLevelItem(k)), k == 1);
+        next.addFolders({c, dir.path() + "/d", dir.path() + "/d"});
+        QCOMPARE(next.folderEntries(), (QStringList{a, b, c, dir.path() + "/d"}));
+
+        QTest::mouseClick(next.clearListButton, Qt::LeftButton);
+        QVERIFY(SettingsStore().textList(settingskeys::kFolders).isEmpty());
+        QVERIFY(makeForm().folderEntries().isEmpty());
+    }
+
+    void missingFoldersShowGreyed()
+    {
+        QTemporaryDir dir;
+        const QString here = dir.path() + "/here", gone = dir.path() + "/gone";
+        QVERIFY(QDir().mkpath(here));
+        SettingsStore().setTextList(settingskeys::kFolders, {here, gone});
+        MainWindow& form = makeForm();
+        const auto missing = [&](int k) {
+            const QTreeWidgetItem* item = form.folderList->topLevelItem(k);
+            const bool marked = item->data(0, FolderProtection::kMissingRole).toBool();
+            const bool grey = item->data(0, Qt::ForegroundRole).isValid();
+            const bool tip = item->toolTip(0).contains(QStringLiteral("does not exist"));
+            [&] {
+                QCOMPARE(grey, marked);
+                QCOMPARE(tip, marked);
+            }();
+            return marked;
+        };
+        QCOMPARE(form.folderEntries(), (QStringList{here, gone}));
+        QVERIFY(!missing(0));
+        QVERIFY(missing(1));
+        // Looked at again when the window is activated or a search starts.
+        QVERIFY(QDir().mkpath(gone));
+        QVERIFY(QDir(here).removeRecursively());
+        form.refreshFolderEntries();
+        QVERIFY(missing(0));
+        QVERIFY(!missing(1));
     }
 
     void dropsOfFoldersAndFiles()

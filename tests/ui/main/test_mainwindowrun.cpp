@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QLabel>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -93,6 +94,7 @@ private:
         QVERIFY(!form.stopButton->isVisibleTo(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Tunesift"));
         QCOMPARE(form.progressBar->value(), 0);
+        QVERIFY(form.progressText->text().isEmpty()); // the run's last words go with it
     }
 
 private slots:
@@ -218,7 +220,9 @@ private slots:
         form.addFolders({folder("T"), folder("U")});
 
         bool stopShownDuringRun = false;
+        QString workLine;
         m_boxes.onShow = [&](const RecordingMessageBoxes::Shown&) {
+            workLine = form.progressText->text();
             stopShownDuringRun = form.stopButton->isVisible() && !form.findButton->isVisible() &&
                                  form.stopButton->geometry() == QRect(368, 8, 113, 73);
             QTest::mouseClick(form.stopButton, Qt::LeftButton);
@@ -227,6 +231,9 @@ private slots:
         QVERIFY(runSearch(form));
 
         QVERIFY(stopShownDuringRun);
+        // Under the bar, while the first folder is listed.
+        QVERIFY2(workLine.startsWith(QStringLiteral("Scanning: 0 files in 0 folders - 0:0")),
+                 qPrintable(workLine));
         QCOMPARE(m_boxes.shown.size(), 1);
         QCOMPARE(m_boxes.shown[0].title, QStringLiteral("Skip"));
         QVERIFY(m_boxes.shown[0].text.startsWith(folder("T/bad")));

@@ -1,7 +1,7 @@
 #include "resultsfixture.h"
 
+#include "files/pathops.h"
 #include "search/catalogue.h"
-#include "search/pathops.h"
 
 namespace tunesift::test {
 

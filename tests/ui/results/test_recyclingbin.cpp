@@ -13,6 +13,9 @@
 #include <QTimer>
 #include <utility>
 #include <vector>
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+#include <sys/stat.h>
+#endif
 
 using namespace tunesift;
 
@@ -93,6 +96,8 @@ private slots:
     void failureReportListsTheFiles();
     void restoreFollowsTheTrashRecord();
     void restoreFollowsTheRecycleBinRecord();
+    void trashRecordsArePercentEncoded();
+    void restoreNeverCopiesAcrossFileSystems();
 };
 
 void RecyclingBinTest::emptyListAsksNothing()
@@ -364,6 +369,73 @@ void RecyclingBinTest::restoreFollowsTheRecycleBinRecord()
     QVERIFY(writeFile(bin + QStringLiteral("/$Ishort.mp3"), recycleBinRecord(3, "/x.mp3")));
     QCOMPARE(RestoreFromRecycleBin(bin + QStringLiteral("/$Rshort.mp3"), "/x.mp3"),
              RestoreOutcome::NotInTrash);
+}
+
+void RecyclingBinTest::trashRecordsArePercentEncoded()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Names that a raw record gets wrong: a '%' that reads back as an escape, a line feed that
+    // ends the record early. In the home trash the record names the whole path.
+    QTemporaryDir dir(QDir::homePath() + QStringLiteral("/names-XXXXXX"));
+    QVERIFY(dir.isValid());
+    RealBin host;
+    for (const QString& name : {QStringLiteral("50%25 off.mp3"), QStringLiteral("line\nfeed.mp3"),
+                                QStringLiteral("Ærø [live] #1?.mp3")}) {
+        const QString song = dir.filePath(name);
+        QVERIFY(writeFile(song, name.toUtf8()));
+        QString inTrash;
+        QVERIFY(host.moveToTrash(song, &inTrash));
+        const QFileInfo trashed(inTrash);
+        QFile record(trashed.dir().filePath(QStringLiteral("../info/") + trashed.fileName() +
+                                            QStringLiteral(".trashinfo")));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = record.readAll().split('\n');
+        QVERIFY(lines.size() >= 3);
+        QCOMPARE(lines[0], QByteArray("[Trash Info]"));
+        const QByteArray encoded = QFile::encodeName(song).toPercentEncoding("/");
+        QCOMPARE(lines[1], "Path=" + encoded);
+        QVERIFY2(lines[2].startsWith("DeletionDate=") && lines[2].size() == 32, lines[2]);
+        QCOMPARE(RestoreFromTrash(inTrash, song), RestoreOutcome::Restored);
+        QFile back(song);
+        QVERIFY(back.open(QIODevice::ReadOnly));
+        QCOMPARE(back.readAll(), name.toUtf8());
+    }
+    QVERIFY(QFile::encodeName(dir.filePath("50%25 off.mp3"))
+                .toPercentEncoding("/")
+                .endsWith("/50%2525%20off.mp3"));
+#else
+    QSKIP("the freedesktop.org trash is the trash of Linux and other free desktops");
+#endif
+}
+
+void RecyclingBinTest::restoreNeverCopiesAcrossFileSystems()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // A file in a trash on one file system whose old place now lies on another: putting it back
+    // would be a copy, which a full disk leaves half done and which changes the file's times.
+    QTemporaryDir shm(QStringLiteral("/dev/shm/tunesift-XXXXXX"));
+    QTemporaryDir home(QDir::homePath() + QStringLiteral("/place-XXXXXX"));
+    if (!shm.isValid() || !home.isValid())
+        QSKIP("no second file system to try");
+    struct stat a
+    {};
+    struct stat b
+    {};
+    if (::stat(QFile::encodeName(shm.path()).constData(), &a) != 0 ||
+        ::stat(QFile::encodeName(home.path()).constData(), &b) != 0 || a.st_dev == b.st_dev)
+        QSKIP("/dev/shm and the home folder are on one file system here");
+    const QString inTrash = shm.filePath(QStringLiteral(".Trash-1000/files/x.mp3"));
+    const QString place = home.filePath(QStringLiteral("x.mp3"));
+    QVERIFY(writeFile(inTrash, "song"));
+    QVERIFY(writeFile(shm.filePath(QStringLiteral(".Trash-1000/info/x.mp3.trashinfo")),
+                      "[Trash Info]\nPath=" + QFile::encodeName(place).toPercentEncoding("/") +
+                          "\nDeletionDate=2026-01-01T00:00:00\n"));
+    QCOMPARE(RestoreFromTrash(inTrash, place), RestoreOutcome::Failed);
+    QVERIFY(QFile::exists(inTrash));
+    QVERIFY(!QFile::exists(place));
+#else
+    QSKIP("the freedesktop.org trash is the trash of Linux and other free desktops");
+#endif
 }
 
 QTEST_MAIN(RecyclingBinTest)

@@ -179,7 +179,11 @@ private slots:
     void protectedFolderReachedThroughALink();
     void firstUseAsksOnceForTheKeepersFolder();
     void undoPutsFilesAndRowsBack();
+    void undoRestoresOnlyWhatItMoved();
+    void failedUndoCanBeTriedAgain();
     void rowCommandsAndKeys();
+    void openFallsBackToXdgOpenAndSaysWhenNothingCan();
+    void rowHelpersLeaveUnprovenGroupsAndSaySo();
     void playListensBeforeDeciding();
     void keepRulesDialogStoresOrderAndSwitches();
 };
@@ -1222,7 +1226,100 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QCOMPARE(boxes.shown.size(), 1);
     QVERIFY(boxes.shown[0].text.contains(c));
     QVERIFY(!boxes.shown[0].text.contains(a));
+    QVERIFY(undo->isEnabled()); // c may still come back
+}
+
+void ResultsWindowTest::undoRestoresOnlyWhatItMoved()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("undo is hidden where the trash keeps no records the program reads");
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(b.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    form.model().SetCheckedForFile(0, true);
+    form.onDeleteClicked();
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+
+    // The trash is emptied, and another program trashes another a.mp3 from the same place: it
+    // takes the same name in the trash, with a record naming the same place.
+    QVERIFY(QFile::remove(trash + "/files/a.mp3"));
+    QVERIFY(QFile::remove(trash + "/info/a.mp3.trashinfo"));
+    {
+        QFile other(a);
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("another song altogether, longer than the first one");
+    }
+    QString otherInTrash;
+    QVERIFY(QFile::moveToTrash(a, &otherInTrash));
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+
+    // Undo leaves that file where it is and says so; a's row stays away.
+    boxes.shown.clear();
+    form.actions().action(ResultsActions::Command::UndoDelete)->trigger();
+    QVERIFY(!QFile::exists(a));
+    QVERIFY(QFile::exists(trash + "/files/a.mp3"));
+    QCOMPARE(listPaths(form), QStringList{b});
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.contains(a), qPrintable(boxes.shown[0].text));
+}
+
+void ResultsWindowTest::failedUndoCanBeTriedAgain()
+{
+    if (!CanRestoreFromTrash())
+        QSKIP("undo is hidden where the trash keeps no records the program reads");
+    QTemporaryDir dir(QDir::homePath() + "/music-XXXXXX");
+    QVERIFY(dir.isValid());
+    const QString a = makeFile(dir, "a.mp3");
+    const QString b = makeFile(dir, "b.mp3");
+    const QString c = makeFile(dir, "c.mp3");
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow(a.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(b.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    fixture.addRow(c.toStdString(), ColorGroup::Teal, Criterion::ExactAudio);
+    ResultsWindow form(session);
+    ScriptedRecycleBin bin;
+    bin.useRealTrash = true;
+    form.setRecycleBinHost(&bin);
+    YesToAll boxes;
+    form.actions().setMessageBoxes(&boxes);
+    QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
+    form.model().SetCheckedForFile(0, true);
+    form.model().SetCheckedForFile(1, true);
+    form.onDeleteClicked();
+    QCOMPARE(listPaths(form), QStringList{c});
+
+    // b's place is taken: a comes back, b stays in the trash and in the undo record.
+    QVERIFY(!makeFile(dir, "b.mp3").isEmpty());
+    boxes.shown.clear();
+    undo->trigger();
+    QCOMPARE(listPaths(form), (QStringList{a, c}));
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.contains(b) && boxes.shown[0].text.contains("Ctrl+Z"),
+             qPrintable(boxes.shown[0].text));
+
+    // Once the user has cleared the place, Ctrl+Z again brings b and its row back.
+    QVERIFY(QFile::remove(b));
+    undo->trigger();
+    QCOMPARE(listPaths(form), (QStringList{a, b, c}));
+    QVERIFY(QFile::exists(b));
     QVERIFY(!undo->isEnabled());
+    QCOMPARE(form.model().duplicateGroups(), (std::vector<std::uint32_t>{0, 0, 0}));
+    QCOMPARE(form.model().colors(), std::vector<ColorGroup>(3, ColorGroup::Teal));
 }
 
 void ResultsWindowTest::rowCommandsAndKeys()
@@ -1370,6 +1467,102 @@ void ResultsWindowTest::playListensBeforeDeciding()
     // A failure after the start is said no more either.
     emit player.failed(QStringLiteral("cannot decode"));
     QCOMPARE(boxes.shown.size(), 1);
+}
+
+void ResultsWindowTest::openFallsBackToXdgOpenAndSaysWhenNothingCan()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    // Where Qt finds no launcher (here the offscreen platform has none) xdg-open is asked.
+    QTemporaryDir bin;
+    QVERIFY(bin.isValid());
+    const QString opened = bin.filePath("opened");
+    {
+        QFile script(bin.filePath("xdg-open"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\n").arg(opened).toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    QVERIFY(OpenOnDesktop(QUrl::fromLocalFile(QStringLiteral("/m/a b.mp3"))));
+    const auto written = [&] {
+        QFile file(opened);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QTRY_COMPARE(written(), QByteArray("/m/a b.mp3"));
+    qputenv("PATH", QFile::encodeName(bin.filePath("none")));
+    QVERIFY(!OpenOnDesktop(QUrl::fromLocalFile(QStringLiteral("/m/a b.mp3"))));
+    qputenv("PATH", path);
+#endif
+
+    // When nothing opens the file or folder, the user is told.
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Blue);
+    fixture.addRow("/n/a.mp3", ColorGroup::Blue);
+    ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
+    form.actions().setOpener([](const QUrl&) { return false; });
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.listView().setFocus();
+    form.listView().setCurrentIndex(form.model().index(0, 0));
+    QTest::keyClick(&form.listView(), Qt::Key_Return);
+    QCOMPARE(boxes.shown.size(), 1);
+    QCOMPARE(boxes.shown[0].text,
+             QStringLiteral("Nothing on this system could open /m/a.mp3. Set a program for MP3 "
+                            "files in the desktop's settings, or install xdg-utils."));
+    form.actions().action(ResultsActions::Command::OpenFolder)->trigger();
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY(boxes.shown[1].text.startsWith(QStringLiteral("Nothing on this system could open the "
+                                                          "folder /m.")));
+}
+
+void ResultsWindowTest::rowHelpersLeaveUnprovenGroupsAndSaySo()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fixture.addRow("/m/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);   // 0, group 1
+    fixture.addRow("/n/a.mp3", ColorGroup::Teal, Criterion::ExactAudio);   // 1
+    fixture.addRow("/m/c.mp3", ColorGroup::Red, Criterion::ExactFilesize); // 2, group 2
+    fixture.addRow("/n/z.mp3", ColorGroup::Red, Criterion::ExactFilesize); // 3
+    ResultsWindow form(session);
+    RecordingMessageBoxes boxes;
+    form.actions().setMessageBoxes(&boxes);
+    const auto focus = [&](int row) {
+        form.listView().selectionModel()->setCurrentIndex(form.model().index(row, 0),
+                                                          QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+    };
+
+    // Keep this one in a group found only by size: nothing ticked, and the user is told why.
+    focus(3);
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QVERIFY(form.model().checkedRows().empty());
+    QCOMPARE(boxes.shown.size(), 1);
+    QVERIFY2(boxes.shown[0].text.startsWith(
+                 QStringLiteral("Group 2 was found only by name, size or title")),
+             qPrintable(boxes.shown[0].text));
+
+    // Tick all in /m/: a, a proven copy, is ticked; c, only matched by size, is not.
+    focus(0);
+    form.actions().action(ResultsActions::Command::TickAllInFolder)->trigger();
+    QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{0});
+    QCOMPARE(boxes.shown.size(), 2);
+    QVERIFY2(boxes.shown[1].text.contains(QStringLiteral("(1 group)")),
+             qPrintable(boxes.shown[1].text));
+
+    // With the weaker groups allowed in Keep rules, both act there too, silently.
+    SettingsStore().writeBool(settingskeys::kTickUnprovenGroups, true);
+    form.model().clearChecks();
+    form.actions().action(ResultsActions::Command::TickAllInFolder)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+    focus(3);
+    form.actions().action(ResultsActions::Command::KeepThisOne)->trigger();
+    QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{0, 2}));
+    QCOMPARE(boxes.shown.size(), 2);
 }
 
 void ResultsWindowTest::keepRulesDialogStoresOrderAndSwitches()

@@ -2,7 +2,7 @@
 
 // Helpers shared by the platform files of the file access layer; not part of its interface.
 
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "search/textcase.h"
+#include "text/textcase.h"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>

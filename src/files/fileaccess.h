@@ -11,16 +11,17 @@
 
 namespace tunesift {
 
-// What tells that a file is still the one read earlier, unchanged: its length, its times and
-// where it lies. Editors may set the modification time back, but not the change time, and an
-// atomic rewrite makes a new inode.
+// A file's identity and state: what tells that a file is still the one read earlier, unchanged,
+// whether the facts cache or a rewrite asks. Editors may set the modification time back, but not
+// the change time, and an atomic rewrite makes a new inode. Times are nanoseconds since 1970 on
+// every platform.
 struct FileStamp
 {
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
+    std::int64_t changedNs = 0; // the status change time; 0 where not known
+    std::uint64_t device = 0;   // the volume serial number on Windows
+    std::uint64_t inode = 0;    // the file index on Windows
     bool operator==(const FileStamp&) const = default;
 };
 
@@ -30,25 +31,33 @@ struct FileStamp
 class FolderHandle
 {
 public:
-    // folder: the folder's text, ending in the separator.
+    // folder: the folder's text, ending in the separator. The folder is opened when a name is
+    // first opened or examined relative to it, so that a handle nothing is read through costs no
+    // walk of its path.
     explicit FolderHandle(std::string folder) noexcept;
+#ifndef _WIN32
+    // Takes over a descriptor of the folder opened already (by its listing, say).
+    FolderHandle(std::string folder, int descriptor) noexcept;
+#endif
     ~FolderHandle();
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
 
-    const std::string& path() const noexcept { return m_path; }
+    const std::string& path() const noexcept
+    {
+        return m_path;
+    }
 #ifndef _WIN32
     // The descriptor to open names relative to; negative when the joined path must be used.
-    int descriptor() const noexcept
-    {
-        return m_fd;
-    }
+    // A handle is used by one thread at a time.
+    int descriptor() const noexcept;
 #endif
 
 private:
     std::string m_path;
 #ifndef _WIN32
-    int m_fd = -1;
+    mutable int m_fd = -1;
+    mutable bool m_opened = false;
 #endif
 };
 
@@ -120,21 +129,11 @@ std::wstring FinalWidePath(const std::string& utf8);
 std::string Utf8Path(std::wstring_view wide);
 #endif
 
-// The length of a regular file; nothing on any error.
-std::optional<std::int64_t> FileLength(const std::string& path) noexcept;
-
-// The identity and state of an open file, compared before a rewrite replaces it.
-struct FileIdentity
-{
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0; // the file index on Windows
-    std::uint64_t links = 0;
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0; // the status change time; 0 where not known
-
-    bool operator==(const FileIdentity&) const = default;
-};
+// The length of a regular file, as opening it for reading finds it: nothing when it cannot be
+// opened or is no regular file.
+std::optional<std::int64_t> FileSize(const std::string& path) noexcept;
+// The same for a name a folder held open listed as a regular file.
+std::optional<std::int64_t> FileSize(const FolderHandle& folder, std::string_view name) noexcept;
 
 // An existing regular file opened for reading and writing, so opening it proves the caller may
 // write it. It is changed either in place (writeAt) or by a rewrite through a new file
@@ -153,7 +152,7 @@ public:
 
     const std::string& path() const noexcept { return m_path; }
     // The length when the file was opened.
-    std::int64_t size() const noexcept { return m_opened.size; }
+    std::int64_t size() const noexcept { return m_opened.stamp.size; }
 
     // Exactly count bytes from the offset on.
     std::vector<unsigned char> read(std::int64_t offset, std::size_t count) const;
@@ -180,7 +179,15 @@ private:
         std::size_t hash = 0;
     };
 
-    FileIdentity currentIdentity() const;
+    // The file's stamp and its count of names, compared before a rewrite replaces it.
+    struct State
+    {
+        FileStamp stamp;
+        std::uint64_t links = 0;
+        bool operator==(const State&) const = default;
+    };
+
+    State currentState() const;
 
     std::string m_path;
     mutable std::vector<ReadRange> m_reads;
@@ -189,7 +196,7 @@ private:
 #else
     int m_fd = -1;
 #endif
-    FileIdentity m_opened;
+    State m_opened;
 };
 
 // A seam for tests of the write path: before each step that can fail, WritableFile asks the hook

@@ -1,5 +1,5 @@
-#include "mp3/fileaccess.h"
-#include "mp3/fileaccess_p.h"
+#include "files/fileaccess.h"
+#include "files/fileaccess_p.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -195,25 +195,29 @@ bool flush(HANDLE handle)
     return !injectedFailure(WriteStep::Flush) && FlushFileBuffers(handle) != 0;
 }
 
-std::optional<FileIdentity> identityOf(HANDLE handle)
+// 100 ns steps since 1601, taken to nanoseconds since 1970 like the other platforms'.
+std::int64_t nanosecondsSince1970(std::int64_t ticksSince1601)
 {
-    BY_HANDLE_FILE_INFORMATION info{};
+    constexpr std::int64_t k1601To1970 = 116'444'736'000'000'000;
+    return (ticksSince1601 - k1601To1970) * 100;
+}
+
+// The stamp of an open file with what else the system told of it; false when it cannot be
+// examined.
+bool examine(HANDLE handle, FileStamp& stamp, BY_HANDLE_FILE_INFORMATION& info)
+{
     FILE_BASIC_INFO basic{};
     if (!GetFileInformationByHandle(handle, &info) ||
         !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
-        return std::nullopt;
+        return false;
     }
-    const auto join = [](DWORD high, DWORD low) {
-        return (static_cast<std::uint64_t>(high) << 32) | low;
-    };
-    // Times stay in the file system's 100 ns ticks: they are only compared.
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        join(info.nFileIndexHigh, info.nFileIndexLow),
-                        info.nNumberOfLinks,
-                        static_cast<std::int64_t>(join(info.nFileSizeHigh, info.nFileSizeLow)),
-                        static_cast<std::int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
-                                                       info.ftLastWriteTime.dwLowDateTime)),
-                        basic.ChangeTime.QuadPart};
+    stamp.size =
+        static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    stamp.modifiedNs = nanosecondsSince1970(basic.LastWriteTime.QuadPart);
+    stamp.changedNs = nanosecondsSince1970(basic.ChangeTime.QuadPart);
+    stamp.device = info.dwVolumeSerialNumber;
+    stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return true;
 }
 
 } // namespace
@@ -323,22 +327,12 @@ std::optional<FileStamp> QueryFileStamp(const std::string& path) noexcept
         if (!handle.valid()) {
             return std::nullopt;
         }
+        FileStamp stamp;
         BY_HANDLE_FILE_INFORMATION info{};
-        FILE_BASIC_INFO basic{};
-        if (!GetFileInformationByHandle(handle.get(), &info) ||
-            !GetFileInformationByHandleEx(handle.get(), FileBasicInfo, &basic, sizeof basic) ||
+        if (!examine(handle.get(), stamp, info) ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             return std::nullopt;
         }
-        // 100 ns steps since 1601, taken to nanoseconds since 1970 like the other platforms'.
-        constexpr std::int64_t k1601To1970 = 116'444'736'000'000'000;
-        FileStamp stamp;
-        stamp.size = static_cast<std::int64_t>((std::uint64_t{info.nFileSizeHigh} << 32) |
-                                               info.nFileSizeLow);
-        stamp.modifiedNs = (basic.LastWriteTime.QuadPart - k1601To1970) * 100;
-        stamp.changedNs = (basic.ChangeTime.QuadPart - k1601To1970) * 100;
-        stamp.device = info.dwVolumeSerialNumber;
-        stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
         return stamp;
     } catch (...) {
         return std::nullopt;
@@ -352,15 +346,6 @@ std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_
     } catch (...) {
         return std::nullopt;
     }
-}
-
-std::optional<std::int64_t> FileLength(const std::string& path) noexcept
-{
-    ReadOnlyFile file;
-    if (!file.open(path)) {
-        return std::nullopt;
-    }
-    return file.size();
 }
 
 WritableFile::~WritableFile()
@@ -391,16 +376,18 @@ void WritableFile::open(const std::string& path)
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         throw std::runtime_error(describe("Not a regular file", path));
     }
-    m_opened = currentIdentity();
+    m_opened = currentState();
 }
 
-FileIdentity WritableFile::currentIdentity() const
+WritableFile::State WritableFile::currentState() const
 {
-    const auto identity = identityOf(m_handle);
-    if (!identity) {
+    State state;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!examine(m_handle, state.stamp, info)) {
         throwLastError("Cannot examine", m_path);
     }
-    return *identity;
+    state.links = info.nNumberOfLinks;
+    return state;
 }
 
 std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
@@ -426,7 +413,7 @@ std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t c
 
 void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
 {
-    const std::int64_t length = currentIdentity().size;
+    const std::int64_t length = currentState().stamp.size;
     if (offset < 0 || offset > length) {
         throw std::runtime_error(describe("Cannot write past the end of", m_path));
     }
@@ -498,9 +485,11 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     Handle named(CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const auto namedIdentity = named.valid() ? identityOf(named.get()) : std::nullopt;
-    if (currentIdentity() != m_opened || !namedIdentity ||
-        namedIdentity->device != m_opened.device || namedIdentity->inode != m_opened.inode) {
+    FileStamp namedStamp;
+    BY_HANDLE_FILE_INFORMATION namedInfo{};
+    const bool namedExamined = named.valid() && examine(named.get(), namedStamp, namedInfo);
+    if (currentState() != m_opened || !namedExamined ||
+        namedStamp.device != m_opened.stamp.device || namedStamp.inode != m_opened.stamp.inode) {
         DeleteFileW(temporary.c_str());
         throw std::runtime_error(
             describe("Not rewritten, as another program changed the file meanwhile", m_path));

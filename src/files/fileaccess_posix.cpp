@@ -1,8 +1,9 @@
-#include "mp3/fileaccess.h"
-#include "mp3/fileaccess_p.h"
+#include "files/fileaccess.h"
+#include "files/fileaccess_p.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -143,22 +144,6 @@ void failIfFaulted(WriteStep step, const char* what, const std::string& path)
     }
 }
 
-std::int64_t nanoseconds(const timespec& time)
-{
-    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 +
-           static_cast<std::int64_t>(time.tv_nsec);
-}
-
-FileIdentity identityOf(const struct stat& status)
-{
-    return {static_cast<std::uint64_t>(status.st_dev),
-            static_cast<std::uint64_t>(status.st_ino),
-            static_cast<std::uint64_t>(status.st_nlink),
-            static_cast<std::int64_t>(status.st_size),
-            nanoseconds(status.st_mtim),
-            nanoseconds(status.st_ctim)};
-}
-
 // Exactly count bytes from the offset on.
 std::vector<unsigned char> readExactly(int fd, std::int64_t offset, std::size_t count,
                                        const std::string& path)
@@ -263,10 +248,20 @@ private:
 
 } // namespace
 
-FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder))
+FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folder)) {}
+
+FolderHandle::FolderHandle(std::string folder, int descriptor) noexcept
+    : m_path(std::move(folder)), m_fd(descriptor), m_opened(true)
+{}
+
+int FolderHandle::descriptor() const noexcept
 {
+    if (m_opened) {
+        return m_fd;
+    }
+    m_opened = true;
     if (!isUsablePath(m_path)) {
-        return;
+        return m_fd;
     }
 #ifdef O_PATH
     constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -276,6 +271,7 @@ FolderHandle::FolderHandle(std::string folder) noexcept : m_path(std::move(folde
     do {
         m_fd = ::open(m_path.c_str(), kFlags);
     } while (m_fd < 0 && errno == EINTR);
+    return m_fd;
 }
 
 FolderHandle::~FolderHandle()
@@ -427,18 +423,6 @@ std::optional<FileStamp> QueryFileStamp(const FolderHandle& folder, std::string_
     }
 }
 
-std::optional<std::int64_t> FileLength(const std::string& path) noexcept
-{
-    if (!isUsablePath(path)) {
-        return std::nullopt;
-    }
-    struct stat status = {};
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(status.st_size);
-}
-
 WritableFile::~WritableFile()
 {
     if (m_fd >= 0) {
@@ -470,10 +454,10 @@ void WritableFile::open(const std::string& path)
     if (m_fd < 0) {
         throwLastError("Cannot open for writing", path);
     }
-    m_opened = currentIdentity();
+    m_opened = currentState();
 }
 
-FileIdentity WritableFile::currentIdentity() const
+WritableFile::State WritableFile::currentState() const
 {
     struct stat status = {};
     if (::fstat(m_fd, &status) != 0) {
@@ -482,7 +466,7 @@ FileIdentity WritableFile::currentIdentity() const
     if (!S_ISREG(status.st_mode)) {
         throw std::runtime_error(describe("Not a regular file", m_path));
     }
-    return identityOf(status);
+    return {StampOf(status), static_cast<std::uint64_t>(status.st_nlink)};
 }
 
 std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t count) const
@@ -494,7 +478,7 @@ std::vector<unsigned char> WritableFile::read(std::int64_t offset, std::size_t c
 
 void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> bytes)
 {
-    const std::int64_t length = currentIdentity().size;
+    const std::int64_t length = currentState().stamp.size;
     if (offset < 0 || offset > length) {
         throw std::runtime_error(describe("Cannot write past the end of", m_path));
     }
@@ -512,6 +496,67 @@ void WritableFile::writeAt(std::int64_t offset, std::span<const unsigned char> b
     errno = error;
     throwLastError("Cannot write", m_path);
 }
+
+namespace {
+
+// Swaps the new copy in for the original where the system can (Linux: renameat2 with
+// RENAME_EXCHANGE), so that the original stays reachable under the temporary name until it is
+// known to be the file opened, unchanged: an append by another program between the checks and
+// the swap is then found, the two are swapped back and nothing is lost. False where the system
+// cannot swap; the caller then renames after its checks, as before.
+template <typename ReadAgain>
+bool exchangeChecked(TemporaryFile& temporary, const std::filesystem::path& target,
+                     const struct stat& original, const FileStamp& opened,
+                     std::uint64_t openedLinks, int openedFd, const std::string& path,
+                     ReadAgain readAgain)
+{
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
+                    RENAME_EXCHANGE) != 0) {
+        if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP || errno == EOPNOTSUPP)
+            return false; // a file system that cannot swap
+        throwLastError("Cannot replace", path);
+    }
+    // The swap itself changes the original's change time; everything else must be as opened.
+    struct stat swapped = {};
+    struct stat now = {};
+    bool unchanged = ::stat(temporary.path().c_str(), &swapped) == 0 &&
+                     swapped.st_dev == original.st_dev && swapped.st_ino == original.st_ino &&
+                     ::fstat(openedFd, &now) == 0;
+    if (unchanged) {
+        FileStamp current = StampOf(now);
+        current.changedNs = opened.changedNs;
+        unchanged = current == opened && static_cast<std::uint64_t>(now.st_nlink) == openedLinks &&
+                    readAgain();
+    }
+    if (!unchanged) {
+        if (::renameat2(AT_FDCWD, temporary.path().c_str(), AT_FDCWD, target.c_str(),
+                        RENAME_EXCHANGE) != 0) {
+            temporary.commit(); // the other program's file must not go with the temporary name
+            throwLastError("Another program changed the file meanwhile, and it cannot be put "
+                           "back from " +
+                               temporary.path() + ":",
+                           path);
+        }
+        throw std::runtime_error(
+            describe("Not rewritten, as another program changed the file meanwhile", path));
+    }
+    // The original, now under the temporary name, goes with it.
+    return true;
+#else
+    static_cast<void>(temporary);
+    static_cast<void>(target);
+    static_cast<void>(original);
+    static_cast<void>(opened);
+    static_cast<void>(openedLinks);
+    static_cast<void>(openedFd);
+    static_cast<void>(path);
+    static_cast<void>(readAgain);
+    return false;
+#endif
+}
+
+} // namespace
 
 void WritableFile::replaceWith(std::span<const unsigned char> bytes)
 {
@@ -564,17 +609,21 @@ void WritableFile::replaceWith(std::span<const unsigned char> bytes)
     const auto readAgain = [&](const ReadRange& range) {
         return hashOf(readExactly(m_fd, range.offset, range.count, m_path)) == range.hash;
     };
-    if (currentIdentity() != m_opened || ::stat(target.c_str(), &named) != 0 ||
+    if (currentState() != m_opened || ::stat(target.c_str(), &named) != 0 ||
         named.st_dev != original.st_dev || named.st_ino != original.st_ino ||
         !std::all_of(m_reads.begin(), m_reads.end(), readAgain)) {
         throw std::runtime_error(
             describe("Not rewritten, as another program changed the file meanwhile", m_path));
     }
     failIfFaulted(WriteStep::Rename, "Cannot replace", m_path);
-    if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
-        throwLastError("Cannot replace", m_path);
+    const auto readsAgain = [&] { return std::all_of(m_reads.begin(), m_reads.end(), readAgain); };
+    if (!exchangeChecked(temporary, target, original, m_opened.stamp, m_opened.links, m_fd, m_path,
+                         readsAgain)) {
+        if (::rename(temporary.path().c_str(), target.c_str()) != 0) {
+            throwLastError("Cannot replace", m_path);
+        }
+        temporary.commit();
     }
-    temporary.commit();
 
     // Makes the rename itself durable; the data is already safe either way.
     const int folder = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

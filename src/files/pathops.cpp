@@ -1,7 +1,7 @@
-#include "search/pathops.h"
+#include "files/pathops.h"
 
 #ifdef _WIN32
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
 #include <windows.h>
 #else

@@ -1,6 +1,6 @@
-#include "mp3/fileaccess.h"
+#include "files/fileaccess.h"
 
-#include "mp3/fileaccess_p.h"
+#include "files/fileaccess_p.h"
 
 #include <algorithm>
 #include <utility>
@@ -23,6 +23,24 @@ bool ReadOnlyFile::readRecord(std::int64_t offset, std::span<unsigned char> reco
     }
     std::fill(record.begin() + static_cast<std::ptrdiff_t>(*got), record.end(), 0);
     return true;
+}
+
+std::optional<std::int64_t> FileSize(const std::string& path) noexcept
+{
+    ReadOnlyFile file;
+    if (!file.open(path)) {
+        return std::nullopt;
+    }
+    return file.size();
+}
+
+std::optional<std::int64_t> FileSize(const FolderHandle& folder, std::string_view name) noexcept
+{
+    ReadOnlyFile file;
+    if (!file.open(folder, name)) {
+        return std::nullopt;
+    }
+    return file.size();
 }
 
 namespace {

@@ -1,4 +1,4 @@
-#include "mp3/latin1.h"
+#include "text/latin1.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "search/textcase.h"
+#include "text/textcase.h"
 
 #include <cstdint>
 #include <unicode/utf16.h>
