@@ -16,6 +16,7 @@ bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std
     if (results.full()) {
         if (!state.resultsFullReported) {
             state.resultsFullReported = true;
+            state.meter.showNow();
             state.host.showMessage(kResultsFullText, kProductName, MessageButtons::Ok);
         }
         return false;
