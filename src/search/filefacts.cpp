@@ -2,7 +2,7 @@
 
 #include "files/fileaccess.h"
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/folderreads.h"
 #include "search/progress.h"
 
@@ -218,20 +218,20 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
         return read;
     read.size = file.size();
     read.stamp = file.stamp();
-    std::optional<clsMP3Info> analysis;
+    std::optional<Mp3Analysis> analysis;
     if (facts.analysed) {
         analysis.emplace();
-        analysis->SetOpenedFile(file, folder.path() + std::string(name));
+        analysis->analyseOpened(file, folder.path() + std::string(name));
         facts.rowSize = file.size();
-        facts.songLength = analysis->SongLength();
-        facts.bitRate = analysis->BitRate();
-        facts.headerOffset = analysis->FileName().empty() ? -1 : analysis->HeaderOffset();
+        facts.songLength = analysis->songLength();
+        facts.bitRate = analysis->bitRate();
+        facts.headerOffset = analysis->path().empty() ? -1 : analysis->firstFrameOffset();
         facts.audio.range = analysis->audioRange();
     }
     if (wanted.title) {
         static const std::optional<std::array<unsigned char, kID3v1TagSize>> kNoRecord;
         SizeAndTagTitle title =
-            ReadSizeAndTagTitle(file, id3v2Titles, analysis ? analysis->LastRecord() : kNoRecord);
+            ReadSizeAndTagTitle(file, id3v2Titles, analysis ? analysis->lastRecord() : kNoRecord);
         facts.id3v1Title = std::move(title.title);
         facts.id3v2Title = std::move(title.id3v2Title);
     }

@@ -1,7 +1,7 @@
 // tunesift-cli end to end: arguments, exit status, both output formats against the model's
 // rows, messages on standard error, Ctrl-C.
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/engineview.h"
 #include "search/oracle.h"
 #include "search/recordinghost.h"

@@ -248,9 +248,9 @@ bool IsValidUtf8(std::string_view text)
 
 std::optional<std::string> OracleAudioBytes(const std::string& path)
 {
-    clsMP3Info analysis;
-    analysis.SetFileName(path);
-    if (analysis.FileName().empty())
+    Mp3Analysis analysis;
+    analysis.analyse(path);
+    if (analysis.path().empty())
         return std::nullopt; // no frame
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -263,7 +263,7 @@ std::optional<std::string> OracleAudioBytes(const std::string& path)
     const auto little32 = [&](std::int64_t at) {
         return byteAt(at) | byteAt(at + 1) << 8 | byteAt(at + 2) << 16 | byteAt(at + 3) << 24;
     };
-    const std::int64_t start = analysis.HeaderOffset();
+    const std::int64_t start = analysis.firstFrameOffset();
     auto end = static_cast<std::int64_t>(bytes.size());
     const auto textAt = [&](std::int64_t at, std::string_view text) {
         return at >= 0 && bytes.compare(static_cast<std::size_t>(at), text.size(), text) == 0;
@@ -612,9 +612,9 @@ void Oracle::addResultRow(std::size_t entry, Criterion criterion, std::uint32_t 
     ExpectedRow row;
     row.path = path;
     row.size = FileSize(path).value_or(0);
-    m_rowMp3Info->SetFileName(path);
-    row.songLength = m_rowMp3Info->SongLength();
-    row.bitRate = m_rowMp3Info->BitRate();
+    m_rowMp3Info->analyse(path);
+    row.songLength = m_rowMp3Info->songLength();
+    row.bitRate = m_rowMp3Info->bitRate();
     row.criterion = criterion;
     row.colour = ExpectedColourName(criterion, m_darkShade);
     row.group = group;

@@ -181,7 +181,7 @@ void ResultsModelTest::passesTheModelTester()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
 
     model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole);
-    model.SetCheckedForFile(3, true);
+    model.setFileChecked(3, true);
     model.removePositions({0, 3, 4, 5, 20, 39});
     model.resetColors(ColorGroup::White);
     model.clearChecks();
@@ -215,7 +215,7 @@ void ResultsModelTest::tickReachesEveryRowOfExactlyThatPath()
     model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    QCOMPARE(model.SetCheckedForFile(3, true), std::size_t{3});
+    QCOMPARE(model.setFileChecked(3, true), std::size_t{3});
     const std::vector<bool> expected{true, true, false, true, false, true, false};
     for (std::size_t row = 0; row < expected.size(); ++row)
         QCOMPARE(model.isChecked(row), expected[row]);
@@ -223,7 +223,7 @@ void ResultsModelTest::tickReachesEveryRowOfExactlyThatPath()
 
     // Unticking from any of its rows unticks all of them; the other file keeps its tick.
     changes.clear();
-    QCOMPARE(model.SetCheckedForFile(5, false), std::size_t{3});
+    QCOMPARE(model.setFileChecked(5, false), std::size_t{3});
     for (const std::size_t row : {0, 3, 5})
         QVERIFY(!model.isChecked(row));
     QVERIFY(model.isChecked(1));
@@ -247,7 +247,7 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     for (int k = 0; k < 6; ++k)
         fixture.addRow(k % 2 ? "/m/x.mp3" : "/m/y.mp3");
     ResultsModel model(session.results());
-    model.SetCheckedForFile(0, true); // builds the path index
+    model.setFileChecked(0, true); // builds the path index
 
     model.beginResultsUpdate();
     fixture.clear();
@@ -256,7 +256,7 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     fixture.addRow("/n/p.mp3");
     model.endResultsUpdate();
 
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{2});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{2});
     QVERIFY(model.isChecked(0));
     QVERIFY(!model.isChecked(1));
     QVERIFY(model.isChecked(2));
@@ -264,8 +264,8 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     // Rows that closed up after a removal still find their own file's rows.
     model.removePositions({0});
     QCOMPARE(model.pathOf(0), std::string("/n/q.mp3"));
-    QCOMPARE(model.SetCheckedForFile(1, false), std::size_t{1});
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{1});
+    QCOMPARE(model.setFileChecked(1, false), std::size_t{1});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{1});
     QVERIFY(model.isChecked(0));
     QVERIFY(!model.isChecked(1));
 }
@@ -282,8 +282,8 @@ void ResultsModelTest::clearingUnticksAllAndKeepsShades()
     model.clearChecks();
     QCOMPARE(changes.size(), 0);
 
-    model.SetCheckedForFile(1, true);
-    model.SetCheckedForFile(3, true);
+    model.setFileChecked(1, true);
+    model.setFileChecked(3, true);
     changes.clear();
     model.clearChecks();
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
@@ -300,7 +300,7 @@ void ResultsModelTest::removalKeepsTheOthersInOrder()
     for (int k = 1; k <= 8; ++k)
         fixture.addRow("/m/" + std::to_string(k) + ".mp3");
     ResultsModel model(session.results());
-    model.SetCheckedForFile(2, true); // former row 3 keeps its tick
+    model.setFileChecked(2, true); // former row 3 keeps its tick
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
 
     // Rows 2, 5 and 6 counted from 1.
@@ -329,7 +329,7 @@ void ResultsModelTest::manyScatteredRemovalsKeepOrderAndTicks()
     std::vector<std::size_t> removeEveryThird;
     for (std::size_t k = 0; k < n; k += 3)
         removeEveryThird.push_back(k);
-    model.SetCheckedForFile(4, true);
+    model.setFileChecked(4, true);
     model.removePositions(removeEveryThird);
 
     std::vector<std::string> expected;
@@ -372,7 +372,7 @@ void ResultsModelTest::listIsNotReadDuringAnUpdate()
     QCOMPARE(model.rowCount(), 0);
     // The run empties the list on its own thread now; nothing of the model may touch its rows.
     fixture.clear();
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{0});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{0});
     model.clearChecks();
     model.resetColors(ColorGroup::White);
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
@@ -457,7 +457,7 @@ void ResultsModelTest::savedRowsCarryGroupAndTick()
                    {192, 75, 1536});
     fixture.addRow("/m/b.mp3", ColorGroup::LightRed, Criterion::ExactFilesize, {192, 75, 1536});
     ResultsModel model(session.results());
-    model.SetCheckedForFile(1, true);
+    model.setFileChecked(1, true);
 
     QCOMPARE(QString::fromStdString(ExportResults(model, ExportFormat::Csv)),
              QStringLiteral("path,size,sizeText,length,bitrate,type,group,groupNumber,ticked\r\n"

@@ -602,8 +602,8 @@ void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check1")), Qt::LeftButton);
 
     // Checked rows a, b, a: each path once, from its last checked row.
@@ -640,7 +640,7 @@ void ResultsWindowTest::deleteRemovesExactlyTheRowsOfGoneFiles()
     form.actions().setMessageBoxes(&boxes);
 
     for (const std::size_t row : {0, 2, 3})
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
     form.onDeleteClicked();
 
     QCOMPARE(bin.moveRequests, (QStringList{vanished, stuck, moved}));
@@ -671,8 +671,8 @@ void ResultsWindowTest::declinedDeleteKeepsRowsAndTicksButNotShades()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     form.onDeleteClicked();
 
     QCOMPARE(bin.questions.size(), 1);
@@ -723,7 +723,7 @@ void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
     for (std::size_t row = 0; row < files; ++row)
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
 
     form.onDeleteClicked();
     QCOMPARE(bin.questions.size(), 1);
@@ -754,7 +754,7 @@ void ResultsWindowTest::deleteIntoTheRealTrash()
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
-    form.model().SetCheckedForFile(0, true);
+    form.model().setFileChecked(0, true);
     form.onDeleteClicked();
 
     QVERIFY(bin.failureReports.isEmpty());
@@ -773,8 +773,8 @@ void ResultsWindowTest::clearButtonUnticksEveryRow()
     ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.model().SetCheckedForFile(1, true);
-    form.model().SetCheckedForFile(2, true);
+    form.model().setFileChecked(1, true);
+    form.model().setFileChecked(2, true);
     QCOMPARE(form.model().checkedRows().size(), std::size_t{3});
 
     QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check3")), Qt::LeftButton);
@@ -919,7 +919,7 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
 
     // The summary follows the ticks.
     QCOMPARE(summary->text(), QStringLiteral("2 files in 1 group. No files ticked."));
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(1, true);
     QTRY_COMPARE(summary->text(),
                  QStringLiteral("2 files in 1 group. 1 file ticked, 4 KB to free."));
 }
@@ -1050,7 +1050,7 @@ void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
     form.actions().setMessageBoxes(&boxes);
     SettingsStore().setTextList(settingskeys::kProtectedFolders, {dir.filePath("safe")});
     for (std::size_t row = 0; row < 4; ++row)
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
 
     // The protected copy stays, so group 1 keeps a file; group 2 would lose both. No: nothing
     // moves; rows, ticks and shading stay.
@@ -1105,8 +1105,8 @@ void ResultsWindowTest::protectedFolderReachedThroughALink()
 
         form.actions().action(ResultsActions::Command::TickAllButBest)->trigger();
         QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 3}));
-        form.model().SetCheckedForFile(0, true);
-        form.model().SetCheckedForFile(2, true);
+        form.model().setFileChecked(0, true);
+        form.model().setFileChecked(2, true);
         form.onDeleteClicked();
         QCOMPARE(bin.moveRequests, QStringList{backup});
         QCOMPARE(boxes.shown.first().text,
@@ -1168,8 +1168,8 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
     QVERIFY(!undo->isEnabled());
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(2, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(2, true);
     form.onDeleteClicked();
     QCOMPARE(listPaths(form), QStringList{b});
     QVERIFY(undo->isEnabled());
@@ -1210,7 +1210,7 @@ void ResultsWindowTest::undoRestoresOnlyWhatItMoved()
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
-    form.model().SetCheckedForFile(0, true);
+    form.model().setFileChecked(0, true);
     form.onDeleteClicked();
     const QString trash =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
@@ -1260,8 +1260,8 @@ void ResultsWindowTest::failedUndoCanBeTriedAgain()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
     QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     form.onDeleteClicked();
     QCOMPARE(listPaths(form), QStringList{c});
 
