@@ -28,6 +28,7 @@
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -91,6 +92,21 @@ const char* const kUsage =
     "error, 1 for any other failure (a search that could not be completed, or one stopped by\n"
     "Ctrl-C).\n";
 
+// The width of the terminal standard error writes to; 0 when it cannot be told.
+std::size_t terminalWidth()
+{
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0)
+        return size.ws_col;
+#endif
+    return 0;
+}
+
 // Answers the run from the command line: the criteria are those named for the whole run, the
 // stop flag is Ctrl-C, messages go to standard error and the large-catalogue question is
 // answered with yes.
@@ -129,10 +145,15 @@ public:
     void setProgress(int) override {}
     void showWork(const RunProgress& progress) override
     {
-        const std::string text = ProgressText(progress);
+        std::string text = ProgressText(progress);
         if (m_workLine == WorkLine::Lines) {
             std::fprintf(stderr, "%s\n", text.c_str());
         } else if (m_workLine == WorkLine::Terminal) {
+            // A line longer than the terminal is wide would wrap, and the next one would be
+            // written under it rather than over it.
+            const std::size_t width = terminalWidth();
+            if (width > 1 && text.size() > width - 1)
+                text.resize(width - 1);
             // Spaces cover what is left of a longer line before.
             const std::size_t cover =
                 m_workLineLength > text.size() ? m_workLineLength - text.size() : 0;

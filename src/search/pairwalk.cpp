@@ -16,6 +16,7 @@ bool WriteRow(RunState& state, std::uint32_t entry, Criterion criterion, std::ui
     if (results.full()) {
         if (!state.resultsFullReported) {
             state.resultsFullReported = true;
+            state.meter.showNow();
             state.host.showMessage(kResultsFullText, kProductName, MessageButtons::Ok);
         }
         return false;

@@ -88,7 +88,10 @@ public:
     // total shrinks. Thread-safe.
     void dropFromTotal(std::uint64_t amount)
     {
-        m_total.fetch_sub(amount, std::memory_order_relaxed);
+        std::uint64_t total = m_total.load(std::memory_order_relaxed);
+        while (!m_total.compare_exchange_weak(total, total - std::min(total, amount),
+                                              std::memory_order_relaxed)) {
+        }
         tick();
     }
     // On the meter's thread only, where the work is counted by position (the pair walk).

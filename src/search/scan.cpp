@@ -311,7 +311,7 @@ bool FolderScan::listQueuedFolder(std::size_t queueIndex, std::vector<std::strin
                 std::string text = folder;
                 text.append(name);
                 text.append(kSkipText);
-                m_host.showMessage(text, "Skip", MessageButtons::Ok);
+                showMessage(text, "Skip");
                 m_skipShown = true;
                 return true;
             }
@@ -390,7 +390,7 @@ void FolderScan::catalogueFolder(const QueuedFolder& folder)
         if (m_catalogue.full()) {
             if (!m_fullReported) {
                 m_fullReported = true;
-                m_host.showMessage(kCatalogueFullText, kProductName, MessageButtons::Ok);
+                showMessage(kCatalogueFullText, kProductName);
             }
             return;
         }
@@ -588,6 +588,14 @@ void FolderScan::readPendingSizes()
     std::vector<std::uint32_t>().swap(m_pendingSizes);
 }
 
+void FolderScan::showMessage(const std::string& text, const char* title)
+{
+    // The user reads the work line while the message waits: it shows the counts as they are.
+    if (m_meter)
+        m_meter->showNow();
+    m_host.showMessage(text, title, MessageButtons::Ok);
+}
+
 bool FolderScan::scanFolder(const std::string& folder)
 {
     m_host.setProgress(0);
@@ -598,7 +606,7 @@ bool FolderScan::scanFolder(const std::string& folder)
         working.pop_back();
     if (!IsValidUtf8(working)) {
         // As with a name below it: every row path must be valid UTF-8.
-        m_host.showMessage(working + kSkipText, "Skip", MessageButtons::Ok);
+        showMessage(working + kSkipText, "Skip");
         return true;
     }
     m_host.setCaption(std::string(kProductName) + " [Analyzing " + folder + " folder]");

@@ -68,6 +68,8 @@ private:
         return std::string_view(m_nameText).substr(start, m_nameEnds[k] - start);
     }
     void releaseWalk();
+    // An OK message, the work line brought up to date first.
+    void showMessage(const std::string& text, const char* title);
     void readPendingSizes();
 
     // What the scan reads of a file: its size and, with titles, its title and the columns of its

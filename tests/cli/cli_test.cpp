@@ -119,6 +119,13 @@ public:
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     const std::string& path() const { return m_slavePath; }
+    void setWidth(unsigned short columns)
+    {
+        winsize size{};
+        size.ws_col = columns;
+        size.ws_row = 24;
+        ::ioctl(m_master, TIOCSWINSZ, &size);
+    }
     std::string written()
     {
         std::string text;
@@ -492,6 +499,19 @@ TEST_F(CliTree, TheWorkLineGoesToATerminalOrWhereAsked)
     EXPECT_EQ(written.find_first_not_of(' ', lastLine + 1), written.size() - 1);
     runCli(concat({"--quiet"}, args), {}, terminal.path());
     EXPECT_EQ(terminal.written(), "");
+
+    // A narrow terminal gets lines cut to its width, so that none wraps.
+    terminal.setWidth(24);
+    runCli(args, {}, terminal.path());
+    const std::string narrow = terminal.written();
+    EXPECT_THAT(narrow, HasSubstr("\rScanning: "));
+    std::size_t longest = 0;
+    for (std::size_t start = 0; start < narrow.size();) {
+        const std::size_t end = std::min(narrow.find('\r', start + 1), narrow.size());
+        longest = std::max(longest, end - start - 1);
+        start = end;
+    }
+    EXPECT_EQ(longest, 23u);
 }
 
 TEST_F(CliTree, OnlyTheNamedCriteriaRunAndFoldersKeepTheirArgumentOrder)

@@ -228,6 +228,23 @@ TEST(RunProtocol, TheWorkLineFollowsThePhasesOfTheRun)
     EXPECT_EQ(run.session.results().size(), 6u);
 }
 
+// A message waits for the user: the work line says what was found up to it.
+TEST(RunProtocol, TheWorkLineIsUpToDateWhileAMessageWaits)
+{
+    TempDir dir;
+    WriteMp3File(dir / "A/one.mp3", mp3());
+    WriteMp3File(dir / "A/two.mp3", mp3());
+    WriteMp3File(dir / "B/bad\xFF.mp3", mp3());
+    EngineRun run;
+    run.host.tickOnly({Criterion::ExactFilename});
+    std::optional<RunProgress> shown;
+    run.host.after([](const HostCall& c, std::size_t) { return c.title == "Skip"; },
+                   [&](RecordingHost& host) { shown = host.work().back(); });
+    run({dir / "A", dir / "B"});
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(ProgressText(*shown).substr(0, 30), "Scanning: 2 files in 1 folder ");
+}
+
 TEST(RunProtocol, CaptionsNameTheFolderAsListedAndEachCriterion)
 {
     TempDir dir;
