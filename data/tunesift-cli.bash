@@ -20,8 +20,8 @@ _tunesift_cli()
     done
     if [[ $cur == -* && $i -eq $COMP_CWORD ]]; then
         mapfile -t COMPREPLY < <(compgen -W '--exact-filename --exact-filesize
-            --similar-filename --exact-tag --similar-tag --exact-audio --id3v2-titles --no-cache
-            --format --catalogue-only --progress --quiet --help --' \
+            --similar-filename --exact-tag --similar-tag --exact-audio --similar-audio
+            --id3v2-titles --no-cache --format --catalogue-only --progress --quiet --help --' \
             -- "$cur")
         return
     fi

@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libgl-dev qt6-multimedia-dev
-  libicu-dev libtag1-dev libxxhash-dev libsqlite3-dev
+  libicu-dev libtag1-dev libxxhash-dev libsqlite3-dev libmpg123-dev libchromaprint-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   lame id3v2 ffmpeg eyed3 python3-mutagen

@@ -26,7 +26,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x8
   -DCMAKE_BUILD_TYPE=Release -DTUNESIFT_BUILD_GUI=OFF -DTUNESIFT_BUILD_BENCH=OFF \
   -DTUNESIFT_GTEST_SOURCE_DIR=/usr/src/googletest \
   -DTUNESIFT_ICU_INCLUDE_DIR="$build/icu-headers" -DXXHASH_INCLUDE_DIR="$build/xxhash-headers" \
-  -DTUNESIFT_WITH_SQLITE=OFF -DTUNESIFT_WITH_TAGLIB=OFF "${launcher[@]}" >/dev/null
+  -DTUNESIFT_WITH_SQLITE=OFF -DTUNESIFT_WITH_TAGLIB=OFF \
+  -DTUNESIFT_WITH_AUDIO_PRINTS=OFF "${launcher[@]}" >/dev/null
 tests=(mp3_test search_units_test)
 cmake --build "$build" -j "$(nproc)" --target tunesift-cli "${tests[@]}"
 
@@ -91,6 +92,8 @@ expect "$rows" "${a//\\/\\\\}\\\\Café Noir.mp3	2 KB	00:00	128	Audio	light teal
 ${deep//\\/\\\\}\\\\Café Noir.mp3	2 KB	00:00	128	Audio	light teal" "exact audio"
 run_cli --id3v2-titles --exact-tag "$a" >/dev/null && status=0 || status=$?
 expect "$status" "2" "no ID3v2 titles without TagLib"
+run_cli --similar-audio "$a" >/dev/null && status=0 || status=$?
+expect "$status" "2" "no Similar Audio without the decoder"
 rows=$(run_cli --catalogue-only "$a" "$b")
 expect "$rows" "4" "catalogue only"
 run_cli --exact-tag "$a" >/dev/null && status=0 || status=$?

@@ -49,7 +49,8 @@ private:
 const char* criterionName(Criterion c)
 {
     static constexpr const char* kNames[] = {"Exact Filename", "Exact Filesize", "Similar Filename",
-                                             "Exact Tag",      "Similar Tag",    "Exact Audio"};
+                                             "Exact Tag",      "Similar Tag",    "Exact Audio",
+                                             "Similar Audio"};
     static_assert(std::size(kNames) == kCriterionCount);
     return kNames[static_cast<int>(c)];
 }

@@ -35,4 +35,14 @@ bool SqliteFileCache::empty()
     return true;
 }
 
+std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileStamp&,
+                                                                     std::string_view)
+{
+    return std::nullopt;
+}
+
+void SqliteFileCache::storePrint(const FileStamp&, std::string_view,
+                                 const std::vector<std::uint32_t>&)
+{}
+
 } // namespace tunesift

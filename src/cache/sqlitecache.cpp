@@ -19,7 +19,7 @@ namespace tunesift {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
 constexpr std::size_t kWritesPerBatch = 256;
@@ -42,7 +42,17 @@ const char* const kSchema =
     // facts_check of the columns in kCheckedColumns
     " checksum INTEGER NOT NULL,"
     " PRIMARY KEY(device, inode)) WITHOUT ROWID;"
-    "CREATE INDEX files_seen ON files(seen_day);";
+    "CREATE INDEX files_seen ON files(seen_day);"
+    // Acoustic prints: large, and wanted by one criterion only, so a table of their own. A print
+    // counts only under the same stamp and the same pipeline (decoder and fingerprinter).
+    "CREATE TABLE prints("
+    " device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+    " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
+    " seen_day INTEGER NOT NULL, pipeline TEXT NOT NULL,"
+    // the raw values, each as 4 bytes little-endian; the checksum as the facts' (all but seen_day)
+    " print BLOB NOT NULL, checksum INTEGER NOT NULL,"
+    " PRIMARY KEY(device, inode));"
+    "CREATE INDEX prints_seen ON prints(seen_day);";
 
 // The columns a row's checksum covers, in this order: all but seen_day, which a look-up
 // updates. A row whose checksum does not match its columns (the file was damaged where SQLite
@@ -314,7 +324,10 @@ void SqliteFileCache::closeAll()
     sqlite3_finalize(m_store);
     sqlite3_finalize(m_touch);
     sqlite3_finalize(m_any);
-    m_find = m_store = m_touch = m_any = nullptr;
+    sqlite3_finalize(m_findPrint);
+    sqlite3_finalize(m_storePrint);
+    sqlite3_finalize(m_touchPrint);
+    m_find = m_store = m_touch = m_any = m_findPrint = m_storePrint = m_touchPrint = nullptr;
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_inTransaction = false;
@@ -389,8 +402,9 @@ bool SqliteFileCache::open()
     if (schema != kSchemaVersion) {
         // Made by another version, or new: laid out afresh (it only ever saves reading).
         const std::string layout =
-            std::string("BEGIN IMMEDIATE; DROP TABLE IF EXISTS files;") + kSchema +
-            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
+            std::string(
+                "BEGIN IMMEDIATE; DROP TABLE IF EXISTS files; DROP TABLE IF EXISTS prints;") +
+            kSchema + "PRAGMA user_version=" + std::to_string(kSchemaVersion) + "; COMMIT;";
         if (!exec(layout.c_str())) {
             fail("it cannot be laid out");
             return false;
@@ -405,7 +419,14 @@ bool SqliteFileCache::open()
     m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     m_any = prepare("SELECT 1 FROM files LIMIT 1");
-    if (!m_find || !m_store || !m_touch || !m_any) {
+    m_findPrint = prepare("SELECT device, inode, size, mtime_ns, ctime_ns, pipeline, print,"
+                          " seen_day, checksum FROM prints WHERE device=?1 AND inode=?2");
+    m_storePrint = prepare("INSERT OR REPLACE INTO prints(device, inode, size, mtime_ns, ctime_ns,"
+                           " seen_day, pipeline, print, checksum) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,"
+                           " facts_check(?1,?2,?3,?4,?5,?7,?8))");
+    m_touchPrint = prepare("UPDATE prints SET seen_day=?3 WHERE device=?1 AND inode=?2");
+    if (!m_find || !m_store || !m_touch || !m_any || !m_findPrint || !m_storePrint ||
+        !m_touchPrint) {
         fail("it is not a cache Tunesift can read");
         return false;
     }
@@ -465,6 +486,81 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         write(m_touch);
     }
     return found;
+}
+
+std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileStamp& key,
+                                                                     std::string_view pipeline)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr || !beginRead())
+        return std::nullopt;
+    sqlite3_bind_int64(m_findPrint, 1, asInt(key.device));
+    sqlite3_bind_int64(m_findPrint, 2, asInt(key.inode));
+    const int step = sqlite3_step(m_findPrint);
+    std::optional<std::vector<std::uint32_t>> found;
+    bool touch = false;
+    const auto integer = [&](int column) { return sqlite3_column_int64(m_findPrint, column); };
+    if (step == SQLITE_ROW && integer(2) == key.size && integer(3) == key.modifiedNs &&
+        integer(4) == key.changedNs) {
+        constexpr int kChecked = 7;
+        sqlite3_value* values[kChecked];
+        for (int k = 0; k < kChecked; ++k)
+            values[k] = sqlite3_column_value(m_findPrint, k);
+        const bool intact = checksumOf(kChecked, values) == integer(kChecked + 1);
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(m_findPrint, 5));
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(m_findPrint, 6));
+        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(m_findPrint, 6));
+        if (intact && name != nullptr && pipeline == name && length % 4 == 0 &&
+            (bytes != nullptr || length == 0)) {
+            std::vector<std::uint32_t> print(length / 4);
+            for (std::size_t k = 0; k < print.size(); ++k)
+                print[k] = std::uint32_t{bytes[4 * k]} | std::uint32_t{bytes[4 * k + 1]} << 8 |
+                           std::uint32_t{bytes[4 * k + 2]} << 16 |
+                           std::uint32_t{bytes[4 * k + 3]} << 24;
+            found = std::move(print);
+            touch = integer(kChecked) < m_today;
+        }
+    }
+    sqlite3_reset(m_findPrint);
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        fail("it cannot be read");
+        return std::nullopt;
+    }
+    if (touch) {
+        sqlite3_bind_int64(m_touchPrint, 1, asInt(key.device));
+        sqlite3_bind_int64(m_touchPrint, 2, asInt(key.inode));
+        sqlite3_bind_int64(m_touchPrint, 3, m_today);
+        write(m_touchPrint);
+    }
+    return found;
+}
+
+void SqliteFileCache::storePrint(const FileStamp& key, std::string_view pipeline,
+                                 const std::vector<std::uint32_t>& print)
+{
+    if (key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
+        return;
+    std::vector<unsigned char> bytes(print.size() * 4);
+    for (std::size_t k = 0; k < print.size(); ++k)
+        for (int b = 0; b < 4; ++b)
+            bytes[4 * k + static_cast<std::size_t>(b)] =
+                static_cast<unsigned char>(print[k] >> (8 * b));
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr)
+        return;
+    sqlite3_stmt* s = m_storePrint;
+    sqlite3_bind_int64(s, 1, asInt(key.device));
+    sqlite3_bind_int64(s, 2, asInt(key.inode));
+    sqlite3_bind_int64(s, 3, key.size);
+    sqlite3_bind_int64(s, 4, key.modifiedNs);
+    sqlite3_bind_int64(s, 5, key.changedNs);
+    sqlite3_bind_int64(s, 6, m_today);
+    sqlite3_bind_text(s, 7, pipeline.data(), static_cast<int>(pipeline.size()), SQLITE_TRANSIENT);
+    if (bytes.empty()) // an empty print (no audio) is kept too, and is no NULL
+        sqlite3_bind_zeroblob(s, 8, 0);
+    else
+        sqlite3_bind_blob(s, 8, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    write(s);
 }
 
 bool SqliteFileCache::commitIfOpen()
@@ -595,8 +691,9 @@ void SqliteFileCache::flush()
     endRead(); // between runs the cache holds no snapshot
     if (m_db == nullptr || !m_inTransaction)
         return; // nothing written: nothing to expire either
-    const std::string expire =
-        "DELETE FROM files WHERE seen_day < " + std::to_string(m_today - kKeepDays);
+    const std::string before = std::to_string(m_today - kKeepDays);
+    const std::string expire = "DELETE FROM files WHERE seen_day < " + before +
+                               "; DELETE FROM prints WHERE seen_day < " + before;
     if (!exec(expire.c_str()) || !commitIfOpen())
         fail("it cannot be written");
 }

@@ -44,6 +44,10 @@ public:
     void store(const FileStamp& key, const FileFacts& facts) override;
     void flush() override;
     bool empty() override;
+    std::optional<std::vector<std::uint32_t>> findPrint(const FileStamp& key,
+                                                        std::string_view pipeline) override;
+    void storePrint(const FileStamp& key, std::string_view pipeline,
+                    const std::vector<std::uint32_t>& print) override;
 
 private:
     bool open();
@@ -73,6 +77,9 @@ private:
     sqlite3_stmt* m_store = nullptr;
     sqlite3_stmt* m_touch = nullptr;
     sqlite3_stmt* m_any = nullptr;
+    sqlite3_stmt* m_findPrint = nullptr;
+    sqlite3_stmt* m_storePrint = nullptr;
+    sqlite3_stmt* m_touchPrint = nullptr;
     std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
     Pending m_pending;         // stored, not yet written
     bool m_inTransaction = false;

@@ -1,6 +1,7 @@
 // tunesift-cli: runs one duplicate search exactly as the find button does and prints the rows.
 
 #include "cache/sqlitecache.h"
+#include "mp3/audioprint.h"
 #include "mp3/id3v2title.h"
 #include "search/host.h"
 #include "search/progress.h"
@@ -62,6 +63,9 @@ const char* const kUsage =
     "  --exact-tag          files with the same ID3v1 title\n"
     "  --similar-tag        ID3v1 titles that share more than 90% of their words\n"
     "  --exact-audio        the same audio frames, whatever the tags around them\n"
+    "  --similar-audio      the same recording in any encoding: the sound of the first two\n"
+    "                       minutes compared (refused by a build without libmpg123 and\n"
+    "                       Chromaprint)\n"
     "\n"
     "Reading:\n"
     "  --id3v2-titles       the tag criteria compare the title of a leading ID3v2 tag where\n"
@@ -336,6 +340,10 @@ int main(int argc, char** argv)
             useCache = false;
         } else if (arg == "--exact-audio") {
             criteria[static_cast<std::size_t>(Criterion::ExactAudio)] = true;
+        } else if (arg == "--similar-audio") {
+            if (!AudioPrintsAvailable())
+                return usageError("--similar-audio: this build decodes no audio");
+            criteria[static_cast<std::size_t>(Criterion::SimilarAudio)] = true;
         } else if (arg == "--progress") {
             workLine = stderrIsTerminal ? CliHost::WorkLine::Terminal : CliHost::WorkLine::Lines;
         } else if (arg == "--quiet") {

@@ -12,5 +12,6 @@ PassOutcome SimilarFilenamePass(RunState& state);
 PassOutcome ExactTagPass(RunState& state);
 PassOutcome SimilarTagPass(RunState& state);
 PassOutcome ExactAudioPass(RunState& state);
+PassOutcome SimilarAudioPass(RunState& state);
 
 } // namespace tunesift

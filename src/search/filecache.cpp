@@ -113,6 +113,21 @@ void RunFacts::keep(const CachedFile& file)
         m_cache->store(file.key, file.facts);
 }
 
+std::optional<std::vector<std::uint32_t>> RunFacts::printOf(const CachedFile& file,
+                                                            std::string_view pipeline)
+{
+    if (!m_cache || !m_mayFind)
+        return std::nullopt;
+    return m_cache->findPrint(file.key, pipeline);
+}
+
+void RunFacts::keepPrint(const CachedFile& file, std::string_view pipeline,
+                         const std::vector<std::uint32_t>& print)
+{
+    if (m_cache)
+        m_cache->storePrint(file.key, pipeline, print);
+}
+
 void RunFacts::flush()
 {
     if (m_cache)

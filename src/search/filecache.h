@@ -48,6 +48,24 @@ public:
     virtual void flush() = 0;
     // True when the cache holds no file's facts at all (a first run): asking it would be in vain.
     virtual bool empty() = 0;
+
+    // The acoustic print kept under exactly this stamp and made by this pipeline (see
+    // AudioPrintPipeline); nothing otherwise. Prints are kept apart from the other facts, as
+    // they are a hundred times larger and only Similar Audio wants them.
+    virtual std::optional<std::vector<std::uint32_t>> findPrint(const FileStamp& key,
+                                                                std::string_view pipeline)
+    {
+        (void)key;
+        (void)pipeline;
+        return std::nullopt;
+    }
+    virtual void storePrint(const FileStamp& key, std::string_view pipeline,
+                            const std::vector<std::uint32_t>& print)
+    {
+        (void)key;
+        (void)pipeline;
+        (void)print;
+    }
 };
 
 // A file as the cache knows it in this run.
@@ -88,6 +106,11 @@ public:
                                  bool withFacts);
     // Adds what was read of the file (file.facts) to the cache under its key.
     void keep(const CachedFile& file);
+    // The print kept for the file under its key by this pipeline, when the cache may hold one.
+    std::optional<std::vector<std::uint32_t>> printOf(const CachedFile& file,
+                                                      std::string_view pipeline);
+    void keepPrint(const CachedFile& file, std::string_view pipeline,
+                   const std::vector<std::uint32_t>& print);
 
     void flush();
 

@@ -1,14 +1,18 @@
 #include "search/filefacts.h"
 
 #include "files/fileaccess.h"
+#include "mp3/audioprint.h"
 #include "mp3/id3v1.h"
 #include "mp3/mp3analysis.h"
+#include "search/audiomatch.h"
 #include "search/folderreads.h"
 #include "search/progress.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <numeric>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -58,6 +62,7 @@ private:
         missing.title = wanted.title && m_state.titleKnown[id] == 0;
         missing.rowColumns = wanted.rowColumns && !m_state.rowInfo[id].known;
         missing.audio = wanted.audio && m_state.audioKnown[id] == 0;
+        missing.print = wanted.print;
         return missing;
     }
 
@@ -99,6 +104,13 @@ private:
             m_state.audioKnown[p.id] = 1;
             p.missing.audio = false;
         }
+    }
+
+    void takePrint(Pending& p, const std::vector<std::uint32_t>& print)
+    {
+        if (HasEnoughSound(print))
+            m_state.prints->add(p.id, print);
+        p.missing.print = false;
     }
 
     // The file's stamp as the run takes it now: taken afresh, except of a distant file (on a
@@ -166,6 +178,11 @@ private:
                 p.missing.size = false;
             }
             take(p, file->facts);
+            if (p.missing.print) {
+                if (std::optional<std::vector<std::uint32_t>> kept =
+                        m_state.facts.printOf(*file, AudioPrintPipeline()))
+                    takePrint(p, *kept);
+            }
         }
         dropDone();
     }
@@ -175,26 +192,42 @@ private:
     {
         forEachPending(
             [&](const FolderHandle& folder, Pending& p) {
+                if (m_wanted.print && stopSeen())
+                    return;
                 ReadFacts read =
                     ReadFileFacts(folder, m_catalogue.name(p.id), p.missing, m_state.id3v2Titles);
                 if (p.missing.size)
                     m_catalogue.setSize(p.id, read.size.value_or(Catalogue::kSizeUnreadable));
                 take(p, read.facts);
+                if (read.print)
+                    takePrint(p, *read.print);
                 m_state.meter.add();
                 if (!read.stamp || !m_state.facts.enabled())
                     return;
                 if (std::optional<CachedFile> file = m_state.facts.of(p.id, read.stamp, false)) {
                     file->facts = std::move(read.facts);
                     m_state.facts.keep(*file);
+                    if (read.print)
+                        m_state.facts.keepPrint(*file, AudioPrintPipeline(), *read.print);
                 }
             },
-            m_wanted.audio ? WorkKind::DiskReads : WorkKind::SystemCalls);
+            m_wanted.audio || m_wanted.print ? WorkKind::DiskReads : WorkKind::SystemCalls);
+    }
+
+    // Only the run's thread asks the host; the other threads see what it saw.
+    bool stopSeen()
+    {
+        if (std::this_thread::get_id() == m_runThread && m_state.host.isStopRequested())
+            m_stopped.store(true, std::memory_order_relaxed);
+        return m_stopped.load(std::memory_order_relaxed);
     }
 
     RunState& m_state;
     Catalogue& m_catalogue;
     WantedFacts m_wanted;
     std::vector<Pending> m_pending;
+    const std::thread::id m_runThread = std::this_thread::get_id();
+    std::atomic<bool> m_stopped{false};
 };
 
 } // namespace
@@ -205,11 +238,11 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
     ReadFacts read;
     FileFacts& facts = read.facts;
     // A file that cannot be opened has size 0 in its rows, no title and no audio.
-    facts.analysed = wanted.rowColumns || wanted.audio;
+    facts.analysed = wanted.rowColumns || wanted.audio || wanted.print;
     facts.id3v1Read = wanted.title;
     facts.id3v2Read = wanted.title && id3v2Titles;
     facts.audioRead = wanted.audio;
-    if (!wanted.title && !wanted.rowColumns && !wanted.audio) {
+    if (!wanted.title && !wanted.rowColumns && !wanted.audio && !wanted.print) {
         read.size = FileSize(folder, name);
         return read;
     }
@@ -227,6 +260,12 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
         facts.bitRate = analysis->bitRate();
         facts.headerOffset = analysis->path().empty() ? -1 : analysis->firstFrameOffset();
         facts.audio.range = analysis->audioRange();
+        if (wanted.print) {
+            AudioPrintResult print =
+                MakeAudioPrint(file, analysis->audioRange(), analysis->sampleRate());
+            if (print.outcome == AudioPrintResult::Outcome::Made)
+                read.print = std::move(print.values);
+        }
     }
     if (wanted.title) {
         static const std::optional<std::array<unsigned char, kID3v1TagSize>> kNoRecord;

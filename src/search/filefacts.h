@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One road for a file's facts. Every stage of the run that needs to know something of a file (its
 // size, its title, the columns of its rows, its audio range) asks GatherFacts, which for each file
@@ -26,8 +27,11 @@ struct WantedFacts
     bool title = false;      // the title the tag criteria compare
     bool rowColumns = false; // size, playing time and bit rate of the file's rows
     bool audio = false;      // the audio range, with the hashes of it the cache holds
+    // The acoustic print (Similar Audio), into state.prints; the analysis it is made after gives
+    // the row columns as well.
+    bool print = false;
 
-    bool any() const { return size || title || rowColumns || audio; }
+    bool any() const { return size || title || rowColumns || audio || print; }
 };
 
 // What one visit to a file found.
@@ -38,6 +42,8 @@ struct ReadFacts
     std::optional<FileStamp> stamp;
     std::optional<std::int64_t> size; // nothing: the file could not be opened
     FileFacts facts;                  // the groups asked for, filled
+    // The print, when asked for and the file could be read to its end or two minutes in.
+    std::optional<std::vector<std::uint32_t>> print;
 };
 
 // Opens the file once and reads what is wanted: the analysis for the row columns and the audio
@@ -60,7 +66,9 @@ std::optional<std::string> ComparedTitleOf(const FileFacts& facts, bool id3v2Tit
 // Gathers the wanted facts of the files (path ids, each the first entry of its file, ascending)
 // that the run does not hold yet, and puts them where the run keeps them: sizes in the catalogue,
 // titles in the session's titles (which the caller has sized), row columns in state.rowInfo,
-// audio in state.audio. A source that gives more row columns than asked for gives them too.
+// audio in state.audio, prints in state.prints. A source that gives more row columns than asked
+// for gives them too. While prints are made (each a decoding of a tenth of a second), the stop
+// flag is read before every file the run's thread takes; after a stop the others are left.
 void GatherFacts(RunState& state, std::span<const std::uint32_t> ids, WantedFacts wanted);
 
 } // namespace tunesift

@@ -15,9 +15,10 @@ enum class Criterion
     SimilarFilename,
     ExactTag,
     SimilarTag,
-    ExactAudio
+    ExactAudio,
+    SimilarAudio
 };
-inline constexpr int kCriterionCount = 6;
+inline constexpr int kCriterionCount = 7;
 
 enum class MessageButtons
 {

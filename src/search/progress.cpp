@@ -60,6 +60,8 @@ std::string_view CriterionName(Criterion criterion)
         return "Similar Tag";
     case Criterion::ExactAudio:
         return "Exact Audio";
+    case Criterion::SimilarAudio:
+        return "Similar Audio";
     }
     return {};
 }

@@ -10,10 +10,10 @@ namespace tunesift {
 
 std::string_view ColorGroupName(ColorGroup group)
 {
-    static constexpr std::array<std::string_view, 14> kNames = {
-        "",          "white",        "blue",        "light blue", "red",
-        "light red", "green",        "light green", "orange",     "light orange",
-        "purple",    "light purple", "teal",        "light teal",
+    static constexpr std::array<std::string_view, 16> kNames = {
+        "",      "white",       "blue",   "light blue",   "red",    "light red",
+        "green", "light green", "orange", "light orange", "purple", "light purple",
+        "teal",  "light teal",  "gold",   "light gold",
     };
     return kNames[static_cast<std::size_t>(group)];
 }
@@ -33,6 +33,8 @@ ColorGroup ColorGroupOf(Criterion criterion, bool dark)
         return dark ? ColorGroup::Purple : ColorGroup::LightPurple;
     case Criterion::ExactAudio:
         return dark ? ColorGroup::Teal : ColorGroup::LightTeal;
+    case Criterion::SimilarAudio:
+        return dark ? ColorGroup::Gold : ColorGroup::LightGold;
     }
     return ColorGroup::None;
 }
@@ -52,6 +54,8 @@ std::string_view MatchTypeWord(Criterion criterion)
         return "Exact Tag";
     case Criterion::ExactAudio:
         return "Audio";
+    case Criterion::SimilarAudio:
+        return "Close Audio";
     }
     return {};
 }
@@ -60,6 +64,7 @@ Evidence EvidenceOf(Criterion criterion)
 {
     switch (criterion) {
     case Criterion::ExactAudio:
+    case Criterion::SimilarAudio: // every row of a group matched its first row's sound
         return Evidence::SameRecording;
     case Criterion::ExactFilename:
     case Criterion::ExactFilesize:

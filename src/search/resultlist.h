@@ -31,12 +31,14 @@ enum class ColorGroup : std::uint8_t
     LightPurple,
     Teal,
     LightTeal,
+    Gold,
+    LightGold,
 };
 
 std::string_view ColorGroupName(ColorGroup group);
 // The dark (true) or light (false) name of a criterion's colour family.
 ColorGroup ColorGroupOf(Criterion criterion, bool dark);
-// "Name", "Size", "Close", "Exact Tag", "Exact Tag", "Audio".
+// "Name", "Size", "Close", "Exact Tag", "Exact Tag", "Audio", "Close Audio".
 std::string_view MatchTypeWord(Criterion criterion);
 
 // What the groups a criterion finds show: that their files are the same recording (the audio

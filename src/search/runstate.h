@@ -13,6 +13,8 @@
 
 namespace tunesift {
 
+class PrintStore;
+
 enum class PassOutcome
 {
     Completed,
@@ -64,6 +66,7 @@ public:
     // a possible partner, the hashes of that range.
     std::vector<AudioFacts> audio;
     std::vector<std::uint8_t> audioKnown; // per path id: audio holds what was found
+    PrintStore* prints = nullptr;         // while Similar Audio gathers the files' prints
 
     bool titlesRead = false;
     // Per entry, while the titles wait for the tag criteria: found before their turn.

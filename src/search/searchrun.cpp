@@ -25,7 +25,7 @@ const char* const kNoFoldersText = "There are no folders to find duplicates for.
                                    "drop some folders into the list above.";
 const char* const kNoCriterionText =
     "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
-    "Similar Filename, Exact Tag, Similar Tag, Exact Audio";
+    "Similar Filename, Exact Tag, Similar Tag, Exact Audio, Similar Audio";
 const char* const kNoDupesText = "No duplicate MP3s found.";
 const char* const kRunFailedText = "The search could not be completed: ";
 constexpr std::size_t kLargeCatalogue = 20000;
@@ -44,6 +44,7 @@ constexpr std::array<CriterionStep, kCriterionCount> kCriteria = {{
     {Criterion::ExactTag, " [Finding duplicates - Exact Tag]", ExactTagPass},
     {Criterion::SimilarTag, " [Finding duplicates - Similar Tag]", SimilarTagPass},
     {Criterion::ExactAudio, " [Finding duplicates - Exact Audio]", ExactAudioPass},
+    {Criterion::SimilarAudio, " [Finding duplicates - Similar Audio]", SimilarAudioPass},
 }};
 
 // "#,###,###" with "," between groups of three digits.

@@ -1,7 +1,9 @@
 #include "mp3/mp3testutil.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
@@ -226,5 +228,42 @@ Bytes enhancedTag(const std::string& title)
     text.resize(227, '\0');
     return Bytes(text.begin(), text.end());
 }
+
+#ifndef _WIN32
+bool encodeTune(const std::string& path, std::uint32_t seed, double seconds,
+                const std::string& lameOptions)
+{
+    constexpr int kRate = 22050;
+    const std::string pcm = path + ".raw";
+    {
+        std::ofstream out(pcm, std::ios::binary);
+        std::mt19937 random(seed);
+        std::uniform_int_distribution<int> note(40, 90); // MIDI notes
+        double hz[2] = {0, 0};
+        double phase[2] = {0, 0};
+        const auto samples = static_cast<int>(seconds * kRate);
+        for (int i = 0; i < samples; ++i) {
+            if (i % (kRate / 4) == 0)
+                for (double& f : hz)
+                    f = 440.0 * std::pow(2.0, (note(random) - 69) / 12.0);
+            double value = 0;
+            for (int k = 0; k < 2; ++k) {
+                phase[k] += 2 * 3.14159265358979 * hz[k] / kRate;
+                value += 7000 * std::sin(phase[k]);
+            }
+            const auto sample = seed == 0 ? std::int16_t{0} : static_cast<std::int16_t>(value);
+            const char bytes[2] = {static_cast<char>(sample & 0xFF),
+                                   static_cast<char>((sample >> 8) & 0xFF)};
+            out.write(bytes, 2);
+        }
+    }
+    const std::string command = "lame --quiet -r --bitwidth 16 --signed --little-endian -s 22.05 "
+                                "-m m " +
+                                lameOptions + " '" + pcm + "' '" + path + "' 2>/dev/null";
+    const bool encoded = std::system(command.c_str()) == 0;
+    std::remove(pcm.c_str());
+    return encoded;
+}
+#endif
 
 } // namespace tunesift::test

@@ -30,6 +30,15 @@ private:
 void writeFile(const std::string& path, const Bytes& bytes);
 
 #ifndef _WIN32
+// Encodes seconds of a tune (a new pair of notes every quarter second, made from seed; or
+// silence for seed 0) with lame, asked for with lameOptions (rates, modes, bit rates). The tune
+// is 22,050 Hz mono unless the options resample it (they must not set a mode: lame takes that
+// for the channels of its raw input). False when lame failed.
+bool encodeTune(const std::string& path, std::uint32_t seed, double seconds,
+                const std::string& lameOptions);
+#endif
+
+#ifndef _WIN32
 // Runs the body as the unprivileged user "nobody" when the tests run as the superuser (in a
 // child process, whose failed expectations fail the calling test), otherwise directly. Paths the
 // body uses must be reachable for that user.

@@ -2,6 +2,8 @@
 // cache file that cannot be used; a changed file is read again.
 
 #include "cache/sqlitecache.h"
+#include "mp3/audioprint.h"
+#include "mp3/mp3testutil.h"
 #include "search/engineview.h"
 #include "search/recordinghost.h"
 #include "search/scan.h"
@@ -59,6 +61,8 @@ struct Outcome
     std::vector<ExpectedRow> rows;
     std::size_t hits = 0;
     std::size_t stores = 0; // facts of files the run read anew
+    std::size_t printsFound = 0;
+    std::size_t printsStored = 0; // files decoded anew
 };
 
 // Counts what the cache gives.
@@ -84,8 +88,27 @@ public:
     }
     void flush() override { m_inner.flush(); }
     bool empty() override { return m_inner.empty(); }
+    std::optional<std::vector<std::uint32_t>> findPrint(const FileStamp& key,
+                                                        std::string_view pipeline) override
+    {
+        std::optional<std::vector<std::uint32_t>> found = m_inner.findPrint(key, pipeline);
+        std::lock_guard lock(m_mutex);
+        printsFound += found ? 1 : 0;
+        return found;
+    }
+    void storePrint(const FileStamp& key, std::string_view pipeline,
+                    const std::vector<std::uint32_t>& print) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            ++printsStored;
+        }
+        m_inner.storePrint(key, pipeline, print);
+    }
     std::set<std::uint64_t> hits; // files found
     std::size_t stores = 0;
+    std::size_t printsFound = 0;
+    std::size_t printsStored = 0;
 
 private:
     FileCache& m_inner;
@@ -107,7 +130,10 @@ Outcome runAll(const TempDir& dir, FileCache* cache,
         host.cache = &*counting;
     }
     RunSearch(session, {dir / "a", dir / "b", dir / "c"}, host);
-    return {RowsOf(session), counting ? counting->hits.size() : 0, counting ? counting->stores : 0};
+    if (!counting)
+        return {RowsOf(session)};
+    return {RowsOf(session), counting->hits.size(), counting->stores, counting->printsFound,
+            counting->printsStored};
 }
 
 struct CacheFile
@@ -249,6 +275,43 @@ TEST(FileCache, AnotherWriterDuringTheRunLeavesTheCacheUsable)
         SQLITE_OK)
         << "no reader of the cache left between runs";
     sqlite3_close(writer);
+}
+
+// Prints are kept under the file's stamp and the pipeline that made them: a second run decodes
+// nothing unchanged, and a print of another pipeline or of a changed file is not taken.
+TEST(FileCache, PrintsAreKeptForTheirFileAndPipeline)
+{
+    if (!AudioPrintsAvailable())
+        GTEST_SKIP() << "built without the decoder and the fingerprinter";
+    TempDir dir;
+    writeLibrary(dir);
+    ASSERT_TRUE(encodeTune(dir / "a/tune.mp3", 5, 30.0, "--resample 44.1 -b 128"));
+    ASSERT_TRUE(encodeTune(dir / "c/tune again.mp3", 5, 30.0, "-b 64"));
+    const Outcome without = runAll(dir, nullptr, {Criterion::SimilarAudio});
+    ASSERT_EQ(without.rows.size(), 2u);
+    CacheFile file;
+    const Outcome cold = runAll(dir, file.open().get(), {Criterion::SimilarAudio});
+    const Outcome warm = runAll(dir, file.open().get(), {Criterion::SimilarAudio});
+    EXPECT_EQ(cold.rows, without.rows);
+    EXPECT_EQ(warm.rows, without.rows);
+    EXPECT_EQ(cold.printsFound, 0u);
+    EXPECT_GE(cold.printsStored, 2u);
+    EXPECT_EQ(warm.printsFound, cold.printsStored);
+    EXPECT_EQ(warm.printsStored, 0u);
+
+    const std::unique_ptr<SqliteFileCache> cache = file.open();
+    FileStamp key{1000, 1, 2, 3, 4};
+    const std::vector<std::uint32_t> print = {1, 0xFFFFFFFF, 627964279, 0x80000000};
+    cache->storePrint(key, "pipeline one", print);
+    FileStamp silent{2000, 1, 2, 3, 5};
+    cache->storePrint(silent, "pipeline one", {});
+    cache->flush();
+    EXPECT_EQ(cache->findPrint(key, "pipeline one"), print);
+    EXPECT_EQ(cache->findPrint(silent, "pipeline one"), std::vector<std::uint32_t>());
+    EXPECT_TRUE(file.reports.empty());
+    EXPECT_EQ(cache->findPrint(key, "pipeline two"), std::nullopt);
+    key.modifiedNs += 1;
+    EXPECT_EQ(cache->findPrint(key, "pipeline one"), std::nullopt);
 }
 
 TEST(FileCache, FilesChangedJustBeforeTheCacheOpenedAreNotKept)

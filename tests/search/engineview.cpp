@@ -17,7 +17,8 @@ bool operator==(const ExpectedRow& a, const ExpectedRow& b)
 std::ostream& operator<<(std::ostream& out, Criterion criterion)
 {
     static constexpr const char* names[] = {"ExactFilename", "ExactFilesize", "SimilarFilename",
-                                            "ExactTag",      "SimilarTag",    "ExactAudio"};
+                                            "ExactTag",      "SimilarTag",    "ExactAudio",
+                                            "SimilarAudio"};
     return out << names[static_cast<std::size_t>(criterion)];
 }
 

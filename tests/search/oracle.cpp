@@ -1,7 +1,10 @@
 #include "search/oracle.h"
 
 #include "files/fileaccess.h"
+#include "mp3/audioprint.h"
 #include "mp3/id3v1.h"
+#include "mp3/mp3analysis.h"
+#include "search/audiomatch.h"
 
 #include <algorithm>
 #include <fstream>
@@ -303,6 +306,31 @@ std::optional<std::string> OracleAudioBytes(const std::string& path)
     return bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
+std::vector<std::uint32_t> OraclePrint(const std::string& path)
+{
+    ReadOnlyFile file;
+    if (!AudioPrintsAvailable() || !file.open(path))
+        return {};
+    Mp3Analysis analysis;
+    analysis.analyseOpened(file, path);
+    std::vector<std::uint32_t> print =
+        MakeAudioPrint(file, analysis.audioRange(), analysis.sampleRate()).values;
+    return HasEnoughSound(print) ? print : std::vector<std::uint32_t>();
+}
+
+bool OracleSameRecording(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    const AudioMatchRules rules;
+    const auto la = static_cast<int>(a.size());
+    const auto lb = static_cast<int>(b.size());
+    for (int offset = -la + 1; offset < lb; ++offset)
+        if (IsSameRecording(AlignPrints(a, b, offset), a.size(), b.size(), rules))
+            return true;
+    return false;
+}
+
 std::string SkipMessage(std::string_view path)
 {
     return std::string(path) +
@@ -329,22 +357,24 @@ std::string AnalyzingCaption(std::string_view folder)
 std::string CriterionCaption(Criterion criterion)
 {
     static constexpr const char* names[] = {"Exact Filename", "Exact Filesize", "Similar Filename",
-                                            "Exact Tag",      "Similar Tag",    "Exact Audio"};
+                                            "Exact Tag",      "Similar Tag",    "Exact Audio",
+                                            "Similar Audio"};
     return std::string(kProduct) + " [Finding duplicates - " +
            names[static_cast<std::size_t>(criterion)] + "]";
 }
 
 std::string ExpectedColourName(Criterion criterion, bool dark)
 {
-    static constexpr const char* families[] = {"blue", "red", "green", "orange", "purple", "teal"};
+    static constexpr const char* families[] = {"blue",   "red",  "green", "orange",
+                                               "purple", "teal", "gold"};
     const std::string family = families[static_cast<std::size_t>(criterion)];
     return dark ? family : "light " + family;
 }
 
 std::string ExpectedTypeWord(Criterion criterion)
 {
-    static constexpr const char* words[] = {"Name",      "Size",      "Close",
-                                            "Exact Tag", "Exact Tag", "Audio"};
+    static constexpr const char* words[] = {"Name",      "Size",  "Close",      "Exact Tag",
+                                            "Exact Tag", "Audio", "Close Audio"};
     return words[static_cast<std::size_t>(criterion)];
 }
 
@@ -521,6 +551,14 @@ bool Oracle::runCriterion(Criterion criterion)
         for (std::size_t k = 0; k < n; ++k)
             m_audio[k] = OracleAudioBytes(path(k));
     }
+    if (criterion == Criterion::SimilarAudio) {
+        m_prints.assign(n, {});
+        for (std::size_t k = 0; k < n; ++k)
+            m_prints[k] = OraclePrint(path(k));
+        // Reading the prints and matching them are check points of their own, before the walk.
+        if (m_host->isStopRequested())
+            return false;
+    }
     if (criterion == Criterion::ExactFilesize) {
         for (std::size_t k = 0; k < n; ++k) {
             OracleEntry& entry = m_catalogue[k];
@@ -577,6 +615,8 @@ bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const
                    0.9;
     case Criterion::ExactAudio:
         return m_audio[i] && m_audio[j] && *m_audio[i] == *m_audio[j];
+    case Criterion::SimilarAudio:
+        return OracleSameRecording(m_prints[i], m_prints[j]);
     }
     return false;
 }

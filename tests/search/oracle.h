@@ -38,7 +38,7 @@ inline constexpr const char* kNoFoldersMessage =
     "list above.";
 inline constexpr const char* kNoCriterionMessage =
     "Please select at least one option at the upper right: Exact Filename, Exact Filesize, "
-    "Similar Filename, Exact Tag, Similar Tag, Exact Audio";
+    "Similar Filename, Exact Tag, Similar Tag, Exact Audio, Similar Audio";
 inline constexpr const char* kNoDupesMessage = "No duplicate MP3s found.";
 std::string AnalyzingCaption(std::string_view folder);
 std::string CriterionCaption(Criterion criterion);
@@ -50,6 +50,10 @@ std::string ExpectedTypeWord(Criterion criterion);
 // The bytes of a file's audio: from the first frame header the analysis finds to the end less
 // the trailing tags, peeled one by one; nothing when the file has no frame or no bytes are left.
 std::optional<std::string> OracleAudioBytes(const std::string& path);
+// The file's acoustic print, empty when it holds too little sound (or cannot be read).
+std::vector<std::uint32_t> OraclePrint(const std::string& path);
+// Whether two prints pass as one recording at any offset at all.
+bool OracleSameRecording(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b);
 
 struct ExpectedRow
 {
@@ -112,6 +116,8 @@ private:
     std::vector<OracleEntry> m_catalogue;
     std::vector<std::string> m_titles;
     std::vector<std::optional<std::string>> m_audio;
+    std::vector<std::vector<std::uint32_t>> m_prints; // empty: too little sound
+
     std::deque<std::string> m_queue;
     std::vector<ExpectedRow> m_rows;
     std::vector<std::size_t> m_rowEntries; // beside m_rows: the entry each row was written for

@@ -25,7 +25,7 @@ struct Shade
 
 // The two reds differ in green and blue, not only in lightness. The teals lean further to green
 // and blue at once than any other family, so they do not pass for light blue or light green.
-constexpr std::array<Shade, 12> kShades{{
+constexpr std::array<Shade, 14> kShades{{
     {ColorGroup::Blue, qRgb(212, 234, 255)},
     {ColorGroup::LightBlue, qRgb(242, 242, 255)},
     {ColorGroup::LightGreen, qRgb(242, 255, 242)},
@@ -38,6 +38,8 @@ constexpr std::array<Shade, 12> kShades{{
     {ColorGroup::LightPurple, qRgb(232, 212, 255)},
     {ColorGroup::Teal, qRgb(168, 226, 218)},
     {ColorGroup::LightTeal, qRgb(212, 243, 238)},
+    {ColorGroup::Gold, qRgb(245, 230, 163)},
+    {ColorGroup::LightGold, qRgb(251, 243, 212)},
 }};
 
 QString headerText(int section)

@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(m_boxes.shown[0].text,
                  QStringLiteral("Please select at least one option at the upper right: Exact "
                                 "Filename, Exact Filesize, Similar Filename, Exact Tag, Similar "
-                                "Tag, Exact Audio"));
+                                "Tag, Exact Audio, Similar Audio"));
         QCOMPARE(m_boxes.shown[0].title, QStringLiteral("Tunesift"));
         QVERIFY(m_session->results().empty());
         QVERIFY(form.isVisible());

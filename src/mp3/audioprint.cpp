@@ -1,0 +1,208 @@
+#include "mp3/audioprint.h"
+
+#include "files/fileaccess.h"
+
+#ifdef TUNESIFT_HAS_AUDIO_PRINTS
+#include <algorithm>
+#include <array>
+#include <chromaprint.h>
+#include <memory>
+#include <mpg123.h>
+#include <optional>
+#include <span>
+#endif
+
+namespace tunesift {
+
+#ifdef TUNESIFT_HAS_AUDIO_PRINTS
+
+namespace {
+
+// Raised whenever the way audio reaches the fingerprinter changes (rates, mixing, range).
+constexpr int kPrintRevision = 1;
+
+struct DecoderDeleter
+{
+    void operator()(mpg123_handle* decoder) const { mpg123_delete(decoder); }
+};
+using Decoder = std::unique_ptr<mpg123_handle, DecoderDeleter>;
+
+struct PrinterDeleter
+{
+    void operator()(ChromaprintContext* printer) const { chromaprint_free(printer); }
+};
+using Printer = std::unique_ptr<ChromaprintContext, PrinterDeleter>;
+
+// The decoder's own synthesis halves or quarters the rate far more cheaply than a resampler
+// could, and a print made from it matches one made at the full rate.
+int downSamplingSteps(int frequency)
+{
+    int steps = 0;
+    while (steps < 2 && (frequency >> (steps + 1)) >= kLowestDecodeRate)
+        ++steps;
+    return steps;
+}
+
+enum class DecodeEnd
+{
+    Done,
+    ReadFailed,
+    RateTooLow, // the first header told another rate than the stream has: decode again
+};
+
+// Every rate a down-sampled MPEG stream can have, mono 16-bit only.
+bool allowOutputFormats(mpg123_handle* decoder)
+{
+    constexpr std::array<long, 9> kRates = {8000,  11025, 12000, 16000, 22050,
+                                            24000, 32000, 44100, 48000};
+    if (mpg123_format_none(decoder) != MPG123_OK)
+        return false;
+    for (const long rate : kRates)
+        if (mpg123_format(decoder, rate, MPG123_MONO, MPG123_ENC_SIGNED_16) != MPG123_OK)
+            return false;
+    return true;
+}
+
+DecodeEnd decodeInto(ChromaprintContext* printer, const ReadOnlyFile& file, const AudioRange& range,
+                     int steps, bool& started)
+{
+    started = false;
+    int error = MPG123_OK;
+    const Decoder decoder(mpg123_new(nullptr, &error));
+    if (!decoder ||
+        mpg123_param(decoder.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_MONO_MIX, 0.0) !=
+            MPG123_OK ||
+        mpg123_param(decoder.get(), MPG123_DOWN_SAMPLE, steps, 0.0) != MPG123_OK ||
+        !allowOutputFormats(decoder.get()) || mpg123_open_feed(decoder.get()) != MPG123_OK)
+        return DecodeEnd::Done; // nothing decoded: an empty print
+
+    constexpr std::size_t kInputBlock = 64 * 1024;
+    std::array<unsigned char, kInputBlock> input{};
+    std::array<std::int16_t, 8192> output{};
+    long rate = 0;
+    std::int64_t samplesLeft = 0;
+    std::int64_t offset = range.start;
+    const std::int64_t end = range.start + range.length;
+    for (;;) {
+        for (;;) {
+            std::size_t bytes = 0;
+            const int status = mpg123_read(decoder.get(), output.data(),
+                                           output.size() * sizeof(std::int16_t), &bytes);
+            if (status == MPG123_NEW_FORMAT) {
+                long newRate = 0;
+                int channels = 0;
+                int encoding = 0;
+                if (mpg123_getformat(decoder.get(), &newRate, &channels, &encoding) != MPG123_OK ||
+                    channels != 1 || encoding != MPG123_ENC_SIGNED_16)
+                    return DecodeEnd::Done;
+                if (started)
+                    return DecodeEnd::Done; // another stream follows: the print ends here
+                if (newRate < kLowestDecodeRate && steps > 0)
+                    return DecodeEnd::RateTooLow;
+                rate = newRate;
+                if (chromaprint_start(printer, static_cast<int>(rate), 1) != 1)
+                    return DecodeEnd::Done;
+                started = true;
+                samplesLeft = static_cast<std::int64_t>(rate) * kPrintSeconds;
+                continue;
+            }
+            if (started && bytes > 0) {
+                // Mono: every sample is a whole frame of the fingerprinter's input.
+                const auto samples =
+                    std::min<std::int64_t>(samplesLeft, static_cast<std::int64_t>(bytes / 2));
+                if (chromaprint_feed(printer, output.data(), static_cast<int>(samples)) != 1)
+                    return DecodeEnd::Done;
+                samplesLeft -= samples;
+                if (samplesLeft == 0)
+                    return DecodeEnd::Done;
+            }
+            if (status == MPG123_NEED_MORE)
+                break;
+            if (status == MPG123_OK)
+                continue;
+            if (status == MPG123_ERR && mpg123_errcode(decoder.get()) == MPG123_BAD_OUTFORMAT &&
+                !started && steps > 0)
+                return DecodeEnd::RateTooLow;
+            return DecodeEnd::Done; // the end of the stream, or a stream that cannot go on
+        }
+        if (offset >= end)
+            return DecodeEnd::Done;
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(static_cast<std::int64_t>(input.size()), end - offset));
+        const std::optional<std::size_t> got = file.readAt(offset, std::span(input).first(want));
+        if (!got)
+            return DecodeEnd::ReadFailed;
+        if (*got == 0)
+            return DecodeEnd::Done; // the file has become shorter
+        if (mpg123_feed(decoder.get(), input.data(), *got) != MPG123_OK)
+            return DecodeEnd::Done;
+        offset += static_cast<std::int64_t>(*got);
+    }
+}
+
+} // namespace
+
+bool AudioPrintsAvailable()
+{
+    return true;
+}
+
+const std::string& AudioPrintPipeline()
+{
+    static const std::string name = "mpg123 api " + std::to_string(MPG123_API_VERSION) +
+                                    ", chromaprint " + chromaprint_get_version() +
+                                    " default algorithm, print " + std::to_string(kPrintRevision);
+    return name;
+}
+
+AudioPrintResult MakeAudioPrint(const ReadOnlyFile& file, const AudioRange& range, int frequency)
+{
+    AudioPrintResult result;
+    thread_local const Printer printer(chromaprint_new(CHROMAPRINT_ALGORITHM_DEFAULT));
+    if (!printer)
+        return result;
+    if (range.empty()) {
+        result.outcome = AudioPrintResult::Outcome::Made;
+        return result;
+    }
+    file.adviseSequential(range.start, range.length);
+    bool started = false;
+    DecodeEnd end = DecodeEnd::RateTooLow;
+    for (int steps = downSamplingSteps(frequency); end == DecodeEnd::RateTooLow && steps >= 0;
+         --steps)
+        end = decodeInto(printer.get(), file, range, steps, started);
+    if (end == DecodeEnd::ReadFailed)
+        return result;
+    result.outcome = AudioPrintResult::Outcome::Made;
+    if (!started || chromaprint_finish(printer.get()) != 1)
+        return result;
+    std::uint32_t* values = nullptr;
+    int size = 0;
+    if (chromaprint_get_raw_fingerprint(printer.get(), &values, &size) == 1 && values != nullptr) {
+        result.values.assign(values, values + std::max(size, 0));
+        chromaprint_dealloc(values);
+    }
+    return result;
+}
+
+#else // no decoder or fingerprinter in this build
+
+bool AudioPrintsAvailable()
+{
+    return false;
+}
+
+const std::string& AudioPrintPipeline()
+{
+    static const std::string none;
+    return none;
+}
+
+AudioPrintResult MakeAudioPrint(const ReadOnlyFile&, const AudioRange&, int)
+{
+    return {};
+}
+
+#endif
+
+} // namespace tunesift
