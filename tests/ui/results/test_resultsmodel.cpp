@@ -604,14 +604,14 @@ void ResultsModelTest::sortedRowsKeepTicksRemovalsAndUndo()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     const std::vector<std::string> searchOrder = paths(model);
     QPersistentModelIndex late(model.index(7, 0)); // "/p/Delta.mp3"
-    model.SetCheckedForFile(7, true);
+    model.setFileChecked(7, true);
 
     model.sortGroups(1, Qt::DescendingOrder);
     QCOMPARE(late.row(), 9);
     QCOMPARE(model.pathOf(9), std::string("/p/Delta.mp3"));
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{9});
     // A tick after the sort still reaches every row of the file, wherever it stands.
-    model.SetCheckedForFile(static_cast<std::size_t>(model.rowCount() - 1), true); // Charlie2
+    model.setFileChecked(static_cast<std::size_t>(model.rowCount() - 1), true); // Charlie2
     QCOMPARE(model.checkedRows(), (std::vector<std::size_t>{9, 11}));
 
     // Delete the rows of "alpha" and one of "bravo" while sorted by size, undo while sorted by
