@@ -403,7 +403,7 @@ int main(int argc, char** argv)
             FolderScan scan(session.catalogue(), host);
             scan.setMeter(&meter);
             for (const std::string& folder : folders)
-                if (!scan.ScanFolder(folder))
+                if (!scan.scanFolder(folder))
                     break;
             host.endWorkLine();
         } catch (const std::exception& error) {
