@@ -424,9 +424,17 @@ TEST(FileCache, AStopWhileFilesAreReadEndsTheReading)
                 ++afterStop;
             if (++stores == 100)
                 stop = true;
-            m_inner.store(key, facts);
+            // Kept here until the flush: the count measures the reading, not the cache's writes.
+            std::lock_guard lock(m_mutex);
+            m_kept.emplace_back(key, facts);
         }
-        void flush() override { m_inner.flush(); }
+        void flush() override
+        {
+            for (const auto& [key, facts] : m_kept)
+                m_inner.store(key, facts);
+            m_kept.clear();
+            m_inner.flush();
+        }
         bool empty() override { return m_inner.empty(); }
         std::atomic<bool> stop{false};
         std::atomic<std::size_t> stores{0};
@@ -434,6 +442,8 @@ TEST(FileCache, AStopWhileFilesAreReadEndsTheReading)
 
     private:
         FileCache& m_inner;
+        std::mutex m_mutex;
+        std::vector<std::pair<FileStamp, FileFacts>> m_kept;
     };
     class StopHost final : public RecordingHost
     {
