@@ -110,7 +110,8 @@ std::optional<AudioRange> FindAudioRange(const ReadOnlyFile& file, std::int64_t 
 }
 
 std::optional<AudioHash> HashFileBytes(const std::string& path, std::int64_t offset,
-                                       std::int64_t count, std::span<unsigned char> buffer)
+                                       std::int64_t count, std::span<unsigned char> buffer,
+                                       const std::function<bool()>& stopped)
 {
     ReadOnlyFile file;
     if (offset < 0 || count < 0 || buffer.empty() || !file.open(path))
@@ -128,6 +129,8 @@ std::optional<AudioHash> HashFileBytes(const std::string& path, std::int64_t off
         return std::nullopt;
     file.adviseSequential(offset, count);
     for (std::int64_t done = 0; done < count;) {
+        if (stopped && stopped())
+            return std::nullopt;
         const auto bytes = buffer.first(static_cast<std::size_t>(std::min(block, count - done)));
         const auto got = file.readAt(offset + done, bytes);
         if (!got || *got != bytes.size())

@@ -3,6 +3,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -63,8 +64,9 @@ struct AudioFacts
 
 // The hash of count bytes of the file from offset on, read in large sequential blocks through
 // buffer (its size is the block size). Nothing when the file cannot be opened or holds fewer
-// bytes there.
+// bytes there, or when stopped (asked before each block) says so.
 std::optional<AudioHash> HashFileBytes(const std::string& path, std::int64_t offset,
-                                       std::int64_t count, std::span<unsigned char> buffer);
+                                       std::int64_t count, std::span<unsigned char> buffer,
+                                       const std::function<bool()>& stopped = {});
 
 } // namespace tunesift

@@ -93,10 +93,11 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
                 const std::int64_t count =
                     whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
                 const std::string path = catalogue.path(id);
-                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock});
+                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock},
+                                        [&] { return state.stop.check(); });
                 state.meter.add(static_cast<std::uint64_t>(count));
                 if (!(f.*hash)) {
-                    f.range = AudioRange{}; // unreadable now: takes no part
+                    f.range = AudioRange{}; // unreadable now (or stopped): takes no part
                     return;
                 }
                 if (!whole && f.range.length <= kAudioHeadBytes)
@@ -107,11 +108,13 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
                     state.facts.keep(*file);
                 }
             },
-            WorkKind::DiskReads);
+            WorkKind::DiskReads, &state.stop);
         std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
     };
-    refine(&AudioFacts::head, false);
-    refine(&AudioFacts::whole, true);
+    if (!state.stop.raised())
+        refine(&AudioFacts::head, false);
+    if (!state.stop.raised())
+        refine(&AudioFacts::whole, true);
 
     // Files alike in length and both hashes hold the same audio; every entry of a file shares
     // the file's class.

@@ -18,7 +18,7 @@ bool ReadAudioPrints(RunState& state, PrintStore& prints)
     GatherFacts(state, files, {.print = true});
     state.prints = nullptr;
     // A stop seen while gathering stays asked for.
-    return !state.host.isStopRequested();
+    return !state.stop.askNow();
 }
 
 } // namespace tunesift

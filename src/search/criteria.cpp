@@ -105,6 +105,8 @@ PassOutcome ExactFilenamePass(RunState& state)
 PassOutcome ExactFilesizePass(RunState& state)
 {
     ReadSizes(state);
+    if (state.stop.raised())
+        return PassOutcome::Stopped;
     const Catalogue& catalogue = state.session.catalogue();
     const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
         const std::int64_t size = catalogue.size(state.pathId[entry]);
@@ -122,6 +124,8 @@ PassOutcome ExactTagPass(RunState& state)
 {
     if (!state.titlesRead)
         ReadTitles(state);
+    if (state.stop.raised())
+        return PassOutcome::Stopped;
     const std::vector<std::string>& titles = state.session.titles();
     const auto groups = groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
         const std::string& title = titles[entry];
@@ -137,6 +141,8 @@ PassOutcome SimilarTagPass(RunState& state)
 {
     if (!state.titlesRead)
         ReadTitles(state);
+    if (state.stop.raised())
+        return PassOutcome::Stopped;
     const std::vector<std::string>& titles = state.session.titles();
     return runSimilar(state, Criterion::SimilarTag,
                       groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
@@ -147,6 +153,8 @@ PassOutcome SimilarTagPass(RunState& state)
 PassOutcome ExactAudioPass(RunState& state)
 {
     const std::vector<std::uint32_t> classOf = AudioClasses(state);
+    if (state.stop.raised())
+        return PassOutcome::Stopped;
     const Catalogue& catalogue = state.session.catalogue();
     const auto groups = groupEntries<std::uint32_t>(catalogue.count(), [&](std::size_t entry) {
         const std::uint32_t c = classOf[state.pathId[entry]];

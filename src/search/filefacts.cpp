@@ -51,6 +51,8 @@ public:
             fromScan();
             fromCache();
             fromFiles();
+            if (m_state.stop.raised())
+                return;
         }
     }
 
@@ -81,7 +83,7 @@ private:
             [&](const FolderHandle& folder, std::uint32_t, std::size_t k) {
                 work(folder, m_pending[k]);
             },
-            kind);
+            kind, &m_state.stop);
     }
 
     // Takes the facts' groups into the run; what they hold is no longer missing.
@@ -155,7 +157,7 @@ private:
     // its index in order and never hands its lock between threads.
     void fromCache()
     {
-        if (!m_state.facts.mayFind())
+        if (!m_state.facts.mayFind() || m_state.stop.raised())
             return;
         const auto place = [](const Pending& p) {
             return p.now ? std::pair(p.now->device, p.now->inode)
@@ -168,6 +170,8 @@ private:
         });
         const bool withFacts = m_wanted.title || m_wanted.rowColumns || m_wanted.audio;
         for (const std::uint32_t k : order) {
+            if (m_state.stop.check())
+                return;
             Pending& p = m_pending[k];
             const std::optional<CachedFile> file = m_state.facts.of(p.id, p.now, withFacts);
             if (!file || !file->hit)
@@ -190,10 +194,10 @@ private:
     // The file itself, each in one visit; what was read goes to the cache.
     void fromFiles()
     {
+        if (m_state.stop.raised())
+            return;
         forEachPending(
             [&](const FolderHandle& folder, Pending& p) {
-                if (m_wanted.print && stopSeen())
-                    return;
                 ReadFacts read =
                     ReadFileFacts(folder, m_catalogue.name(p.id), p.missing, m_state.id3v2Titles);
                 if (p.missing.size)
@@ -214,20 +218,10 @@ private:
             m_wanted.audio || m_wanted.print ? WorkKind::DiskReads : WorkKind::SystemCalls);
     }
 
-    // Only the run's thread asks the host; the other threads see what it saw.
-    bool stopSeen()
-    {
-        if (std::this_thread::get_id() == m_runThread && m_state.host.isStopRequested())
-            m_stopped.store(true, std::memory_order_relaxed);
-        return m_stopped.load(std::memory_order_relaxed);
-    }
-
     RunState& m_state;
     Catalogue& m_catalogue;
     WantedFacts m_wanted;
     std::vector<Pending> m_pending;
-    const std::thread::id m_runThread = std::this_thread::get_id();
-    std::atomic<bool> m_stopped{false};
 };
 
 } // namespace

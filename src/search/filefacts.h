@@ -67,8 +67,7 @@ std::optional<std::string> ComparedTitleOf(const FileFacts& facts, bool id3v2Tit
 // that the run does not hold yet, and puts them where the run keeps them: sizes in the catalogue,
 // titles in the session's titles (which the caller has sized), row columns in state.rowInfo,
 // audio in state.audio, prints in state.prints. A source that gives more row columns than asked
-// for gives them too. While prints are made (each a decoding of a tenth of a second), the stop
-// flag is read before every file the run's thread takes; after a stop the others are left.
+// for gives them too. A stop (state.stop) ends the gathering at once, with facts left missing.
 void GatherFacts(RunState& state, std::span<const std::uint32_t> ids, WantedFacts wanted);
 
 } // namespace tunesift

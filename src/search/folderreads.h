@@ -17,9 +17,10 @@ namespace tunesift {
 // each with the folder held open, so that every file is opened and examined relative to its folder:
 // one walk of the folder's path per piece instead of one or more per file. Pieces are kept short so
 // that a large folder still spreads over the threads.
+// With a stop signal, no file is begun once it is raised.
 template <typename EntryAt, typename Work>
 void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt entryAt, Work work,
-                      WorkKind localKind = WorkKind::SystemCalls)
+                      WorkKind localKind = WorkKind::SystemCalls, StopSignal* stop = nullptr)
 {
     constexpr std::size_t kPiece = 32;
     std::vector<std::size_t> pieceStart;
@@ -37,6 +38,8 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
             const std::uint32_t folderId = catalogue.folderId(entryAt(pieceStart[piece]));
             const FolderHandle folder(std::string(catalogue.folderText(folderId)));
             for (std::size_t k = pieceStart[piece]; k < pieceStart[piece + 1]; ++k) {
+                if (stop && stop->check())
+                    return;
                 const auto entry = static_cast<std::uint32_t>(entryAt(k));
                 if constexpr (std::is_invocable_v<Work&, const FolderHandle&, std::uint32_t,
                                                   std::size_t>)
@@ -45,7 +48,7 @@ void ForEachInFolders(const Catalogue& catalogue, std::size_t count, EntryAt ent
                     work(folder, entry);
             }
         },
-        kind);
+        kind, stop);
 }
 
 } // namespace tunesift

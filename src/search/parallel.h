@@ -1,5 +1,7 @@
 #pragma once
 
+#include "search/stopsignal.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -24,9 +26,11 @@ enum class WorkKind
 // several cores. Small counts run on the calling thread alone; disk reads (large, one file per
 // item) are shared out one by one on as many threads as the cap allows. Where work throws (out of
 // memory, say), the other threads take no further items, every thread is joined, and the first
-// exception is thrown again on the calling thread.
+// exception is thrown again on the calling thread. With a stop signal, no item is begun once it
+// is raised: the caller then knows that some items were left undone.
 template <typename Work>
-void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemCalls)
+void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemCalls,
+                 StopSignal* stop = nullptr)
 {
     const bool disk = kind == WorkKind::DiskReads;
     const bool distant = kind == WorkKind::DistantReads;
@@ -39,7 +43,7 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
                                 : disk  ? std::min(kMaxDiskThreads, count)
                                         : std::min({kMaxThreads, cores, count / (chunk * 4)});
     if (threads <= 1) {
-        for (std::size_t k = 0; k < count; ++k)
+        for (std::size_t k = 0; k < count && !(stop && stop->check()); ++k)
             work(k);
         return;
     }
@@ -53,8 +57,13 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
                 if (first >= count)
                     return;
                 const std::size_t last = std::min(count, first + chunk);
-                for (std::size_t k = first; k < last; ++k)
+                for (std::size_t k = first; k < last; ++k) {
+                    if (stop && stop->check()) {
+                        next.store(count, std::memory_order_relaxed);
+                        return;
+                    }
                     work(k);
+                }
             }
         } catch (...) {
             next.store(count, std::memory_order_relaxed);

@@ -4,6 +4,7 @@
 #include "search/catalogue.h"
 #include "search/rowtext.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tunesift {
@@ -115,6 +116,7 @@ bool ResultList::append(const ResultRow& row, ColorGroup color)
     if (full())
         return false;
     m_rows.push_back(row);
+    m_rows.back().written = static_cast<std::uint32_t>(m_rows.size() - 1);
     if (m_colors.size() < m_rows.size())
         m_colors.resize(m_rows.size(), ColorGroup::None);
     m_colors[m_rows.size() - 1] = color;
@@ -155,6 +157,25 @@ void ResultList::insertRows(const std::vector<std::pair<std::size_t, ResultRow>>
     m_rows = std::move(merged);
     if (m_colors.size() < m_rows.size())
         m_colors.resize(m_rows.size(), ColorGroup::None);
+}
+
+void ResultList::reorder(const std::vector<std::uint32_t>& order)
+{
+    if (order.size() != m_rows.size())
+        return;
+    bool same = true;
+    for (std::size_t k = 0; k < order.size() && same; ++k)
+        same = order[k] == k;
+    if (same)
+        return;
+    std::vector<ResultRow> rows(m_rows.size());
+    std::vector<ColorGroup> colors(m_rows.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        rows[k] = m_rows[order[k]];
+        colors[k] = color(order[k]);
+    }
+    m_rows = std::move(rows);
+    std::copy(colors.begin(), colors.end(), m_colors.begin());
 }
 
 void ResultList::resetColors(ColorGroup group)

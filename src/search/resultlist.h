@@ -62,6 +62,9 @@ struct ResultRow
     std::uint32_t group = 0;
     Criterion criterion = Criterion::ExactFilename;
     bool checked = false;
+    // Its position when the run wrote it (set by append): the search's order, which the rows
+    // can be put back into after a window sorted them.
+    std::uint32_t written = 0;
 };
 
 // The rows a run wrote, in the order written, with the colour-group name of every position
@@ -116,6 +119,9 @@ public:
         if (position < m_colors.size())
             m_colors[position] = color;
     }
+    // Puts the rows in a new order, each taking its colour-group name along: the row at position
+    // k is the one that stood at order[k]. order must hold every position once.
+    void reorder(const std::vector<std::uint32_t>& order);
     // Gives every colour slot the same name (the delete command writes White).
     void resetColors(ColorGroup group);
 

@@ -6,6 +6,7 @@
 #include "search/progress.h"
 #include "search/resultlist.h"
 #include "search/searchrun.h"
+#include "search/stopsignal.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,7 +29,8 @@ struct RunState
 {
     // meter: where the run counts its work; none: a meter of the state's own.
     RunState(SearchSession& s, SearchHost& h, ProgressMeter* m = nullptr)
-        : session(s), host(h), meter(m ? *m : m_ownMeter.emplace(h))
+        : session(s), host(h), meter(m ? *m : m_ownMeter.emplace(h)),
+          stop([&h] { return h.isStopRequested(); })
     {}
 
 private:
@@ -38,6 +40,9 @@ public:
     SearchSession& session;
     SearchHost& host;
     ProgressMeter& meter;
+    // The stop flag as the reading phases see it: once raised, nothing more is read and the run
+    // ends.
+    StopSignal stop;
 
     bool darkShade = false;      // the first group of a run is light
     bool groupHeadAdded = false; // the current group has its first row

@@ -573,12 +573,16 @@ void FolderScan::readPendingSizes()
     }
     dropListingReads();
     const auto pending = [&](std::size_t k) { return unread[k]; };
+    // A stop leaves sizes unread: the run ends at its next check point.
+    StopSignal stop([this] { return m_host.isStopRequested(); });
     ForEachInFolders(
-        m_catalogue, unread.size(), pending, [&](const FolderHandle& folder, std::uint32_t entry) {
+        m_catalogue, unread.size(), pending,
+        [&](const FolderHandle& folder, std::uint32_t entry) {
             keepRead(entry, readFile(folder, m_catalogue.name(entry), withTitles), withTitles);
             if (m_meter)
                 m_meter->add();
-        });
+        },
+        WorkKind::SystemCalls, &stop);
     if (withTitles) {
         m_catalogue.packTitles();
 #ifdef __GLIBC__

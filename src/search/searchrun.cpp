@@ -112,6 +112,9 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
             scan.ScanFolder(folder);
         }
     }
+    // A stop during the last scan ends the run here, not at some passing pair much later.
+    if (host.isStopRequested())
+        return;
 
     meter.showNow(); // what the scan found, while the question below waits
     const std::size_t count = session.catalogue().count();
@@ -139,8 +142,14 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
         state.criterionFirstRow = session.results().size();
         host.setCaption(std::string(kProductName) + step.captionSuffix);
         meter.beginCriterion(step.criterion, count);
-        outcome = step.pass(state);
-        FillRowColumns(state);
+        // The stop flag is read as each criterion begins and ends, besides the passing pairs and
+        // the reading phases: a stop never waits for a whole criterion.
+        outcome = state.stop.askNow() ? PassOutcome::Stopped : step.pass(state);
+        if (outcome != PassOutcome::Stopped) {
+            FillRowColumns(state);
+            if (state.stop.askNow())
+                outcome = PassOutcome::Stopped;
+        }
         if (outcome != PassOutcome::Completed)
             break; // stopped, or nothing more can be listed (then what was found is shown)
     }

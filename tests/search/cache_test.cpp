@@ -10,6 +10,7 @@
 #include "search/searchrun.h"
 #include "search/testtree.h"
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -397,6 +398,86 @@ TEST(FileCache, OnlyTheUserMayReadIt)
         EXPECT_TRUE(cache->usable());
     }
     ::umask(mask);
+}
+
+// A stop while files are read ends the reading at once: of a few thousand files, only those
+// already being read when the flag was seen are read after it, and the run shows nothing. The
+// files read before the stop stay in the cache.
+TEST(FileCache, AStopWhileFilesAreReadEndsTheReading)
+{
+    TempDir dir(TempDir::Storage::Memory);
+    constexpr std::size_t kFiles = 3000;
+    Mp3Content content;
+    content.rawTitle = TitleField("Same", ' ');
+    for (std::size_t k = 0; k < kFiles; ++k)
+        WriteMp3File(dir / (std::to_string(k % 30) + "/" + std::to_string(k) + ".mp3"), content);
+
+    // Raises the flag once so many files were read and kept, and counts those kept after it.
+    class StoppingCache final : public FileCache
+    {
+    public:
+        explicit StoppingCache(FileCache& inner) : m_inner(inner) {}
+        std::optional<FileFacts> find(const FileStamp& key) override { return m_inner.find(key); }
+        void store(const FileStamp& key, const FileFacts& facts) override
+        {
+            if (stop.load())
+                ++afterStop;
+            if (++stores == 100)
+                stop = true;
+            m_inner.store(key, facts);
+        }
+        void flush() override { m_inner.flush(); }
+        bool empty() override { return m_inner.empty(); }
+        std::atomic<bool> stop{false};
+        std::atomic<std::size_t> stores{0};
+        std::atomic<std::size_t> afterStop{0};
+
+    private:
+        FileCache& m_inner;
+    };
+    class StopHost final : public RecordingHost
+    {
+    public:
+        explicit StopHost(const std::atomic<bool>& stop) : m_stop(stop) {}
+        bool isStopRequested() override { return m_stop.load(); }
+
+    private:
+        const std::atomic<bool>& m_stop;
+    };
+
+    // The titles, the audio ranges, and the sizes with the titles read in the same visit.
+    const std::initializer_list<Criterion> phases[] = {
+        {Criterion::ExactTag},
+        {Criterion::ExactAudio},
+        {Criterion::ExactFilesize, Criterion::SimilarTag}};
+    for (const auto& criteria : phases) {
+        CacheFile file;
+        std::size_t kept = 0;
+        {
+            const std::unique_ptr<SqliteFileCache> cache = file.open();
+            StoppingCache stopping(*cache);
+            SearchSession session;
+            StopHost host(stopping.stop);
+            host.tickOnly(criteria);
+            host.cache = &stopping;
+            RunSearch(session, {dir.path()}, host);
+            SCOPED_TRACE(static_cast<int>(*criteria.begin()));
+            EXPECT_TRUE(stopping.stop.load());
+            EXPECT_LT(stopping.afterStop.load(), kFiles / 4)
+                << "read after the stop, of " << kFiles;
+            EXPECT_EQ(host.count(HostCall::Kind::ShowResults), 0u);
+            EXPECT_TRUE(host.messages().empty());
+            kept = stopping.stores.load();
+        }
+        const std::unique_ptr<SqliteFileCache> cache = file.open();
+        CountingCache counting(*cache);
+        SearchSession session;
+        RecordingHost host;
+        host.tickOnly(criteria);
+        host.cache = &counting;
+        RunSearch(session, {dir.path()}, host);
+        EXPECT_GE(counting.hits.size(), kept - 1) << "what was read before the stop was kept";
+    }
 }
 
 TEST(FileCache, AReadOnlyCacheIsNotUsed)

@@ -410,6 +410,10 @@ void Oracle::run(const std::vector<std::string>& folders, SearchHost& host)
         }
         scanFolder(folder);
     }
+    if (m_host->isStopRequested()) {
+        closingSteps();
+        return;
+    }
 
     if (m_catalogue.size() > 20000 &&
         m_host->showMessage(LargeCatalogueQuestion(folders.size(), m_catalogue.size()), "Question",
@@ -540,6 +544,9 @@ std::vector<std::string> Oracle::listFiles(const std::string& folder) const
 
 bool Oracle::runCriterion(Criterion criterion)
 {
+    // The flag is read as a criterion begins and as it ends, besides on every passing pair.
+    if (m_host->isStopRequested())
+        return false;
     const std::size_t n = m_catalogue.size();
     if (criterion == Criterion::ExactTag || criterion == Criterion::SimilarTag) {
         m_titles.assign(n, std::string());
@@ -588,7 +595,7 @@ bool Oracle::runCriterion(Criterion criterion)
             m_darkShade = !m_darkShade;
         }
     }
-    return true;
+    return !m_host->isStopRequested();
 }
 
 bool Oracle::pairPasses(Criterion criterion, std::size_t i, std::size_t j) const

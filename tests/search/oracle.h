@@ -15,8 +15,9 @@ namespace tunesift::test {
 
 // A literal model of the find button's run, written for the tests from the description of the
 // system and not from the engine: two directory listings per folder, every pair i < j tested,
-// the membership test over the rows of the current criterion, the stop flag read on every
-// passing pair. It is slow on purpose; the fast engine must give exactly its rows and its host
+// the membership test over the rows of the current criterion, the stop flag read before each
+// folder, after the scans, as each criterion begins and ends and on every passing pair. It is
+// slow on purpose; the fast engine must give exactly its rows and its host
 // calls. A file is one name in one folder, the folder known by its device and inode: two entries
 // of one file (its folder reached twice) are no pair, and a row stands for the file.
 

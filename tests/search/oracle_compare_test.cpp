@@ -596,10 +596,22 @@ void compareOnRandomTrees(const RandomRuns& runs)
             ASSERT_EQ(CataloguePaths(session), CataloguePaths(model))
                 << firstDifference(CataloguePaths(session), CataloguePaths(model));
         }
-        ASSERT_EQ(RowsOf(session), model.rows()) << firstDifference(RowsOf(session), model.rows());
+        // A stopped run shows no rows, and reads nothing more for the columns of those it wrote.
+        const bool stopped =
+            scenario.stopAfterCall && modelHost.count(HostCall::Kind::ShowResults) == 0;
+        const auto compared = [&](std::vector<ExpectedRow> rows) {
+            if (stopped)
+                for (ExpectedRow& row : rows)
+                    row.size = row.songLength = row.bitRate = 0;
+            return rows;
+        };
+        ASSERT_EQ(compared(RowsOf(session)), compared(model.rows()))
+            << firstDifference(compared(RowsOf(session)), compared(model.rows()));
         ASSERT_EQ(engineHost.calls(), modelHost.calls())
             << firstDifference(engineHost.calls(), modelHost.calls());
-        ASSERT_EQ(RowTextMismatch(session), "");
+        if (!stopped) {
+            ASSERT_EQ(RowTextMismatch(session), "");
+        }
 
         const auto captions = modelHost.captions();
         const bool tagRan = std::find(captions.begin(), captions.end(),

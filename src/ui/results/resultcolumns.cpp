@@ -93,8 +93,8 @@ void ResultColumns::layOut(int listWidthTwips)
     // A list too narrow for Filename leaves its width as it was; otherwise it gets the rest, but
     // never less than its header.
     if (const int rest = listWidthTwips - kListAllowance - othersTwips; rest >= 0)
-        m_list->setColumnWidth(kFilename,
-                               std::max(TwipsToPixels(rest, dpi), m_header->neededWidth(kFilename)));
+        m_list->setColumnWidth(
+            kFilename, std::max(TwipsToPixels(rest, dpi), m_header->neededWidth(kFilename)));
     m_settingWidths = wasSetting;
 }
 
@@ -135,7 +135,8 @@ void ResultColumns::setShown(Column column, bool shown)
     QStringList names;
     for (const Column tag : kTagColumns) {
         if (isShown(tag))
-            names.append(m_list->model()->headerData(static_cast<int>(tag), Qt::Horizontal).toString());
+            names.append(
+                m_list->model()->headerData(static_cast<int>(tag), Qt::Horizontal).toString());
     }
     SettingsStore().setTextList(settingskeys::kResultTagColumns, names);
     if (m_listWidthTwips > 0)
@@ -175,8 +176,9 @@ QMenu* ResultColumns::headerMenu()
     }
     menu->addSeparator();
     QAction* reset = menu->addAction(QStringLiteral("Reset column widths"));
-    reset->setEnabled(std::any_of(m_userWidthTwips.begin(), m_userWidthTwips.end(),
-                                  [](const std::optional<int>& width) { return width.has_value(); }));
+    reset->setEnabled(
+        std::any_of(m_userWidthTwips.begin(), m_userWidthTwips.end(),
+                    [](const std::optional<int>& width) { return width.has_value(); }));
     connect(reset, &QAction::triggered, this, &ResultColumns::resetWidths);
     return menu;
 }
@@ -207,7 +209,8 @@ void ResultColumns::loadSettings()
         const qsizetype equals = entry.lastIndexOf(QLatin1Char('='));
         bool ok = false;
         const int width = entry.mid(equals + 1).toInt(&ok);
-        const std::optional<int> column = equals > 0 ? columnNamed(entry.left(equals)) : std::nullopt;
+        const std::optional<int> column =
+            equals > 0 ? columnNamed(entry.left(equals)) : std::nullopt;
         // A stored width beyond reason is no width the user could have dragged.
         if (ok && column && width > 0 && width <= 1'000'000)
             m_userWidthTwips[static_cast<std::size_t>(*column)] = width;

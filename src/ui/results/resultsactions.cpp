@@ -755,7 +755,7 @@ ResultsActions::DeletePlan ResultsActions::planDelete(const std::vector<std::siz
 
 void ResultsActions::noteDeleted(const RecycleBinResult& result,
                                  std::vector<ResultsModel::RowRecord> removed,
-                                 std::vector<ColorGroup> shadingBefore)
+                                 ResultsModel::Shading shadingBefore)
 {
     if (!result.confirmed || result.moved.isEmpty())
         return;
@@ -838,7 +838,6 @@ void ResultsActions::undoLastDelete()
     const Catalogue& catalogue = m_model->list().catalogue();
     std::vector<ResultsModel::RowRecord> rows;
     std::vector<ResultsModel::RowRecord> kept;
-    std::vector<char> away(m_shadingBefore.size(), 0); // 1 kept in the record, 2 given up
     std::size_t stillAway = 0;
     std::size_t givenUp = 0;
     for (ResultsModel::RowRecord record : m_removedRows) {
@@ -850,8 +849,6 @@ void ResultsActions::undoLastDelete()
             continue;
         }
         const bool retried = retry.contains(path);
-        if (record.position < away.size())
-            away[record.position] = retried ? 1 : 2;
         ++stillAway;
         if (retried) {
             record.position -= givenUp;
@@ -861,22 +858,14 @@ void ResultsActions::undoLastDelete()
         }
     }
     m_model->restoreRows(rows);
-    std::vector<ColorGroup> shading;
-    std::vector<ColorGroup> shadingKept;
-    for (std::size_t position = 0; position < m_shadingBefore.size(); ++position) {
-        if (!away[position])
-            shading.push_back(m_shadingBefore[position]);
-        if (away[position] != 2)
-            shadingKept.push_back(m_shadingBefore[position]);
-    }
-    if (!rows.empty() && shading.size() == static_cast<std::size_t>(m_model->rowCount()))
-        m_model->setColors(shading);
+    // Each row on the list takes its shade from before the delete, wherever it stands now.
+    if (!rows.empty())
+        m_model->setShading(m_shadingBefore);
     if (stillInTrash.empty()) {
         forgetDelete();
     } else {
         m_moved = std::move(stillInTrash);
         m_removedRows = std::move(kept);
-        m_shadingBefore = std::move(shadingKept);
     }
 
     const auto listOf = [](const QStringList& paths) {

@@ -97,7 +97,7 @@ public:
     // After the move: the rows taken off the list, the shading of the list before, and what the
     // trash did, for undo.
     void noteDeleted(const RecycleBinResult& result, std::vector<ResultsModel::RowRecord> removed,
-                     std::vector<ColorGroup> shadingBefore);
+                     ResultsModel::Shading shadingBefore);
     // A new search: the last delete can no longer be undone, file times are read anew.
     void forgetResults();
     // The search has filled the list: the files' times are read in the background while the
@@ -185,7 +185,7 @@ private:
     };
     std::vector<MovedFile> m_moved;
     std::vector<ResultsModel::RowRecord> m_removedRows;
-    std::vector<ColorGroup> m_shadingBefore; // one entry per row of the list before the delete
+    ResultsModel::Shading m_shadingBefore; // every row's shade before the delete
 
     // Modification times by file, read when the list fills or when a keep rule first needs them.
     FileTimeReader m_fileTimes;

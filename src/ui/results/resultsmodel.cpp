@@ -94,6 +94,7 @@ void ResultsModel::beginResultsUpdate()
         return;
     beginResetModel();
     m_updating = true;
+    m_sortColumn = -1; // a new search shows its own order
     invalidateIndex();
     m_groupsValid = false;
     endResetModel();
@@ -105,8 +106,12 @@ void ResultsModel::endResultsUpdate()
         return;
     beginResetModel();
     m_updating = false;
+    // A run refills the list in its own order; rows it left as they were go back to theirs.
+    if (!InSearchOrder(m_list))
+        m_list.reorder(SearchOrder(m_list));
     invalidateIndex();
     m_groupsValid = false;
+    m_shadesValid = false;
     endResetModel();
 }
 
@@ -167,12 +172,12 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
             return {};
         return m_list.row(position).checked ? Qt::Checked : Qt::Unchecked;
     case Qt::BackgroundRole:
-        if (const auto shade = RowShade(m_list.color(position)))
+        if (const auto shade = RowShade(shownColor(position)))
             return QBrush(*shade);
         return {};
     case Qt::ForegroundRole:
         // Black text on a shaded row whatever the palette; unshaded rows keep the list's own.
-        if (RowShade(m_list.color(position)))
+        if (RowShade(shownColor(position)))
             return QBrush(Qt::black);
         return {};
     default:
@@ -182,6 +187,18 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    // Numbers sort the largest first at the first click, texts from A.
+    if (orientation == Qt::Horizontal && role == Qt::InitialSortOrderRole) {
+        switch (static_cast<Column>(section)) {
+        case Column::Size:
+        case Column::Length:
+        case Column::Bitrate:
+        case Column::Group:
+            return Qt::DescendingOrder;
+        default:
+            return Qt::AscendingOrder;
+        }
+    }
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= kColumnCount)
         return {};
@@ -288,6 +305,7 @@ void ResultsModel::removePositions(const std::vector<std::size_t>& ascendingPosi
     }
 
     m_groupsValid = false;
+    m_shadesValid = false;
     invalidateIndex();
     if (runs.size() > kMaxRangedRemovals) {
         beginResetModel();
@@ -388,9 +406,135 @@ void ResultsModel::restoreRows(const std::vector<RowRecord>& records)
         rowsBack.emplace_back(record.position, record.row);
     beginResetModel();
     m_list.insertRows(rowsBack);
+    // The positions were those of the order at the delete; the order of now puts each row back
+    // in its place.
+    if (m_sortColumn >= 0 || !inSearchOrderAround(rowsBack))
+        m_list.reorder(sortedOrder());
+    m_shadesValid = false;
     invalidateIndex();
     m_groupsValid = false;
     endResetModel();
+}
+
+bool ResultsModel::inSearchOrderAround(
+    const std::vector<std::pair<std::size_t, ResultRow>>& inserted) const
+{
+    // Unsorted, the other rows stand in the search's order already.
+    const std::size_t n = m_list.size();
+    for (const auto& [position, row] : inserted) {
+        if (position >= n || m_list.row(position).written != row.written ||
+            (position > 0 && m_list.row(position - 1).written > row.written) ||
+            (position + 1 < n && m_list.row(position + 1).written < row.written))
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::uint32_t> ResultsModel::sortedOrder() const
+{
+    if (m_sortColumn < 0)
+        return SearchOrder(m_list);
+    const GroupSortKey key = [this] {
+        switch (static_cast<Column>(m_sortColumn)) {
+        case Column::Size:
+            return GroupSortKey::Size;
+        case Column::Length:
+            return GroupSortKey::Length;
+        case Column::Bitrate:
+            return GroupSortKey::BitRate;
+        case Column::Type:
+            return GroupSortKey::Type;
+        case Column::Group:
+            return GroupSortKey::GroupSize;
+        case Column::Artist:
+            return GroupSortKey::Artist;
+        case Column::Album:
+            return GroupSortKey::Album;
+        case Column::Title:
+            return GroupSortKey::Title;
+        case Column::Filename:
+        case Column::Count:
+            break;
+        }
+        return GroupSortKey::Path;
+    }();
+    return GroupSortOrder(m_list, key, m_sortOrder == Qt::DescendingOrder, m_tags);
+}
+
+void ResultsModel::sortGroups(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column >= 0 && column < kColumnCount ? column : -1;
+    m_sortOrder = order;
+    const std::size_t n = rows();
+    if (n == 0)
+        return;
+    const std::vector<std::uint32_t> newOrder = sortedOrder();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<std::uint32_t> newPosition(n);
+    for (std::size_t k = 0; k < n; ++k)
+        newPosition[newOrder[k]] = static_cast<std::uint32_t>(k);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from)
+        to.append(index(static_cast<int>(newPosition[static_cast<std::size_t>(old.row())]),
+                        old.column()));
+    m_list.reorder(newOrder);
+    invalidateIndex();
+    m_groupsValid = false;
+    m_shadesValid = false;
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+ColorGroup ResultsModel::shownColor(std::size_t position) const
+{
+    const ColorGroup stored = m_list.color(position);
+    if (m_sortColumn < 0 || !RowShade(stored))
+        return stored;
+    if (!m_shadesValid || m_darkGroup.size() != rows()) {
+        // The first group light, then every change of group changes the shade.
+        const std::size_t n = rows();
+        m_darkGroup.resize(n);
+        bool dark = false;
+        for (std::size_t row = 0; row < n; ++row) {
+            if (row > 0 && m_list.row(row).group != m_list.row(row - 1).group)
+                dark = !dark;
+            m_darkGroup[row] = dark ? 1 : 0;
+        }
+        m_shadesValid = true;
+    }
+    return ColorGroupOf(m_list.row(position).criterion, m_darkGroup[position] != 0);
+}
+
+ResultsModel::Shading ResultsModel::shading() const
+{
+    Shading result;
+    result.reserve(rows());
+    for (std::size_t row = 0; row < rows(); ++row)
+        result.emplace_back(m_list.row(row).written, m_list.color(row));
+    return result;
+}
+
+void ResultsModel::setShading(const Shading& shading)
+{
+    const std::size_t n = rows();
+    if (n == 0 || shading.empty())
+        return;
+    std::uint32_t largest = 0;
+    for (const auto& [written, color] : shading)
+        largest = std::max(largest, written);
+    // Rows the shading does not name keep theirs.
+    std::vector<std::optional<ColorGroup>> byWritten(std::size_t{largest} + 1);
+    for (const auto& [written, color] : shading)
+        byWritten[written] = color;
+    for (std::size_t row = 0; row < n; ++row) {
+        const std::uint32_t written = m_list.row(row).written;
+        if (written < byWritten.size() && byWritten[written])
+            m_list.setColor(row, *byWritten[written]);
+    }
+    emit dataChanged(index(0, 0), index(static_cast<int>(n - 1), kColumnCount - 1),
+                     {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 void ResultsModel::tagsChanged()

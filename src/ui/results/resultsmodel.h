@@ -2,6 +2,7 @@
 
 #include "mp3/songtags.h"
 #include "search/resultlist.h"
+#include "ui/results/groupsort.h"
 
 #include <QAbstractTableModel>
 #include <QColor>
@@ -95,6 +96,19 @@ public:
     // are in); the rows between move down. The shading stays with the positions.
     void restoreRows(const std::vector<RowRecord>& records);
 
+    // Sorts the groups by the column's value in their first rows (Filename: the path; Group: the
+    // number of rows), each group's rows together in the search's order; -1 puts the rows back
+    // into the search's order. Ticks, shades and the view's selection go with the rows; while
+    // sorted, neighbouring groups are shaded alternately in their criteria's colours.
+    void sortGroups(int column, Qt::SortOrder order);
+    int sortColumn() const { return m_sortColumn; }
+
+    // The shade of every row with its place in the search's order; and such a shading given back
+    // to the rows still on the list, wherever they stand now.
+    using Shading = std::vector<std::pair<std::uint32_t, ColorGroup>>;
+    Shading shading() const;
+    void setShading(const Shading& shading);
+
     // Where the tag columns take their texts: a file's tags by its path id, nullptr while they are
     // not known (the cells stay empty). tagsChanged() shows what became known since.
     using TagLookup = std::function<const SongTags*(std::uint32_t pathId)>;
@@ -117,12 +131,23 @@ private:
     // Reports changed ticks as few narrow dataChanged signals: one per run of neighbouring rows.
     void emitCheckChanges(std::vector<std::size_t>& positions);
     QString tagText(std::size_t position, Column column) const;
+    // Whether rows just put back at these positions stand in the search's order among the others.
+    bool inSearchOrderAround(const std::vector<std::pair<std::size_t, ResultRow>>& inserted) const;
+    // The rows' positions in the order the sort asks for.
+    std::vector<std::uint32_t> sortedOrder() const;
+    // The colour group the row is shown in.
+    ColorGroup shownColor(std::size_t position) const;
 
     ResultList& m_list;
     bool m_updating = false;
     std::string m_thousandsSeparator;
     std::string m_decimalSeparator;
     TagLookup m_tags;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    // While sorted: per row, whether its group takes the dark shade.
+    mutable bool m_shadesValid = false;
+    mutable std::vector<char> m_darkGroup;
 
     mutable bool m_groupsValid = false;
     mutable std::vector<std::uint32_t> m_duplicateGroups;

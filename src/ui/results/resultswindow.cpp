@@ -121,11 +121,15 @@ void ResultsWindow::onLoad()
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setAllColumnsShowFocus(true);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // A row's position is its index into the colour table: the list is never sorted.
+    // The view sorts nothing itself: a header's clicks sort the groups in the model, which keeps
+    // each group's rows together (ascending or descending, then the search's order again).
     m_list->setSortingEnabled(false);
     // Sets the model and the header.
     m_columns = new ResultColumns(m_list, m_model);
-    m_list->header()->setSectionsClickable(false);
+    QHeaderView* header = m_list->header();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorClearable(true);
+    connect(header, &QHeaderView::sortIndicatorChanged, m_model, &ResultsModel::sortGroups);
     m_tagReader = new SongTagReader(this);
     m_model->setTagLookup([reader = m_tagReader](std::uint32_t id) { return reader->tagsOf(id); });
     connect(m_tagReader, &SongTagReader::tagsRead, m_model, &ResultsModel::tagsChanged);
@@ -190,6 +194,8 @@ void ResultsWindow::beginResultsUpdate()
     m_tagReader->forget();
     m_actions->forgetResults();
     m_model->beginResultsUpdate();
+    // A new search shows its rows in its own order.
+    m_list->header()->setSortIndicator(-1, Qt::AscendingOrder);
 }
 
 void ResultsWindow::endResultsUpdate()
@@ -310,7 +316,7 @@ void ResultsWindow::onDeleteClicked()
     m_dialogs->describeNextMove(DescribeGoingFiles(m_model->list(), lastRows));
     if (!paths.isEmpty())
         moved = SendToRecycleBin(paths, *m_recycleBin);
-    std::vector<ColorGroup> shading = m_model->colors();
+    ResultsModel::Shading shading = m_model->shading();
     m_actions->noteDeleted(moved, removeCheckedRowsOfGoneFiles(checked), std::move(shading));
     m_model->resetColors(ColorGroup::White);
 }

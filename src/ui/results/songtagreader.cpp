@@ -61,7 +61,8 @@ void SongTagReader::start(const ResultList& list)
                 if (cache)
                     cache->flush();
                 QMetaObject::invokeMethod(
-                    this, [this, generation, batch = std::move(batch), last] {
+                    this,
+                    [this, generation, batch = std::move(batch), last] {
                         take(generation, batch, last);
                     },
                     Qt::QueuedConnection);

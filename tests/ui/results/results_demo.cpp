@@ -2,7 +2,8 @@
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
 // --open menu, rowmenu, headermenu or rules the helpers' menu, a row's context menu, the
 // header's menu or the keep rules are open in it; --width N gives the window that width (its
-// least width for 1), --maximized maximises it; --tags shows the tag columns.
+// least width for 1), --maximized maximises it; --tags shows the tag columns; --sort N sorts the
+// groups by column N as a click on its header does.
 #include "resultsfixture.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultcolumns.h"
@@ -107,6 +108,14 @@ int main(int argc, char** argv)
         for (const auto column : {ResultsModel::Column::Artist, ResultsModel::Column::Album,
                                   ResultsModel::Column::Title})
             form.columns().setShown(column, true);
+    }
+    if (const qsizetype sortAt = arguments.indexOf(QStringLiteral("--sort"));
+        sortAt >= 0 && sortAt + 1 < arguments.size()) {
+        const int column = arguments[sortAt + 1].toInt();
+        form.listView().header()->setSortIndicator(
+            column, form.model()
+                        .headerData(column, Qt::Horizontal, Qt::InitialSortOrderRole)
+                        .value<Qt::SortOrder>());
     }
     form.move(20, 20);
     if (const qsizetype widthAt = arguments.indexOf(QStringLiteral("--width"));

@@ -6,7 +6,7 @@
 namespace tunesift::test {
 
 std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Criterion criterion,
-                                   RowFacts facts)
+                                   RowFacts facts, std::optional<std::uint32_t> groupNumber)
 {
     Catalogue& catalogue = m_session.catalogue();
     const std::uint32_t folder = catalogue.addFolder(FolderOfPath(path));
@@ -28,6 +28,8 @@ std::size_t ResultsFixture::addRow(const std::string& path, ColorGroup group, Cr
         const bool sameGroup = list.color(last) == group && list.row(last).criterion == criterion;
         row.group = list.row(last).group + (sameGroup ? 0 : 1);
     }
+    if (groupNumber)
+        row.group = *groupNumber;
     list.append(row, group);
     return m_session.results().size() - 1;
 }

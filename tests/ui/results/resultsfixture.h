@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace tunesift::test {
@@ -24,9 +25,11 @@ class ResultsFixture
 public:
     explicit ResultsFixture(SearchSession& session) : m_session(session) {}
 
-    // Appends a row for the full path; returns its position.
+    // Appends a row for the full path; returns its position. Without a group number the row
+    // joins the last row's group when it has the same shade and criterion, as a run's rows do.
     std::size_t addRow(const std::string& path, ColorGroup group = ColorGroup::LightBlue,
-                       Criterion criterion = Criterion::ExactFilename, RowFacts facts = {});
+                       Criterion criterion = Criterion::ExactFilename, RowFacts facts = {},
+                       std::optional<std::uint32_t> groupNumber = std::nullopt);
     // Appends a row of the given group, unshaded; returns its position.
     std::size_t addRowIn(std::uint32_t group, const std::string& path, Criterion criterion,
                          RowFacts facts = {});

@@ -74,6 +74,9 @@ private slots:
     void groupsAreShownAndOutliveTheReset();
     void removedRowsComeBackWithTheirGroups();
     void savedRowsCarryGroupAndTick();
+    void sortingKeepsGroupsTogether_data();
+    void sortingKeepsGroupsTogether();
+    void sortedRowsKeepTicksRemovalsAndUndo();
 };
 
 void ResultsModelTest::shadesFollowTheColourTable_data()
@@ -474,3 +477,160 @@ void ResultsModelTest::savedRowsCarryGroupAndTick()
 
 QTEST_MAIN(ResultsModelTest)
 #include "test_resultsmodel.moc"
+
+namespace {
+
+// Four groups, the first with a row written after the others (a partner found later), the
+// paths' first letters in mixed case.
+void fillSortRows(ResultsFixture& fixture)
+{
+    using test::RowFacts;
+    const auto blue = ColorGroup::LightBlue;
+    const Criterion name = Criterion::ExactFilename;
+    fixture.addRow("/m/Delta.mp3", blue, name, RowFacts{192, 100, 3000}, 0);
+    fixture.addRow("/n/Delta.mp3", blue, name, RowFacts{192, 100, 3100}, 0);
+    fixture.addRow("/m/alpha.mp3", ColorGroup::Blue, name, RowFacts{128, 300, 9000}, 1);
+    fixture.addRow("/n/alpha.mp3", ColorGroup::Blue, name, RowFacts{128, 300, 9000}, 1);
+    fixture.addRow("/o/alpha.mp3", ColorGroup::Blue, name, RowFacts{128, 300, 9000}, 1);
+    fixture.addRow("/m/Charlie.mp3", ColorGroup::LightRed, Criterion::ExactFilesize,
+                   RowFacts{320, 400, 1000}, 2);
+    fixture.addRow("/n/charlie2.mp3", ColorGroup::LightRed, Criterion::ExactFilesize,
+                   RowFacts{320, 400, 1000}, 2);
+    fixture.addRow("/p/Delta.mp3", blue, name, RowFacts{192, 100, 3000}, 0);
+    for (const char* folder : {"m", "n", "o", "p"})
+        fixture.addRow(std::string("/") + folder + "/bravo.mp3", ColorGroup::LightOrange,
+                       Criterion::ExactTag, RowFacts{64, 50, 9000}, 3);
+}
+
+// The groups in the order shown, each once; empty when some group's rows are apart or out of
+// the order they were written in.
+QString groupsShown(const ResultsModel& model)
+{
+    QStringList groups;
+    std::set<std::uint32_t> done;
+    const ResultList& list = model.list();
+    for (std::size_t row = 0; row < list.size(); ++row) {
+        const std::uint32_t group = list.row(row).group;
+        if (row > 0 && list.row(row - 1).group == group) {
+            if (list.row(row - 1).written > list.row(row).written)
+                return QStringLiteral("rows of group %1 out of order").arg(group);
+            continue;
+        }
+        if (!done.insert(group).second)
+            return QStringLiteral("group %1 apart").arg(group);
+        groups.append(QString::number(group));
+    }
+    return groups.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+void ResultsModelTest::sortingKeepsGroupsTogether_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QString>("groups");
+
+    const int asc = Qt::AscendingOrder;
+    const int desc = Qt::DescendingOrder;
+    // Texts without regard to case: alpha, bravo, Charlie, Delta.
+    QTest::newRow("path") << 0 << asc << "1 3 2 0";
+    QTest::newRow("path, reversed") << 0 << desc << "0 2 3 1";
+    // Equal sizes keep the search's order both ways.
+    QTest::newRow("size, largest first") << 1 << desc << "1 3 0 2";
+    QTest::newRow("size") << 1 << asc << "2 0 1 3";
+    QTest::newRow("length") << 2 << desc << "2 1 0 3";
+    QTest::newRow("bit rate") << 3 << desc << "2 0 1 3";
+    QTest::newRow("type") << 4 << asc << "3 0 1 2";
+    QTest::newRow("group size, largest first") << 5 << desc << "3 0 1 2";
+    QTest::newRow("group size") << 5 << asc << "2 0 1 3";
+    QTest::newRow("artist, unread tags empty") << 6 << asc << "2 3 1 0";
+}
+
+void ResultsModelTest::sortingKeepsGroupsTogether()
+{
+    QFETCH(int, column);
+    QFETCH(int, order);
+    QFETCH(QString, groups);
+
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fillSortRows(fixture);
+    ResultsModel model(session.results());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const std::vector<SongTags> tags{{"Zed", "", ""}, {}, {"Ann", "", ""}, {"Ann", "", ""}};
+    model.setTagLookup([&](std::uint32_t file) {
+        // Files 0, 2, 3 ("/m/Delta", "/m/alpha", "/n/alpha") have tags; the rest are unread.
+        return file < tags.size() && file != 1 ? &tags[file] : nullptr;
+    });
+    const std::vector<std::string> searchOrder = paths(model);
+    std::vector<ColorGroup> searchColors;
+    for (std::size_t row = 0; row < searchOrder.size(); ++row)
+        searchColors.push_back(session.results().color(row));
+    QCOMPARE(groupsShown(model), QStringLiteral("group 0 apart")); // the late partner
+
+    model.sortGroups(column, static_cast<Qt::SortOrder>(order));
+    QCOMPARE(groupsShown(model), groups);
+    QCOMPARE(model.sortColumn(), column);
+    // Neighbouring groups in opposite shades of their criterion's colours, the first light.
+    bool dark = false;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const ResultRow& shown = model.list().row(static_cast<std::size_t>(row));
+        if (row > 0 && model.list().row(static_cast<std::size_t>(row - 1)).group != shown.group)
+            dark = !dark;
+        QCOMPARE(model.data(model.index(row, 2), Qt::BackgroundRole).value<QBrush>().color(),
+                 *RowShade(ColorGroupOf(shown.criterion, dark)));
+    }
+
+    // Back to the search's order: the rows and their own shades as the search left them.
+    model.sortGroups(-1, Qt::AscendingOrder);
+    QCOMPARE(paths(model), searchOrder);
+    for (std::size_t row = 0; row < searchOrder.size(); ++row) {
+        QCOMPARE(session.results().color(row), searchColors[row]);
+        QCOMPARE(model.data(model.index(static_cast<int>(row), 0), Qt::BackgroundRole)
+                     .value<QBrush>()
+                     .color(),
+                 *RowShade(searchColors[row]));
+    }
+}
+
+// Ticks go with the rows; removals and an undo while sorted leave every row in its place.
+void ResultsModelTest::sortedRowsKeepTicksRemovalsAndUndo()
+{
+    SearchSession session;
+    ResultsFixture fixture(session);
+    fillSortRows(fixture);
+    ResultsModel model(session.results());
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const std::vector<std::string> searchOrder = paths(model);
+    QPersistentModelIndex late(model.index(7, 0)); // "/p/Delta.mp3"
+    model.SetCheckedForFile(7, true);
+
+    model.sortGroups(1, Qt::DescendingOrder);
+    QCOMPARE(late.row(), 9);
+    QCOMPARE(model.pathOf(9), std::string("/p/Delta.mp3"));
+    QCOMPARE(model.checkedRows(), std::vector<std::size_t>{9});
+    // A tick after the sort still reaches every row of the file, wherever it stands.
+    model.SetCheckedForFile(static_cast<std::size_t>(model.rowCount() - 1), true); // Charlie2
+    QCOMPARE(model.checkedRows(), (std::vector<std::size_t>{9, 11}));
+
+    // Delete the rows of "alpha" and one of "bravo" while sorted by size, undo while sorted by
+    // path, Z to A: each row comes back to its place in the order of now, shade and all.
+    const ResultsModel::Shading before = model.shading();
+    const std::vector<std::size_t> gone{0, 1, 2, 4};
+    const std::vector<ResultsModel::RowRecord> records = model.rowRecords(gone);
+    model.removePositions(gone);
+    model.resetColors(ColorGroup::White);
+    QCOMPARE(groupsShown(model), QStringLiteral("3 0 2"));
+    model.sortGroups(0, Qt::DescendingOrder);
+    QCOMPARE(groupsShown(model), QStringLiteral("0 2 3"));
+    model.restoreRows(records);
+    model.setShading(before);
+    QCOMPARE(groupsShown(model), QStringLiteral("0 2 3 1"));
+    model.sortGroups(-1, Qt::AscendingOrder);
+    QCOMPARE(paths(model), searchOrder);
+    QCOMPARE(session.results().color(0), ColorGroup::LightBlue);
+    QCOMPARE(session.results().color(2), ColorGroup::Blue);
+    QCOMPARE(session.results().color(11), ColorGroup::LightOrange);
+    QCOMPARE(model.checkedRows(), (std::vector<std::size_t>{6, 7}));
+}

@@ -152,7 +152,7 @@ class ResultsWindowTest : public QObject
     Q_OBJECT
 private slots:
     void controlsInTheirDesignPlaces();
-    void headerClicksLeaveTheOrder();
+    void headerClicksSortTheGroups();
     void layoutFollowsTheWindowSize();
     void layoutStepsFailOneByOne();
     void cutTextsShowWhole();
@@ -232,7 +232,7 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
     QCOMPARE(list->font().weight(), QFont::Bold);
     QVERIFY(list->uniformRowHeights());
     QVERIFY(!list->isSortingEnabled());
-    QVERIFY(!list->header()->sectionsClickable());
+    QVERIFY(list->header()->sectionsClickable());
 
     // Tab order: back, delete, clear, the helpers' menu button, list.
     auto* check1 = form.findChild<QWidget*>(QStringLiteral("Check1"));
@@ -252,24 +252,52 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
     QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Image1"))->cursor().shape(), Qt::ArrowCursor);
 }
 
-void ResultsWindowTest::headerClicksLeaveTheOrder()
+// A click on a header sorts the groups by it, the next reverses, the third brings the search's
+// order back; the selected row stays selected, and a new search starts unsorted.
+void ResultsWindowTest::headerClicksSortTheGroups()
 {
     SearchSession session;
     ResultsFixture fixture(session);
-    fixture.addRow("/m/zz.mp3");
-    fixture.addRow("/m/aa.mp3");
-    fixture.addRow("/m/mm.mp3");
+    fixture.addRow("/m/zz.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 100, 10});
+    fixture.addRow("/n/zz.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 100, 10});
+    fixture.addRow("/m/aa.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 100, 30});
+    fixture.addRow("/n/aa.mp3", ColorGroup::Blue, Criterion::ExactFilename, {128, 100, 30});
+    fixture.addRow("/m/mm.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 100, 20});
+    fixture.addRow("/n/mm.mp3", ColorGroup::LightBlue, Criterion::ExactFilename, {128, 100, 20});
     ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTreeView& list = form.listView();
+    list.setCurrentIndex(form.model().index(5, 0)); // "/n/mm.mp3"
 
-    QHeaderView* header = form.listView().header();
-    for (int section = 0; section < 2; ++section) {
+    QHeaderView* header = list.header();
+    const auto click = [&](int section) {
         const QPoint centre(header->sectionViewportPosition(section) + 5, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, centre);
-    }
-    QCOMPARE(listPaths(form), (QStringList{"/m/zz.mp3", "/m/aa.mp3", "/m/mm.mp3"}));
+    };
+    const QStringList searchOrder = listPaths(form);
+    click(1); // Size: the largest first
+    QCOMPARE(listPaths(form), (QStringList{"/m/aa.mp3", "/n/aa.mp3", "/m/mm.mp3", "/n/mm.mp3",
+                                           "/m/zz.mp3", "/n/zz.mp3"}));
+    QCOMPARE(header->sortIndicatorSection(), 1);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QCOMPARE(list.currentIndex().row(), 3);
+    QVERIFY(list.selectionModel()->isRowSelected(3, {}));
+    QCOMPARE(columnsFit(form), QString());
+    click(1);
+    QCOMPARE(listPaths(form), (QStringList{"/m/zz.mp3", "/n/zz.mp3", "/m/mm.mp3", "/n/mm.mp3",
+                                           "/m/aa.mp3", "/n/aa.mp3"}));
+    click(1);
+    QCOMPARE(listPaths(form), searchOrder);
     QCOMPARE(header->sortIndicatorSection(), -1);
+    QCOMPARE(list.currentIndex().row(), 5);
+
+    click(0); // Filename: A first
+    QCOMPARE(listPaths(form).first(), QStringLiteral("/m/aa.mp3"));
+    form.beginResultsUpdate();
+    form.endResultsUpdate();
+    QCOMPARE(header->sortIndicatorSection(), -1);
+    QCOMPARE(listPaths(form), searchOrder);
 }
 
 void ResultsWindowTest::layoutFollowsTheWindowSize()
@@ -495,9 +523,18 @@ void ResultsWindowTest::tagColumnsReadWhenShown()
     QCOMPARE(cells(3), (QStringList{"", "", ""}));
     QCOMPARE(cells(4), cells(0));
 
-    // A new search forgets them; the next window shows the columns chosen and reads again.
+    // A new search forgets them and reads them again; the columns stay as chosen.
+    const int titleWidth = form->listView().columnWidth(title);
     form->beginResultsUpdate();
     QVERIFY(!form->tagReader().started());
+    form->endResultsUpdate();
+    QVERIFY(!form->listView().isColumnHidden(artist));
+    QVERIFY(form->listView().isColumnHidden(artist + 1));
+    QCOMPARE(form->listView().columnWidth(title), titleWidth);
+    QTRY_COMPARE(cells(1), (QStringList{"", "Only Album", "Only Title"}));
+
+    // The next window shows the columns chosen and reads again.
+    form->beginResultsUpdate();
     form = std::make_unique<ResultsWindow>(session);
     QVERIFY(!form->listView().isColumnHidden(artist));
     QVERIFY(form->listView().isColumnHidden(artist + 1));
