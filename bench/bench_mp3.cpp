@@ -3,7 +3,7 @@
 // analysis of files without a usable frame against a plain block-wise read of the whole file.
 
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
@@ -140,11 +140,11 @@ BENCHMARK(BM_BareTagRead);
 void BM_AnalyseTypical(benchmark::State& state)
 {
     const std::string path = files().path("typical.mp3");
-    tunesift::clsMP3Info info;
+    tunesift::Mp3Analysis info;
     for (auto _ : state) {
-        info.SetFileName(path);
-        benchmark::DoNotOptimize(info.FormattedTime());
-        benchmark::DoNotOptimize(info.BitRate());
+        info.analyse(path);
+        benchmark::DoNotOptimize(info.formattedSongLength());
+        benchmark::DoNotOptimize(info.bitRate());
     }
 }
 BENCHMARK(BM_AnalyseTypical);
@@ -168,10 +168,10 @@ BENCHMARK(BM_BareTypicalRead);
 void analyseWhole(benchmark::State& state, const char* name)
 {
     const std::string path = files().path(name);
-    tunesift::clsMP3Info info;
+    tunesift::Mp3Analysis info;
     for (auto _ : state) {
-        info.SetFileName(path);
-        benchmark::DoNotOptimize(info.ValidMP3());
+        info.analyse(path);
+        benchmark::DoNotOptimize(info.isValidMp3());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(kAudioSize));

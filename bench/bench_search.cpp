@@ -3,7 +3,7 @@
 // similar criteria, the grouping of the exact ones). The passes run without touching a disk: the
 // row data of every file is marked as known beforehand, so only the pass itself is timed.
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/catalogue.h"
 #include "search/criteria.h"
 #include "search/host.h"

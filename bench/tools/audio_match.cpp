@@ -11,7 +11,7 @@
 //       matcher's verdict, one line a pair: a tool for choosing the thresholds.
 #include "files/fileaccess.h"
 #include "mp3/audioprint.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/audiomatch.h"
 #include "splitmix.h"
 
@@ -212,9 +212,9 @@ int files(int argc, char** argv)
         ReadOnlyFile file;
         if (!file.open(paths[k]))
             continue;
-        clsMP3Info analysis;
-        analysis.SetOpenedFile(file, paths[k]);
-        prints[k] = MakeAudioPrint(file, analysis.audioRange(), analysis.Frequency()).values;
+        Mp3Analysis analysis;
+        analysis.analyseOpened(file, paths[k]);
+        prints[k] = MakeAudioPrint(file, analysis.audioRange(), analysis.sampleRate()).values;
     }
     std::fprintf(stderr, "printed %zu files: %.3f s wall, %.3f s cpu per file\n", paths.size(),
                  seconds(start) / static_cast<double>(paths.size()),

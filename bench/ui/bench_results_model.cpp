@@ -171,11 +171,11 @@ void BM_TickFile(benchmark::State& state)
     SearchSession session;
     fill(session, 100'000, static_cast<std::size_t>(state.range(0)));
     ResultsModel model(session.results());
-    model.SetCheckedForFile(0, false); // the index is built on the first tick
+    model.setFileChecked(0, false); // the index is built on the first tick
     bool checked = false;
     for (auto _ : state) {
         checked = !checked;
-        benchmark::DoNotOptimize(model.SetCheckedForFile(0, checked));
+        benchmark::DoNotOptimize(model.setFileChecked(0, checked));
     }
 }
 BENCHMARK(BM_TickFile)->Arg(1)->Arg(1000)->Unit(benchmark::kMicrosecond);
@@ -211,7 +211,7 @@ void BM_FirstTickAfterRun(benchmark::State& state)
         model.beginResultsUpdate();
         model.endResultsUpdate();
         state.ResumeTiming();
-        benchmark::DoNotOptimize(model.SetCheckedForFile(0, true));
+        benchmark::DoNotOptimize(model.setFileChecked(0, true));
     }
 }
 BENCHMARK(BM_FirstTickAfterRun)->Unit(benchmark::kMillisecond);
@@ -362,7 +362,7 @@ BENCHMARK(BM_ToggleAll)->Unit(benchmark::kMillisecond);
 void BM_Summary(benchmark::State& state)
 {
     HelperBench bench;
-    bench.form.model().SetCheckedForFile(0, true);
+    bench.form.model().setFileChecked(0, true);
     for (auto _ : state)
         bench.form.actions().refreshSummary();
 }

@@ -85,7 +85,7 @@ SizeAndTagTitle ReadSizeAndTagTitle(const std::string& path, bool withID3v2Title
 SizeAndTagTitle ReadSizeAndTagTitle(const FolderHandle& folder, std::string_view name,
                                     bool withID3v2Title = false);
 // The same for a file already open; lastRecord, when given, holds the file's last 128 bytes as
-// read already (see clsMP3Info::LastRecord), and the ID3v1 title is taken from them.
+// read already (see Mp3Analysis::LastRecord), and the ID3v1 title is taken from them.
 SizeAndTagTitle ReadSizeAndTagTitle(
     const ReadOnlyFile& file, bool withID3v2Title = false,
     const std::optional<std::array<unsigned char, kID3v1TagSize>>& lastRecord = std::nullopt);

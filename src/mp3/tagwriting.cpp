@@ -1,5 +1,5 @@
 #include "files/fileaccess.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mpegheader.h"
 
 #include <span>
@@ -11,9 +11,9 @@ namespace {
 
 constexpr std::int64_t kTagSize = static_cast<std::int64_t>(kID3v1TagSize);
 
-std::optional<FileTimes> timesToKeep(bool inRetainDate, const std::string& path)
+std::optional<FileTimes> timesToKeep(bool keepFileTimes, const std::string& path)
 {
-    return inRetainDate ? ReadFileTimes(path) : std::nullopt;
+    return keepFileTimes ? ReadFileTimes(path) : std::nullopt;
 }
 
 [[noreturn]] void throwChanged(const std::string& path)
@@ -63,13 +63,13 @@ bool isConfirmedFrame(std::span<const unsigned char> bytes, std::int64_t audioLe
 
 } // namespace
 
-bool clsMP3Info::WriteTag(bool inRetainDate)
+bool Mp3Analysis::writeTag(bool keepFileTimes)
 {
     if (m_fileName.empty()) {
         throw std::runtime_error("No MP3 audio found to tag in \"" + m_analysedPath + "\"");
     }
     const auto image = ID3v1TagImage(m_tag);
-    const auto times = timesToKeep(inRetainDate, m_fileName);
+    const auto times = timesToKeep(keepFileTimes, m_fileName);
     WritableFile file;
     file.open(m_fileName);
     // The tag goes where the analysis (or this object's own writes since) put the end of the
@@ -90,16 +90,16 @@ bool clsMP3Info::WriteTag(bool inRetainDate)
     return true;
 }
 
-bool clsMP3Info::RemoveTag(bool inRetainDate)
+bool Mp3Analysis::removeTag(bool keepFileTimes)
 {
     const auto length = tunesift::FileSize(m_fileName);
     if (!length || !m_id3Present) {
         return false;
     }
     // Taken before the new analysis below reads the file and moves its access time.
-    const auto times = timesToKeep(inRetainDate, m_fileName);
+    const auto times = timesToKeep(keepFileTimes, m_fileName);
     if (*length != m_fileSize) {
-        SetFileName(std::string(m_fileName));
+        analyse(std::string(m_fileName));
         if (!m_id3Present) {
             return false;
         }
@@ -116,7 +116,7 @@ bool clsMP3Info::RemoveTag(bool inRetainDate)
         bytes = file.read(0, static_cast<std::size_t>(m_fileSize));
     }
     if (bytes.empty() || !IsID3v1Identifier(std::span(bytes).last(kID3v1TagSize))) {
-        SetFileName(std::string(m_fileName));
+        analyse(std::string(m_fileName));
         return false;
     }
     bytes.resize(bytes.size() - kID3v1TagSize);
@@ -129,15 +129,15 @@ bool clsMP3Info::RemoveTag(bool inRetainDate)
     return true;
 }
 
-bool clsMP3Info::RemovePreHeader(bool inRetainDate)
+bool Mp3Analysis::removeBytesBeforeFirstFrame(bool keepFileTimes)
 {
     const auto length = tunesift::FileSize(m_fileName);
     if (!length || m_headerOffset == 0) {
         return false;
     }
-    const auto times = timesToKeep(inRetainDate, m_fileName);
+    const auto times = timesToKeep(keepFileTimes, m_fileName);
     if (*length != m_fileSize) {
-        SetFileName(std::string(m_fileName));
+        analyse(std::string(m_fileName));
         if (m_headerOffset == 0) {
             return false;
         }
@@ -160,7 +160,7 @@ bool clsMP3Info::RemovePreHeader(bool inRetainDate)
     // Never cut a file whose first frame is no longer where it was, nor one whose first frame
     // may be a chance pattern inside the audio.
     if (!isConfirmedFrame(bytes, audioLength)) {
-        SetFileName(std::string(m_fileName));
+        analyse(std::string(m_fileName));
         return false;
     }
     file.replaceWith(bytes);

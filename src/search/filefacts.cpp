@@ -3,7 +3,7 @@
 #include "files/fileaccess.h"
 #include "mp3/audioprint.h"
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/audiomatch.h"
 #include "search/folderreads.h"
 #include "search/progress.h"
@@ -245,18 +245,18 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
         return read;
     read.size = file.size();
     read.stamp = file.stamp();
-    std::optional<clsMP3Info> analysis;
+    std::optional<Mp3Analysis> analysis;
     if (facts.analysed) {
         analysis.emplace();
-        analysis->SetOpenedFile(file, folder.path() + std::string(name));
+        analysis->analyseOpened(file, folder.path() + std::string(name));
         facts.rowSize = file.size();
-        facts.songLength = analysis->SongLength();
-        facts.bitRate = analysis->BitRate();
-        facts.headerOffset = analysis->FileName().empty() ? -1 : analysis->HeaderOffset();
+        facts.songLength = analysis->songLength();
+        facts.bitRate = analysis->bitRate();
+        facts.headerOffset = analysis->path().empty() ? -1 : analysis->firstFrameOffset();
         facts.audio.range = analysis->audioRange();
         if (wanted.print) {
             AudioPrintResult print =
-                MakeAudioPrint(file, analysis->audioRange(), analysis->Frequency());
+                MakeAudioPrint(file, analysis->audioRange(), analysis->sampleRate());
             if (print.outcome == AudioPrintResult::Outcome::Made)
                 read.print = std::move(print.values);
         }
@@ -264,7 +264,7 @@ ReadFacts ReadFileFacts(const FolderHandle& folder, std::string_view name, Wante
     if (wanted.title) {
         static const std::optional<std::array<unsigned char, kID3v1TagSize>> kNoRecord;
         SizeAndTagTitle title =
-            ReadSizeAndTagTitle(file, id3v2Titles, analysis ? analysis->LastRecord() : kNoRecord);
+            ReadSizeAndTagTitle(file, id3v2Titles, analysis ? analysis->lastRecord() : kNoRecord);
         facts.id3v1Title = std::move(title.title);
         facts.id3v2Title = std::move(title.id3v2Title);
     }

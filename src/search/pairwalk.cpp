@@ -10,7 +10,7 @@ const char* const kResultsFullText =
 
 } // namespace
 
-bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group)
+bool WriteRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group)
 {
     ResultList& results = state.session.results();
     if (results.full()) {

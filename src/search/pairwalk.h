@@ -14,7 +14,7 @@ namespace tunesift {
 // Writes the row; its columns come from the file's first reading in this run, which for a file
 // new to the run's rows happens when the criterion ends (FillRowColumns). False when the list is
 // full (said once per run).
-bool AddResultRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group);
+bool WriteRow(RunState& state, std::uint32_t entry, Criterion criterion, std::uint32_t group);
 
 // The pair walk over all pairs i < j in catalogue order, without visiting every pair: for the
 // outer entry i it asks which texts pass against i's text and visits only their members after i.
@@ -71,7 +71,7 @@ public:
             if (!m_state.listed[outerPath]) {
                 m_state.groupHeadAdded = true;
                 group = m_state.groupCount++;
-                if (!AddResultRow(m_state, m_outer, m_criterion, group))
+                if (!WriteRow(m_state, m_outer, m_criterion, group))
                     return PassOutcome::ResultsFull;
             } else {
                 group = m_state.groupOfPath[outerPath];
@@ -81,7 +81,7 @@ public:
                     continue; // an equal path met earlier in this step
                 if (host.isStopRequested())
                     return PassOutcome::Stopped;
-                if (!AddResultRow(m_state, inner, m_criterion, group))
+                if (!WriteRow(m_state, inner, m_criterion, group))
                     return PassOutcome::ResultsFull;
             }
             if (m_state.groupHeadAdded) {

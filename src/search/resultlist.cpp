@@ -1,6 +1,6 @@
 #include "search/resultlist.h"
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/catalogue.h"
 #include "search/rowtext.h"
 

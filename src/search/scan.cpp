@@ -293,7 +293,7 @@ std::vector<std::string> ListFiles(const std::string& folder)
     return names;
 }
 
-bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders)
+bool FolderScan::listQueuedFolder(std::size_t queueIndex, std::vector<std::string>& subfolders)
 {
     const std::string folder = m_queue[queueIndex].path;
     m_queue[queueIndex].firstName = m_nameEnds.size();
@@ -350,7 +350,7 @@ bool FolderScan::ListFolder(std::size_t queueIndex, std::vector<std::string>& su
     return completed;
 }
 
-bool FolderScan::ListSubfolders(const std::string& folder)
+bool FolderScan::listSubfolders(const std::string& folder)
 {
     // Pre-order walk with an explicit stack: a folder is listed to its end before any of its
     // subfolders, and deep trees cannot exhaust the call stack.
@@ -362,7 +362,7 @@ bool FolderScan::ListSubfolders(const std::string& folder)
     };
     std::vector<Level> stack;
     stack.push_back({folder, {}, 0});
-    if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
+    if (!listQueuedFolder(m_queue.size() - 1, stack.back().subfolders))
         return false;
     while (!stack.empty()) {
         Level& top = stack.back();
@@ -374,7 +374,7 @@ bool FolderScan::ListSubfolders(const std::string& folder)
         std::string child = top.path + name + kPathSeparator;
         m_queue.push_back({child, {}, 0, 0});
         stack.push_back({std::move(child), {}, 0});
-        if (!ListFolder(m_queue.size() - 1, stack.back().subfolders))
+        if (!listQueuedFolder(m_queue.size() - 1, stack.back().subfolders))
             return false;
     }
     return true;
@@ -600,7 +600,7 @@ void FolderScan::showMessage(const std::string& text, const char* title)
     m_host.showMessage(text, title, MessageButtons::Ok);
 }
 
-bool FolderScan::ScanFolder(const std::string& folder)
+bool FolderScan::scanFolder(const std::string& folder)
 {
     m_host.setProgress(0);
     if (folder.empty())
@@ -636,7 +636,7 @@ bool FolderScan::ScanFolder(const std::string& folder)
         m_listingReads == ListingReads::Files && (m_host.isCriterionTicked(Criterion::ExactTag) ||
                                                   m_host.isCriterionTicked(Criterion::SimilarTag));
     m_catalogue.setFilesAreDistant(m_catalogue.filesAreDistant() || m_distant);
-    if (!ListSubfolders(working)) {
+    if (!listSubfolders(working)) {
         dropListingReads();
         return false;
     }

@@ -29,7 +29,7 @@ public:
     FolderScan(Catalogue& catalogue, SearchHost& host) : m_catalogue(catalogue), m_host(host) {}
 
     // False when the stop flag ended the scan.
-    bool ScanFolder(const std::string& folder);
+    bool scanFolder(const std::string& folder);
 
     // What the scan reads of the files whose sizes it asks for: their titles too when a tag
     // criterion is ticked (with ID3v2 titles when asked). A run with a cache leaves all reading
@@ -57,10 +57,10 @@ private:
     };
 
     // Appends every folder below folder to the queue; false on stop.
-    bool ListSubfolders(const std::string& folder);
+    bool listSubfolders(const std::string& folder);
     // Lists one folder: its subfolder names (returned) and its MP3 names (kept for the queue
     // item). False on stop.
-    bool ListFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
+    bool listQueuedFolder(std::size_t queueIndex, std::vector<std::string>& subfolders);
     void catalogueFolder(const QueuedFolder& folder);
     std::string_view walkName(std::size_t k) const
     {

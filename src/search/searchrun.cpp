@@ -1,6 +1,6 @@
 #include "search/searchrun.h"
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/criteria.h"
 #include "search/filereads.h"
 #include "search/pathids.h"
@@ -109,7 +109,7 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
             if (host.isStopRequested())
                 return;
             // A stop inside a scan ends that scan only; the next check point decides for the run.
-            scan.ScanFolder(folder);
+            scan.scanFolder(folder);
         }
     }
     // A stop during the last scan ends the run here, not at some passing pair much later.

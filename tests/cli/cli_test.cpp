@@ -2,7 +2,7 @@
 // rows, messages on standard error, Ctrl-C.
 
 #include "mp3/audioprint.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 #include "search/engineview.h"
 #include "search/oracle.h"

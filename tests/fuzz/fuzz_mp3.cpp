@@ -5,7 +5,7 @@
 
 #include "mp3/id3v1.h"
 #include "mp3/literalsearch.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -84,54 +84,56 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeScratch(path, data, size);
     const auto length = static_cast<std::int64_t>(size);
 
-    tunesift::clsMP3Info info;
+    tunesift::Mp3Analysis info;
     const bool headerTest = size == 0 || (data[0] & 1) == 0;
-    info.SetHeaderTest(headerTest);
-    info.SetFileName(path);
+    info.setSkipsEmbeddedID3v2(headerTest);
+    info.analyse(path);
 
     // The block-wise search must find exactly what reading every offset on its own finds.
     const auto expected = tunesift::test::literalSearch({data, size}, headerTest);
-    check(info.FileName().empty() == !expected.found, "found or not, as the literal search");
-    check(info.HeaderOffset() == expected.headerOffset, "header offset as the literal search");
-    check(info.ID3v2Present() == expected.id3v2Present &&
-              info.ID3v2Offset() == expected.id3v2Offset && info.ID3v2Size() == expected.id3v2Size,
+    check(info.path().empty() == !expected.found, "found or not, as the literal search");
+    check(info.firstFrameOffset() == expected.headerOffset, "header offset as the literal search");
+    check(info.hasId3v2Tag() == expected.id3v2Present &&
+              info.id3v2Offset() == expected.id3v2Offset && info.id3v2Size() == expected.id3v2Size,
           "ID3v2 tag as the literal search");
 
-    if (info.FileName().empty()) {
-        check(!info.ValidMP3() && !info.isVBR() && info.FileSize() == 0 && info.BitRate() == 0 &&
-                  info.SongLength() == 0 && !info.ID3Present() && !info.ID3v2Present(),
+    if (info.path().empty()) {
+        check(!info.isValidMp3() && !info.isVariableBitRate() && info.fileSize() == 0 &&
+                  info.bitRate() == 0 && info.songLength() == 0 && !info.hasId3v1Tag() &&
+                  !info.hasId3v2Tag(),
               "a failed search resets everything");
     } else {
-        check(info.FileSize() == length, "file size");
-        check(info.HeaderOffset() >= 0 && info.HeaderOffset() < length - 6, "header offset");
-        check(info.Frequency() >= 8000 && info.Frequency() <= 48000, "sampling rate");
-        check(info.Layers() >= 1 && info.Layers() <= 3, "layer");
-        check(info.BitRate() >= 0 && info.SongLength() >= 0, "negative rate or length");
-        check(info.FrameLength() > 0, "frame length");
-        check(!info.ChannelMode().empty() && !info.Emphasis().empty(), "mode texts");
-        check(info.FormattedTime().find(':') != std::string::npos, "time text");
+        check(info.fileSize() == length, "file size");
+        check(info.firstFrameOffset() >= 0 && info.firstFrameOffset() < length - 6,
+              "header offset");
+        check(info.sampleRate() >= 8000 && info.sampleRate() <= 48000, "sampling rate");
+        check(info.layer() >= 1 && info.layer() <= 3, "layer");
+        check(info.bitRate() >= 0 && info.songLength() >= 0, "negative rate or length");
+        check(info.frameLength() > 0, "frame length");
+        check(!info.channelMode().empty() && !info.emphasis().empty(), "mode texts");
+        check(info.formattedSongLength().find(':') != std::string::npos, "time text");
     }
-    for (const std::string& text : {info.Title(), info.artist(), info.album(), info.comment()}) {
+    for (const std::string& text : {info.title(), info.artist(), info.album(), info.comment()}) {
         check(text.size() <= 60 && isUtf8(text), "tag text");
     }
     check(info.year().size() <= 8, "year text");
-    static_cast<void>(info.GenreString());
+    static_cast<void>(info.genreName());
 
     const auto title = tunesift::ReadTagTitle(path);
     const bool tagAtEnd = size >= 128 && data[size - 128] == 'T' && data[size - 127] == 'A' &&
                           data[size - 126] == 'G';
     check(title.has_value() == tagAtEnd, "tag read");
     check(!title || (title->size() <= 60 && isUtf8(*title)), "title text");
-    if (size > 128 && info.FileSize() == length) {
-        check(info.ID3Present() == tagAtEnd, "analysis and quick read agree on the tag");
+    if (size > 128 && info.fileSize() == length) {
+        check(info.hasId3v1Tag() == tagAtEnd, "analysis and quick read agree on the tag");
     }
 
     // The setters take any UTF-8 (or not) and must keep the field widths.
     const std::string text(reinterpret_cast<const char*>(data), size);
-    info.SetTitle(text);
-    info.SetYear(text);
-    check(info.Title().size() <= 60 && isUtf8(info.Title()), "set title");
+    info.setTitle(text);
+    info.setYear(text);
+    check(info.title().size() <= 60 && isUtf8(info.title()), "set title");
     check(info.year().size() <= 8, "set year");
-    static_cast<void>(info.IDFromGenreString(text));
+    static_cast<void>(info.genreIdOf(text));
     return 0;
 }

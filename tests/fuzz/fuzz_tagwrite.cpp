@@ -10,7 +10,7 @@
 
 #include "files/fileaccess.h"
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mpegheader.h"
 
 #include <cerrno>
@@ -153,19 +153,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string path = (scratchFolder() / "song.mp3").string();
     writeFile(path, original);
-    tunesift::clsMP3Info info;
-    info.SetHeaderTest(headerTest);
-    info.SetFileName(path);
-    const bool tagged = info.ID3Present();
-    const std::int64_t headerOffset = info.HeaderOffset();
-    const bool appendedTag = info.ID3v2Present() && info.ID3v2Offset() > headerOffset;
+    tunesift::Mp3Analysis info;
+    info.setSkipsEmbeddedID3v2(headerTest);
+    info.analyse(path);
+    const bool tagged = info.hasId3v1Tag();
+    const std::int64_t headerOffset = info.firstFrameOffset();
+    const bool appendedTag = info.hasId3v2Tag() && info.id3v2Offset() > headerOffset;
     const std::int64_t audioEnd = static_cast<std::int64_t>(original.size()) - (tagged ? 128 : 0) -
-                                  (appendedTag ? info.ID3v2Size() : 0);
+                                  (appendedTag ? info.id3v2Size() : 0);
     tunesift::ID3v1Tag tag = tagged ? tunesift::ParseID3v1Tag(std::span<const unsigned char, 128>(
                                           original.end() - 128, original.end()))
                                     : tunesift::ID3v1Tag{};
     tag.title = tunesift::PadField<30>("Fuzz");
-    info.SetTitle("Fuzz");
+    info.setTitle("Fuzz");
 
     // What the other program leaves when it acts.
     Bytes theirs = original;
@@ -212,9 +212,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool result = false;
     bool threw = false;
     try {
-        result = operation == 0   ? info.WriteTag(keepTimes)
-                 : operation == 1 ? info.RemoveTag(keepTimes)
-                                  : info.RemovePreHeader(keepTimes);
+        result = operation == 0   ? info.writeTag(keepTimes)
+                 : operation == 1 ? info.removeTag(keepTimes)
+                                  : info.removeBytesBeforeFirstFrame(keepTimes);
     } catch (const std::exception& error) {
         threw = true;
         check(std::string(error.what()).find(path) != std::string::npos,

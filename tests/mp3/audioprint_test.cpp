@@ -4,7 +4,7 @@
 
 #include "files/fileaccess.h"
 #include "mp3/audioprint.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 #include "search/audiomatch.h"
 
@@ -42,9 +42,9 @@ AudioPrintResult printOf(const std::string& path)
     ReadOnlyFile file;
     if (!file.open(path))
         return {};
-    clsMP3Info analysis;
-    analysis.SetOpenedFile(file, path);
-    return MakeAudioPrint(file, analysis.audioRange(), analysis.Frequency());
+    Mp3Analysis analysis;
+    analysis.analyseOpened(file, path);
+    return MakeAudioPrint(file, analysis.audioRange(), analysis.sampleRate());
 }
 
 class AudioPrintTest : public ::testing::Test

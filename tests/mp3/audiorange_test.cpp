@@ -2,7 +2,7 @@
 // Files are byte-built here; real taggers' output is checked in encoder_test.cpp.
 
 #include "mp3/audiorange.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 
 #include <gtest/gtest.h>
@@ -103,12 +103,12 @@ TEST(AudioRange, TrailingTagsArePeeledWhereTheyFit)
          32},
     };
     test::ScopedDir dir;
-    clsMP3Info info;
+    Mp3Analysis info;
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file("case.mp3");
         test::writeFile(path, concat({c.before, c.audio, c.after}));
-        info.SetFileName(path);
+        info.analyse(path);
         EXPECT_EQ(info.audioRange(),
                   (AudioRange{static_cast<std::int64_t>(c.before.size()),
                               static_cast<std::int64_t>(c.audio.size() + c.keptAfter)}));
@@ -118,21 +118,21 @@ TEST(AudioRange, TrailingTagsArePeeledWhereTheyFit)
 TEST(AudioRange, EmptyWithoutFrameOrWhenTagsTakeEverything)
 {
     test::ScopedDir dir;
-    clsMP3Info info;
+    Mp3Analysis info;
     const std::string path = dir.file("case.mp3");
     // Tags only: no frame at all.
     test::writeFile(path, concat({test::id3v2Header(40), Bytes(40, 0), id3v1()}));
-    info.SetFileName(path);
+    info.analyse(path);
     EXPECT_TRUE(info.audioRange().empty());
     // The only frame lies inside an APEv2 tag that fills the file.
     Bytes tag = test::apeTag(300, false);
     test::put(tag, 0, test::frameHeader({}));
     test::writeFile(path, tag);
-    info.SetFileName(path);
-    EXPECT_EQ(info.HeaderOffset(), 0);
+    info.analyse(path);
+    EXPECT_EQ(info.firstFrameOffset(), 0);
     EXPECT_TRUE(info.audioRange().empty());
     // A file that cannot be read.
-    info.SetFileName(dir.file("missing.mp3"));
+    info.analyse(dir.file("missing.mp3"));
     EXPECT_TRUE(info.audioRange().empty());
 }
 

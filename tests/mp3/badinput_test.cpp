@@ -1,7 +1,7 @@
 #include "files/fileaccess.h"
 #include "mp3/id3v1.h"
 #include "mp3/literalsearch.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 
 #include <filesystem>
@@ -111,23 +111,23 @@ TEST(FrameSearch, BlockWiseSearchFindsWhatTheLiteralSearchFinds)
     test::ScopedDir dir;
     const std::string path = dir.file("random.mp3");
     std::mt19937 random(20240611);
-    clsMP3Info info;
+    Mp3Analysis info;
     int found = 0;
     int skipped = 0;
     for (int round = 0; round < 300; ++round) {
         const Bytes bytes = randomFile(random, round % 4 == 1);
         const bool headerTest = round % 3 != 0;
         test::writeFile(path, bytes);
-        info.SetHeaderTest(headerTest);
-        info.SetFileName(path);
+        info.setSkipsEmbeddedID3v2(headerTest);
+        info.analyse(path);
         const test::SearchOutcome expected = test::literalSearch(bytes, headerTest);
         SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(bytes.size()) +
                      " bytes");
-        ASSERT_EQ(info.FileName().empty(), !expected.found);
-        EXPECT_EQ(info.HeaderOffset(), expected.headerOffset);
-        EXPECT_EQ(info.ID3v2Present(), expected.id3v2Present);
-        EXPECT_EQ(info.ID3v2Offset(), expected.id3v2Offset);
-        EXPECT_EQ(info.ID3v2Size(), expected.id3v2Size);
+        ASSERT_EQ(info.path().empty(), !expected.found);
+        EXPECT_EQ(info.firstFrameOffset(), expected.headerOffset);
+        EXPECT_EQ(info.hasId3v2Tag(), expected.id3v2Present);
+        EXPECT_EQ(info.id3v2Offset(), expected.id3v2Offset);
+        EXPECT_EQ(info.id3v2Size(), expected.id3v2Size);
         found += expected.found ? 1 : 0;
         skipped += expected.found && expected.id3v2Present && expected.id3v2Offset > 0 ? 1 : 0;
     }
@@ -147,13 +147,13 @@ protected:
         return path;
     }
 
-    static void expectNothingFound(const clsMP3Info& info)
+    static void expectNothingFound(const Mp3Analysis& info)
     {
-        EXPECT_FALSE(info.ValidMP3());
-        EXPECT_EQ(info.BitRate(), 0);
-        EXPECT_EQ(info.FormattedTime(), "00:00");
-        EXPECT_FALSE(info.ID3Present());
-        EXPECT_EQ(info.Title(), "");
+        EXPECT_FALSE(info.isValidMp3());
+        EXPECT_EQ(info.bitRate(), 0);
+        EXPECT_EQ(info.formattedSongLength(), "00:00");
+        EXPECT_FALSE(info.hasId3v1Tag());
+        EXPECT_EQ(info.title(), "");
     }
 
     test::ScopedDir m_dir;
@@ -161,9 +161,9 @@ protected:
 
 TEST_F(BadInputTest, TinyFilesAreNotValid)
 {
-    clsMP3Info info;
+    Mp3Analysis info;
     for (std::size_t size = 0; size <= 7; ++size) {
-        info.SetFileName(make("tiny" + std::to_string(size) + ".mp3", Bytes(size, 0xFF)));
+        info.analyse(make("tiny" + std::to_string(size) + ".mp3", Bytes(size, 0xFF)));
         expectNothingFound(info);
         EXPECT_FALSE(ReadTagTitle(m_dir.file("tiny" + std::to_string(size) + ".mp3")));
     }
@@ -171,73 +171,73 @@ TEST_F(BadInputTest, TinyFilesAreNotValid)
 
 TEST_F(BadInputTest, SyncBytesEverywhere)
 {
-    clsMP3Info info;
-    info.SetFileName(make("ff.mp3", Bytes(100000, 0xFF))); // FF FF: Layer I, bit-rate index 15
+    Mp3Analysis info;
+    info.analyse(make("ff.mp3", Bytes(100000, 0xFF))); // FF FF: Layer I, bit-rate index 15
     expectNothingFound(info);
-    EXPECT_EQ(info.FileName(), "");
+    EXPECT_EQ(info.path(), "");
 
     Bytes frames;
     for (int i = 0; i < 1000; ++i) {
         frames.insert(frames.end(), {0xFF, 0xFB, 0x90, 0x64});
     }
-    info.SetFileName(make("frames.mp3", frames));
-    EXPECT_TRUE(info.ValidMP3());
-    EXPECT_EQ(info.HeaderOffset(), 0);
+    info.analyse(make("frames.mp3", frames));
+    EXPECT_TRUE(info.isValidMp3());
+    EXPECT_EQ(info.firstFrameOffset(), 0);
 }
 
-TEST_F(BadInputTest, FailedSearchResetsEverythingButHeaderTest)
+TEST_F(BadInputTest, FailedSearchResetsEverythingButTheEmbeddedTagSetting)
 {
     Bytes good(5000, 0);
     put(good, 10, test::frameHeader({}));
     good = test::concat({good, test::id3v1Tag({.title = "Kept?", .genre = 7})});
-    clsMP3Info info;
-    info.SetHeaderTest(false);
-    info.SetFileName(make("good.mp3", good));
-    ASSERT_TRUE(info.ValidMP3());
-    ASSERT_EQ(info.Title(), "Kept?");
+    Mp3Analysis info;
+    info.setSkipsEmbeddedID3v2(false);
+    info.analyse(make("good.mp3", good));
+    ASSERT_TRUE(info.isValidMp3());
+    ASSERT_EQ(info.title(), "Kept?");
 
     Bytes tagged(5000, 0);
     tagged = test::concat({tagged, test::id3v1Tag({.title = "No audio"})});
-    info.SetFileName(make("noaudio.mp3", tagged));
+    info.analyse(make("noaudio.mp3", tagged));
     expectNothingFound(info);
-    EXPECT_EQ(info.FileName(), "");
-    EXPECT_EQ(info.FileSize(), 0);
-    EXPECT_EQ(info.GenreID(), 0);
-    EXPECT_EQ(info.GenreString(), "Blues");
-    EXPECT_EQ(info.HeaderOffset(), 0);
-    EXPECT_EQ(info.MPEGVer(), 0.0f);
-    EXPECT_EQ(info.Layers(), 0);
-    EXPECT_EQ(info.ChannelMode(), "");
-    EXPECT_EQ(info.Emphasis(), "");
-    EXPECT_FALSE(info.HeaderTest()) << "the one setting survives a reset";
+    EXPECT_EQ(info.path(), "");
+    EXPECT_EQ(info.fileSize(), 0);
+    EXPECT_EQ(info.genreId(), 0);
+    EXPECT_EQ(info.genreName(), "Blues");
+    EXPECT_EQ(info.firstFrameOffset(), 0);
+    EXPECT_EQ(info.mpegVersion(), 0.0f);
+    EXPECT_EQ(info.layer(), 0);
+    EXPECT_EQ(info.channelMode(), "");
+    EXPECT_EQ(info.emphasis(), "");
+    EXPECT_FALSE(info.skipsEmbeddedID3v2()) << "the one setting survives a reset";
 }
 
 TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
 {
     Bytes good(5000, 0);
     put(good, 0, test::frameHeader({}));
-    clsMP3Info info;
-    info.SetFileName(make("good.mp3", good));
-    ASSERT_TRUE(info.ValidMP3());
+    Mp3Analysis info;
+    info.analyse(make("good.mp3", good));
+    ASSERT_TRUE(info.isValidMp3());
 
     const std::string missing = m_dir.file("missing.mp3");
-    info.SetFileName(missing);
+    info.analyse(missing);
     expectNothingFound(info);
-    EXPECT_EQ(info.FileName(), missing);
-    EXPECT_EQ(info.FileSize(), 0);
+    EXPECT_EQ(info.path(), missing);
+    EXPECT_EQ(info.fileSize(), 0);
     EXPECT_FALSE(std::filesystem::exists(missing)) << "analysis never creates a file";
 
     std::filesystem::create_directory(m_dir.file("folder.mp3"));
-    info.SetFileName(m_dir.file("folder.mp3"));
+    info.analyse(m_dir.file("folder.mp3"));
     expectNothingFound(info);
 
 #ifndef _WIN32 // no FIFOs in Windows folders
     ASSERT_EQ(::mkfifo(m_dir.file("fifo.mp3").c_str(), 0600), 0);
-    info.SetFileName(m_dir.file("fifo.mp3")); // would wait for a writer if it were opened
+    info.analyse(m_dir.file("fifo.mp3")); // would wait for a writer if it were opened
     expectNothingFound(info);
 #endif
 
-    info.SetFileName("");
+    info.analyse("");
     expectNothingFound(info);
 
     // Names a folder listing showed as regular files are opened relative to the folder, and a
@@ -255,7 +255,7 @@ TEST_F(BadInputTest, UnopenablePathsKeepTheNameAndNothingElse)
          {"missing.mp3", "folder.mp3", "fifo.mp3", "tofifo.mp3", "togood.mp3", ""}) {
         EXPECT_FALSE(file.open(folder, name)) << name;
         EXPECT_FALSE(ReadSizeAndTagTitle(folder, name).size) << name;
-        info.SetListedFileName(m_dir.file(name));
+        info.analyseListed(m_dir.file(name));
         expectNothingFound(info);
     }
 }
@@ -266,21 +266,21 @@ TEST_F(BadInputTest, FileThatVanishesOrChangesBetweenTwoAnalyses)
     put(good, 0, test::frameHeader({}));
     good = test::concat({good, test::id3v1Tag({.title = "Here"})});
     const std::string path = make("changing.mp3", good);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_TRUE(info.ID3Present());
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_TRUE(info.hasId3v1Tag());
 
     // The same name again is a complete new analysis.
     Bytes moved(5000, 0);
     put(moved, 99, test::frameHeader({.bitRateIndex = 1}));
     test::writeFile(path, moved);
-    info.SetFileName(path);
-    EXPECT_EQ(info.HeaderOffset(), 99);
-    EXPECT_EQ(info.BitRate(), 32);
-    EXPECT_FALSE(info.ID3Present());
+    info.analyse(path);
+    EXPECT_EQ(info.firstFrameOffset(), 99);
+    EXPECT_EQ(info.bitRate(), 32);
+    EXPECT_FALSE(info.hasId3v1Tag());
 
     std::filesystem::remove(path);
-    info.SetFileName(path);
+    info.analyse(path);
     expectNothingFound(info);
 }
 
@@ -292,8 +292,8 @@ TEST_F(BadInputTest, FileWithoutReadPermission)
     const std::string path = make("locked.mp3", good);
     ::chmod(path.c_str(), 0);
     test::asUnprivilegedUser([&] {
-        clsMP3Info info;
-        info.SetFileName(path);
+        Mp3Analysis info;
+        info.analyse(path);
         expectNothingFound(info);
     });
 }
@@ -301,12 +301,12 @@ TEST_F(BadInputTest, FileWithoutReadPermission)
 
 TEST_F(BadInputTest, TruncatedHeadersAtTheEnd)
 {
-    clsMP3Info info;
+    Mp3Analysis info;
     for (std::size_t cut = 1; cut < 10; ++cut) {
         Bytes bytes(300, 0);
         put(bytes, 0, test::id3v2Header(100));
         bytes.resize(cut);
-        info.SetFileName(make("cut" + std::to_string(cut) + ".mp3", bytes));
+        info.analyse(make("cut" + std::to_string(cut) + ".mp3", bytes));
         expectNothingFound(info);
         EXPECT_FALSE(ReadTagTitle(m_dir.file("cut" + std::to_string(cut) + ".mp3")));
     }

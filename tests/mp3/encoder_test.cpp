@@ -3,7 +3,7 @@
 // bit rate, three seconds of audio), not from the analysis itself.
 
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 
 #include <cmath>
@@ -142,39 +142,39 @@ std::uint32_t bigEndianAt(const Bytes& bytes, std::size_t at)
 
 TEST_F(EncoderTest, LengthAndBitRateMatchWhatWasEncoded)
 {
-    clsMP3Info info;
+    Mp3Analysis info;
     for (const Encoding& e : kEncodings) {
         SCOPED_TRACE(e.name);
         const Bytes bytes = test::readFile(path(e.name));
-        info.SetFileName(path(e.name));
-        ASSERT_TRUE(info.ValidMP3());
-        EXPECT_EQ(info.HeaderOffset(), 0);
-        EXPECT_EQ(info.Frequency(), e.rate);
-        EXPECT_EQ(info.MPEGVer(), e.version);
-        EXPECT_EQ(info.Layers(), 3);
-        EXPECT_EQ(info.Protected(), e.crc);
-        EXPECT_EQ(info.ChannelMode() == "Single channel", e.channels == 1);
+        info.analyse(path(e.name));
+        ASSERT_TRUE(info.isValidMp3());
+        EXPECT_EQ(info.firstFrameOffset(), 0);
+        EXPECT_EQ(info.sampleRate(), e.rate);
+        EXPECT_EQ(info.mpegVersion(), e.version);
+        EXPECT_EQ(info.layer(), 3);
+        EXPECT_EQ(info.isProtected(), e.crc);
+        EXPECT_EQ(info.channelMode() == "Single channel", e.channels == 1);
         const std::string identifier(bytes.begin() + static_cast<std::ptrdiff_t>(e.xingAt),
                                      bytes.begin() + static_cast<std::ptrdiff_t>(e.xingAt) + 4);
         // lame adds under a tenth of a second of padding; the length is cut to whole seconds.
-        EXPECT_GE(info.SongLength(), 2);
-        EXPECT_LE(info.SongLength(), 3);
+        EXPECT_GE(info.songLength(), 2);
+        EXPECT_LE(info.songLength(), 3);
         if (e.constantBitRate != 0) {
             // lame leaves its "Info" block out of frames too small to hold it.
             EXPECT_NE(identifier, "Xing");
-            EXPECT_FALSE(info.isVBR());
-            EXPECT_EQ(info.BitRate(), e.constantBitRate);
+            EXPECT_FALSE(info.isVariableBitRate());
+            EXPECT_EQ(info.bitRate(), e.constantBitRate);
         } else {
             ASSERT_EQ(identifier, "Xing");
-            EXPECT_TRUE(info.isVBR());
+            EXPECT_TRUE(info.isVariableBitRate());
             const std::uint32_t frames = bigEndianAt(bytes, e.xingAt + 8);
-            EXPECT_EQ(info.NumFrames(), frames);
+            EXPECT_EQ(info.frameCount(), frames);
             // The real average over the frames the stream holds; the analysis divides by 12 after
             // rounding, so it may be up to one step lower.
             const int samplesPerFrame = e.version == 1.0f ? 1152 : 576;
             const double seconds = static_cast<double>(frames) * samplesPerFrame / e.rate;
             const double kbps = static_cast<double>(bytes.size()) * 8 / seconds / 1000;
-            EXPECT_NEAR(info.BitRate(), kbps, 1.0 + kbps * 0.02);
+            EXPECT_NEAR(info.bitRate(), kbps, 1.0 + kbps * 0.02);
         }
     }
 }
@@ -182,45 +182,45 @@ TEST_F(EncoderTest, LengthAndBitRateMatchWhatWasEncoded)
 TEST_F(EncoderTest, Id3v1WrittenByATagTool)
 {
     EXPECT_EQ(ReadTagTitle(path("v1")), "Caf\xC3\xA9 Title" + std::string(20, '\0'));
-    clsMP3Info info;
-    info.SetFileName(path("v1"));
-    EXPECT_TRUE(info.ID3Present());
-    EXPECT_EQ(info.Title(), "Caf\xC3\xA9 Title");
+    Mp3Analysis info;
+    info.analyse(path("v1"));
+    EXPECT_TRUE(info.hasId3v1Tag());
+    EXPECT_EQ(info.title(), "Caf\xC3\xA9 Title");
     EXPECT_EQ(info.artist(), "Artist");
     EXPECT_EQ(info.album(), "Album");
     EXPECT_EQ(info.year(), "1999");
     EXPECT_EQ(info.comment(), "Comment");
-    EXPECT_EQ(info.TrackNum(), 7);
-    EXPECT_EQ(info.GenreID(), 9);
-    EXPECT_EQ(info.GenreString(), "Metal");
+    EXPECT_EQ(info.trackNumber(), 7);
+    EXPECT_EQ(info.genreId(), 9);
+    EXPECT_EQ(info.genreName(), "Metal");
 
-    clsMP3Info untagged;
-    untagged.SetFileName(path("cbr44stereo"));
-    EXPECT_EQ(info.NumFrames(), untagged.NumFrames()) << "the tag is not audio";
+    Mp3Analysis untagged;
+    untagged.analyse(path("cbr44stereo"));
+    EXPECT_EQ(info.frameCount(), untagged.frameCount()) << "the tag is not audio";
     EXPECT_FALSE(ReadTagTitle(path("cbr44stereo")));
 }
 
 TEST_F(EncoderTest, Id3v2WrittenByATagTool)
 {
-    clsMP3Info plain;
-    plain.SetFileName(path("vbr22stereo"));
-    clsMP3Info info;
-    info.SetFileName(path("v2"));
-    EXPECT_TRUE(info.ID3v2Present());
-    EXPECT_EQ(info.ID3v2Offset(), 0);
-    EXPECT_GT(info.ID3v2Size(), 10);
-    EXPECT_EQ(info.HeaderOffset(), info.ID3v2Size());
-    EXPECT_EQ(info.FileSize(), plain.FileSize() + info.ID3v2Size());
-    EXPECT_TRUE(info.isVBR());
-    EXPECT_EQ(info.NumFrames(), plain.NumFrames());
-    EXPECT_FALSE(info.ID3Present());
+    Mp3Analysis plain;
+    plain.analyse(path("vbr22stereo"));
+    Mp3Analysis info;
+    info.analyse(path("v2"));
+    EXPECT_TRUE(info.hasId3v2Tag());
+    EXPECT_EQ(info.id3v2Offset(), 0);
+    EXPECT_GT(info.id3v2Size(), 10);
+    EXPECT_EQ(info.firstFrameOffset(), info.id3v2Size());
+    EXPECT_EQ(info.fileSize(), plain.fileSize() + info.id3v2Size());
+    EXPECT_TRUE(info.isVariableBitRate());
+    EXPECT_EQ(info.frameCount(), plain.frameCount());
+    EXPECT_FALSE(info.hasId3v1Tag());
     EXPECT_FALSE(ReadTagTitle(path("v2")));
 
-    clsMP3Info both;
-    both.SetFileName(path("both"));
-    EXPECT_TRUE(both.ID3v2Present());
-    EXPECT_TRUE(both.ID3Present());
-    EXPECT_EQ(both.Title(), "Both Tags");
+    Mp3Analysis both;
+    both.analyse(path("both"));
+    EXPECT_TRUE(both.hasId3v2Tag());
+    EXPECT_TRUE(both.hasId3v1Tag());
+    EXPECT_EQ(both.title(), "Both Tags");
     EXPECT_EQ(ReadTagTitle(path("both")), "Both Tags" + std::string(21, '\0'));
 }
 
@@ -245,18 +245,18 @@ TEST_F(EncoderTest, StrippingBothTagsGivesBackTheEncoderOutput)
 {
     const std::string copy = s_dir->file("strip.mp3");
     std::filesystem::copy_file(path("both"), copy);
-    clsMP3Info info;
-    info.SetFileName(copy);
-    ASSERT_TRUE(info.RemoveTag(true));
-    ASSERT_TRUE(info.RemovePreHeader(true));
+    Mp3Analysis info;
+    info.analyse(copy);
+    ASSERT_TRUE(info.removeTag(true));
+    ASSERT_TRUE(info.removeBytesBeforeFirstFrame(true));
     EXPECT_EQ(test::readFile(copy), test::readFile(path("vbr22stereo")));
 }
 
 // The bytes of a file's audio range; empty when it has none.
 Bytes audioBytes(const std::string& file)
 {
-    clsMP3Info info;
-    info.SetFileName(file);
+    Mp3Analysis info;
+    info.analyse(file);
     const AudioRange range = info.audioRange();
     if (range.empty())
         return {};

@@ -1,5 +1,5 @@
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 #include "text/latin1.h"
 
@@ -67,59 +67,59 @@ TEST(Genres, EveryNameFindsItsOwnIndexExceptTheSecondRock)
 
 TEST(Genres, LookupIgnoresCaseAndSurroundingSpacesOnly)
 {
-    clsMP3Info info;
-    EXPECT_EQ(info.IDFromGenreString("  jazz+funk  "), 29);
-    EXPECT_EQ(info.IDFromGenreString("ROCK"), 17);
-    EXPECT_EQ(info.IDFromGenreString("synthPOP"), 148);
-    EXPECT_EQ(info.IDFromGenreString("Drum & Bass"), 128);
-    EXPECT_EQ(info.IDFromGenreString("Drum  & Bass"), 255);
-    EXPECT_EQ(info.IDFromGenreString("Rock "s + '\0'), 255);
-    EXPECT_EQ(info.IDFromGenreString("Jazz Funk"), 255);
-    EXPECT_EQ(info.IDFromGenreString(""), 255);
-    EXPECT_EQ(info.IDFromGenreString("    "), 255);
-    EXPECT_EQ(info.IDFromGenreString("\tRock"), 255);
-    EXPECT_EQ(info.IDFromGenreString("Ro"), 255);
-    EXPECT_EQ(info.IDFromGenreString("Rocks"), 255);
-    EXPECT_EQ(info.IDFromGenreString("Ro\xFF"
-                                     "ck"),
+    Mp3Analysis info;
+    EXPECT_EQ(info.genreIdOf("  jazz+funk  "), 29);
+    EXPECT_EQ(info.genreIdOf("ROCK"), 17);
+    EXPECT_EQ(info.genreIdOf("synthPOP"), 148);
+    EXPECT_EQ(info.genreIdOf("Drum & Bass"), 128);
+    EXPECT_EQ(info.genreIdOf("Drum  & Bass"), 255);
+    EXPECT_EQ(info.genreIdOf("Rock "s + '\0'), 255);
+    EXPECT_EQ(info.genreIdOf("Jazz Funk"), 255);
+    EXPECT_EQ(info.genreIdOf(""), 255);
+    EXPECT_EQ(info.genreIdOf("    "), 255);
+    EXPECT_EQ(info.genreIdOf("\tRock"), 255);
+    EXPECT_EQ(info.genreIdOf("Ro"), 255);
+    EXPECT_EQ(info.genreIdOf("Rocks"), 255);
+    EXPECT_EQ(info.genreIdOf("Ro\xFF"
+                             "ck"),
               255);
 #ifndef _WIN32 // ICU's special cases; the Windows system mapping leaves these letters alone
     // A letter outside ASCII matches when its lower case is the ASCII letter (Kelvin sign, k).
-    EXPECT_EQ(info.IDFromGenreString("FOL\xE2\x84\xAA"), 81);
+    EXPECT_EQ(info.genreIdOf("FOL\xE2\x84\xAA"), 81);
 #endif
 }
 
 TEST(TagMembers, NewObjectHasTheEmptyTag)
 {
-    const clsMP3Info info;
-    EXPECT_FALSE(info.ID3Present());
-    EXPECT_EQ(info.Title(), "");
+    const Mp3Analysis info;
+    EXPECT_FALSE(info.hasId3v1Tag());
+    EXPECT_EQ(info.title(), "");
     EXPECT_EQ(info.artist(), "");
     EXPECT_EQ(info.album(), "");
     EXPECT_EQ(info.year(), "");
     EXPECT_EQ(info.comment(), "");
-    EXPECT_EQ(info.GenreID(), 0);
-    EXPECT_EQ(info.GenreString(), "Blues");
-    EXPECT_EQ(info.TrackNum(), 0);
-    EXPECT_EQ(info.GenreCount(), 149);
+    EXPECT_EQ(info.genreId(), 0);
+    EXPECT_EQ(info.genreName(), "Blues");
+    EXPECT_EQ(info.trackNumber(), 0);
+    EXPECT_EQ(info.genreCount(), 149);
 }
 
 TEST(TagMembers, TextIsCutToThirtyCharactersAndAtAnEmbeddedNul)
 {
-    clsMP3Info info;
-    info.SetTitle("123456789012345678901234567890EXTRA");
-    EXPECT_EQ(info.Title(), "123456789012345678901234567890");
-    info.SetArtist("Art\0ist"s);
+    Mp3Analysis info;
+    info.setTitle("123456789012345678901234567890EXTRA");
+    EXPECT_EQ(info.title(), "123456789012345678901234567890");
+    info.setArtist("Art\0ist"s);
     EXPECT_EQ(info.artist(), "Art");
-    info.SetAlbum("  spaced  ");
+    info.setAlbum("  spaced  ");
     EXPECT_EQ(info.album(), "  spaced  ");
-    info.SetComment("");
+    info.setComment("");
     EXPECT_EQ(info.comment(), "");
 }
 
 TEST(TagMembers, WidthCountsCharactersNotUtf8Bytes)
 {
-    clsMP3Info info;
+    Mp3Analysis info;
     const std::string thirtyAccents = [] {
         std::string s;
         for (int i = 0; i < 31; ++i) {
@@ -127,48 +127,48 @@ TEST(TagMembers, WidthCountsCharactersNotUtf8Bytes)
         }
         return s;
     }();
-    info.SetTitle(thirtyAccents);
-    EXPECT_EQ(info.Title(), thirtyAccents.substr(0, 60));
-    info.SetArtist("\xE2\x82\xAC"
+    info.setTitle(thirtyAccents);
+    EXPECT_EQ(info.title(), thirtyAccents.substr(0, 60));
+    info.setArtist("\xE2\x82\xAC"
                    "uro"); // the euro sign has no Latin-1 byte
     EXPECT_EQ(info.artist(), "?uro");
 }
 
 TEST(TagMembers, YearAcceptsOnlyDigitsInItsFirstFourCharacters)
 {
-    clsMP3Info info;
-    info.SetYear("1999abc");
+    Mp3Analysis info;
+    info.setYear("1999abc");
     EXPECT_EQ(info.year(), "1999");
-    info.SetYear("85");
+    info.setYear("85");
     EXPECT_EQ(info.year(), "85");
-    info.SetYear("19x9");
+    info.setYear("19x9");
     EXPECT_EQ(info.year(), "85") << "a letter among the first four leaves the year alone";
-    info.SetYear(" 199");
+    info.setYear(" 199");
     EXPECT_EQ(info.year(), "85");
-    info.SetYear("\xC2\xB2"
+    info.setYear("\xC2\xB2"
                  "000"); // superscript two is not a digit
     EXPECT_EQ(info.year(), "85");
-    info.SetYear("");
+    info.setYear("");
     EXPECT_EQ(info.year(), "");
-    info.SetYear("2024");
-    info.SetYear("1"s + '\0' + "99");
+    info.setYear("2024");
+    info.setYear("1"s + '\0' + "99");
     EXPECT_EQ(info.year(), "2024") << "NUL is not a digit";
 }
 
 TEST(TagMembers, TrackNumberAndGenreByte)
 {
-    clsMP3Info info;
-    info.SetTrackNum(12);
-    EXPECT_EQ(info.TrackNum(), 12);
-    info.SetTrackNum(0);
-    EXPECT_EQ(info.TrackNum(), 0);
-    info.SetGenreID(148);
-    EXPECT_EQ(info.GenreString(), "Synthpop");
-    info.SetGenreID(149);
-    EXPECT_EQ(info.GenreID(), 149);
-    EXPECT_EQ(info.GenreString(), "");
-    info.SetGenreID(255);
-    EXPECT_EQ(info.GenreString(), "");
+    Mp3Analysis info;
+    info.setTrackNumber(12);
+    EXPECT_EQ(info.trackNumber(), 12);
+    info.setTrackNumber(0);
+    EXPECT_EQ(info.trackNumber(), 0);
+    info.setGenreId(148);
+    EXPECT_EQ(info.genreName(), "Synthpop");
+    info.setGenreId(149);
+    EXPECT_EQ(info.genreId(), 149);
+    EXPECT_EQ(info.genreName(), "");
+    info.setGenreId(255);
+    EXPECT_EQ(info.genreName(), "");
 }
 
 TEST(TagImage, TrackVariantIsDetectedOnlyWithByte28ZeroAndByte29Set)
@@ -261,9 +261,9 @@ TEST_F(ReadTagTitleTest, ShortAndExactly128ByteFiles)
     EXPECT_FALSE(ReadTagTitle(make("127.mp3", almost)));
     EXPECT_EQ(ReadTagTitle(make("128.mp3", test::id3v1Tag({.title = "Whole"}, ' '))), "Whole");
 
-    clsMP3Info info;
-    info.SetFileName(m_dir.file("128.mp3"));
-    EXPECT_FALSE(info.ID3Present()) << "the analysis looks for a tag only beyond 128 bytes";
+    Mp3Analysis info;
+    info.analyse(m_dir.file("128.mp3"));
+    EXPECT_FALSE(info.hasId3v1Tag()) << "the analysis looks for a tag only beyond 128 bytes";
 }
 
 TEST_F(ReadTagTitleTest, UnreadableThingsHaveNoTitle)

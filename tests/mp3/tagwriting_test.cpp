@@ -1,5 +1,5 @@
 #include "files/fileaccess.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "mp3/mp3testutil.h"
 
 #include <cerrno>
@@ -112,53 +112,53 @@ protected:
     test::ScopedDir m_dir;
 };
 
-TEST_F(TagWritingTest, WriteTagAppendsOnceThenOverwrites)
+TEST_F(TagWritingTest, WritingATagAppendsOnceThenOverwrites)
 {
     const Bytes original = audio(3000);
     const std::string path = make(original);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_FALSE(info.ID3Present());
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_FALSE(info.hasId3v1Tag());
 
-    info.SetTitle("First");
-    EXPECT_TRUE(info.WriteTag(false));
-    EXPECT_TRUE(info.ID3Present());
-    EXPECT_EQ(info.FileSize(), 3000) << "writing does not analyse again";
+    info.setTitle("First");
+    EXPECT_TRUE(info.writeTag(false));
+    EXPECT_TRUE(info.hasId3v1Tag());
+    EXPECT_EQ(info.fileSize(), 3000) << "writing does not analyse again";
     Bytes expected = test::concat({original, test::id3v1Tag({.title = "First"})});
     EXPECT_EQ(test::readFile(path), expected) << "untouched fields are NULs and genre 0";
 
-    info.SetTitle("Second");
-    info.SetArtist("Someone");
-    info.SetYear("1984");
-    info.SetGenreID(148);
-    EXPECT_TRUE(info.WriteTag(false));
+    info.setTitle("Second");
+    info.setArtist("Someone");
+    info.setYear("1984");
+    info.setGenreId(148);
+    EXPECT_TRUE(info.writeTag(false));
     expected = test::concat(
         {original,
          test::id3v1Tag({.title = "Second", .artist = "Someone", .year = "1984", .genre = 148})});
     EXPECT_EQ(test::readFile(path), expected);
 
-    clsMP3Info reread;
-    reread.SetFileName(path);
-    EXPECT_EQ(reread.Title(), "Second");
-    EXPECT_EQ(reread.GenreString(), "Synthpop");
+    Mp3Analysis reread;
+    reread.analyse(path);
+    EXPECT_EQ(reread.title(), "Second");
+    EXPECT_EQ(reread.genreName(), "Synthpop");
 }
 
 TEST_F(TagWritingTest, TrackNumberWinsOverTheLastTwoCommentBytes)
 {
     const std::string path = make(audio(1000));
-    clsMP3Info info;
-    info.SetFileName(path);
-    info.SetComment(std::string(30, 'k'));
-    info.SetTrackNum(5);
-    info.WriteTag(false);
+    Mp3Analysis info;
+    info.analyse(path);
+    info.setComment(std::string(30, 'k'));
+    info.setTrackNumber(5);
+    info.writeTag(false);
     const Bytes tag = slice(test::readFile(path), 1000, 1128);
     EXPECT_EQ(slice(tag, 97, 125), Bytes(28, 'k'));
     EXPECT_EQ(tag[125], 0);
     EXPECT_EQ(tag[126], 5);
 
-    clsMP3Info reread;
-    reread.SetFileName(path);
-    EXPECT_EQ(reread.TrackNum(), 5);
+    Mp3Analysis reread;
+    reread.analyse(path);
+    EXPECT_EQ(reread.trackNumber(), 5);
     EXPECT_EQ(reread.comment(), std::string(28, 'k'));
 }
 
@@ -172,98 +172,98 @@ TEST_F(TagWritingTest, BytesReadFromTheFileGoBackUnchanged)
         {audio(2000),
          test::id3v1Tag({.title = title, .artist = "Caf\xE9", .comment = "\xA9 1999"}, ' ')});
     const std::string path = make(tagged);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_TRUE(info.ID3Present());
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_TRUE(info.hasId3v1Tag());
     EXPECT_EQ(info.artist(), "Caf\xC3\xA9   " + std::string(23, ' '));
-    info.SetYear("2000");
-    info.WriteTag(false);
+    info.setYear("2000");
+    info.writeTag(false);
 
     Bytes expected = tagged;
     put(expected, 2000 + 93, Bytes{'2', '0', '0', '0'});
     EXPECT_EQ(test::readFile(path), expected);
 }
 
-TEST_F(TagWritingTest, WriteTagNeedsAnExistingFile)
+TEST_F(TagWritingTest, WritingATagNeedsAnExistingFile)
 {
-    clsMP3Info info;
-    info.SetFileName(m_dir.file("missing.mp3"));
-    EXPECT_THROW(info.WriteTag(false), std::system_error);
+    Mp3Analysis info;
+    info.analyse(m_dir.file("missing.mp3"));
+    EXPECT_THROW(info.writeTag(false), std::system_error);
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("missing.mp3")));
 
     std::filesystem::create_directory(m_dir.file("folder.mp3"));
-    info.SetFileName(m_dir.file("folder.mp3"));
-    EXPECT_THROW(info.WriteTag(false), std::runtime_error);
-    EXPECT_FALSE(info.ID3Present());
+    info.analyse(m_dir.file("folder.mp3"));
+    EXPECT_THROW(info.writeTag(false), std::runtime_error);
+    EXPECT_FALSE(info.hasId3v1Tag());
 }
 
-TEST_F(TagWritingTest, RemoveTagCutsTheLast128BytesOnly)
+TEST_F(TagWritingTest, RemovingTheTagCutsTheLast128BytesOnly)
 {
     const Bytes original = audio(5000);
     const std::string path = make(test::concat({original, test::id3v1Tag({.title = "Gone"})}));
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_TRUE(info.ID3Present());
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_TRUE(info.hasId3v1Tag());
 
-    EXPECT_TRUE(info.RemoveTag(false));
+    EXPECT_TRUE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), original);
-    EXPECT_FALSE(info.ID3Present());
-    EXPECT_EQ(info.Title(), "Gone") << "the record keeps its contents";
-    EXPECT_EQ(info.FileSize(), 5128) << "the properties still describe the old file";
+    EXPECT_FALSE(info.hasId3v1Tag());
+    EXPECT_EQ(info.title(), "Gone") << "the record keeps its contents";
+    EXPECT_EQ(info.fileSize(), 5128) << "the properties still describe the old file";
     EXPECT_EQ(filesInFolder(), 1u) << "no temporary file left behind";
 
-    EXPECT_FALSE(info.RemoveTag(false)) << "nothing left to remove";
-    EXPECT_TRUE(info.WriteTag(false));
+    EXPECT_FALSE(info.removeTag(false)) << "nothing left to remove";
+    EXPECT_TRUE(info.writeTag(false));
     EXPECT_EQ(test::readFile(path), test::concat({original, test::id3v1Tag({.title = "Gone"})}))
         << "the old record is appended again";
 }
 
-TEST_F(TagWritingTest, RemoveTagWithoutATagChangesNothing)
+TEST_F(TagWritingTest, RemovingTheTagWithoutATagChangesNothing)
 {
     const Bytes original = audio(5000);
     const std::string path = make(original);
-    clsMP3Info info;
-    info.SetFileName(path);
-    EXPECT_FALSE(info.RemoveTag(false));
+    Mp3Analysis info;
+    info.analyse(path);
+    EXPECT_FALSE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), original);
 
-    clsMP3Info nothing;
-    EXPECT_FALSE(nothing.RemoveTag(false));
-    EXPECT_FALSE(nothing.RemovePreHeader(false));
+    Mp3Analysis nothing;
+    EXPECT_FALSE(nothing.removeTag(false));
+    EXPECT_FALSE(nothing.removeBytesBeforeFirstFrame(false));
 }
 
-TEST_F(TagWritingTest, RemoveTagLooksAgainWhenTheFileChangedLength)
+TEST_F(TagWritingTest, RemovingTheTagLooksAgainWhenTheFileChangedLength)
 {
     const Bytes original = audio(5000);
     const std::string path = make(original);
-    clsMP3Info info;
-    info.SetFileName(path);
-    info.SetTitle("Appended");
-    info.WriteTag(false); // the file grew, FileSize did not
-    EXPECT_TRUE(info.RemoveTag(false));
+    Mp3Analysis info;
+    info.analyse(path);
+    info.setTitle("Appended");
+    info.writeTag(false); // the file grew, FileSize did not
+    EXPECT_TRUE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), original);
 
     // Tag written by someone else after the analysis, then removed by them again: a new
     // analysis finds no tag and nothing is cut.
     const Bytes tagged = test::concat({original, test::id3v1Tag({})});
     test::writeFile(path, tagged);
-    info.SetFileName(path);
+    info.analyse(path);
     test::writeFile(path, test::concat({original, Bytes(200, 1)}));
-    EXPECT_FALSE(info.RemoveTag(false));
+    EXPECT_FALSE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), test::concat({original, Bytes(200, 1)}));
 }
 
-TEST_F(TagWritingTest, RemoveTagNeverCutsBytesThatAreNoLongerATag)
+TEST_F(TagWritingTest, RemovingTheTagNeverCutsBytesThatAreNoLongerATag)
 {
     const Bytes original = audio(5000);
     const std::string path = make(test::concat({original, test::id3v1Tag({})}));
-    clsMP3Info info;
-    info.SetFileName(path);
+    Mp3Analysis info;
+    info.analyse(path);
     const Bytes replaced = test::concat({original, Bytes(128, 3)}); // same length, no tag
     test::writeFile(path, replaced);
-    EXPECT_FALSE(info.RemoveTag(false));
+    EXPECT_FALSE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), replaced);
-    EXPECT_FALSE(info.ID3Present());
+    EXPECT_FALSE(info.hasId3v1Tag());
 }
 
 TEST_F(TagWritingTest, RemovePreHeaderDropsTheLeadingTag)
@@ -272,19 +272,19 @@ TEST_F(TagWritingTest, RemovePreHeaderDropsTheLeadingTag)
     leading.resize(4096, 0);
     const Bytes rest = test::concat({audio(20000), test::id3v1Tag({.title = "Stays"})});
     const std::string path = make(test::concat({leading, rest}));
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_EQ(info.HeaderOffset(), 4096);
-    ASSERT_TRUE(info.ID3v2Present());
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_EQ(info.firstFrameOffset(), 4096);
+    ASSERT_TRUE(info.hasId3v2Tag());
 
-    EXPECT_TRUE(info.RemovePreHeader(false));
+    EXPECT_TRUE(info.removeBytesBeforeFirstFrame(false));
     EXPECT_EQ(test::readFile(path), rest);
-    EXPECT_FALSE(info.ID3v2Present());
-    EXPECT_EQ(info.ID3v2Offset(), 0);
-    EXPECT_EQ(info.ID3v2Size(), 0);
-    EXPECT_EQ(info.HeaderOffset(), 4096) << "still the old file's values";
+    EXPECT_FALSE(info.hasId3v2Tag());
+    EXPECT_EQ(info.id3v2Offset(), 0);
+    EXPECT_EQ(info.id3v2Size(), 0);
+    EXPECT_EQ(info.firstFrameOffset(), 4096) << "still the old file's values";
 
-    EXPECT_FALSE(info.RemovePreHeader(false)) << "a new analysis finds the frame at 0";
+    EXPECT_FALSE(info.removeBytesBeforeFirstFrame(false)) << "a new analysis finds the frame at 0";
     EXPECT_EQ(test::readFile(path), rest);
 }
 
@@ -293,22 +293,22 @@ TEST_F(TagWritingTest, RemovePreHeaderKeepsAnAppendedTagsFlags)
     Bytes bytes = audio(20000, 300);
     put(bytes, 20000 - 10, test::id3v2Header(30, true));
     const std::string path = make(bytes);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_TRUE(info.ID3v2Present());
-    ASSERT_EQ(info.HeaderOffset(), 300);
-    EXPECT_TRUE(info.RemovePreHeader(false));
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_TRUE(info.hasId3v2Tag());
+    ASSERT_EQ(info.firstFrameOffset(), 300);
+    EXPECT_TRUE(info.removeBytesBeforeFirstFrame(false));
     EXPECT_EQ(test::readFile(path), slice(bytes, 300, bytes.size()));
-    EXPECT_TRUE(info.ID3v2Present()) << "the appended tag was not among the removed bytes";
+    EXPECT_TRUE(info.hasId3v2Tag()) << "the appended tag was not among the removed bytes";
 }
 
 TEST_F(TagWritingTest, RemovePreHeaderAtOffsetZeroDoesNothing)
 {
     const Bytes original = audio(5000);
     const std::string path = make(original);
-    clsMP3Info info;
-    info.SetFileName(path);
-    EXPECT_FALSE(info.RemovePreHeader(false));
+    Mp3Analysis info;
+    info.analyse(path);
+    EXPECT_FALSE(info.removeBytesBeforeFirstFrame(false));
     EXPECT_EQ(test::readFile(path), original);
 }
 
@@ -331,19 +331,19 @@ TEST_F(TagWritingTest, RetainDateKeepsAccessAndModificationTimes)
         EXPECT_EQ(status.st_mtim.tv_sec, 978307200) << what;
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321) << what;
     };
-    clsMP3Info info;
-    info.SetFileName(path);
+    Mp3Analysis info;
+    info.analyse(path);
     setTimes();
-    info.WriteTag(true);
+    info.writeTag(true);
     expectTimesKept("WriteTag");
-    info.RemoveTag(true);
+    info.removeTag(true);
     expectTimesKept("RemoveTag");
-    info.RemovePreHeader(true);
+    info.removeBytesBeforeFirstFrame(true);
     expectTimesKept("RemovePreHeader");
 
     setTimes();
-    info.SetFileName(path);
-    info.WriteTag(false);
+    info.analyse(path);
+    info.writeTag(false);
     struct stat status = {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_GT(status.st_mtim.tv_sec, 978307200) << "without the flag the write time is new";
@@ -363,13 +363,13 @@ TEST_F(TagWritingTest, RewrittenFileKeepsItsOwnerPermissionsAttributesAndLink)
     // A second name of the same file would keep the old contents after a rename.
     const std::string second = m_dir.file("second.mp3");
     std::filesystem::create_hard_link(target, second);
-    clsMP3Info info;
-    info.SetFileName(link);
-    EXPECT_NE(errorOf([&] { info.RemoveTag(false); }).find(link), std::string::npos);
+    Mp3Analysis info;
+    info.analyse(link);
+    EXPECT_NE(errorOf([&] { info.removeTag(false); }).find(link), std::string::npos);
     EXPECT_EQ(test::readFile(target), tagged);
     std::filesystem::remove(second);
 
-    ASSERT_TRUE(info.RemoveTag(false));
+    ASSERT_TRUE(info.removeTag(false));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(test::readFile(target), original);
     struct stat status = {};
@@ -413,21 +413,21 @@ TEST_F(TagWritingTest, FailedRewriteLeavesTheOriginalAndNoLeftovers)
 {
     const Bytes whole = wholeSong();
     const std::string path = make(whole);
-    clsMP3Info info;
-    info.SetFileName(path);
-    ASSERT_TRUE(info.ID3Present());
-    ASSERT_EQ(info.HeaderOffset(), 1000);
+    Mp3Analysis info;
+    info.analyse(path);
+    ASSERT_TRUE(info.hasId3v1Tag());
+    ASSERT_EQ(info.firstFrameOffset(), 1000);
     {
         const FileSizeLimit limit(4096);
-        EXPECT_THROW(info.RemoveTag(false), std::system_error);
-        EXPECT_THROW(info.RemovePreHeader(false), std::system_error);
+        EXPECT_THROW(info.removeTag(false), std::system_error);
+        EXPECT_THROW(info.removeBytesBeforeFirstFrame(false), std::system_error);
     }
     EXPECT_EQ(test::readFile(path), whole);
     EXPECT_EQ(filesInFolder(), 1u);
-    EXPECT_TRUE(info.ID3Present()) << "a failed removal changes no flag";
-    EXPECT_TRUE(info.ID3v2Present());
+    EXPECT_TRUE(info.hasId3v1Tag()) << "a failed removal changes no flag";
+    EXPECT_TRUE(info.hasId3v2Tag());
 
-    EXPECT_TRUE(info.RemoveTag(false));
+    EXPECT_TRUE(info.removeTag(false));
     EXPECT_EQ(test::readFile(path), slice(whole, 0, whole.size() - 128));
 }
 
@@ -462,21 +462,21 @@ TEST_F(TagWritingTest, NothingIsWrittenThatTheCallerMayNotWrite)
             if (!file.ownedByCaller && !root) {
                 continue; // only the superuser can give a file to another owner
             }
-            clsMP3Info info;
-            info.SetFileName(file.path);
+            Mp3Analysis info;
+            info.analyse(file.path);
             if (!file.writable) {
-                EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(file.path),
+                EXPECT_NE(errorOf([&] { info.writeTag(false); }).find(file.path),
                           std::string::npos);
             }
-            EXPECT_THROW(info.RemoveTag(false), std::system_error) << file.path;
-            EXPECT_THROW(info.RemovePreHeader(false), std::system_error) << file.path;
+            EXPECT_THROW(info.removeTag(false), std::system_error) << file.path;
+            EXPECT_THROW(info.removeBytesBeforeFirstFrame(false), std::system_error) << file.path;
         }
         // A writable file in a folder that is not: the new copy cannot be made.
         ASSERT_EQ(::chmod(files[0].path.c_str(), 0644), 0);
         ASSERT_EQ(::chmod(m_dir.path().c_str(), 0500), 0);
-        clsMP3Info info;
-        info.SetFileName(files[0].path);
-        EXPECT_THROW(info.RemoveTag(false), std::system_error);
+        Mp3Analysis info;
+        info.analyse(files[0].path);
+        EXPECT_THROW(info.removeTag(false), std::system_error);
         ::chmod(m_dir.path().c_str(), 0700);
     });
     for (const auto& file : files) {
@@ -489,7 +489,7 @@ TEST_F(TagWritingTest, NothingIsWrittenThatTheCallerMayNotWrite)
     EXPECT_EQ(filesInFolder(), 3u);
 }
 
-TEST_F(TagWritingTest, WriteTagLeavesAFileChangedSinceTheAnalysisAlone)
+TEST_F(TagWritingTest, WritingATagLeavesAFileChangedSinceTheAnalysisAlone)
 {
     const Bytes original = audio(3000);
     const Bytes tagged = test::concat({original, test::id3v1Tag({.title = "Theirs"})});
@@ -506,19 +506,19 @@ TEST_F(TagWritingTest, WriteTagLeavesAFileChangedSinceTheAnalysisAlone)
     };
     for (const auto& c : cases) {
         const std::string path = make(c.analysed);
-        clsMP3Info info;
-        info.SetFileName(path);
+        Mp3Analysis info;
+        info.analyse(path);
         test::writeFile(path, c.changed);
-        info.SetTitle("Mine");
-        EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(path), std::string::npos) << c.what;
+        info.setTitle("Mine");
+        EXPECT_NE(errorOf([&] { info.writeTag(false); }).find(path), std::string::npos) << c.what;
         EXPECT_EQ(test::readFile(path), c.changed) << c.what;
     }
 
     // Nothing to tag: the message still names the file.
     const std::string empty = make({}, "empty.mp3");
-    clsMP3Info info;
-    info.SetFileName(empty);
-    EXPECT_NE(errorOf([&] { info.WriteTag(false); }).find(empty), std::string::npos);
+    Mp3Analysis info;
+    info.analyse(empty);
+    EXPECT_NE(errorOf([&] { info.writeTag(false); }).find(empty), std::string::npos);
     EXPECT_TRUE(test::readFile(empty).empty());
 }
 
@@ -538,7 +538,7 @@ TEST_F(TagWritingTest, FaultsOnTheWayLeaveTheFileAsItWas)
         {"failing flush", WriteStep::Flush, EIO, 0},
         {"failing rename", WriteStep::Rename, EIO, 0},
     };
-    using Operation = std::function<bool(clsMP3Info&)>;
+    using Operation = std::function<bool(Mp3Analysis&)>;
     const struct
     {
         const char* what;
@@ -546,11 +546,11 @@ TEST_F(TagWritingTest, FaultsOnTheWayLeaveTheFileAsItWas)
         bool rewrites;
         Operation operation;
     } operations[] = {
-        {"append", untagged, false, [](clsMP3Info& info) { return info.WriteTag(false); }},
-        {"overwrite", whole, false, [](clsMP3Info& info) { return info.WriteTag(false); }},
-        {"RemoveTag", whole, true, [](clsMP3Info& info) { return info.RemoveTag(false); }},
+        {"append", untagged, false, [](Mp3Analysis& info) { return info.writeTag(false); }},
+        {"overwrite", whole, false, [](Mp3Analysis& info) { return info.writeTag(false); }},
+        {"RemoveTag", whole, true, [](Mp3Analysis& info) { return info.removeTag(false); }},
         {"RemovePreHeader", whole, true,
-         [](clsMP3Info& info) { return info.RemovePreHeader(false); }},
+         [](Mp3Analysis& info) { return info.removeBytesBeforeFirstFrame(false); }},
     };
     for (const auto& fault : faults) {
         for (const auto& op : operations) {
@@ -558,9 +558,9 @@ TEST_F(TagWritingTest, FaultsOnTheWayLeaveTheFileAsItWas)
                 continue;
             }
             const std::string path = make(op.file);
-            clsMP3Info info;
-            info.SetFileName(path);
-            info.SetTitle("New");
+            Mp3Analysis info;
+            info.analyse(path);
+            info.setTitle("New");
             const InjectedFault injected(fault.step, fault.error, fault.shortWrite);
             const std::string error = errorOf([&] { op.operation(info); });
             EXPECT_NE(error.find(path), std::string::npos) << fault.what << ", " << op.what;
@@ -632,11 +632,12 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
         for (const auto& c : changes) {
             std::filesystem::remove(path + ".2");
             make(whole);
-            clsMP3Info info;
-            info.SetFileName(path);
+            Mp3Analysis info;
+            info.analyse(path);
             const InjectedFault injected(c.at, 0, 0, c.change);
             EXPECT_NE(errorOf([&] {
-                          preHeader ? info.RemovePreHeader(false) : info.RemoveTag(false);
+                          preHeader ? info.removeBytesBeforeFirstFrame(false)
+                                    : info.removeTag(false);
                       }).find(path),
                       std::string::npos)
                 << c.what;
@@ -644,7 +645,7 @@ TEST_F(TagWritingTest, RewriteKeepsWhatAnotherProgramDidMeanwhile)
             if (c.after) {
                 EXPECT_EQ(test::readFile(path), *c.after) << c.what;
             }
-            EXPECT_TRUE(info.ID3Present() && info.ID3v2Present()) << c.what;
+            EXPECT_TRUE(info.hasId3v1Tag() && info.hasId3v2Tag()) << c.what;
         }
     }
 }
@@ -680,10 +681,10 @@ TEST_F(TagWritingTest, RemovePreHeaderCutsOnlyInFrontOfAConfirmedFrame)
     };
     for (const auto& c : cases) {
         const std::string path = make(c.file);
-        clsMP3Info info;
-        info.SetFileName(path);
-        ASSERT_EQ(info.HeaderOffset(), 3397) << c.what;
-        EXPECT_EQ(info.RemovePreHeader(false), c.cut) << c.what;
+        Mp3Analysis info;
+        info.analyse(path);
+        ASSERT_EQ(info.firstFrameOffset(), 3397) << c.what;
+        EXPECT_EQ(info.removeBytesBeforeFirstFrame(false), c.cut) << c.what;
         EXPECT_EQ(test::readFile(path), c.cut ? slice(c.file, 3397, c.file.size()) : c.file)
             << c.what;
     }

@@ -1,6 +1,6 @@
 #include "search/engineview.h"
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/rowtext.h"
 
 #include <sstream>

@@ -3,7 +3,7 @@
 #include "files/fileaccess.h"
 #include "mp3/audioprint.h"
 #include "mp3/id3v1.h"
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/audiomatch.h"
 
 #include <algorithm>
@@ -251,9 +251,9 @@ bool IsValidUtf8(std::string_view text)
 
 std::optional<std::string> OracleAudioBytes(const std::string& path)
 {
-    clsMP3Info analysis;
-    analysis.SetFileName(path);
-    if (analysis.FileName().empty())
+    Mp3Analysis analysis;
+    analysis.analyse(path);
+    if (analysis.path().empty())
         return std::nullopt; // no frame
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -266,7 +266,7 @@ std::optional<std::string> OracleAudioBytes(const std::string& path)
     const auto little32 = [&](std::int64_t at) {
         return byteAt(at) | byteAt(at + 1) << 8 | byteAt(at + 2) << 16 | byteAt(at + 3) << 24;
     };
-    const std::int64_t start = analysis.HeaderOffset();
+    const std::int64_t start = analysis.firstFrameOffset();
     auto end = static_cast<std::int64_t>(bytes.size());
     const auto textAt = [&](std::int64_t at, std::string_view text) {
         return at >= 0 && bytes.compare(static_cast<std::size_t>(at), text.size(), text) == 0;
@@ -311,10 +311,10 @@ std::vector<std::uint32_t> OraclePrint(const std::string& path)
     ReadOnlyFile file;
     if (!AudioPrintsAvailable() || !file.open(path))
         return {};
-    clsMP3Info analysis;
-    analysis.SetOpenedFile(file, path);
+    Mp3Analysis analysis;
+    analysis.analyseOpened(file, path);
     std::vector<std::uint32_t> print =
-        MakeAudioPrint(file, analysis.audioRange(), analysis.Frequency()).values;
+        MakeAudioPrint(file, analysis.audioRange(), analysis.sampleRate()).values;
     return HasEnoughSound(print) ? print : std::vector<std::uint32_t>();
 }
 
@@ -659,9 +659,9 @@ void Oracle::addResultRow(std::size_t entry, Criterion criterion, std::uint32_t 
     ExpectedRow row;
     row.path = path;
     row.size = FileSize(path).value_or(0);
-    m_rowMp3Info->SetFileName(path);
-    row.songLength = m_rowMp3Info->SongLength();
-    row.bitRate = m_rowMp3Info->BitRate();
+    m_rowMp3Info->analyse(path);
+    row.songLength = m_rowMp3Info->songLength();
+    row.bitRate = m_rowMp3Info->bitRate();
     row.criterion = criterion;
     row.colour = ExpectedColourName(criterion, m_darkShade);
     row.group = group;

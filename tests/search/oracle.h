@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 #include "search/host.h"
 
 #include <cstddef>
@@ -113,7 +113,7 @@ private:
     void addResultRow(std::size_t entry, Criterion criterion, std::uint32_t group);
 
     SearchHost* m_host = nullptr;
-    std::optional<clsMP3Info> m_rowMp3Info;
+    std::optional<Mp3Analysis> m_rowMp3Info;
     std::vector<OracleEntry> m_catalogue;
     std::vector<std::string> m_titles;
     std::vector<std::optional<std::string>> m_audio;

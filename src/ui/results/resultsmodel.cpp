@@ -230,7 +230,7 @@ bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int 
     return true;
 }
 
-std::size_t ResultsModel::SetCheckedForFile(std::size_t position, bool checked)
+std::size_t ResultsModel::setFileChecked(std::size_t position, bool checked)
 {
     if (position >= rows())
         return 0;

@@ -61,7 +61,7 @@ public:
     // Gives every row whose path equals the path of the row at `position` the checked state, the
     // row itself included; rows of other paths (also those differing only in letter case) keep
     // theirs. Returns the number of rows whose state changed.
-    std::size_t SetCheckedForFile(std::size_t position, bool checked);
+    std::size_t setFileChecked(std::size_t position, bool checked);
     bool isChecked(std::size_t position) const;
     // Unticks every row; the shading stays.
     void clearChecks();

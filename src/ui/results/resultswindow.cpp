@@ -283,7 +283,7 @@ void ResultsWindow::onUnload()
 void ResultsWindow::onRowCheckToggled(int row, bool checked)
 {
     if (row >= 0)
-        m_model->SetCheckedForFile(static_cast<std::size_t>(row), checked);
+        m_model->setFileChecked(static_cast<std::size_t>(row), checked);
 }
 
 void ResultsWindow::onDeleteClicked()

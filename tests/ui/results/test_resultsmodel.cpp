@@ -184,7 +184,7 @@ void ResultsModelTest::passesTheModelTester()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
 
     model.setData(model.index(3, 0), Qt::Checked, Qt::CheckStateRole);
-    model.SetCheckedForFile(3, true);
+    model.setFileChecked(3, true);
     model.removePositions({0, 3, 4, 5, 20, 39});
     model.resetColors(ColorGroup::White);
     model.clearChecks();
@@ -218,7 +218,7 @@ void ResultsModelTest::tickReachesEveryRowOfExactlyThatPath()
     model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
-    QCOMPARE(model.SetCheckedForFile(3, true), std::size_t{3});
+    QCOMPARE(model.setFileChecked(3, true), std::size_t{3});
     const std::vector<bool> expected{true, true, false, true, false, true, false};
     for (std::size_t row = 0; row < expected.size(); ++row)
         QCOMPARE(model.isChecked(row), expected[row]);
@@ -226,7 +226,7 @@ void ResultsModelTest::tickReachesEveryRowOfExactlyThatPath()
 
     // Unticking from any of its rows unticks all of them; the other file keeps its tick.
     changes.clear();
-    QCOMPARE(model.SetCheckedForFile(5, false), std::size_t{3});
+    QCOMPARE(model.setFileChecked(5, false), std::size_t{3});
     for (const std::size_t row : {0, 3, 5})
         QVERIFY(!model.isChecked(row));
     QVERIFY(model.isChecked(1));
@@ -250,7 +250,7 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     for (int k = 0; k < 6; ++k)
         fixture.addRow(k % 2 ? "/m/x.mp3" : "/m/y.mp3");
     ResultsModel model(session.results());
-    model.SetCheckedForFile(0, true); // builds the path index
+    model.setFileChecked(0, true); // builds the path index
 
     model.beginResultsUpdate();
     fixture.clear();
@@ -259,7 +259,7 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     fixture.addRow("/n/p.mp3");
     model.endResultsUpdate();
 
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{2});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{2});
     QVERIFY(model.isChecked(0));
     QVERIFY(!model.isChecked(1));
     QVERIFY(model.isChecked(2));
@@ -267,8 +267,8 @@ void ResultsModelTest::propagationAfterRefillUsesTheNewRows()
     // Rows that closed up after a removal still find their own file's rows.
     model.removePositions({0});
     QCOMPARE(model.pathOf(0), std::string("/n/q.mp3"));
-    QCOMPARE(model.SetCheckedForFile(1, false), std::size_t{1});
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{1});
+    QCOMPARE(model.setFileChecked(1, false), std::size_t{1});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{1});
     QVERIFY(model.isChecked(0));
     QVERIFY(!model.isChecked(1));
 }
@@ -285,8 +285,8 @@ void ResultsModelTest::clearingUnticksAllAndKeepsShades()
     model.clearChecks();
     QCOMPARE(changes.size(), 0);
 
-    model.SetCheckedForFile(1, true);
-    model.SetCheckedForFile(3, true);
+    model.setFileChecked(1, true);
+    model.setFileChecked(3, true);
     changes.clear();
     model.clearChecks();
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
@@ -303,7 +303,7 @@ void ResultsModelTest::removalKeepsTheOthersInOrder()
     for (int k = 1; k <= 8; ++k)
         fixture.addRow("/m/" + std::to_string(k) + ".mp3");
     ResultsModel model(session.results());
-    model.SetCheckedForFile(2, true); // former row 3 keeps its tick
+    model.setFileChecked(2, true); // former row 3 keeps its tick
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
 
     // Rows 2, 5 and 6 counted from 1.
@@ -332,7 +332,7 @@ void ResultsModelTest::manyScatteredRemovalsKeepOrderAndTicks()
     std::vector<std::size_t> removeEveryThird;
     for (std::size_t k = 0; k < n; k += 3)
         removeEveryThird.push_back(k);
-    model.SetCheckedForFile(4, true);
+    model.setFileChecked(4, true);
     model.removePositions(removeEveryThird);
 
     std::vector<std::string> expected;
@@ -375,7 +375,7 @@ void ResultsModelTest::listIsNotReadDuringAnUpdate()
     QCOMPARE(model.rowCount(), 0);
     // The run empties the list on its own thread now; nothing of the model may touch its rows.
     fixture.clear();
-    QCOMPARE(model.SetCheckedForFile(0, true), std::size_t{0});
+    QCOMPARE(model.setFileChecked(0, true), std::size_t{0});
     model.clearChecks();
     model.resetColors(ColorGroup::White);
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{});
@@ -460,7 +460,7 @@ void ResultsModelTest::savedRowsCarryGroupAndTick()
                    {192, 75, 1536});
     fixture.addRow("/m/b.mp3", ColorGroup::LightRed, Criterion::ExactFilesize, {192, 75, 1536});
     ResultsModel model(session.results());
-    model.SetCheckedForFile(1, true);
+    model.setFileChecked(1, true);
 
     QCOMPARE(QString::fromStdString(ExportResults(model, ExportFormat::Csv)),
              QStringLiteral("path,size,sizeText,length,bitrate,type,group,groupNumber,ticked\r\n"
@@ -604,14 +604,14 @@ void ResultsModelTest::sortedRowsKeepTicksRemovalsAndUndo()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     const std::vector<std::string> searchOrder = paths(model);
     QPersistentModelIndex late(model.index(7, 0)); // "/p/Delta.mp3"
-    model.SetCheckedForFile(7, true);
+    model.setFileChecked(7, true);
 
     model.sortGroups(1, Qt::DescendingOrder);
     QCOMPARE(late.row(), 9);
     QCOMPARE(model.pathOf(9), std::string("/p/Delta.mp3"));
     QCOMPARE(model.checkedRows(), std::vector<std::size_t>{9});
     // A tick after the sort still reaches every row of the file, wherever it stands.
-    model.SetCheckedForFile(static_cast<std::size_t>(model.rowCount() - 1), true); // Charlie2
+    model.setFileChecked(static_cast<std::size_t>(model.rowCount() - 1), true); // Charlie2
     QCOMPARE(model.checkedRows(), (std::vector<std::size_t>{9, 11}));
 
     // Delete the rows of "alpha" and one of "bravo" while sorted by size, undo while sorted by

@@ -198,7 +198,7 @@ void ResultsTour::tourOfASmallLibrary()
     // Every file ticked, and Delete checked: groups would lose every copy; Enter alone answers
     // No, and nothing moves.
     for (int row = 0; row < model.rowCount(); ++row)
-        model.SetCheckedForFile(static_cast<std::size_t>(row), true);
+        model.setFileChecked(static_cast<std::size_t>(row), true);
     const QStringList allRows = [&] {
         QStringList paths;
         for (int row = 0; row < model.rowCount(); ++row)

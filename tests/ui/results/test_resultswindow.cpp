@@ -639,8 +639,8 @@ void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check1")), Qt::LeftButton);
 
     // Checked rows a, b, a: each path once, from its last checked row.
@@ -677,7 +677,7 @@ void ResultsWindowTest::deleteRemovesExactlyTheRowsOfGoneFiles()
     form.actions().setMessageBoxes(&boxes);
 
     for (const std::size_t row : {0, 2, 3})
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
     form.onDeleteClicked();
 
     QCOMPARE(bin.moveRequests, (QStringList{vanished, stuck, moved}));
@@ -708,8 +708,8 @@ void ResultsWindowTest::declinedDeleteKeepsRowsAndTicksButNotShades()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     form.onDeleteClicked();
 
     QCOMPARE(bin.questions.size(), 1);
@@ -760,7 +760,7 @@ void ResultsWindowTest::deleteHasNoLimitOnCheckedRows()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
     for (std::size_t row = 0; row < files; ++row)
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
 
     form.onDeleteClicked();
     QCOMPARE(bin.questions.size(), 1);
@@ -791,7 +791,7 @@ void ResultsWindowTest::deleteIntoTheRealTrash()
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
-    form.model().SetCheckedForFile(0, true);
+    form.model().setFileChecked(0, true);
     form.onDeleteClicked();
 
     QVERIFY(bin.failureReports.isEmpty());
@@ -810,8 +810,8 @@ void ResultsWindowTest::clearButtonUnticksEveryRow()
     ResultsWindow form(session);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    form.model().SetCheckedForFile(1, true);
-    form.model().SetCheckedForFile(2, true);
+    form.model().setFileChecked(1, true);
+    form.model().setFileChecked(2, true);
     QCOMPARE(form.model().checkedRows().size(), std::size_t{3});
 
     QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check3")), Qt::LeftButton);
@@ -956,7 +956,7 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
 
     // The summary follows the ticks.
     QCOMPARE(summary->text(), QStringLiteral("2 files in 1 group. No files ticked."));
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(1, true);
     QTRY_COMPARE(summary->text(),
                  QStringLiteral("2 files in 1 group. 1 file ticked, 4 KB to free."));
 }
@@ -1087,7 +1087,7 @@ void ResultsWindowTest::deleteSparesProtectedFilesAndAsksBeforeLastCopies()
     form.actions().setMessageBoxes(&boxes);
     SettingsStore().setTextList(settingskeys::kProtectedFolders, {dir.filePath("safe")});
     for (std::size_t row = 0; row < 4; ++row)
-        form.model().SetCheckedForFile(row, true);
+        form.model().setFileChecked(row, true);
 
     // The protected copy stays, so group 1 keeps a file; group 2 would lose both. No: nothing
     // moves; rows, ticks and shading stay.
@@ -1142,8 +1142,8 @@ void ResultsWindowTest::protectedFolderReachedThroughALink()
 
         form.actions().action(ResultsActions::Command::TickAllButBest)->trigger();
         QCOMPARE(form.model().checkedRows(), (std::vector<std::size_t>{1, 3}));
-        form.model().SetCheckedForFile(0, true);
-        form.model().SetCheckedForFile(2, true);
+        form.model().setFileChecked(0, true);
+        form.model().setFileChecked(2, true);
         form.onDeleteClicked();
         QCOMPARE(bin.moveRequests, QStringList{backup});
         QCOMPARE(boxes.shown.first().text,
@@ -1205,8 +1205,8 @@ void ResultsWindowTest::undoPutsFilesAndRowsBack()
     QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
     QVERIFY(!undo->isEnabled());
 
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(2, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(2, true);
     form.onDeleteClicked();
     QCOMPARE(listPaths(form), QStringList{b});
     QVERIFY(undo->isEnabled());
@@ -1247,7 +1247,7 @@ void ResultsWindowTest::undoRestoresOnlyWhatItMoved()
     form.setRecycleBinHost(&bin);
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
-    form.model().SetCheckedForFile(0, true);
+    form.model().setFileChecked(0, true);
     form.onDeleteClicked();
     const QString trash =
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
@@ -1297,8 +1297,8 @@ void ResultsWindowTest::failedUndoCanBeTriedAgain()
     YesToAll boxes;
     form.actions().setMessageBoxes(&boxes);
     QAction* undo = form.actions().action(ResultsActions::Command::UndoDelete);
-    form.model().SetCheckedForFile(0, true);
-    form.model().SetCheckedForFile(1, true);
+    form.model().setFileChecked(0, true);
+    form.model().setFileChecked(1, true);
     form.onDeleteClicked();
     QCOMPARE(listPaths(form), QStringList{c});
 

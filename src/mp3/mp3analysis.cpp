@@ -1,4 +1,4 @@
-#include "mp3/mp3info.h"
+#include "mp3/mp3analysis.h"
 
 #include "files/fileaccess.h"
 #include "mp3/mpegheader.h"
@@ -217,7 +217,7 @@ std::string FormatSongLength(std::int64_t seconds)
     return text + twoDigits(minutes) + ':' + twoDigits(secs);
 }
 
-void clsMP3Info::SetFileName(const std::string& path) noexcept
+void Mp3Analysis::analyse(const std::string& path) noexcept
 {
     try {
         if (&path != &m_fileName) {
@@ -230,7 +230,7 @@ void clsMP3Info::SetFileName(const std::string& path) noexcept
     }
 }
 
-void clsMP3Info::SetListedFileName(const std::string& path) noexcept
+void Mp3Analysis::analyseListed(const std::string& path) noexcept
 {
     try {
         m_fileName = path;
@@ -240,12 +240,12 @@ void clsMP3Info::SetListedFileName(const std::string& path) noexcept
     }
 }
 
-void clsMP3Info::SetListedFileName(const FolderHandle& folder, std::string_view name) noexcept
+void Mp3Analysis::analyseListed(const FolderHandle& folder, std::string_view name) noexcept
 {
     try {
         ReadOnlyFile file;
         if (file.open(folder, name)) {
-            SetOpenedFile(file, folder.path() + std::string(name));
+            analyseOpened(file, folder.path() + std::string(name));
             return;
         }
         m_fileName = folder.path() + std::string(name);
@@ -255,7 +255,7 @@ void clsMP3Info::SetListedFileName(const FolderHandle& folder, std::string_view 
     }
 }
 
-void clsMP3Info::SetOpenedFile(const ReadOnlyFile& file, std::string path) noexcept
+void Mp3Analysis::analyseOpened(const ReadOnlyFile& file, std::string path) noexcept
 {
     try {
         m_fileName = std::move(path);
@@ -266,7 +266,7 @@ void clsMP3Info::SetOpenedFile(const ReadOnlyFile& file, std::string path) noexc
     }
 }
 
-void clsMP3Info::resetInfo()
+void Mp3Analysis::resetInfo()
 {
     m_validMP3 = false;
     m_padding = 0;
@@ -297,7 +297,7 @@ void clsMP3Info::resetInfo()
     m_lastRecord.reset();
 }
 
-void clsMP3Info::analyseFile(bool listed)
+void Mp3Analysis::analyseFile(bool listed)
 {
     resetInfo();
     ReadOnlyFile file;
@@ -307,7 +307,7 @@ void clsMP3Info::analyseFile(bool listed)
     analyseOpenFile(file);
 }
 
-void clsMP3Info::analyseOpenFile(const ReadOnlyFile& file)
+void Mp3Analysis::analyseOpenFile(const ReadOnlyFile& file)
 {
     m_fileSize = file.size();
     m_knownLength = m_fileSize;
@@ -452,42 +452,42 @@ void clsMP3Info::analyseOpenFile(const ReadOnlyFile& file)
     m_songLength = ((m_audioBytes * 8) / 1000) / m_bitRate;
 }
 
-std::string clsMP3Info::Title() const
+std::string Mp3Analysis::title() const
 {
     return Latin1ToUtf8(TrimAtNul({m_tag.title.data(), m_tag.title.size()}));
 }
 
-void clsMP3Info::SetTitle(const std::string& value)
+void Mp3Analysis::setTitle(const std::string& value)
 {
     m_tag.title = PadField<30>(Utf8ToLatin1(value));
 }
 
-std::string clsMP3Info::artist() const
+std::string Mp3Analysis::artist() const
 {
     return Latin1ToUtf8(TrimAtNul({m_tag.artist.data(), m_tag.artist.size()}));
 }
 
-void clsMP3Info::SetArtist(const std::string& value)
+void Mp3Analysis::setArtist(const std::string& value)
 {
     m_tag.artist = PadField<30>(Utf8ToLatin1(value));
 }
 
-std::string clsMP3Info::album() const
+std::string Mp3Analysis::album() const
 {
     return Latin1ToUtf8(TrimAtNul({m_tag.album.data(), m_tag.album.size()}));
 }
 
-void clsMP3Info::SetAlbum(const std::string& value)
+void Mp3Analysis::setAlbum(const std::string& value)
 {
     m_tag.album = PadField<30>(Utf8ToLatin1(value));
 }
 
-std::string clsMP3Info::year() const
+std::string Mp3Analysis::year() const
 {
     return Latin1ToUtf8(TrimAtNul({m_tag.year.data(), m_tag.year.size()}));
 }
 
-void clsMP3Info::SetYear(const std::string& value)
+void Mp3Analysis::setYear(const std::string& value)
 {
     const std::string latin1 = Utf8ToLatin1(value);
     const std::string_view tested = std::string_view(latin1).substr(0, 4);
@@ -496,25 +496,25 @@ void clsMP3Info::SetYear(const std::string& value)
     }
 }
 
-std::string clsMP3Info::comment() const
+std::string Mp3Analysis::comment() const
 {
     return Latin1ToUtf8(TrimAtNul({m_tag.comment.data(), m_tag.comment.size()}));
 }
 
-void clsMP3Info::SetComment(const std::string& value)
+void Mp3Analysis::setComment(const std::string& value)
 {
     m_tag.comment = PadField<30>(Utf8ToLatin1(value));
 }
 
-void clsMP3Info::SetTrackNum(std::uint8_t value)
+void Mp3Analysis::setTrackNumber(std::uint8_t value)
 {
     m_tag.track = value;
     m_tag.hasTrack = value != 0;
 }
 
-std::uint8_t clsMP3Info::IDFromGenreString(const std::string& inGenreString) const
+std::uint8_t Mp3Analysis::genreIdOf(const std::string& genreName) const
 {
-    return GenreIndexOfName(inGenreString);
+    return GenreIndexOfName(genreName);
 }
 
 } // namespace tunesift
