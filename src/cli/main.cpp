@@ -205,25 +205,6 @@ private:
     bool m_resultsShown = false;
 };
 
-// A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
-// row into extra fields or lines, and with the backslash itself written as \\ a path reads back
-// unambiguously (the text format of PostgreSQL's COPY).
-void appendTsvField(std::string& out, std::string_view text)
-{
-    for (const char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out.push_back(c);
-    }
-}
-
 // False when the rows could not all be written (a full disk, a closed pipe).
 bool printRows(const ResultList& results, bool jsonl)
 {
@@ -234,17 +215,7 @@ bool printRows(const ResultList& results, bool jsonl)
             AppendJsonRowFields(out, results, k);
             out += "}\n";
         } else {
-            appendTsvField(out, results.path(k));
-            out += '\t';
-            out += results.sizeText(k, ",", ".");
-            out += '\t';
-            out += results.lengthText(k);
-            out += '\t';
-            out += results.bitRateText(k);
-            out += '\t';
-            out.append(results.typeText(k));
-            out += '\t';
-            out.append(ColorGroupName(results.color(k)));
+            AppendTsvRowFields(out, results, k);
             out += '\n';
         }
         if (out.size() > (1 << 20) - 4096) {

@@ -21,6 +21,7 @@ inline constexpr char kExactTag[] = "ExactTag";
 inline constexpr char kSimilarTag[] = "SimilarTag";
 inline constexpr char kID3v2Titles[] = "ID3v2Titles";
 inline constexpr char kExactAudio[] = "ExactAudio";
+inline constexpr char kSimilarAudio[] = "SimilarAudio";
 inline constexpr char kWindowState[] = "WindowState";
 inline constexpr char kFormWidth[] = "FormWidth";
 inline constexpr char kFormHeight[] = "FormHeight";

@@ -96,6 +96,40 @@ void AppendCsvRowFields(std::string& out, const ResultList& results, std::size_t
     AppendCsvField(out, ColorGroupName(results.color(position)));
 }
 
+// A file name may hold a TAB or a line break; written as \t, \n and \r they cannot split the
+// row into extra fields or lines, and with the backslash itself written as \\ a path reads back
+// unambiguously (the text format of PostgreSQL's COPY).
+void AppendTsvField(std::string& out, std::string_view text)
+{
+    for (const char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out.push_back(c);
+    }
+}
+
+void AppendTsvRowFields(std::string& out, const ResultList& results, std::size_t position)
+{
+    AppendTsvField(out, results.path(position));
+    out += '\t';
+    out += results.sizeText(position, kThousands, kDecimal);
+    out += '\t';
+    out += results.lengthText(position);
+    out += '\t';
+    out += results.bitRateText(position);
+    out += '\t';
+    out.append(results.typeText(position));
+    out += '\t';
+    out.append(ColorGroupName(results.color(position)));
+}
+
 namespace {
 
 // Digits of a non-negative whole number with a separator between groups of three.

@@ -29,6 +29,12 @@ void AppendCsvField(std::string& out, std::string_view text);
 void AppendJsonRowFields(std::string& out, const ResultList& results, std::size_t position);
 // The same fields as CSV, in the same order and without the line end.
 void AppendCsvRowFields(std::string& out, const ResultList& results, std::size_t position);
+// Appends the text as one TAB-separated field: a backslash, TAB, LF and CR written as \\, \t, \n
+// and \r.
+void AppendTsvField(std::string& out, std::string_view text);
+// The command line's default row: path, size text, length, bit rate, match type, colour group,
+// TAB-separated, without the line end.
+void AppendTsvRowFields(std::string& out, const ResultList& results, std::size_t position);
 inline constexpr std::string_view kCsvRowHeader = "path,size,sizeText,length,bitrate,type,group";
 
 } // namespace tunesift

@@ -1,5 +1,6 @@
 #include "ui/main/mainwindow.h"
 
+#include "mp3/audioprint.h"
 #include "mp3/id3v2title.h"
 #include "search/searchrun.h"
 #include "ui/main/folderlistview.h"
@@ -134,10 +135,11 @@ MainWindow::MainWindow(SearchSession& session, QWidget* parent)
     setTabOrderOfControls();
     watchPointer();
     // Small enough to leave room beside the window, large enough that every control stays whole.
-    setMinimumSize(RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton,
-                                        exactFilenameBox, exactFilesizeBox, similarFilenameBox,
-                                        exactTagBox, similarTagBox, exactAudioBox}),
-                   m_geometry->minimumClientHeight());
+    setMinimumSize(
+        RightEdgeOfControls({banner, addFolderButton, findButton, clearListButton, exactFilenameBox,
+                             exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox,
+                             exactAudioBox, similarAudioBox}),
+        m_geometry->minimumClientHeight());
 
     load();
 }
@@ -199,6 +201,11 @@ void MainWindow::createControls()
         makeCriterion("similarTagBox", QStringLiteral("Similar Tag"), QRect(9080, 1080, 1695, 255));
     exactAudioBox =
         makeCriterion("exactAudioBox", QStringLiteral("Exact Audio"), QRect(9080, 1320, 1695, 255));
+    similarAudioBox = makeCriterion("similarAudioBox", QStringLiteral("Similar Audio"),
+                                    QRect(9080, 1560, 1695, 255));
+    similarAudioBox->setToolTip(QStringLiteral("The same recording in any encoding: the sound of "
+                                               "the first two minutes is compared."));
+    similarAudioBox->setVisible(AudioPrintsAvailable());
     id3v2TitlesBox = makeCriterion("id3v2TitlesBox", QStringLiteral("Read ID3v2 titles"),
                                    QRect(0, 0, 1935, 255));
     id3v2TitlesBox->setToolTip(QStringLiteral("Exact Tag and Similar Tag compare the title of a "
@@ -270,6 +277,7 @@ void MainWindow::connectControls()
     criterion(exactTagBox, Criterion::ExactTag, settingskeys::kExactTag);
     criterion(similarTagBox, Criterion::SimilarTag, settingskeys::kSimilarTag);
     criterion(exactAudioBox, Criterion::ExactAudio, settingskeys::kExactAudio);
+    criterion(similarAudioBox, Criterion::SimilarAudio, settingskeys::kSimilarAudio);
     connect(id3v2TitlesBox, &QCheckBox::toggled, this, [this](bool ticked) {
         m_settings.writeNumber(settingskeys::kID3v2Titles, ticked ? 1 : 0);
     });
@@ -284,10 +292,10 @@ void MainWindow::connectControls()
 
 void MainWindow::setTabOrderOfControls()
 {
-    const QList<QWidget*> order{addFolderButton,  findButton,         clearListButton,
-                                folderList,       stopButton,         exactFilenameBox,
-                                exactFilesizeBox, similarFilenameBox, exactTagBox,
-                                similarTagBox,    exactAudioBox,      id3v2TitlesBox};
+    const QList<QWidget*> order{
+        addFolderButton,  findButton,       clearListButton,    folderList,  stopButton,
+        exactFilenameBox, exactFilesizeBox, similarFilenameBox, exactTagBox, similarTagBox,
+        exactAudioBox,    similarAudioBox,  id3v2TitlesBox};
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -307,6 +315,7 @@ void MainWindow::watchPointer()
                                   exactTagBox,
                                   similarTagBox,
                                   exactAudioBox,
+                                  similarAudioBox,
                                   folderList,
                                   folderList->viewport(),
                                   folderList->header()};
@@ -351,6 +360,9 @@ void MainWindow::load()
     restoreCriterion(similarTagBox, settingskeys::kSimilarTag);
     restoreCriterion(id3v2TitlesBox, settingskeys::kID3v2Titles);
     restoreCriterion(exactAudioBox, settingskeys::kExactAudio);
+    // A build without the decoder never ticks the hidden box.
+    if (AudioPrintsAvailable())
+        restoreCriterion(similarAudioBox, settingskeys::kSimilarAudio);
 
     restoreFolders();
 }
@@ -383,7 +395,7 @@ void MainWindow::updatePointer(const QPoint& globalPos)
     const QList<const QWidget*> handControls{findButton,         addFolderButton,  clearListButton,
                                              exactFilenameBox,   exactFilesizeBox, stopButton,
                                              similarFilenameBox, exactTagBox,      similarTagBox,
-                                             exactAudioBox,      folderList};
+                                             exactAudioBox,      similarAudioBox,  folderList};
     for (const QWidget* widget = under; widget; widget = widget->parentWidget()) {
         if (handControls.contains(widget)) {
             setCursor(m_handCursor);

@@ -136,8 +136,9 @@ public:
     QCheckBox* exactTagBox = nullptr;
     QCheckBox* similarTagBox = nullptr;
     QCheckBox* exactAudioBox = nullptr;
-    QCheckBox* id3v2TitlesBox = nullptr; // option Read ID3v2 titles, beside the frame title
-    QGroupBox* folderFrame = nullptr;    // holds the folder list
+    QCheckBox* similarAudioBox = nullptr; // hidden where the build cannot decode audio
+    QCheckBox* id3v2TitlesBox = nullptr;  // option Read ID3v2 titles, beside the frame title
+    QGroupBox* folderFrame = nullptr;     // holds the folder list
     FolderListView* folderList = nullptr;
     QProgressBar* progressBar = nullptr;
     QLabel* progressText = nullptr; // the phase in words and counts, under the bar

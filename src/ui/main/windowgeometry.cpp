@@ -1,5 +1,6 @@
 #include "ui/main/windowgeometry.h"
 
+#include "mp3/audioprint.h"
 #include "platform/settings.h"
 #include "ui/support/centerform.h"
 #include "ui/support/twips.h"
@@ -16,13 +17,20 @@ namespace {
 constexpr int kDesignClientWidth = 10890;
 constexpr int kDesignClientHeight = 6240;
 
-// The folder frame starts below the sixth criterion, 270 twips lower than with five. Under the
+// The folder frame starts below the last criterion: the sixth, 270 twips lower than with five,
+// or the seventh (Similar Audio, where the build has it) one row of 240 further down. Under the
 // progress bar a line of text says what the search does; the list gives up its height for it.
-constexpr int kFrameTop = 1590;
+int frameTop()
+{
+    return AudioPrintsAvailable() ? 1830 : 1590;
+}
 constexpr int kProgressLineHeight = 300;
 // The list's height below which the layout rule stops (the window's height less this), and the
 // least height the window keeps for it: a header and two folders.
-constexpr int kListHeightAllowance = 2970 + kProgressLineHeight;
+int listHeightAllowance()
+{
+    return 2970 + kProgressLineHeight + (frameTop() - 1590);
+}
 constexpr int kMinimumListHeight = 1500;
 // The progress bar's top above the window's bottom edge.
 constexpr int kProgressBarRise = 920 + kProgressLineHeight;
@@ -51,7 +59,7 @@ int storedWindowState(Qt::WindowStates state)
 WindowGeometry::WindowGeometry(QWidget* window, SettingsStore& settings, Controls controls)
     : QObject(window), m_window(window), m_settings(settings), m_controls(controls),
       m_listTwips(120, 240, 8295, 1695 - kProgressLineHeight),
-      m_frameTwips(120, kFrameTop, 8535, 2295 - kProgressLineHeight),
+      m_frameTwips(120, frameTop(), 8535, 2295 - kProgressLineHeight - (frameTop() - 1590)),
       m_progressTwips(360, 4920 - kProgressLineHeight, 3015, kProgressBarHeight)
 {
     const double dpi = LogicalDpi(m_window);
@@ -69,7 +77,7 @@ QRect WindowGeometry::progressTextTwips() const
 
 int WindowGeometry::minimumClientHeight() const
 {
-    return TwipsToPixels(kListHeightAllowance + kMinimumListHeight, LogicalDpi(m_window));
+    return TwipsToPixels(listHeightAllowance() + kMinimumListHeight, LogicalDpi(m_window));
 }
 
 void WindowGeometry::applyTwips()
@@ -137,8 +145,8 @@ void WindowGeometry::layOutAndStore()
     // Each step on its own: a size that would be negative is skipped, the rest still apply.
     if (w - 600 >= 0)
         m_listTwips.setWidth(w - 600);
-    if (h - kListHeightAllowance >= 0)
-        m_listTwips.setHeight(h - kListHeightAllowance);
+    if (h - listHeightAllowance() >= 0)
+        m_listTwips.setHeight(h - listHeightAllowance());
     m_frameTwips.setWidth(m_listTwips.width() + 260);
     m_frameTwips.setHeight(m_listTwips.height() + 380);
     m_progressTwips.moveLeft(m_frameTwips.left());
