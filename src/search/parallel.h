@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <mutex>
@@ -48,9 +49,15 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
         return;
     }
     std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> drained{0};
     std::mutex failureLock;
     std::exception_ptr failure;
     const auto drain = [&] {
+        struct Drained
+        {
+            std::atomic<std::size_t>& count;
+            ~Drained() { count.fetch_add(1, std::memory_order_release); }
+        } drained_{drained};
         try {
             for (;;) {
                 const std::size_t first = next.fetch_add(chunk, std::memory_order_relaxed);
@@ -80,7 +87,21 @@ void ParallelFor(std::size_t count, Work work, WorkKind kind = WorkKind::SystemC
     } catch (...) {
         // No thread to be had: the calling thread does the rest alone.
     }
-    drain();
+    if (stop && !helpers.empty()) {
+        // Only the run's thread may ask the host, and a thread busy reading asks late (on a
+        // loaded machine, very late): it watches for the stop while one more helper reads.
+        try {
+            helpers.emplace_back(drain);
+        } catch (...) {
+        }
+        while (drained.load(std::memory_order_acquire) < helpers.size()) {
+            if (stop->check())
+                next.store(count, std::memory_order_relaxed);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    } else {
+        drain();
+    }
     for (std::thread& helper : helpers)
         helper.join();
     if (failure)
