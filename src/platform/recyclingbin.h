@@ -80,7 +80,7 @@ enum class RestoreOutcome
 RestoreOutcome RestoreFromTrash(const QString& pathInTrash, const QString& place,
                                 const std::optional<MovedFileStamp>& moved = std::nullopt);
 
-// The freedesktop.org trash as the specification describes it: the home trash for files on the
+// The freedesktop.org trash as its published rules describe it: the home trash for files on the
 // home trash's file system, else the trash at the top of the file's own file system
 // ($topdir/.Trash/$uid where an administrator made it, otherwise $topdir/.Trash-$uid). The
 // record's Path= is percent-encoded (absolute in the home trash, relative to $topdir

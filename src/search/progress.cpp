@@ -1,22 +1,12 @@
 #include "search/progress.h"
 
+#include "search/rowtext.h"
+
 #include <cstdio>
 
 namespace tunesift {
 
 namespace {
-
-std::string groupedCount(std::uint64_t count)
-{
-    const std::string digits = std::to_string(count);
-    std::string out;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[k]);
-    }
-    return out;
-}
 
 // Both amounts in the unit that suits the total, with one decimal: "1.2 of 3.4 GB". Units of
 // 1,024, as the size column counts them.
@@ -39,7 +29,7 @@ std::string countOfTotal(const RunProgress& progress)
 {
     if (progress.unit == WorkUnit::Bytes)
         return bytesOfTotal(progress.done, progress.total);
-    return groupedCount(progress.done) + " of " + groupedCount(progress.total) +
+    return GroupedCount(progress.done) + " of " + GroupedCount(progress.total) +
            (progress.total == 1 ? " file" : " files");
 }
 
@@ -83,8 +73,8 @@ std::string ProgressText(const RunProgress& progress)
     std::string text;
     switch (progress.phase) {
     case WorkPhase::Scanning:
-        text = "Scanning: " + groupedCount(progress.done) +
-               (progress.done == 1 ? " file in " : " files in ") + groupedCount(progress.folders) +
+        text = "Scanning: " + GroupedCount(progress.done) +
+               (progress.done == 1 ? " file in " : " files in ") + GroupedCount(progress.folders) +
                (progress.folders == 1 ? " folder" : " folders");
         break;
     case WorkPhase::Reading:

@@ -6,6 +6,18 @@
 
 namespace tunesift {
 
+std::string GroupedCount(std::uint64_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string out;
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0)
+            out.push_back(',');
+        out.push_back(digits[k]);
+    }
+    return out;
+}
+
 namespace {
 // The command line's size text, whatever the locale, so saved lists compare across machines.
 constexpr std::string_view kThousands = ",";

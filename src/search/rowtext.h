@@ -14,6 +14,9 @@ class ResultList;
 // The short size text of the "Size" column ("2 Bytes", "1 KB", "4.5 MB", "3. MB", "2.5 GB");
 // the empty text for 0, 1 and negative counts. The separators are the caller's (the GUI passes
 // the user's locale's, the command line "," and ".").
+// "#,###,###": a count with "," between groups of three digits.
+std::string GroupedCount(std::uint64_t count);
+
 std::string FormatFileSize(std::int64_t bytes, std::string_view thousandsSeparator,
                            std::string_view decimalSeparator);
 

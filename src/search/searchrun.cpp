@@ -5,6 +5,7 @@
 #include "search/filereads.h"
 #include "search/pathids.h"
 #include "search/progress.h"
+#include "search/rowtext.h"
 #include "search/runstate.h"
 #include "search/scan.h"
 
@@ -47,23 +48,10 @@ constexpr std::array<CriterionStep, kCriterionCount> kCriteria = {{
     {Criterion::SimilarAudio, " [Finding duplicates - Similar Audio]", SimilarAudioPass},
 }};
 
-// "#,###,###" with "," between groups of three digits.
-std::string groupedCount(std::size_t count)
-{
-    const std::string digits = std::to_string(count);
-    std::string out;
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-        if (k > 0 && (digits.size() - k) % 3 == 0)
-            out.push_back(',');
-        out.push_back(digits[k]);
-    }
-    return out;
-}
-
 std::string largeCatalogueQuestion(std::size_t folders, std::size_t files)
 {
     return "The " + std::to_string(folders) + " folder(s) you've selected contains " +
-           groupedCount(files) +
+           GroupedCount(files) +
            " files. This is over the recommended amount of 20,000. Please remove some folders "
            "from the list by selecting them and pressing 'Delete' on the keyboard or click "
            "'Clear List'.\r\rYou can still proceed, but the duplicate finding process may take a "
