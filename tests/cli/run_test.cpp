@@ -53,11 +53,25 @@ TEST(CliMessages, ACacheThatCannotBeUsedIsSaidOnceAndChangesNoRow)
     WriteBytes(dir / "cache", "a file where the cache folder should be");
     const std::vector<std::string> args = {"--exact-filename", "--exact-tag", dir / "a", dir / "b"};
     const CliResult without = runCli(concat({"--no-cache"}, args));
-    const char* saved = std::getenv("XDG_CACHE_HOME");
-    const std::string previous = saved ? saved : "";
-    ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
-    const CliResult with = runCli(args);
-    saved ? ::setenv("XDG_CACHE_HOME", previous.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
+    // Runs the program with the variables set as given (unset where empty).
+    const auto runWith = [&](const std::map<std::string, std::string>& variables) {
+        std::map<std::string, std::optional<std::string>> saved;
+        for (const auto& [name, value] : variables) {
+            const char* before = std::getenv(name.c_str());
+            saved[name] = before ? std::optional<std::string>(before) : std::nullopt;
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        const CliResult result = runCli(args);
+        for (const auto& [name, value] : saved)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+        return result;
+    };
+    const CliResult unknown = runWith({{"XDG_CACHE_HOME", ""}, {"HOME", ""}});
+    EXPECT_EQ(unknown.status, 0);
+    EXPECT_EQ(unknown.out, without.out);
+    EXPECT_EQ(unknown.err, "tunesift-cli: No cache folder is known (HOME is not set); the search "
+                           "goes on without a cache.\n");
+    const CliResult with = runWith({{"XDG_CACHE_HOME", dir / "cache"}});
     EXPECT_EQ(with.status, 0);
     EXPECT_EQ(with.out, without.out);
     EXPECT_EQ(lines(with.err), std::vector<std::string>({"tunesift-cli: The file cache " +
