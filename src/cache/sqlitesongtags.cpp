@@ -1,10 +1,11 @@
 #include "cache/sqlitesongtags.h"
 
+#include "cache/sqlitefile.h"
+
 #include <chrono>
 #include <mutex>
 #include <sqlite3.h>
 #include <string>
-#include <system_error>
 
 namespace tunesift {
 
@@ -132,9 +133,7 @@ private:
 
     bool open(const std::filesystem::path& file)
     {
-        std::error_code error;
-        std::filesystem::create_directories(file.parent_path(), error);
-        if (error)
+        if (PreparePrivateFile(file))
             return false;
         const std::string name = file.string();
         if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
