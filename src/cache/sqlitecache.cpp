@@ -165,11 +165,6 @@ std::optional<std::filesystem::path> fromEnvironment(const char* name)
     return path;
 }
 
-std::int64_t asInt(std::uint64_t value)
-{
-    return static_cast<std::int64_t>(value); // bit pattern kept
-}
-
 void bindTitle(sqlite3_stmt* statement, int column, const std::optional<std::string>& title)
 {
     if (title)
@@ -292,16 +287,12 @@ void SqliteFileCache::fail(const std::string& what)
 
 bool SqliteFileCache::exec(const char* sql)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    return ExecSql(m_db, sql);
 }
 
 sqlite3_stmt* SqliteFileCache::prepare(const char* sql)
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-        SQLITE_OK)
-        return nullptr;
-    return statement;
+    return PreparePersistent(m_db, sql);
 }
 
 bool SqliteFileCache::open()
@@ -376,8 +367,8 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         return std::nullopt;
     if (!beginRead())
         return std::nullopt;
-    sqlite3_bind_int64(m_find, 1, asInt(key.device));
-    sqlite3_bind_int64(m_find, 2, asInt(key.inode));
+    sqlite3_bind_int64(m_find, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(m_find, 2, AsSqlInt(key.inode));
     const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
     bool touch = false;
@@ -416,9 +407,7 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         return std::nullopt;
     }
     if (touch) { // seen today: kept for another 90 days
-        sqlite3_bind_int64(m_touch, 1, asInt(key.device));
-        sqlite3_bind_int64(m_touch, 2, asInt(key.inode));
-        sqlite3_bind_int64(m_touch, 3, m_today);
+        BindSeen(m_touch, key, m_today);
         write(m_touch);
     }
     return found;
@@ -430,8 +419,8 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr || !beginRead())
         return std::nullopt;
-    sqlite3_bind_int64(m_findPrint, 1, asInt(key.device));
-    sqlite3_bind_int64(m_findPrint, 2, asInt(key.inode));
+    sqlite3_bind_int64(m_findPrint, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(m_findPrint, 2, AsSqlInt(key.inode));
     const int step = sqlite3_step(m_findPrint);
     std::optional<std::vector<std::uint32_t>> found;
     bool touch = false;
@@ -463,9 +452,7 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
         return std::nullopt;
     }
     if (touch) {
-        sqlite3_bind_int64(m_touchPrint, 1, asInt(key.device));
-        sqlite3_bind_int64(m_touchPrint, 2, asInt(key.inode));
-        sqlite3_bind_int64(m_touchPrint, 3, m_today);
+        BindSeen(m_touchPrint, key, m_today);
         write(m_touchPrint);
     }
     return found;
@@ -485,12 +472,7 @@ void SqliteFileCache::storePrint(const FileStamp& key, std::string_view pipeline
     if (m_db == nullptr)
         return;
     sqlite3_stmt* s = m_storePrint;
-    sqlite3_bind_int64(s, 1, asInt(key.device));
-    sqlite3_bind_int64(s, 2, asInt(key.inode));
-    sqlite3_bind_int64(s, 3, key.size);
-    sqlite3_bind_int64(s, 4, key.modifiedNs);
-    sqlite3_bind_int64(s, 5, key.changedNs);
-    sqlite3_bind_int64(s, 6, m_today);
+    BindStamp(s, key, m_today);
     sqlite3_bind_text(s, 7, pipeline.data(), static_cast<int>(pipeline.size()), SQLITE_TRANSIENT);
     if (bytes.empty()) // an empty print (no audio) is kept too, and is no NULL
         sqlite3_bind_zeroblob(s, 8, 0);
@@ -589,12 +571,7 @@ void SqliteFileCache::writeAll(const Pending& batch)
         if (m_db == nullptr)
             return;
         sqlite3_stmt* s = m_store;
-        sqlite3_bind_int64(s, 1, asInt(key.device));
-        sqlite3_bind_int64(s, 2, asInt(key.inode));
-        sqlite3_bind_int64(s, 3, key.size);
-        sqlite3_bind_int64(s, 4, key.modifiedNs);
-        sqlite3_bind_int64(s, 5, key.changedNs);
-        sqlite3_bind_int64(s, 6, m_today);
+        BindStamp(s, key, m_today);
         if (facts.analysed) {
             sqlite3_bind_int64(s, 7, facts.rowSize);
             sqlite3_bind_int64(s, 8, facts.songLength);

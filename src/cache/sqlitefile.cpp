@@ -1,6 +1,7 @@
 #include "cache/sqlitefile.h"
 
 #include <cerrno>
+#include <sqlite3.h>
 #include <string>
 
 #ifndef _WIN32
@@ -79,6 +80,37 @@ std::error_code PreparePrivateFile(const std::filesystem::path& file)
         MakePrivate(file.string() + suffix, false);
     CreatePrivateFile(file);
     return error;
+}
+
+bool ExecSql(sqlite3* db, const char* sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+sqlite3_stmt* PreparePersistent(sqlite3* db, const char* sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK)
+        return nullptr;
+    return statement;
+}
+
+void BindStamp(sqlite3_stmt* statement, const FileStamp& key, std::int64_t day)
+{
+    sqlite3_bind_int64(statement, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(statement, 2, AsSqlInt(key.inode));
+    sqlite3_bind_int64(statement, 3, key.size);
+    sqlite3_bind_int64(statement, 4, key.modifiedNs);
+    sqlite3_bind_int64(statement, 5, key.changedNs);
+    sqlite3_bind_int64(statement, 6, day);
+}
+
+void BindSeen(sqlite3_stmt* statement, const FileStamp& key, std::int64_t day)
+{
+    sqlite3_bind_int64(statement, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(statement, 2, AsSqlInt(key.inode));
+    sqlite3_bind_int64(statement, 3, day);
 }
 
 } // namespace tunesift
