@@ -164,7 +164,7 @@ void ResultColumns::resetWidths()
 QMenu* ResultColumns::headerMenu()
 {
     auto* menu = new QMenu(m_header);
-    menu->setObjectName(QStringLiteral("HeaderMenu"));
+    menu->setObjectName(QStringLiteral("headerMenu"));
     for (const Column column : kTagColumns) {
         const QString name =
             m_list->model()->headerData(static_cast<int>(column), Qt::Horizontal).toString();

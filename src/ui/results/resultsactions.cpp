@@ -176,14 +176,14 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
     m_list->addAction(action(Command::CopyPaths));
 
     auto* menu = new QMenu(m_window);
-    menu->setObjectName(QStringLiteral("MarkMenu"));
+    menu->setObjectName(QStringLiteral("markMenu"));
     menu->addAction(action(Command::TickAllButBest));
     menu->addAction(action(Command::EditKeepRules));
     menu->addSeparator();
     menu->addAction(action(Command::UndoDelete));
     menu->addAction(action(Command::SaveList));
     m_menuButton = new QToolButton(m_window);
-    m_menuButton->setObjectName(QStringLiteral("MarkButton"));
+    m_menuButton->setObjectName(QStringLiteral("markButton"));
     m_menuButton->setText(QStringLiteral("Mark"));
     m_menuButton->setToolTip(QStringLiteral("Tick all but the best, undo the last delete, save."));
     m_menuButton->setMenu(menu);
@@ -195,7 +195,7 @@ ResultsActions::ResultsActions(QWidget* window, QTreeView* list, ResultsModel* m
     m_menuButton->setCursor(m_list->cursor());
 
     m_summary = new QLabel(m_window);
-    m_summary->setObjectName(QStringLiteral("SummaryLine"));
+    m_summary->setObjectName(QStringLiteral("summaryLine"));
     m_summary->setTextFormat(Qt::PlainText);
 
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -296,7 +296,7 @@ QMenu* ResultsActions::contextMenu()
     const std::vector<std::size_t> selected = selectedRows();
     const std::optional<std::size_t> row = focusRow();
     auto* menu = new QMenu(m_list);
-    menu->setObjectName(QStringLiteral("RowMenu"));
+    menu->setObjectName(QStringLiteral("rowMenu"));
     action(Command::CopyPaths)
         ->setText(selected.size() > 1 ? QStringLiteral("Copy paths") : QStringLiteral("Copy path"));
     bool protectedRow = false;

@@ -205,10 +205,10 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
         const char* toolTip;
     };
     const Expected controls[] = {
-        {"Image1", {-60, -60, 3645, 1380}, ""},
-        {"Check2", {3720, 120, 2175, 1095}, ""},
-        {"Check1", {6000, 120, 2175, 1095}, "Delete checked files."},
-        {"Check3", {8280, 120, 2175, 1095}, "Clear out all checkmarks."},
+        {"resultsBanner", {-60, -60, 3645, 1380}, ""},
+        {"backButton", {3720, 120, 2175, 1095}, ""},
+        {"deleteButton", {6000, 120, 2175, 1095}, "Delete checked files."},
+        {"clearChecksButton", {8280, 120, 2175, 1095}, "Clear out all checkmarks."},
     };
     for (const Expected& control : controls) {
         auto* widget = form.findChild<QWidget*>(QLatin1String(control.name));
@@ -217,11 +217,11 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
         QCOMPARE(widget->geometry(), TwipsRect(t.x(), t.y(), t.width(), t.height(), dpi));
         QCOMPARE(widget->toolTip(), QString::fromLatin1(control.toolTip));
     }
-    for (const char* button : {"Check1", "Check2", "Check3"})
+    for (const char* button : {"deleteButton", "backButton", "clearChecksButton"})
         QVERIFY(form.findChild<PictureButton*>(QLatin1String(button)));
-    QVERIFY(form.findChild<QLabel*>(QStringLiteral("Image1")));
+    QVERIFY(form.findChild<QLabel*>(QStringLiteral("resultsBanner")));
 
-    auto* list = form.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    auto* list = form.findChild<QTreeView*>(QStringLiteral("resultsList"));
     QVERIFY(list);
     QCOMPARE(list, &form.listView());
     QCOMPARE(list->model(), &form.model());
@@ -235,21 +235,23 @@ void ResultsWindowTest::controlsInTheirDesignPlaces()
     QVERIFY(list->header()->sectionsClickable());
 
     // Tab order: back, delete, clear, the helpers' menu button, list.
-    auto* check1 = form.findChild<QWidget*>(QStringLiteral("Check1"));
-    auto* check2 = form.findChild<QWidget*>(QStringLiteral("Check2"));
-    auto* check3 = form.findChild<QWidget*>(QStringLiteral("Check3"));
-    auto* menuButton = form.findChild<QToolButton*>(QStringLiteral("MarkButton"));
+    auto* deleteButton = form.findChild<QWidget*>(QStringLiteral("deleteButton"));
+    auto* backButton = form.findChild<QWidget*>(QStringLiteral("backButton"));
+    auto* clearButton = form.findChild<QWidget*>(QStringLiteral("clearChecksButton"));
+    auto* menuButton = form.findChild<QToolButton*>(QStringLiteral("markButton"));
     QVERIFY(menuButton);
-    QCOMPARE(check2->nextInFocusChain(), check1);
-    QCOMPARE(check1->nextInFocusChain(), check3);
-    QCOMPARE(check3->nextInFocusChain(), menuButton);
+    QCOMPARE(backButton->nextInFocusChain(), deleteButton);
+    QCOMPARE(deleteButton->nextInFocusChain(), clearButton);
+    QCOMPARE(clearButton->nextInFocusChain(), menuButton);
     QCOMPARE(menuButton->nextInFocusChain(), list);
 
     // Without a hand cursor file beside the program: the pointing hand over buttons and list.
-    for (QWidget* widget : {check1, check2, check3, static_cast<QWidget*>(list), list->viewport()})
+    for (QWidget* widget :
+         {deleteButton, backButton, clearButton, static_cast<QWidget*>(list), list->viewport()})
         QCOMPARE(widget->cursor().shape(), Qt::PointingHandCursor);
     QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(form.findChild<QWidget*>(QStringLiteral("Image1"))->cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(form.findChild<QWidget*>(QStringLiteral("resultsBanner"))->cursor().shape(),
+             Qt::ArrowCursor);
 }
 
 // A click on a header sorts the groups by it, the next reverses, the third brings the search's
@@ -335,7 +337,7 @@ void ResultsWindowTest::layoutFollowsTheWindowSize()
     // As small as it goes, every button stays whole and the list shows its header and rows.
     form.resize(1, 1);
     QCOMPARE(form.size(), form.minimumSize());
-    for (const char* name : {"Check1", "Check2", "Check3"})
+    for (const char* name : {"deleteButton", "backButton", "clearChecksButton"})
         QVERIFY(form.rect().contains(form.findChild<QWidget*>(QLatin1String(name))->geometry()));
     QVERIFY(form.rect().contains(list.geometry()));
     QVERIFY(list.viewport()->height() >= 3 * list.fontMetrics().height());
@@ -641,7 +643,7 @@ void ResultsWindowTest::deleteMovesEachCheckedFileOnce()
 
     form.model().setFileChecked(0, true);
     form.model().setFileChecked(1, true);
-    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check1")), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("deleteButton")), Qt::LeftButton);
 
     // Checked rows a, b, a: each path once, from its last checked row.
     QCOMPARE(bin.questions, (QList<QStringList>{{b, a}}));
@@ -814,7 +816,8 @@ void ResultsWindowTest::clearButtonUnticksEveryRow()
     form.model().setFileChecked(2, true);
     QCOMPARE(form.model().checkedRows().size(), std::size_t{3});
 
-    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("Check3")), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QWidget*>(QStringLiteral("clearChecksButton")),
+                      Qt::LeftButton);
     QCOMPARE(form.model().checkedRows(), std::vector<std::size_t>{});
     QCOMPARE(form.model().rowCount(), 6);
     QVERIFY(form.model().data(form.model().index(5, 0), Qt::BackgroundRole).isValid());
@@ -843,7 +846,7 @@ void ResultsWindowTest::backFollowsTheWindowState()
     const QPoint place = form.pos();
     const QSize size = form.size();
 
-    auto* back = form.findChild<QAbstractButton*>(QStringLiteral("Check2"));
+    auto* back = form.findChild<QAbstractButton*>(QStringLiteral("backButton"));
     if (state == Qt::WindowMinimized)
         form.onBackClicked(); // a minimised window takes no clicks
     else
@@ -940,7 +943,8 @@ void ResultsWindowTest::helpersSitBesideTheButtonsAndUnderTheList()
         QCOMPARE(button->geometry() == beside, width >= TwipsToPixels(12450, dpi));
         QVERIFY(form.rect().contains(button->geometry()));
         QVERIFY(!button->geometry().intersects(summary->geometry()));
-        for (const char* name : {"Image1", "Check1", "Check2", "Check3", "ListView1"}) {
+        for (const char* name :
+             {"resultsBanner", "deleteButton", "backButton", "clearChecksButton", "resultsList"}) {
             const QRect other = form.findChild<QWidget*>(QLatin1String(name))->geometry();
             QVERIFY2(!button->geometry().intersects(other), name);
             QVERIFY2(!summary->geometry().intersects(other), name);
