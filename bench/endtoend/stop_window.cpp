@@ -5,7 +5,7 @@
 //   ready     the run's thread is joined and the window's closing steps are done (runEnded);
 // and, for the whole run, the longest time the window's thread did not get to its event loop.
 //
-//   tunesift-bench-stop [--cache empty|warm|none] [--at S,S,...] [--points N] LIBRARY
+//   stop_window [--cache empty|warm|none] [--at S,S,...] [--points N] LIBRARY
 //
 // Without --at it first runs the search to its end and spreads N points (10) evenly over that
 // length. empty: the facts cache is deleted before each run, so every file is read and written
@@ -184,7 +184,7 @@ std::vector<double> parseSeconds(const char* text)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: tunesift-bench-stop [--cache empty|warm|none] [--at S,S,...] "
+    std::fprintf(stderr, "usage: stop_window [--cache empty|warm|none] [--at S,S,...] "
                          "[--points N] LIBRARY\n");
     return 2;
 }
@@ -194,7 +194,7 @@ int usage()
 int main(int argc, char** argv)
 {
     // A scratch home: the settings store, the facts cache and the trash of the window stay in it.
-    QByteArray home = QDir::tempPath().toLocal8Bit() + "/tunesift-bench-stop-XXXXXX";
+    QByteArray home = QDir::tempPath().toLocal8Bit() + "/tunesift-stop-window-XXXXXX";
     if (!mkdtemp(home.data()))
         return 1;
     qputenv("HOME", home);
