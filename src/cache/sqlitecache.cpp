@@ -1,20 +1,15 @@
 #include "cache/sqlitecache.h"
 
+#include "cache/sqlitefile.h"
+
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <iterator>
 #include <sqlite3.h>
 #include <string>
 #include <system_error>
 #include <utility>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace tunesift {
 
@@ -24,6 +19,8 @@ constexpr int kSchemaVersion = 3;
 constexpr std::int64_t kKeepDays = 90;
 constexpr std::size_t kWritesPerTransaction = 50'000;
 constexpr std::size_t kWritesPerBatch = 256;
+// SQLite's own: a commit merges the log into the file once it holds this many pages.
+constexpr int kLogPagesBeforeMerge = 1000;
 constexpr int kBusyTimeoutMs = 500;
 // Pages kept in memory, at most 16 MiB (SQLite's default is 2 MiB): a run's writes then seldom
 // push pages out to the log before they are changed again, nor read them back.
@@ -176,11 +173,6 @@ std::optional<std::filesystem::path> fromEnvironment(const char* name)
     return path;
 }
 
-std::int64_t asInt(std::uint64_t value)
-{
-    return static_cast<std::int64_t>(value); // bit pattern kept
-}
-
 void bindTitle(sqlite3_stmt* statement, int column, const std::optional<std::string>& title)
 {
     if (title)
@@ -225,57 +217,6 @@ std::optional<AudioHash> columnHash(sqlite3_stmt* statement, int column)
         hash.high |= std::uint64_t{bytes[8 + k]} << (8 * k);
     }
     return hash;
-}
-
-// The folder and the folders above it that are missing, made with mode 0700 (readable by the user
-// only, as the XDG base directory rule asks of folders a program creates).
-void MakePrivateFolders(const std::filesystem::path& folder, std::error_code& error)
-{
-    error.clear();
-#ifdef _WIN32
-    std::filesystem::create_directories(folder, error);
-#else
-    if (folder.empty() || std::filesystem::is_directory(folder, error))
-        return;
-    if (folder.has_parent_path() && folder.parent_path() != folder) {
-        MakePrivateFolders(folder.parent_path(), error);
-        if (error)
-            return;
-    }
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        error = std::error_code(errno, std::generic_category());
-    else
-        error.clear();
-#endif
-}
-
-// Takes the rights of the group and of others from an existing folder or regular file of the
-// user's; leaves anything else alone.
-void MakePrivate(const std::filesystem::path& path, bool folder)
-{
-#ifdef _WIN32
-    static_cast<void>(path);
-    static_cast<void>(folder);
-#else
-    struct stat info
-    {};
-    if (::lstat(path.c_str(), &info) != 0 || info.st_uid != ::geteuid() ||
-        (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) || (info.st_mode & 077) == 0)
-        return;
-    ::chmod(path.c_str(), info.st_mode & 0700);
-#endif
-}
-
-// Creates the file empty with mode 0600 where it does not exist yet.
-void CreatePrivateFile(const std::filesystem::path& file)
-{
-#ifndef _WIN32
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0)
-        ::close(fd);
-#else
-    static_cast<void>(file);
-#endif
 }
 
 } // namespace
@@ -356,35 +297,26 @@ void SqliteFileCache::fail(const std::string& what)
 
 bool SqliteFileCache::exec(const char* sql)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    return ExecSql(m_db, sql);
 }
 
 sqlite3_stmt* SqliteFileCache::prepare(const char* sql)
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-        SQLITE_OK)
-        return nullptr;
-    return statement;
+    return PreparePersistent(m_db, sql);
 }
 
 bool SqliteFileCache::open()
 {
-    std::error_code error;
-    MakePrivateFolders(m_file.parent_path(), error);
-    if (error) {
+    if (const std::error_code error = PreparePrivateFile(m_file)) {
         fail("its folder cannot be made: " + error.message());
         return false;
     }
-    // The cache tells which music the user has: only the user may read it, also where an
-    // earlier version left it open to others. SQLite gives its log files the file's mode.
-    MakePrivate(m_file.parent_path(), true);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        MakePrivate(m_file.string() + suffix, false);
-    CreatePrivateFile(m_file);
     const std::string name = m_file.string();
-    if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
+    // The connection is only ever used under m_mutex: SQLite's own lock, taken again for every
+    // column a look-up reads, would only add to each one's cost.
+    if (sqlite3_open_v2(name.c_str(), &m_db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
         fail("it cannot be opened");
         return false;
     }
@@ -402,6 +334,13 @@ bool SqliteFileCache::open()
         fail("it is not a cache Tunesift can read");
         return false;
     }
+    // The end of a run, stopped or not, waits for the last writes only. The log stays when the
+    // cache closes, at the size it grew to, and unmerged: merging it into the file takes two
+    // syncs, and deleting or truncating tens of megabytes frees their blocks, each a fifth of a
+    // second and more over a million files on a busy disk. The next run's writes merge it.
+    int keepLog = 1;
+    sqlite3_file_control(m_db, "main", SQLITE_FCNTL_PERSIST_WAL, &keepLog);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (sqlite3_create_function_v2(m_db, "facts_check", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                    nullptr, factsCheck, nullptr, nullptr, nullptr) != SQLITE_OK) {
         fail("it cannot be set up");
@@ -521,8 +460,8 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::takePrint(sqlite3_stm
 template <typename Take>
 bool SqliteFileCache::lookUp(sqlite3_stmt* statement, const FileStamp& key, Take take)
 {
-    sqlite3_bind_int64(statement, 1, asInt(key.device));
-    sqlite3_bind_int64(statement, 2, asInt(key.inode));
+    sqlite3_bind_int64(statement, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(statement, 2, AsSqlInt(key.inode));
     const int step = sqlite3_step(statement);
     std::array<sqlite3_stmt*, 2> touch{};
     if (step == SQLITE_ROW)
@@ -535,9 +474,7 @@ bool SqliteFileCache::lookUp(sqlite3_stmt* statement, const FileStamp& key, Take
     for (sqlite3_stmt* t : touch) { // seen today: kept for another 90 days
         if (t == nullptr)
             continue;
-        sqlite3_bind_int64(t, 1, asInt(key.device));
-        sqlite3_bind_int64(t, 2, asInt(key.inode));
-        sqlite3_bind_int64(t, 3, m_today);
+        BindSeen(t, key, m_today);
         write(t);
     }
     return true;
@@ -613,12 +550,7 @@ void SqliteFileCache::storePrint(const FileStamp& key, std::string_view pipeline
     if (m_db == nullptr)
         return;
     sqlite3_stmt* s = m_storePrint;
-    sqlite3_bind_int64(s, 1, asInt(key.device));
-    sqlite3_bind_int64(s, 2, asInt(key.inode));
-    sqlite3_bind_int64(s, 3, key.size);
-    sqlite3_bind_int64(s, 4, key.modifiedNs);
-    sqlite3_bind_int64(s, 5, key.changedNs);
-    sqlite3_bind_int64(s, 6, m_today);
+    BindStamp(s, key, m_today);
     sqlite3_bind_text(s, 7, pipeline.data(), static_cast<int>(pipeline.size()), SQLITE_TRANSIENT);
     if (bytes.empty()) // an empty print (no audio) is kept too, and is no NULL
         sqlite3_bind_zeroblob(s, 8, 0);
@@ -717,12 +649,7 @@ void SqliteFileCache::writeAll(const Pending& batch)
         if (m_db == nullptr)
             return;
         sqlite3_stmt* s = m_store;
-        sqlite3_bind_int64(s, 1, asInt(key.device));
-        sqlite3_bind_int64(s, 2, asInt(key.inode));
-        sqlite3_bind_int64(s, 3, key.size);
-        sqlite3_bind_int64(s, 4, key.modifiedNs);
-        sqlite3_bind_int64(s, 5, key.changedNs);
-        sqlite3_bind_int64(s, 6, m_today);
+        BindStamp(s, key, m_today);
         if (facts.analysed) {
             sqlite3_bind_int64(s, 7, facts.rowSize);
             sqlite3_bind_int64(s, 8, facts.songLength);
@@ -758,7 +685,11 @@ void SqliteFileCache::flush()
     const std::string before = std::to_string(m_today - kKeepDays);
     const std::string expire = "DELETE FROM files WHERE seen_day < " + before +
                                "; DELETE FROM prints WHERE seen_day < " + before;
-    if (!exec(expire.c_str()) || !commitIfOpen())
+    // The last commit leaves the log unmerged (see open).
+    sqlite3_wal_autocheckpoint(m_db, 0);
+    const bool written = exec(expire.c_str()) && commitIfOpen();
+    sqlite3_wal_autocheckpoint(m_db, kLogPagesBeforeMerge);
+    if (!written)
         fail("it cannot be written");
 }
 
