@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes screenshots of the results window with rows of all six colour families, under Xvfb with
+# Takes screenshots of the results window with rows of every colour family, under Xvfb with
 # openbox as the window manager: the window with its summary line, with the helpers' menu open and
 # with a row's context menu open, and with the keep rules dialog; then the window at its least
 # width and wide.

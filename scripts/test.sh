@@ -17,7 +17,7 @@ echo "== sanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" \
-  LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0" \
+  LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --preset asan -j "$jobs"
 

@@ -1,19 +1,14 @@
 #include "cache/sqlitecache.h"
 
+#include "cache/sqlitefile.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <iterator>
 #include <sqlite3.h>
 #include <string>
 #include <system_error>
 #include <utility>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace tunesift {
 
@@ -170,11 +165,6 @@ std::optional<std::filesystem::path> fromEnvironment(const char* name)
     return path;
 }
 
-std::int64_t asInt(std::uint64_t value)
-{
-    return static_cast<std::int64_t>(value); // bit pattern kept
-}
-
 void bindTitle(sqlite3_stmt* statement, int column, const std::optional<std::string>& title)
 {
     if (title)
@@ -219,57 +209,6 @@ std::optional<AudioHash> columnHash(sqlite3_stmt* statement, int column)
         hash.high |= std::uint64_t{bytes[8 + k]} << (8 * k);
     }
     return hash;
-}
-
-// The folder and the folders above it that are missing, made with mode 0700 (readable by the user
-// only, as the XDG base directory rule asks of folders a program creates).
-void MakePrivateFolders(const std::filesystem::path& folder, std::error_code& error)
-{
-    error.clear();
-#ifdef _WIN32
-    std::filesystem::create_directories(folder, error);
-#else
-    if (folder.empty() || std::filesystem::is_directory(folder, error))
-        return;
-    if (folder.has_parent_path() && folder.parent_path() != folder) {
-        MakePrivateFolders(folder.parent_path(), error);
-        if (error)
-            return;
-    }
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        error = std::error_code(errno, std::generic_category());
-    else
-        error.clear();
-#endif
-}
-
-// Takes the rights of the group and of others from an existing folder or regular file of the
-// user's; leaves anything else alone.
-void MakePrivate(const std::filesystem::path& path, bool folder)
-{
-#ifdef _WIN32
-    static_cast<void>(path);
-    static_cast<void>(folder);
-#else
-    struct stat info
-    {};
-    if (::lstat(path.c_str(), &info) != 0 || info.st_uid != ::geteuid() ||
-        (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) || (info.st_mode & 077) == 0)
-        return;
-    ::chmod(path.c_str(), info.st_mode & 0700);
-#endif
-}
-
-// Creates the file empty with mode 0600 where it does not exist yet.
-void CreatePrivateFile(const std::filesystem::path& file)
-{
-#ifndef _WIN32
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd >= 0)
-        ::close(fd);
-#else
-    static_cast<void>(file);
-#endif
 }
 
 } // namespace
@@ -348,32 +287,20 @@ void SqliteFileCache::fail(const std::string& what)
 
 bool SqliteFileCache::exec(const char* sql)
 {
-    return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    return ExecSql(m_db, sql);
 }
 
 sqlite3_stmt* SqliteFileCache::prepare(const char* sql)
 {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-        SQLITE_OK)
-        return nullptr;
-    return statement;
+    return PreparePersistent(m_db, sql);
 }
 
 bool SqliteFileCache::open()
 {
-    std::error_code error;
-    MakePrivateFolders(m_file.parent_path(), error);
-    if (error) {
+    if (const std::error_code error = PreparePrivateFile(m_file)) {
         fail("its folder cannot be made: " + error.message());
         return false;
     }
-    // The cache tells which music the user has: only the user may read it, also where an
-    // earlier version left it open to others. SQLite gives its log files the file's mode.
-    MakePrivate(m_file.parent_path(), true);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        MakePrivate(m_file.string() + suffix, false);
-    CreatePrivateFile(m_file);
     const std::string name = m_file.string();
     if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK) {
@@ -440,8 +367,8 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         return std::nullopt;
     if (!beginRead())
         return std::nullopt;
-    sqlite3_bind_int64(m_find, 1, asInt(key.device));
-    sqlite3_bind_int64(m_find, 2, asInt(key.inode));
+    sqlite3_bind_int64(m_find, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(m_find, 2, AsSqlInt(key.inode));
     const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
     bool touch = false;
@@ -480,9 +407,7 @@ std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
         return std::nullopt;
     }
     if (touch) { // seen today: kept for another 90 days
-        sqlite3_bind_int64(m_touch, 1, asInt(key.device));
-        sqlite3_bind_int64(m_touch, 2, asInt(key.inode));
-        sqlite3_bind_int64(m_touch, 3, m_today);
+        BindSeen(m_touch, key, m_today);
         write(m_touch);
     }
     return found;
@@ -494,8 +419,8 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr || !beginRead())
         return std::nullopt;
-    sqlite3_bind_int64(m_findPrint, 1, asInt(key.device));
-    sqlite3_bind_int64(m_findPrint, 2, asInt(key.inode));
+    sqlite3_bind_int64(m_findPrint, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(m_findPrint, 2, AsSqlInt(key.inode));
     const int step = sqlite3_step(m_findPrint);
     std::optional<std::vector<std::uint32_t>> found;
     bool touch = false;
@@ -527,9 +452,7 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
         return std::nullopt;
     }
     if (touch) {
-        sqlite3_bind_int64(m_touchPrint, 1, asInt(key.device));
-        sqlite3_bind_int64(m_touchPrint, 2, asInt(key.inode));
-        sqlite3_bind_int64(m_touchPrint, 3, m_today);
+        BindSeen(m_touchPrint, key, m_today);
         write(m_touchPrint);
     }
     return found;
@@ -549,12 +472,7 @@ void SqliteFileCache::storePrint(const FileStamp& key, std::string_view pipeline
     if (m_db == nullptr)
         return;
     sqlite3_stmt* s = m_storePrint;
-    sqlite3_bind_int64(s, 1, asInt(key.device));
-    sqlite3_bind_int64(s, 2, asInt(key.inode));
-    sqlite3_bind_int64(s, 3, key.size);
-    sqlite3_bind_int64(s, 4, key.modifiedNs);
-    sqlite3_bind_int64(s, 5, key.changedNs);
-    sqlite3_bind_int64(s, 6, m_today);
+    BindStamp(s, key, m_today);
     sqlite3_bind_text(s, 7, pipeline.data(), static_cast<int>(pipeline.size()), SQLITE_TRANSIENT);
     if (bytes.empty()) // an empty print (no audio) is kept too, and is no NULL
         sqlite3_bind_zeroblob(s, 8, 0);
@@ -653,12 +571,7 @@ void SqliteFileCache::writeAll(const Pending& batch)
         if (m_db == nullptr)
             return;
         sqlite3_stmt* s = m_store;
-        sqlite3_bind_int64(s, 1, asInt(key.device));
-        sqlite3_bind_int64(s, 2, asInt(key.inode));
-        sqlite3_bind_int64(s, 3, key.size);
-        sqlite3_bind_int64(s, 4, key.modifiedNs);
-        sqlite3_bind_int64(s, 5, key.changedNs);
-        sqlite3_bind_int64(s, 6, m_today);
+        BindStamp(s, key, m_today);
         if (facts.analysed) {
             sqlite3_bind_int64(s, 7, facts.rowSize);
             sqlite3_bind_int64(s, 8, facts.songLength);

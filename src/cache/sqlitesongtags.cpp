@@ -1,10 +1,11 @@
 #include "cache/sqlitesongtags.h"
 
+#include "cache/sqlitefile.h"
+
 #include <chrono>
 #include <mutex>
 #include <sqlite3.h>
 #include <string>
-#include <system_error>
 
 namespace tunesift {
 
@@ -20,11 +21,6 @@ const char* const kSchema =
     " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, ctime_ns INTEGER NOT NULL,"
     " seen_day INTEGER NOT NULL, artist BLOB NOT NULL, album BLOB NOT NULL, title BLOB NOT NULL,"
     " PRIMARY KEY(device, inode)) WITHOUT ROWID";
-
-std::int64_t asInt(std::uint64_t value)
-{
-    return static_cast<std::int64_t>(value); // bit pattern kept
-}
 
 std::string columnText(sqlite3_stmt* statement, int column)
 {
@@ -67,8 +63,8 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_db == nullptr)
             return std::nullopt;
-        sqlite3_bind_int64(m_find, 1, asInt(key.device));
-        sqlite3_bind_int64(m_find, 2, asInt(key.inode));
+        sqlite3_bind_int64(m_find, 1, AsSqlInt(key.device));
+        sqlite3_bind_int64(m_find, 2, AsSqlInt(key.inode));
         std::optional<SongTags> found;
         bool touch = false;
         const int step = sqlite3_step(m_find);
@@ -84,9 +80,7 @@ public:
             return std::nullopt;
         }
         if (touch) { // seen today: kept for another 90 days
-            sqlite3_bind_int64(m_touch, 1, asInt(key.device));
-            sqlite3_bind_int64(m_touch, 2, asInt(key.inode));
-            sqlite3_bind_int64(m_touch, 3, m_today);
+            BindSeen(m_touch, key, m_today);
             write(m_touch);
         }
         return found;
@@ -97,12 +91,7 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_db == nullptr || key.modifiedNs > m_keepBeforeNs || key.changedNs > m_keepBeforeNs)
             return;
-        sqlite3_bind_int64(m_store, 1, asInt(key.device));
-        sqlite3_bind_int64(m_store, 2, asInt(key.inode));
-        sqlite3_bind_int64(m_store, 3, key.size);
-        sqlite3_bind_int64(m_store, 4, key.modifiedNs);
-        sqlite3_bind_int64(m_store, 5, key.changedNs);
-        sqlite3_bind_int64(m_store, 6, m_today);
+        BindStamp(m_store, key, m_today);
         bindText(m_store, 7, tags.artist);
         bindText(m_store, 8, tags.album);
         bindText(m_store, 9, tags.title);
@@ -116,25 +105,12 @@ public:
     }
 
 private:
-    bool exec(const char* sql)
-    {
-        return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-
-    sqlite3_stmt* prepare(const char* sql)
-    {
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
-            SQLITE_OK)
-            return nullptr;
-        return statement;
-    }
+    bool exec(const char* sql) { return ExecSql(m_db, sql); }
+    sqlite3_stmt* prepare(const char* sql) { return PreparePersistent(m_db, sql); }
 
     bool open(const std::filesystem::path& file)
     {
-        std::error_code error;
-        std::filesystem::create_directories(file.parent_path(), error);
-        if (error)
+        if (PreparePrivateFile(file))
             return false;
         const std::string name = file.string();
         if (sqlite3_open_v2(name.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,

@@ -2,6 +2,7 @@
 // cache file that cannot be used; a changed file is read again.
 
 #include "cache/sqlitecache.h"
+#include "cache/sqlitesongtags.h"
 #include "mp3/audioprint.h"
 #include "mp3/mp3testutil.h"
 #include "search/engineview.h"
@@ -397,6 +398,12 @@ TEST(FileCache, OnlyTheUserMayReadIt)
         EXPECT_EQ(mode(file.path()), 0600u);
         EXPECT_TRUE(cache->usable());
     }
+    // The song tags' table, the first in its file, keeps the same rights.
+    const std::string tagsFirst = file.folder / "other/tunesift/files.sqlite3";
+    EXPECT_TRUE(OpenSongTagCache(tagsFirst));
+    EXPECT_EQ(mode(file.folder / "other"), 0700u);
+    EXPECT_EQ(mode(file.folder / "other/tunesift"), 0700u);
+    EXPECT_EQ(mode(tagsFirst), 0600u);
     ::umask(mask);
 }
 

@@ -61,7 +61,7 @@ FolderProtection::FolderProtection(QTreeWidget* list, std::function<QIcon()> bas
         m_protect->setText(all ? QStringLiteral("Unprotect folder")
                                : QStringLiteral("Protect folder"));
         auto* menu = new QMenu(m_list);
-        menu->setObjectName(QStringLiteral("FolderMenu"));
+        menu->setObjectName(QStringLiteral("folderMenu"));
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->addAction(m_protect);
         menu->popup(m_list->viewport()->mapToGlobal(pos));

@@ -10,10 +10,10 @@
 #include "ui/main/windowgeometry.h"
 #include "ui/results/resultswindow.h"
 #include "ui/support/artwork.h"
-#include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
+#include "ui/support/windowplacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -336,7 +336,7 @@ void MainWindow::placeBesideFrameTitle()
 
 void MainWindow::load()
 {
-    CenterForm(this);
+    CenterOnScreen(this);
 
     stopButton->move(findButton->pos());
 

@@ -1,13 +1,11 @@
 #include "ui/main/searchrunner.h"
 
-#include "cache/sqlitecache.h"
+#include "cache/defaultcache.h"
 #include "platform/settings.h"
 #include "search/searchrun.h"
 
 #include <QMetaObject>
-#include <filesystem>
 #include <memory>
-#include <optional>
 
 namespace tunesift {
 
@@ -32,10 +30,8 @@ bool SearchRunner::start(std::vector<std::string> folders, bool id3v2Titles)
             SettingsStore store; // QSettings objects are not shared between threads
             GuiSearchHost host(m_channel, store, m_context, m_display);
             // The window says nothing of a cache that cannot be used: the run reads every file.
-            std::unique_ptr<SqliteFileCache> cache;
-            if (const std::optional<std::filesystem::path> file = DefaultCacheFile())
-                cache = std::make_unique<SqliteFileCache>(*file, nullptr);
-            host.setReading(id3v2Titles, cache && cache->usable() ? cache.get() : nullptr);
+            const std::unique_ptr<FileCache> cache = OpenDefaultFileCache(nullptr);
+            host.setReading(id3v2Titles, cache.get());
             RunSearch(m_session, folders, host);
         }
         m_channel.setRunActive(false);

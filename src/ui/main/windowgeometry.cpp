@@ -2,8 +2,8 @@
 
 #include "mp3/audioprint.h"
 #include "platform/settings.h"
-#include "ui/support/centerform.h"
 #include "ui/support/twips.h"
+#include "ui/support/windowplacement.h"
 
 #include <QEvent>
 #include <QWidget>

@@ -79,7 +79,7 @@ QString KeepRuleCaption(int rule)
 
 KeepRulesDialog::KeepRulesDialog(QWidget* parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("KeepRulesDialog"));
+    setObjectName(QStringLiteral("keepRulesDialog"));
     setWindowTitle(QStringLiteral("Keep rules"));
     const SettingsStore settings;
     auto* grid = new QGridLayout(this);
@@ -90,7 +90,7 @@ KeepRulesDialog::KeepRulesDialog(QWidget* parent) : QDialog(parent)
                                this),
                     0, 0, 1, 2);
     m_rules = new QListWidget(this);
-    m_rules->setObjectName(QStringLiteral("KeepRules"));
+    m_rules->setObjectName(QStringLiteral("keepRulesList"));
     for (const KeepRuleSetting& setting : ResultsActions::keepRules()) {
         auto* item = new QListWidgetItem(KeepRuleCaption(static_cast<int>(setting.rule)), m_rules);
         item->setData(kRuleRole, static_cast<int>(setting.rule));
@@ -115,7 +115,7 @@ KeepRulesDialog::KeepRulesDialog(QWidget* parent) : QDialog(parent)
 
     m_unproven = new QCheckBox(
         QStringLiteral("Also tick in groups found only by name, size or title"), this);
-    m_unproven->setObjectName(QStringLiteral("TickUnprovenGroups"));
+    m_unproven->setObjectName(QStringLiteral("unprovenGroupsBox"));
     m_unproven->setToolTip(QStringLiteral("Only groups found by Exact Audio are proven to hold "
                                           "copies of the same recording; the others are guesses."));
     m_unproven->setChecked(settings.readBool(settingskeys::kTickUnprovenGroups));

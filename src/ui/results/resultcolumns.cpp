@@ -1,10 +1,12 @@
 #include "ui/results/resultcolumns.h"
 
 #include "platform/settings.h"
+#include "search/resultlist.h"
 #include "ui/support/twips.h"
 
 #include <QAction>
 #include <QMenu>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 
 namespace tunesift {
@@ -12,6 +14,7 @@ namespace tunesift {
 namespace {
 
 constexpr int kFilename = static_cast<int>(ResultsModel::Column::Filename);
+constexpr int kType = static_cast<int>(ResultsModel::Column::Type);
 // The room the columns leave in the list, and each column's design width (Filename takes the
 // rest, the group number's included).
 constexpr int kListAllowance = 400;
@@ -36,7 +39,30 @@ ResultsHeader::ResultsHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, pare
 
 int ResultsHeader::neededWidth(int logicalIndex) const
 {
-    return sectionSizeFromContents(logicalIndex).width();
+    const int headerWidth = sectionSizeFromContents(logicalIndex).width();
+    return logicalIndex == kType ? std::max(headerWidth, widestMatchWord()) : headerWidth;
+}
+
+int ResultsHeader::widestMatchWord() const
+{
+    // Measured as the list lays out a cell of its font, margins included.
+    const auto* list = qobject_cast<const QAbstractItemView*>(parentWidget());
+    if (!list)
+        return 0;
+    QStyleOptionViewItem cell;
+    cell.initFrom(list);
+    cell.font = list->font();
+    cell.fontMetrics = QFontMetrics(cell.font);
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    int widest = 0;
+    for (int criterion = 0; criterion < kCriterionCount; ++criterion) {
+        const std::string_view word = MatchTypeWord(static_cast<Criterion>(criterion));
+        cell.text = QString::fromLatin1(word.data(), static_cast<qsizetype>(word.size()));
+        widest = std::max(
+            widest,
+            list->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), list).width());
+    }
+    return widest;
 }
 
 ResultColumns::ResultColumns(QTreeView* list, ResultsModel* model)
@@ -164,7 +190,7 @@ void ResultColumns::resetWidths()
 QMenu* ResultColumns::headerMenu()
 {
     auto* menu = new QMenu(m_header);
-    menu->setObjectName(QStringLiteral("HeaderMenu"));
+    menu->setObjectName(QStringLiteral("headerMenu"));
     for (const Column column : kTagColumns) {
         const QString name =
             m_list->model()->headerData(static_cast<int>(column), Qt::Horizontal).toString();

@@ -13,14 +13,18 @@ class QTreeView;
 namespace tunesift {
 
 // The results list's header: a section is never narrower than its text, with room for the sort
-// arrow.
+// arrow, and Type never narrower than its longest match word.
 class ResultsHeader : public QHeaderView
 {
     Q_OBJECT
 public:
+    // parent: the list.
     explicit ResultsHeader(QWidget* parent);
-    // The least width that shows the section's text whole.
+    // The least width that shows the section's text whole (and for Type, every match word).
     int neededWidth(int logicalIndex) const;
+
+private:
+    int widestMatchWord() const;
 };
 
 // The widths and visibility of the results list's columns. Until the user drags a column the

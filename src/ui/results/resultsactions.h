@@ -31,7 +31,8 @@ inline constexpr int kSummaryLineTwips = 300;
 // The results window's helpers beyond its three buttons: the marking commands, the row context
 // menu and keys, the summary line, undo of the last delete and saving the list. It owns its
 // controls (the menu button and the summary line) and places them around the list; the window
-// only calls in around its delete command.
+// only calls in around its delete command. resultsactions.cpp holds the controls, keys and row
+// commands, resultsactions_ticks.cpp the ticking helpers, resultsactions_undo.cpp delete and undo.
 class ResultsActions : public QObject
 {
     Q_OBJECT
@@ -151,6 +152,8 @@ private:
     void forgetDelete();
     // The folder of the row's file as the settings keep folders (no trailing separator).
     QString rowFolder(std::size_t row) const;
+    // The row's folder is itself a protected folder (not merely inside one).
+    bool isRowFolderProtected(std::size_t row) const;
     void message(const QString& text);
     SongPlayer& player();
     void playProblem(const QString& why);

@@ -9,10 +9,10 @@
 #include "ui/results/resultsmodel.h"
 #include "ui/results/songtagreader.h"
 #include "ui/support/artwork.h"
-#include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
 #include "ui/support/picturebutton.h"
 #include "ui/support/twips.h"
+#include "ui/support/windowplacement.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -67,14 +67,14 @@ ResultsWindow::ResultsWindow(SearchSession& session, QWidget* parent)
 {
     initResultsResources();
     InitArtwork();
-    onLoad();
+    createControls();
 }
 
 ResultsWindow::~ResultsWindow() = default;
 
-void ResultsWindow::onLoad()
+void ResultsWindow::createControls()
 {
-    setObjectName(QStringLiteral("Form4"));
+    setObjectName(QStringLiteral("resultsWindow"));
     setWindowTitle(QStringLiteral("Tunesift 7.0"));
     QPalette background = palette();
     background.setColor(QPalette::Window, Qt::white);
@@ -85,7 +85,7 @@ void ResultsWindow::onLoad()
     resize(TwipsToPixels(kDesignClientWidth, dpi), TwipsToPixels(kDesignClientHeight, dpi));
 
     m_banner = new QLabel(this);
-    m_banner->setObjectName(QStringLiteral("Image1"));
+    m_banner->setObjectName(QStringLiteral("resultsBanner"));
     const QRect bannerArea = TwipsRect(-60, -60, 3645, 1380, dpi);
     m_banner->setGeometry(bannerArea);
     m_banner->setPixmap(renderPicture(QStringLiteral(":/artwork/banner.svg"), bannerArea.size(),
@@ -93,24 +93,24 @@ void ResultsWindow::onLoad()
 
     m_backButton =
         new PictureButton(QStringLiteral(":/results/back.svg"), QStringLiteral("Back"), this);
-    m_backButton->setObjectName(QStringLiteral("Check2"));
+    m_backButton->setObjectName(QStringLiteral("backButton"));
     m_backButton->setGeometry(TwipsRect(3720, 120, 2175, 1095, dpi));
 
     m_deleteButton = new PictureButton(QStringLiteral(":/results/delete.svg"),
                                        QStringLiteral("Delete checked"), this);
-    m_deleteButton->setObjectName(QStringLiteral("Check1"));
+    m_deleteButton->setObjectName(QStringLiteral("deleteButton"));
     m_deleteButton->setGeometry(TwipsRect(6000, 120, 2175, 1095, dpi));
     m_deleteButton->setToolTip(QStringLiteral("Delete checked files."));
 
     m_clearChecksButton = new PictureButton(QStringLiteral(":/results/clear.svg"),
                                             QStringLiteral("Clear checkmarks"), this);
-    m_clearChecksButton->setObjectName(QStringLiteral("Check3"));
+    m_clearChecksButton->setObjectName(QStringLiteral("clearChecksButton"));
     m_clearChecksButton->setGeometry(TwipsRect(8280, 120, 2175, 1095, dpi));
     m_clearChecksButton->setToolTip(QStringLiteral("Clear out all checkmarks."));
 
     m_model = new ResultsModel(m_session.results(), this);
     m_list = new QTreeView(this);
-    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setObjectName(QStringLiteral("resultsList"));
     m_list->setGeometry(TwipsRect(kListLeft, kListTop, m_listWidthTwips, m_listHeightTwips, dpi));
     m_list->setFont(QFont(QStringLiteral("Arial"), 9, QFont::Bold));
     m_list->setRootIsDecorated(false);
@@ -270,10 +270,10 @@ void ResultsWindow::layOutList()
 void ResultsWindow::closeEvent(QCloseEvent* event)
 {
     event->accept();
-    onUnload();
+    quitProgram();
 }
 
-void ResultsWindow::onUnload()
+void ResultsWindow::quitProgram()
 {
     // The results window is never closed while the program goes on, also when the main window is
     // hidden and so would not end it by itself.

@@ -70,9 +70,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void onLoad();     // creates the controls
-    void layOutList(); // the list and column rule, from the outer size
-    void onUnload();   // ends the program
+    void createControls();
+    void layOutList();  // the list and column rule, from the outer size
+    void quitProgram(); // the window closed: the program ends
     // Removes the checked rows whose files are no longer on disk; the others stay checked.
     // Returns the rows removed, as they were.
     std::vector<ResultsModel::RowRecord>
@@ -91,12 +91,13 @@ private:
     RecycleBinHost* m_recycleBin = nullptr;
     QCursor m_handCursor;
 
-    // The controls; each keeps its name in the window's design as its object name (in brackets).
-    QLabel* m_banner = nullptr;                   // (Image1)
-    PictureButton* m_deleteButton = nullptr;      // (Check1) delete checked files
-    PictureButton* m_backButton = nullptr;        // (Check2) back to the main window
-    PictureButton* m_clearChecksButton = nullptr; // (Check3) clear all check marks
-    QTreeView* m_list = nullptr;                  // (ListView1) the results list
+    // The controls; their object names are these names without the prefix ("deleteButton"),
+    // the banner's and the list's "resultsBanner" and "resultsList".
+    QLabel* m_banner = nullptr;
+    PictureButton* m_deleteButton = nullptr;      // delete checked files
+    PictureButton* m_backButton = nullptr;        // back to the main window
+    PictureButton* m_clearChecksButton = nullptr; // clear all check marks
+    QTreeView* m_list = nullptr;                  // the results list
 
     // The list's size as the layout last set it; a step that would make it negative keeps it.
     int m_listWidthTwips = 10095;

@@ -1,7 +1,6 @@
 #include "ui/results/songtagreader.h"
 
-#include "cache/sqlitecache.h"
-#include "cache/sqlitesongtags.h"
+#include "cache/defaultcache.h"
 #include "search/songtagcache.h"
 
 #include <QMetaObject>
@@ -45,10 +44,7 @@ void SongTagReader::start(const ResultList& list)
     m_reading = true;
     const std::uint64_t generation = ++m_generation;
     m_thread = std::thread([this, paths = std::move(paths), stop = m_stop, generation] {
-        std::unique_ptr<SongTagCache> cache;
-        if (const std::optional<std::filesystem::path> file = DefaultCacheFile();
-            file && !file->empty())
-            cache = OpenSongTagCache(*file);
+        const std::unique_ptr<SongTagCache> cache = OpenDefaultSongTagCache();
         std::vector<Read> batch;
         auto sent = std::chrono::steady_clock::now();
         for (std::size_t k = 0; k < paths.size(); ++k) {

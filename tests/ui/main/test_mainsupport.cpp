@@ -5,8 +5,8 @@
 #include "search/progress.h"
 #include "ui/main/folderpaths.h"
 #include "ui/main/guisearchhost.h"
-#include "ui/support/centerform.h"
 #include "ui/support/cursorfile.h"
+#include "ui/support/windowplacement.h"
 
 #include <QBuffer>
 #include <QFile>

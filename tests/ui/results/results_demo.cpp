@@ -1,9 +1,9 @@
-// Shows the results window filled with rows of all five colour families, as a run with every
+// Shows the results window filled with rows of every colour family, as a run with every
 // criterion ticked would leave it; with --screenshot FILE it saves the screen and ends, and with
 // --open menu, rowmenu, headermenu or rules the helpers' menu, a row's context menu, the
 // header's menu or the keep rules are open in it; --width N gives the window that width (its
-// least width for 1), --maximized maximises it; --tags shows the tag columns; --sort N sorts the
-// groups by column N as a click on its header does.
+// least width for 1), --height N that height, --maximized maximises it; --tags shows the tag
+// columns; --sort N sorts the groups by column N as a click on its header does.
 #include "resultsfixture.h"
 #include "ui/results/keeprulesdialog.h"
 #include "ui/results/resultcolumns.h"
@@ -63,6 +63,10 @@ void fillDemoRows(SearchSession& session)
         {Criterion::ExactAudio,
          {music + "Jazz/Blue Hour (live).mp3",
           music + "Backup/Jazz/Blue Hour (live, retagged).mp3"}},
+        {Criterion::SimilarAudio,
+         {music + "Rock/Night Drive.mp3", music + "Phone/night_drive_128k.mp3"}},
+        {Criterion::SimilarAudio,
+         {music + "Folk/The Old Mill.mp3", music + "Incoming/Track 03 (old mill, VBR).mp3"}},
     };
     test::ResultsFixture fixture(session);
     // The run's first group takes the light shade; the shade alternates group by group.
@@ -121,6 +125,9 @@ int main(int argc, char** argv)
     if (const qsizetype widthAt = arguments.indexOf(QStringLiteral("--width"));
         widthAt >= 0 && widthAt + 1 < arguments.size())
         form.resize(arguments[widthAt + 1].toInt(), form.height());
+    if (const qsizetype heightAt = arguments.indexOf(QStringLiteral("--height"));
+        heightAt >= 0 && heightAt + 1 < arguments.size())
+        form.resize(form.width(), arguments[heightAt + 1].toInt());
     if (arguments.contains(QStringLiteral("--maximized")))
         form.showMaximized();
     else

@@ -1,4 +1,4 @@
-#include "ui/support/centerform.h"
+#include "ui/support/windowplacement.h"
 
 #include "ui/support/twips.h"
 
@@ -20,20 +20,20 @@ QPointF CenteredPlacement(QSizeF screenTwips, QSizeF windowTwips)
     return {left, top};
 }
 
-void CenterForm(QWidget* form)
+void CenterOnScreen(QWidget* window)
 {
-    const QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const double dpi = LogicalDpi(form);
+    const double dpi = LogicalDpi(window);
     const QRect screenArea = screen->geometry();
-    const QSize outer = form->isVisible() ? form->frameGeometry().size() : form->size();
+    const QSize outer = window->isVisible() ? window->frameGeometry().size() : window->size();
 
     const QPointF place = CenteredPlacement(
         QSizeF(PixelsToTwips(screenArea.width(), dpi), PixelsToTwips(screenArea.height(), dpi)),
         QSizeF(PixelsToTwips(outer.width(), dpi), PixelsToTwips(outer.height(), dpi)));
-    form->move(screenArea.left() + TwipsToPixels(place.x(), dpi),
-               screenArea.top() + TwipsToPixels(place.y(), dpi));
+    window->move(screenArea.left() + TwipsToPixels(place.x(), dpi),
+                 screenArea.top() + TwipsToPixels(place.y(), dpi));
 }
 
 void KeepOnScreen(QWidget* window, QSize frame)

@@ -1,5 +1,5 @@
 """Checks of the benchmark's own copy of the word measure and of its exhaustive pair finder, which
-bench/compare uses to judge the engine's similar criteria. Run: python3 bench/similarity_test.py
+bench/endtoend/compare uses to judge the engine's similar criteria. Run: python3 bench/endtoend/similarity_test.py
 """
 
 import os

@@ -9,13 +9,13 @@
 #   4. a search that shows the results window and a return from it leave the size as it was.
 # Screenshots go to screenshots/geometry-*.png; each check prints "ok" or "FAIL" and the script
 # ends non-zero on any failure.
-# Usage: scripts/screenshot-geometry.sh [build-dir]   (default build/release; needs tunesift)
+# Usage: tests/ui/main/geometry_check.sh [build-dir]   (default build/release; needs tunesift)
 # Settings go to a temporary folder; the user's own settings are never touched.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 . "$root/scripts/xsession.sh"
-exe=$(tunesift_program screenshot-geometry "${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}" src/app/tunesift)
+exe=$(tunesift_program geometry_check "${1:-${TUNESIFT_BUILD_DIR:-$root/build/release}}" src/app/tunesift)
 out=$root/screenshots
 mkdir -p "$out"
 
@@ -202,4 +202,4 @@ stop
 check "stored after the return" "$before" "$(stored FormWidth) x $(stored FormHeight)"
 
 echo "screenshots in $out"
-[ "$failures" -eq 0 ] || { echo "screenshot-geometry: $failures check(s) failed" >&2; exit 1; }
+[ "$failures" -eq 0 ] || { echo "geometry_check: $failures check(s) failed" >&2; exit 1; }

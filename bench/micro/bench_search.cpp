@@ -12,7 +12,7 @@
 #include "search/searchrun.h"
 #include "search/similar.h"
 #include "text/textcase.h"
-#include "tools/splitmix.h"
+#include "splitmix.h"
 
 #include <array>
 #include <benchmark/benchmark.h>
