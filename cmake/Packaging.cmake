@@ -14,8 +14,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The libraries the programs link come from dpkg-shlibdeps; Qt's platform plugins are loaded at
-# run time, so no linked library names them.
+# The libraries the programs link come from dpkg-shlibdeps; Qt's platform plugins and Chromaprint
+# (on the first acoustic print) are loaded at run time, so no linked library names them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libchromaprint1")
 include(CPack)

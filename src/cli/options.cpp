@@ -79,61 +79,74 @@ void tick(ParsedArguments& parsed, std::string_view)
     parsed.options.criteria[static_cast<std::size_t>(criterion)] = true;
 }
 
+void showHelp(ParsedArguments& parsed, std::string_view)
+{
+    parsed.outcome = Outcome::Help;
+}
+
+void readId3v2Titles(ParsedArguments& parsed, std::string_view)
+{
+    if (!ID3v2TitlesAvailable())
+        return refuse(parsed, "--id3v2-titles: this build reads no ID3v2 tags");
+    parsed.options.id3v2Titles = true;
+}
+
+void tickSimilarAudio(ParsedArguments& parsed, std::string_view value)
+{
+    if (!AudioPrintsAvailable())
+        return refuse(parsed, "--similar-audio: this build decodes no audio");
+    tick<Criterion::SimilarAudio>(parsed, value);
+}
+
+void skipCache(ParsedArguments& parsed, std::string_view)
+{
+    parsed.options.useCache = false;
+}
+
+void showWork(ParsedArguments& parsed, std::string_view)
+{
+    parsed.options.work = WorkDisplay::Always;
+}
+
+void hideWork(ParsedArguments& parsed, std::string_view)
+{
+    parsed.options.work = WorkDisplay::Never;
+}
+
+void catalogueOnly(ParsedArguments& parsed, std::string_view)
+{
+    parsed.options.catalogueOnly = true;
+}
+
+void chooseFormat(ParsedArguments& parsed, std::string_view value)
+{
+    if (value == "tsv")
+        parsed.options.format = RowFormat::Tsv;
+    else if (value == "jsonl")
+        parsed.options.format = RowFormat::Jsonl;
+    else
+        refuse(parsed, "unknown format '" + std::string(value) + "' (use tsv or jsonl)");
+}
+
+// clang-format off
 constexpr Option kOptions[] = {
-    {"--help",
-     "-h",
-     {},
-     [](ParsedArguments& parsed, std::string_view) { parsed.outcome = Outcome::Help; }},
-    {"--exact-filename", {}, {}, tick<Criterion::ExactFilename>},
-    {"--exact-filesize", {}, {}, tick<Criterion::ExactFilesize>},
-    {"--similar-filename", {}, {}, tick<Criterion::SimilarFilename>},
-    {"--exact-tag", {}, {}, tick<Criterion::ExactTag>},
-    {"--similar-tag", {}, {}, tick<Criterion::SimilarTag>},
-    {"--id3v2-titles",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view) {
-         if (!ID3v2TitlesAvailable())
-             return refuse(parsed, "--id3v2-titles: this build reads no ID3v2 tags");
-         parsed.options.id3v2Titles = true;
-     }},
-    {"--no-cache",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view) { parsed.options.useCache = false; }},
-    {"--exact-audio", {}, {}, tick<Criterion::ExactAudio>},
-    {"--similar-audio",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view value) {
-         if (!AudioPrintsAvailable())
-             return refuse(parsed, "--similar-audio: this build decodes no audio");
-         tick<Criterion::SimilarAudio>(parsed, value);
-     }},
-    {"--progress",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view) { parsed.options.work = WorkDisplay::Always; }},
-    {"--quiet",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view) { parsed.options.work = WorkDisplay::Never; }},
-    {"--catalogue-only",
-     {},
-     {},
-     [](ParsedArguments& parsed, std::string_view) { parsed.options.catalogueOnly = true; }},
-    {"--format",
-     {},
-     "tsv or jsonl",
-     [](ParsedArguments& parsed, std::string_view value) {
-         if (value == "tsv")
-             parsed.options.format = RowFormat::Tsv;
-         else if (value == "jsonl")
-             parsed.options.format = RowFormat::Jsonl;
-         else
-             refuse(parsed, "unknown format '" + std::string(value) + "' (use tsv or jsonl)");
-     }},
+    // name                 alias  values          apply
+    {"--help",              "-h",  {},             showHelp},
+    {"--exact-filename",    {},    {},             tick<Criterion::ExactFilename>},
+    {"--exact-filesize",    {},    {},             tick<Criterion::ExactFilesize>},
+    {"--similar-filename",  {},    {},             tick<Criterion::SimilarFilename>},
+    {"--exact-tag",         {},    {},             tick<Criterion::ExactTag>},
+    {"--similar-tag",       {},    {},             tick<Criterion::SimilarTag>},
+    {"--id3v2-titles",      {},    {},             readId3v2Titles},
+    {"--no-cache",          {},    {},             skipCache},
+    {"--exact-audio",       {},    {},             tick<Criterion::ExactAudio>},
+    {"--similar-audio",     {},    {},             tickSimilarAudio},
+    {"--progress",          {},    {},             showWork},
+    {"--quiet",             {},    {},             hideWork},
+    {"--catalogue-only",    {},    {},             catalogueOnly},
+    {"--format",            {},    "tsv or jsonl", chooseFormat},
 };
+// clang-format on
 
 const Option* findOption(std::string_view name)
 {

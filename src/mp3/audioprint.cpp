@@ -10,6 +10,10 @@
 #include <mpg123.h>
 #include <optional>
 #include <span>
+#include <type_traits>
+#ifdef TUNESIFT_CHROMAPRINT_LIBRARY
+#include <dlfcn.h>
+#endif
 #endif
 
 namespace tunesift {
@@ -27,9 +31,66 @@ struct DecoderDeleter
 };
 using Decoder = std::unique_ptr<mpg123_handle, DecoderDeleter>;
 
+// The fingerprinter's functions: linked, or looked up in the library when first wanted (see
+// src/mp3/CMakeLists.txt). All or none.
+struct Fingerprinter
+{
+    decltype(&chromaprint_get_version) version = nullptr;
+    decltype(&chromaprint_new) create = nullptr;
+    decltype(&chromaprint_free) destroy = nullptr;
+    decltype(&chromaprint_start) start = nullptr;
+    decltype(&chromaprint_feed) feed = nullptr;
+    decltype(&chromaprint_finish) finish = nullptr;
+    decltype(&chromaprint_get_raw_fingerprint) rawPrint = nullptr;
+    decltype(&chromaprint_dealloc) release = nullptr;
+
+    bool complete() const
+    {
+        return version && create && destroy && start && feed && finish && rawPrint && release;
+    }
+};
+
+const Fingerprinter& fingerprinter()
+{
+    static const Fingerprinter loaded = [] {
+        Fingerprinter f;
+#ifdef TUNESIFT_CHROMAPRINT_LIBRARY
+        // Never unloaded: threads keep their printers to the end.
+        void* const library = ::dlopen(TUNESIFT_CHROMAPRINT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr)
+            return f;
+        const auto find = [library](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                ::dlsym(library, name));
+        };
+        find(f.version, "chromaprint_get_version");
+        find(f.create, "chromaprint_new");
+        find(f.destroy, "chromaprint_free");
+        find(f.start, "chromaprint_start");
+        find(f.feed, "chromaprint_feed");
+        find(f.finish, "chromaprint_finish");
+        find(f.rawPrint, "chromaprint_get_raw_fingerprint");
+        find(f.release, "chromaprint_dealloc");
+        if (!f.complete())
+            f = Fingerprinter();
+#else
+        f = {&chromaprint_get_version,
+             &chromaprint_new,
+             &chromaprint_free,
+             &chromaprint_start,
+             &chromaprint_feed,
+             &chromaprint_finish,
+             &chromaprint_get_raw_fingerprint,
+             &chromaprint_dealloc};
+#endif
+        return f;
+    }();
+    return loaded;
+}
+
 struct PrinterDeleter
 {
-    void operator()(ChromaprintContext* printer) const { chromaprint_free(printer); }
+    void operator()(ChromaprintContext* printer) const { fingerprinter().destroy(printer); }
 };
 using Printer = std::unique_ptr<ChromaprintContext, PrinterDeleter>;
 
@@ -100,7 +161,7 @@ DecodeEnd decodeInto(ChromaprintContext* printer, const ReadOnlyFile& file, cons
                 if (newRate < kLowestDecodeRate && steps > 0)
                     return DecodeEnd::RateTooLow;
                 rate = newRate;
-                if (chromaprint_start(printer, static_cast<int>(rate), 1) != 1)
+                if (fingerprinter().start(printer, static_cast<int>(rate), 1) != 1)
                     return DecodeEnd::Done;
                 started = true;
                 samplesLeft = static_cast<std::int64_t>(rate) * kPrintSeconds;
@@ -110,7 +171,7 @@ DecodeEnd decodeInto(ChromaprintContext* printer, const ReadOnlyFile& file, cons
                 // Mono: every sample is a whole frame of the fingerprinter's input.
                 const auto samples =
                     std::min<std::int64_t>(samplesLeft, static_cast<std::int64_t>(bytes / 2));
-                if (chromaprint_feed(printer, output.data(), static_cast<int>(samples)) != 1)
+                if (fingerprinter().feed(printer, output.data(), static_cast<int>(samples)) != 1)
                     return DecodeEnd::Done;
                 samplesLeft -= samples;
                 if (samplesLeft == 0)
@@ -144,13 +205,14 @@ DecodeEnd decodeInto(ChromaprintContext* printer, const ReadOnlyFile& file, cons
 
 bool AudioPrintsAvailable()
 {
-    return true;
+    return fingerprinter().complete();
 }
 
 const std::string& AudioPrintPipeline()
 {
     static const std::string name = "mpg123 api " + std::to_string(MPG123_API_VERSION) +
-                                    ", chromaprint " + chromaprint_get_version() +
+                                    ", chromaprint " +
+                                    (AudioPrintsAvailable() ? fingerprinter().version() : "none") +
                                     " default algorithm, print " + std::to_string(kPrintRevision);
     return name;
 }
@@ -158,7 +220,9 @@ const std::string& AudioPrintPipeline()
 AudioPrintResult MakeAudioPrint(const ReadOnlyFile& file, const AudioRange& range, int frequency)
 {
     AudioPrintResult result;
-    thread_local const Printer printer(chromaprint_new(CHROMAPRINT_ALGORITHM_DEFAULT));
+    if (!AudioPrintsAvailable())
+        return result;
+    thread_local const Printer printer(fingerprinter().create(CHROMAPRINT_ALGORITHM_DEFAULT));
     if (!printer)
         return result;
     if (range.empty()) {
@@ -174,13 +238,13 @@ AudioPrintResult MakeAudioPrint(const ReadOnlyFile& file, const AudioRange& rang
     if (end == DecodeEnd::ReadFailed)
         return result;
     result.outcome = AudioPrintResult::Outcome::Made;
-    if (!started || chromaprint_finish(printer.get()) != 1)
+    if (!started || fingerprinter().finish(printer.get()) != 1)
         return result;
     std::uint32_t* values = nullptr;
     int size = 0;
-    if (chromaprint_get_raw_fingerprint(printer.get(), &values, &size) == 1 && values != nullptr) {
+    if (fingerprinter().rawPrint(printer.get(), &values, &size) == 1 && values != nullptr) {
         result.values.assign(values, values + std::max(size, 0));
-        chromaprint_dealloc(values);
+        fingerprinter().release(values);
     }
     return result;
 }

@@ -114,7 +114,16 @@ std::optional<AudioHash> HashFileBytes(const std::string& path, std::int64_t off
                                        const std::function<bool()>& stopped)
 {
     ReadOnlyFile file;
-    if (offset < 0 || count < 0 || buffer.empty() || !file.open(path))
+    if (!file.open(path))
+        return std::nullopt;
+    return HashFileBytes(file, offset, count, buffer, stopped);
+}
+
+std::optional<AudioHash> HashFileBytes(const ReadOnlyFile& file, std::int64_t offset,
+                                       std::int64_t count, std::span<unsigned char> buffer,
+                                       const std::function<bool()>& stopped)
+{
+    if (offset < 0 || count < 0 || buffer.empty() || !file.isOpen())
         return std::nullopt;
     const auto block = static_cast<std::int64_t>(buffer.size());
     if (count <= block) {

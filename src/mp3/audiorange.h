@@ -68,5 +68,9 @@ struct AudioFacts
 std::optional<AudioHash> HashFileBytes(const std::string& path, std::int64_t offset,
                                        std::int64_t count, std::span<unsigned char> buffer,
                                        const std::function<bool()>& stopped = {});
+// The same of a file open already.
+std::optional<AudioHash> HashFileBytes(const ReadOnlyFile& file, std::int64_t offset,
+                                       std::int64_t count, std::span<unsigned char> buffer,
+                                       const std::function<bool()>& stopped = {});
 
 } // namespace tunesift

@@ -1,13 +1,10 @@
 #include "search/audiohashes.h"
 
 #include "search/filefacts.h"
-#include "search/parallel.h"
 #include "search/textgroups.h"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
-#include <string>
 #include <tuple>
 #include <utility>
 
@@ -76,39 +73,16 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
                 work.push_back(files[k]);
         }
         countAudioBytes(work, whole);
-        ParallelFor(
-            work.size(),
-            [&](std::size_t k) {
-                thread_local std::unique_ptr<unsigned char[]> buffer;
-                constexpr std::size_t kBlock = std::size_t{1} << 20;
-                if (!buffer)
-                    buffer = std::make_unique_for_overwrite<unsigned char[]>(kBlock);
-                const std::uint32_t id = work[k];
-                AudioFacts& f = audio[id];
-                if (f.*hash) { // known already, or a short range's first hash is its whole hash
-                    if (!whole || f.range.length > kAudioHeadBytes)
-                        state.meter.dropFromTotal(hashedBytes(f, whole));
-                    return;
-                }
-                const std::int64_t count =
-                    whole ? f.range.length : std::min(f.range.length, kAudioHeadBytes);
-                const std::string path = catalogue.path(id);
-                f.*hash = HashFileBytes(path, f.range.start, count, {buffer.get(), kBlock},
-                                        [&] { return state.stop.check(); });
-                state.meter.add(static_cast<std::uint64_t>(count));
-                if (!(f.*hash)) {
-                    f.range = AudioRange{}; // unreadable now (or stopped): takes no part
-                    return;
-                }
-                if (!whole && f.range.length <= kAudioHeadBytes)
-                    f.whole = f.head;
-                if (std::optional<CachedFile> file = state.facts.of(id, path, false)) {
-                    file->facts.audioRead = true;
-                    file->facts.audio = f;
-                    state.facts.keep(*file);
-                }
-            },
-            WorkKind::DiskReads, &state.stop);
+        // Known already (from the cache), or a short range's first hash is its whole hash.
+        std::erase_if(work, [&](std::uint32_t id) {
+            const AudioFacts& f = audio[id];
+            if (!(f.*hash))
+                return false;
+            if (!whole || f.range.length > kAudioHeadBytes)
+                state.meter.dropFromTotal(hashedBytes(f, whole));
+            return true;
+        });
+        GatherAudioHashes(state, work, whole);
         std::erase_if(files, [&](std::uint32_t id) { return audio[id].range.empty(); });
     };
     if (!state.stop.raised())

@@ -6,11 +6,13 @@
 #include "mp3/mp3analysis.h"
 #include "search/audiomatch.h"
 #include "search/folderreads.h"
+#include "search/parallel.h"
 #include "search/progress.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <memory>
 #include <numeric>
 #include <thread>
 #include <utility>
@@ -276,6 +278,41 @@ std::optional<std::string> ComparedTitleOf(const FileFacts& facts, bool id3v2Tit
     if (!facts.id3v1Read || (id3v2Titles && !facts.id3v2Read))
         return std::nullopt;
     return ComparedTitle(facts.id3v1Title, id3v2Titles ? facts.id3v2Title : std::nullopt);
+}
+
+void GatherAudioHashes(RunState& state, std::span<const std::uint32_t> ids, bool whole)
+{
+    const Catalogue& catalogue = state.session.catalogue();
+    ParallelFor(
+        ids.size(),
+        [&](std::size_t k) {
+            thread_local std::unique_ptr<unsigned char[]> buffer;
+            constexpr std::size_t kBuffer = std::size_t{1} << 20;
+            if (!buffer)
+                buffer = std::make_unique_for_overwrite<unsigned char[]>(kBuffer);
+            const std::uint32_t id = ids[k];
+            AudioFacts& audio = state.audio[id];
+            std::optional<AudioHash>& hash = whole ? audio.whole : audio.head;
+            const std::int64_t count =
+                whole ? audio.range.length : std::min(audio.range.length, kAudioHeadBytes);
+            ReadOnlyFile file;
+            if (file.openListed(catalogue.path(id)))
+                hash = HashFileBytes(file, audio.range.start, count, {buffer.get(), kBuffer},
+                                     [&] { return state.stop.check(); });
+            state.meter.add(static_cast<std::uint64_t>(count));
+            if (!hash) {
+                audio.range = AudioRange{};
+                return;
+            }
+            if (!whole && audio.range.length <= kAudioHeadBytes)
+                audio.whole = audio.head;
+            if (std::optional<CachedFile> cached = state.facts.of(id, file.stamp(), false)) {
+                cached->facts.audioRead = true;
+                cached->facts.audio = audio;
+                state.facts.keep(*cached);
+            }
+        },
+        WorkKind::DiskReads, &state.stop);
 }
 
 void GatherFacts(RunState& state, std::span<const std::uint32_t> ids, WantedFacts wanted)

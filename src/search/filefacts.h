@@ -70,4 +70,11 @@ std::optional<std::string> ComparedTitleOf(const FileFacts& facts, bool id3v2Tit
 // for gives them too. A stop (state.stop) ends the gathering at once, with facts left missing.
 void GatherFacts(RunState& state, std::span<const std::uint32_t> ids, WantedFacts wanted);
 
+// Hashes the audio range of each file (path ids whose state.audio holds the range): its first
+// kAudioHeadBytes, or with whole all of it, in one visit to the file on a few threads. The hash
+// goes to state.audio and to the cache under the stamp the file had while it was read, where
+// that is still the stamp its range was found under. A file that cannot be read to the range's
+// end any more (or that a stop left unread) loses its range: it takes no part.
+void GatherAudioHashes(RunState& state, std::span<const std::uint32_t> ids, bool whole);
+
 } // namespace tunesift

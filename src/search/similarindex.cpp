@@ -111,14 +111,22 @@ private:
 class SimilarPartners
 {
 public:
-    // Takes the texts' words into classes and lets go of the texts.
-    explicit SimilarPartners(TextGroups<std::string_view>& groups) : m_groups(groups)
+    // Takes the texts' words into classes and lets go of the texts. With a million texts the
+    // building takes seconds: a stop ends it, and the index is then of no use.
+    SimilarPartners(TextGroups<std::string_view>& groups, StopSignal& stop)
+        : m_groups(groups), m_stop(stop)
     {
         buildClasses();
         std::vector<std::string_view>().swap(groups.keys);
+        if (stop.raised())
+            return;
         buildClassTexts();
         chooseSetKeys();
+        if (stop.raised())
+            return;
         buildSetIndex();
+        if (stop.raised())
+            return;
         buildPostings();
     }
 
@@ -207,7 +215,11 @@ private:
     static constexpr std::size_t kBatch = 256; // keys checked together
     // Keys checked for the index that cost about as much as one probed candidate.
     static constexpr std::uint64_t kKeysPerCandidate = 4;
-    static constexpr std::uint64_t kFewKeys = 4096; // too few to weigh against probes
+    static constexpr std::uint64_t kFewKeys = 4096;   // too few to weigh against probes
+    static constexpr std::uint32_t kStopEvery = 4096; // texts or classes between stop checks
+
+    // A check point of the building, every kStopEvery texts or classes.
+    bool stopAt(std::uint32_t k) { return k % kStopEvery == 0 && m_stop.check(); }
 
     std::uint32_t classCount() const { return static_cast<std::uint32_t>(m_class.size()); }
 
@@ -361,6 +373,8 @@ private:
         for (std::uint32_t t = 0; t < std::min(kAhead, textCount); ++t)
             makeKey(t, keys[t]);
         for (std::uint32_t t = 0; t < textCount; ++t) {
+            if (stopAt(t))
+                return;
             Key& key = keys[t % kAhead];
             const auto [c, inserted] = classIds.intern(
                 key.hash,
@@ -491,6 +505,8 @@ private:
         m_setKeys.resize(classCount());
         std::vector<std::uint64_t> spared(cellCount, 0); // probe candidates the cell spares
         for (std::uint32_t c = 0; c < classCount(); ++c) {
+            if (stopAt(c))
+                return;
             m_setKeys[c] = setKeysOf(c);
             if (!usesSetIndex(c))
                 continue;
@@ -565,6 +581,8 @@ private:
         };
         std::vector<std::uint64_t> mixes;
         for (std::uint32_t c = 0; c < classCount(); ++c) {
+            if (stopAt(c))
+                return;
             const std::uint64_t key = setKey(c);
             if (entered(c, 0))
                 pending.push_back({key, c, usesSetIndex(c)});
@@ -745,6 +763,7 @@ private:
     }
 
     const TextGroups<std::string_view>& m_groups;
+    StopSignal& m_stop;
     std::vector<std::uint32_t> m_classOf; // per text
 
     // Per class.
@@ -786,7 +805,9 @@ private:
 PassOutcome runSimilar(RunState& state, Criterion criterion, TextGroups<std::string_view> groups)
 {
     beginCriterion(state);
-    SimilarPartners partners(groups);
+    SimilarPartners partners(groups, state.stop);
+    if (state.stop.raised())
+        return PassOutcome::Stopped;
     PairWalk<std::string_view> walk(state, criterion, groups);
     return walk.run(partners);
 }
