@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -130,23 +131,25 @@ int printCatalogueCount(const std::vector<std::string>& folders, CliHost& host)
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
-// The search, then its rows in the format asked for.
-int searchAndPrintRows(const CliOptions& options, CliHost& host)
+// The search, then its rows in the format asked for. cache: the one the host reads, closed here
+// when the run is stopped.
+int searchAndPrintRows(const CliOptions& options, CliHost& host, std::unique_ptr<FileCache>& cache)
 {
-    auto session = std::make_unique<SearchSession>();
-    const bool completed = RunSearch(*session, options.folders, host);
+    SearchSession session;
+    const bool completed = RunSearch(session, options.folders, host);
     host.endWorkLine();
     if (!completed)
         return kExitFailure; // the run has said why on standard error
     if (host.stopped()) {
-        // The catalogue and the rows go with the process: freeing a million files' names and
-        // titles one by one took a fifth of a second, which whoever pressed Ctrl-C would wait for.
-        // (Held from a static, they are not reported as leaked.)
-        static SearchSession* volatile leftToTheProcessEnd = nullptr;
-        leftToTheProcessEnd = session.release();
-        return stopped();
+        const int status = stopped();
+        // What the run read is in the cache, which closes now. The catalogue and the rows go with
+        // the process: freeing a million files' names and titles one by one took a fifth of a
+        // second, which whoever pressed Ctrl-C would wait for.
+        cache.reset();
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
-    if (host.resultsShown() && !printRows(session->results(), rowWriter(options.format))) {
+    if (host.resultsShown() && !printRows(session.results(), rowWriter(options.format))) {
         std::fprintf(stderr, "tunesift-cli: could not write the rows: %s\n", std::strerror(errno));
         return kExitFailure;
     }
@@ -179,5 +182,5 @@ int main(int argc, char** argv)
         });
     CliHost host(options, cache.get());
     return options.catalogueOnly ? printCatalogueCount(options.folders, host)
-                                 : searchAndPrintRows(options, host);
+                                 : searchAndPrintRows(options, host, cache);
 }

@@ -37,11 +37,13 @@ namespace tunesift {
 
 namespace {
 
-TextGroups<std::string_view> groupByName(const Catalogue& catalogue)
+TextGroups<std::string_view> groupByName(RunState& state)
 {
-    return groupEntries<std::string_view>(catalogue.count(), [&](std::size_t entry) {
-        return std::optional<std::string_view>(catalogue.name(entry));
-    });
+    const Catalogue& catalogue = state.session.catalogue();
+    return groupEntries<std::string_view>(
+        catalogue.count(),
+        [&](std::size_t entry) { return std::optional<std::string_view>(catalogue.name(entry)); },
+        &state.stop);
 }
 
 // Similar Audio: the partners of a file are the files whose prints the matcher took for the same
@@ -100,7 +102,7 @@ private:
 
 PassOutcome ExactFilenamePass(RunState& state)
 {
-    return runExact(state, Criterion::ExactFilename, groupByName(state.session.catalogue()));
+    return runExact(state, Criterion::ExactFilename, groupByName(state));
 }
 
 PassOutcome ExactFilesizePass(RunState& state)
@@ -109,16 +111,19 @@ PassOutcome ExactFilesizePass(RunState& state)
     if (state.stop.raised())
         return PassOutcome::Stopped;
     const Catalogue& catalogue = state.session.catalogue();
-    const auto groups = groupEntries<std::int64_t>(catalogue.count(), [&](std::size_t entry) {
-        const std::int64_t size = catalogue.size(state.pathId[entry]);
-        return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;
-    });
+    const auto groups = groupEntries<std::int64_t>(
+        catalogue.count(),
+        [&](std::size_t entry) {
+            const std::int64_t size = catalogue.size(state.pathId[entry]);
+            return size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;
+        },
+        &state.stop);
     return runExact(state, Criterion::ExactFilesize, groups);
 }
 
 PassOutcome SimilarFilenamePass(RunState& state)
 {
-    return runSimilar(state, Criterion::SimilarFilename, groupByName(state.session.catalogue()));
+    return runSimilar(state, Criterion::SimilarFilename, groupByName(state));
 }
 
 PassOutcome ExactTagPass(RunState& state)
@@ -128,13 +133,16 @@ PassOutcome ExactTagPass(RunState& state)
     if (state.stop.raised())
         return PassOutcome::Stopped;
     const std::vector<std::string>& titles = state.session.titles();
-    const auto groups = groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
-        const std::string& title = titles[entry];
-        // An empty title, or one that starts with NUL, never matches.
-        if (title.empty() || title[0] == '\0')
-            return std::optional<std::string_view>();
-        return std::optional<std::string_view>(title);
-    });
+    const auto groups = groupEntries<std::string_view>(
+        titles.size(),
+        [&](std::size_t entry) {
+            const std::string& title = titles[entry];
+            // An empty title, or one that starts with NUL, never matches.
+            if (title.empty() || title[0] == '\0')
+                return std::optional<std::string_view>();
+            return std::optional<std::string_view>(title);
+        },
+        &state.stop);
     return runExact(state, Criterion::ExactTag, groups);
 }
 
@@ -145,10 +153,12 @@ PassOutcome SimilarTagPass(RunState& state)
     if (state.stop.raised())
         return PassOutcome::Stopped;
     const std::vector<std::string>& titles = state.session.titles();
-    return runSimilar(state, Criterion::SimilarTag,
-                      groupEntries<std::string_view>(titles.size(), [&](std::size_t entry) {
-                          return std::optional<std::string_view>(titles[entry]);
-                      }));
+    return runSimilar(
+        state, Criterion::SimilarTag,
+        groupEntries<std::string_view>(
+            titles.size(),
+            [&](std::size_t entry) { return std::optional<std::string_view>(titles[entry]); },
+            &state.stop));
 }
 
 PassOutcome ExactAudioPass(RunState& state)
@@ -157,10 +167,13 @@ PassOutcome ExactAudioPass(RunState& state)
     if (state.stop.raised())
         return PassOutcome::Stopped;
     const Catalogue& catalogue = state.session.catalogue();
-    const auto groups = groupEntries<std::uint32_t>(catalogue.count(), [&](std::size_t entry) {
-        const std::uint32_t c = classOf[state.pathId[entry]];
-        return c == kNoText ? std::nullopt : std::optional<std::uint32_t>(c);
-    });
+    const auto groups = groupEntries<std::uint32_t>(
+        catalogue.count(),
+        [&](std::size_t entry) {
+            const std::uint32_t c = classOf[state.pathId[entry]];
+            return c == kNoText ? std::nullopt : std::optional<std::uint32_t>(c);
+        },
+        &state.stop);
     return runExact(state, Criterion::ExactAudio, groups);
 }
 
@@ -186,10 +199,15 @@ PassOutcome SimilarAudioPass(RunState& state)
     for (const auto& [a, b] : pairs)
         paired[a] = paired[b] = 1;
     const Catalogue& catalogue = state.session.catalogue();
-    const auto groups = groupEntries<std::uint32_t>(catalogue.count(), [&](std::size_t entry) {
-        const std::uint32_t id = state.pathId[entry];
-        return paired[id] ? std::optional<std::uint32_t>(id) : std::nullopt;
-    });
+    const auto groups = groupEntries<std::uint32_t>(
+        catalogue.count(),
+        [&](std::size_t entry) {
+            const std::uint32_t id = state.pathId[entry];
+            return paired[id] ? std::optional<std::uint32_t>(id) : std::nullopt;
+        },
+        &state.stop);
+    if (state.stop.raised())
+        return PassOutcome::Stopped; // the groups were left unfinished
     SoundPartners partners(pairs, groups, state.pathCount);
     PairWalk<std::uint32_t> walk(state, Criterion::SimilarAudio, groups);
     return walk.run(partners);

@@ -198,6 +198,8 @@ private:
 template <typename Key>
 PassOutcome runExact(RunState& state, Criterion criterion, const TextGroups<Key>& groups)
 {
+    if (state.stop.raised())
+        return PassOutcome::Stopped; // the groups were left unfinished
     beginCriterion(state);
     EqualTextPartners<Key> partners(groups);
     PairWalk<Key> walk(state, criterion, groups);

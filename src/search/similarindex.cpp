@@ -804,6 +804,8 @@ private:
 
 PassOutcome runSimilar(RunState& state, Criterion criterion, TextGroups<std::string_view> groups)
 {
+    if (state.stop.raised())
+        return PassOutcome::Stopped; // the groups were left unfinished
     beginCriterion(state);
     SimilarPartners partners(groups, state.stop);
     if (state.stop.raised())
