@@ -1,4 +1,5 @@
 #include "search/audiomatch.h"
+#include "search/spool.h"
 
 #include <algorithm>
 #include <bit>
@@ -126,16 +127,46 @@ TEST(AudioMatch, IndexFindsWhatEveryPairFinds)
     EXPECT_EQ(exhaustive, Pairs(planted.begin(), planted.end()));
     EXPECT_EQ(match(prints), exhaustive);
 
-    AudioMatchRules small = rules;
-    small.indexMemory = 4096;
+    // Prints, keys and votes spilled to temporary files, on one thread and on several.
     PrintStore store(prints.size(), 20000);
     for (std::uint32_t id = 0; id < prints.size(); ++id)
         store.add(id, prints[id]);
-    AudioMatchStats stats;
-    EXPECT_EQ(FindSimilarPrints(
-                  store, small, [] { return false; }, &stats),
-              exhaustive);
-    EXPECT_GT(stats.passes, 5u);
+    for (const std::size_t threads : {1, 3}) {
+        AudioMatchRules small = rules;
+        small.voteMemory = 64;
+        small.threads = threads;
+        AudioMatchStats stats;
+        EXPECT_EQ(FindSimilarPrints(
+                      store, small, [] { return false; }, &stats),
+                  exhaustive);
+        EXPECT_EQ(stats.threads, threads);
+    }
+}
+
+TEST(AudioMatch, RadixSortOrdersByTheChosenBits)
+{
+    std::mt19937_64 rng(7);
+    struct Case
+    {
+        std::size_t count;
+        unsigned low, high;
+        std::uint64_t fixed; // bits every word shares
+    };
+    for (const Case& c : {Case{100, 0, 64, 0}, Case{5000, 0, 64, 0}, Case{5000, 37, 61, 0},
+                          Case{5000, 0, 47, 0xffff800000000000}, Case{3000, 13, 30, 0x3ff8000}}) {
+        std::vector<std::uint64_t> words(c.count);
+        for (std::uint64_t& word : words)
+            word = (rng() % 64 == 0 ? words.front() : rng()) | c.fixed; // some ties
+        std::vector<std::uint64_t> expected = words;
+        const std::uint64_t mask = c.high - c.low == 64
+                                       ? ~std::uint64_t{0}
+                                       : ((std::uint64_t{1} << (c.high - c.low)) - 1) << c.low;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [&](std::uint64_t x, std::uint64_t y) { return (x & mask) < (y & mask); });
+        std::vector<std::uint64_t> scratch;
+        RadixSort(words, scratch, c.low, c.high);
+        EXPECT_EQ(words, expected) << c.count << " words by bits " << c.low << ".." << c.high;
+    }
 }
 
 TEST(AudioMatch, TrapsStayApart)

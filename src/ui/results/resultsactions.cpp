@@ -292,11 +292,7 @@ QString ResultsActions::summaryText() const
 
 void ResultsActions::openRows()
 {
-    std::vector<std::size_t> rows = selectedRows();
-    if (rows.empty()) {
-        if (const auto row = focusRow())
-            rows.push_back(*row);
-    }
+    const std::vector<std::size_t> rows = rowsActedOn();
     std::unordered_set<std::uint32_t> opened;
     QStringList failed;
     for (const std::size_t row : rows) {
@@ -390,11 +386,7 @@ void ResultsActions::playProblem(const QString& why)
 
 void ResultsActions::copyPaths()
 {
-    std::vector<std::size_t> rows = selectedRows();
-    if (rows.empty()) {
-        if (const auto row = focusRow())
-            rows.push_back(*row);
-    }
+    const std::vector<std::size_t> rows = rowsActedOn();
     QStringList paths;
     std::unordered_set<std::uint32_t> seen;
     for (const std::size_t row : rows) {

@@ -144,6 +144,8 @@ private:
     std::vector<std::size_t> selectedRows() const;
     // The row the context menu acts on: the current row, else the first selected.
     std::optional<std::size_t> focusRow() const;
+    // The rows a command for several rows acts on: the selected ones, else the focus row.
+    std::vector<std::size_t> rowsActedOn() const;
     KeepInputs keepInputs();
     void applyTicks(const FileTicks& files);
     // The first "tick all but the best" with no preferred or protected folder asks once which

@@ -198,6 +198,16 @@ std::vector<std::size_t> ResultsActions::selectedRows() const
     return rows;
 }
 
+std::vector<std::size_t> ResultsActions::rowsActedOn() const
+{
+    std::vector<std::size_t> rows = selectedRows();
+    if (rows.empty()) {
+        if (const auto row = focusRow())
+            rows.push_back(*row);
+    }
+    return rows;
+}
+
 std::optional<std::size_t> ResultsActions::focusRow() const
 {
     const QModelIndex current = m_list->currentIndex();
@@ -221,11 +231,7 @@ void ResultsActions::setSelectedTicks(bool ticked)
 
 void ResultsActions::toggleSelected()
 {
-    std::vector<std::size_t> rows = selectedRows();
-    if (rows.empty()) {
-        if (const auto row = focusRow())
-            rows.push_back(*row);
-    }
+    const std::vector<std::size_t> rows = rowsActedOn();
     // All ticked: untick them all; otherwise tick them all.
     const bool allTicked = std::all_of(rows.begin(), rows.end(),
                                        [&](std::size_t row) { return m_model->isChecked(row); });
