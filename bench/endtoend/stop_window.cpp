@@ -3,6 +3,8 @@
 // the run and times, from the click:
 //   finished  the Stop button gives its place back to the find button (the run's last call);
 //   ready     the run's thread is joined and the window's closing steps are done (runEnded);
+//   CPU       the program's processor time over the same span, which a loaded machine does not
+//             stretch as it does the wall time;
 // and, for the whole run, the longest time the window's thread did not get to its event loop.
 //
 //   stop_window [--cache empty|warm|none] [--at S,S,...] [--points N] LIBRARY
@@ -32,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,8 +66,9 @@ struct Measure
     std::optional<double> clickS;    // the Stop click's own time on the window's thread
     std::optional<double> finishedS; // Stop click to the find button back
     std::optional<double> readyS;    // Stop click to the run's end (thread joined)
-    double runS = 0;                 // find button to the run's end
-    double longestStallS = 0;        // longest gap of the window's event loop during the run
+    std::optional<double> cpuS; // processor time of the program from the click to the run's end
+    double runS = 0;            // find button to the run's end
+    double longestStallS = 0;   // longest gap of the window's event loop during the run
     double longestStallAfterStopS = 0;
     QString doing;    // the line under the progress bar at the click
     int messages = 0; // message boxes shown, besides the large-catalogue question
@@ -73,6 +77,15 @@ struct Measure
 double seconds(const QElapsedTimer& clock)
 {
     return static_cast<double>(clock.nsecsElapsed()) / 1e9;
+}
+
+// Processor time of this program so far, every thread's; a loaded machine does not stretch it as
+// it does the wall time.
+double processCpu()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 double loadAverage()
@@ -100,12 +113,15 @@ Measure runOnce(const QString& library, std::optional<double> stopAt)
     Measure m;
     QElapsedTimer clock;
     QElapsedTimer sinceStop;
+    double cpuAtStop = 0;
     QEventLoop loop;
     bool ended = false;
     QObject::connect(form.get(), &MainWindow::runEnded, &loop, [&] {
         m.runS = seconds(clock);
-        if (sinceStop.isValid())
+        if (sinceStop.isValid()) {
             m.readyS = seconds(sinceStop);
+            m.cpuS = processCpu() - cpuAtStop;
+        }
         ended = true;
         loop.quit();
     });
@@ -148,6 +164,7 @@ Measure runOnce(const QString& library, std::optional<double> stopAt)
             return; // the run ended first
         m.startedAt = seconds(clock);
         m.doing = form->progressText->text();
+        cpuAtStop = processCpu();
         sinceStop.start();
         QTest::mouseClick(form->stopButton, Qt::LeftButton);
         m.clickS = seconds(sinceStop);
@@ -254,11 +271,12 @@ int main(int argc, char** argv)
             continue;
         }
         worst = std::max(worst, *m.readyS);
-        std::printf("stop at %7.2f s -> finished %.3f s, ready %.3f s (click %.3f s, longest stall "
-                    "%.3f s after the stop, %.3f s in all, %d messages) load %.2f  %s\n",
-                    m.startedAt, m.finishedS.value_or(-1), *m.readyS, m.clickS.value_or(-1),
-                    m.longestStallAfterStopS, m.longestStallS, m.messages, loadAverage(),
-                    qPrintable(m.doing));
+        std::printf("stop at %7.2f s -> finished %.3f s, ready %.3f s, %.3f s CPU (click %.3f s, "
+                    "longest stall %.3f s after the stop, %.3f s in all, %d messages) load %.2f  "
+                    "%s\n",
+                    m.startedAt, m.finishedS.value_or(-1), *m.readyS, m.cpuS.value_or(-1),
+                    m.clickS.value_or(-1), m.longestStallAfterStopS, m.longestStallS, m.messages,
+                    loadAverage(), qPrintable(m.doing));
         std::fflush(stdout);
     }
     std::printf("worst from Stop to a ready window: %.3f s (goal 0.5 s)\n", worst);

@@ -11,8 +11,8 @@
 #include "search/runstate.h"
 #include "search/searchrun.h"
 #include "search/similar.h"
-#include "text/textcase.h"
 #include "splitmix.h"
+#include "text/textcase.h"
 
 #include <array>
 #include <benchmark/benchmark.h>

@@ -20,17 +20,23 @@ std::string textFrame(std::string_view id, std::string_view text, char encoding 
     const auto size = static_cast<std::uint32_t>(payload.size());
     std::string out(id);
     if (id.size() == 3) {
-        out += {static_cast<char>(size >> 16), static_cast<char>(size >> 8), static_cast<char>(size)};
+        out +=
+            {static_cast<char>(size >> 16), static_cast<char>(size >> 8), static_cast<char>(size)};
     } else {
-        out += {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                static_cast<char>(size >> 8), static_cast<char>(size), 0, 0};
+        out += {static_cast<char>(size >> 24),
+                static_cast<char>(size >> 16),
+                static_cast<char>(size >> 8),
+                static_cast<char>(size),
+                0,
+                0};
     }
     return out + payload;
 }
 
 std::string leadingTag(unsigned char major, const std::string& frames)
 {
-    const Bytes header = id3v2Header(static_cast<std::uint32_t>(frames.size() + 8), false, 0, major);
+    const Bytes header =
+        id3v2Header(static_cast<std::uint32_t>(frames.size() + 8), false, 0, major);
     return std::string(header.begin(), header.end()) + frames + std::string(8, '\0');
 }
 
