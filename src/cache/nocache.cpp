@@ -45,4 +45,12 @@ void SqliteFileCache::storePrint(const FileStamp&, std::string_view,
                                  const std::vector<std::uint32_t>&)
 {}
 
+std::optional<FileFacts>
+SqliteFileCache::findWithPrint(const FileStamp&, std::string_view,
+                               std::optional<std::vector<std::uint32_t>>& print)
+{
+    print.reset();
+    return std::nullopt;
+}
+
 } // namespace tunesift

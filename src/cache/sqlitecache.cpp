@@ -3,6 +3,7 @@
 #include "cache/sqlitefile.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <iterator>
 #include <sqlite3.h>
@@ -60,6 +61,11 @@ constexpr const char* kCheckedColumns[] = {
     "song_length", "bit_rate",     "header_offset", "id3v1_read",      "id3v1_title", "id3v2_read",
     "id3v2_title", "audio_offset", "audio_length",  "audio_head_hash", "audio_hash"};
 constexpr int kCheckedCount = static_cast<int>(std::size(kCheckedColumns));
+// A print's columns as a look-up reads them: those its checksum covers, then seen_day and the
+// checksum.
+constexpr const char* kPrintColumns[] = {"device",   "inode", "size",     "mtime_ns", "ctime_ns",
+                                         "pipeline", "print", "seen_day", "checksum"};
+constexpr int kPrintCheckedCount = 7;
 
 std::uint64_t mixInto(std::uint64_t h, std::uint64_t word)
 {
@@ -269,7 +275,9 @@ void SqliteFileCache::closeAll()
     sqlite3_finalize(m_findPrint);
     sqlite3_finalize(m_storePrint);
     sqlite3_finalize(m_touchPrint);
+    sqlite3_finalize(m_findWithPrint);
     m_find = m_store = m_touch = m_any = m_findPrint = m_storePrint = m_touchPrint = nullptr;
+    m_findWithPrint = nullptr;
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_inTransaction = false;
@@ -359,16 +367,116 @@ bool SqliteFileCache::open()
     m_store = prepare(storeStatement().c_str());
     m_touch = prepare("UPDATE files SET seen_day=?3 WHERE device=?1 AND inode=?2");
     m_any = prepare("SELECT 1 FROM files LIMIT 1");
-    m_findPrint = prepare("SELECT device, inode, size, mtime_ns, ctime_ns, pipeline, print,"
-                          " seen_day, checksum FROM prints WHERE device=?1 AND inode=?2");
+    std::string printColumns;
+    std::string findWithPrint = "SELECT ";
+    for (const char* column : kCheckedColumns)
+        findWithPrint += std::string("f.") + column + ", ";
+    findWithPrint += "f.seen_day, f.checksum";
+    for (const char* column : kPrintColumns) {
+        printColumns += std::string(printColumns.empty() ? "" : ", ") + column;
+        findWithPrint += std::string(", p.") + column;
+    }
+    m_findPrint =
+        prepare(("SELECT " + printColumns + " FROM prints WHERE device=?1 AND inode=?2").c_str());
+    // The facts' columns as find has them, then the print's as findPrint has them.
+    findWithPrint += " FROM files AS f LEFT JOIN prints AS p ON p.device=f.device AND"
+                     " p.inode=f.inode WHERE f.device=?1 AND f.inode=?2";
+    m_findWithPrint = prepare(findWithPrint.c_str());
     m_storePrint = prepare("INSERT OR REPLACE INTO prints(device, inode, size, mtime_ns, ctime_ns,"
                            " seen_day, pipeline, print, checksum) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,"
                            " facts_check(?1,?2,?3,?4,?5,?7,?8))");
     m_touchPrint = prepare("UPDATE prints SET seen_day=?3 WHERE device=?1 AND inode=?2");
     if (!m_find || !m_store || !m_touch || !m_any || !m_findPrint || !m_storePrint ||
-        !m_touchPrint) {
+        !m_touchPrint || !m_findWithPrint) {
         fail("it is not a cache Tunesift can read");
         return false;
+    }
+    return true;
+}
+
+std::optional<FileFacts> SqliteFileCache::takeFacts(sqlite3_stmt* row, const FileStamp& key,
+                                                    bool& touch)
+{
+    const auto integer = [&](int column) { return sqlite3_column_int64(row, column); };
+    if (sqlite3_column_type(row, 0) == SQLITE_NULL || integer(2) != key.size ||
+        integer(3) != key.modifiedNs || integer(4) != key.changedNs)
+        return std::nullopt;
+    sqlite3_value* values[kCheckedCount];
+    for (int k = 0; k < kCheckedCount; ++k)
+        values[k] = sqlite3_column_value(row, k);
+    if (checksumOf(kCheckedCount, values) != integer(kCheckedCount + 1))
+        return std::nullopt;
+    FileFacts facts;
+    facts.analysed = sqlite3_column_type(row, 5) != SQLITE_NULL;
+    if (facts.analysed) {
+        facts.rowSize = integer(5);
+        facts.songLength = integer(6);
+        facts.bitRate = sqlite3_column_int(row, 7);
+        facts.headerOffset = integer(8);
+    }
+    facts.id3v1Read = integer(9) != 0;
+    facts.id3v1Title = columnTitle(row, 10);
+    facts.id3v2Read = integer(11) != 0;
+    facts.id3v2Title = columnTitle(row, 12);
+    facts.audioRead = sqlite3_column_type(row, 13) != SQLITE_NULL;
+    if (facts.audioRead) {
+        facts.audio.range = {integer(13), integer(14)};
+        facts.audio.head = columnHash(row, 15);
+        facts.audio.whole = columnHash(row, 16);
+    }
+    touch = integer(kCheckedCount) < m_today;
+    return facts;
+}
+
+std::optional<std::vector<std::uint32_t>> SqliteFileCache::takePrint(sqlite3_stmt* row, int first,
+                                                                     const FileStamp& key,
+                                                                     std::string_view pipeline,
+                                                                     bool& touch)
+{
+    // The columns of kPrintColumns from first on.
+    const auto integer = [&](int column) { return sqlite3_column_int64(row, first + column); };
+    if (sqlite3_column_type(row, first) == SQLITE_NULL || integer(2) != key.size ||
+        integer(3) != key.modifiedNs || integer(4) != key.changedNs)
+        return std::nullopt;
+    sqlite3_value* values[kPrintCheckedCount];
+    for (int k = 0; k < kPrintCheckedCount; ++k)
+        values[k] = sqlite3_column_value(row, first + k);
+    if (checksumOf(kPrintCheckedCount, values) != integer(kPrintCheckedCount + 1))
+        return std::nullopt;
+    const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(row, first + 5));
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, first + 6));
+    const auto length = static_cast<std::size_t>(sqlite3_column_bytes(row, first + 6));
+    if (name == nullptr || pipeline != name || length % 4 != 0 || (bytes == nullptr && length != 0))
+        return std::nullopt;
+    std::vector<std::uint32_t> print(length / 4);
+    for (std::size_t k = 0; k < print.size(); ++k)
+        print[k] = std::uint32_t{bytes[4 * k]} | std::uint32_t{bytes[4 * k + 1]} << 8 |
+                   std::uint32_t{bytes[4 * k + 2]} << 16 | std::uint32_t{bytes[4 * k + 3]} << 24;
+    touch = integer(kPrintCheckedCount) < m_today;
+    return print;
+}
+
+// Steps a bound look-up, hands its row (if any) to take, resets it and marks what take found
+// seen today (one touch statement per table).
+template <typename Take>
+bool SqliteFileCache::lookUp(sqlite3_stmt* statement, const FileStamp& key, Take take)
+{
+    sqlite3_bind_int64(statement, 1, AsSqlInt(key.device));
+    sqlite3_bind_int64(statement, 2, AsSqlInt(key.inode));
+    const int step = sqlite3_step(statement);
+    std::array<sqlite3_stmt*, 2> touch{};
+    if (step == SQLITE_ROW)
+        take(touch);
+    sqlite3_reset(statement);
+    if (step != SQLITE_ROW && step != SQLITE_DONE) {
+        fail("it cannot be read");
+        return false;
+    }
+    for (sqlite3_stmt* t : touch) { // seen today: kept for another 90 days
+        if (t == nullptr)
+            continue;
+        BindSeen(t, key, m_today);
+        write(t);
     }
     return true;
 }
@@ -376,52 +484,39 @@ bool SqliteFileCache::open()
 std::optional<FileFacts> SqliteFileCache::find(const FileStamp& key)
 {
     std::lock_guard lock(m_mutex);
-    if (m_db == nullptr)
+    if (m_db == nullptr || !beginRead())
         return std::nullopt;
-    if (!beginRead())
-        return std::nullopt;
-    sqlite3_bind_int64(m_find, 1, AsSqlInt(key.device));
-    sqlite3_bind_int64(m_find, 2, AsSqlInt(key.inode));
-    const int step = sqlite3_step(m_find);
     std::optional<FileFacts> found;
-    bool touch = false;
-    const auto integer = [&](int column) { return sqlite3_column_int64(m_find, column); };
-    if (step == SQLITE_ROW && integer(2) == key.size && integer(3) == key.modifiedNs &&
-        integer(4) == key.changedNs) {
-        sqlite3_value* values[kCheckedCount];
-        for (int k = 0; k < kCheckedCount; ++k)
-            values[k] = sqlite3_column_value(m_find, k);
-        if (checksumOf(kCheckedCount, values) == integer(kCheckedCount + 1)) {
-            FileFacts facts;
-            facts.analysed = sqlite3_column_type(m_find, 5) != SQLITE_NULL;
-            if (facts.analysed) {
-                facts.rowSize = integer(5);
-                facts.songLength = integer(6);
-                facts.bitRate = sqlite3_column_int(m_find, 7);
-                facts.headerOffset = integer(8);
-            }
-            facts.id3v1Read = integer(9) != 0;
-            facts.id3v1Title = columnTitle(m_find, 10);
-            facts.id3v2Read = integer(11) != 0;
-            facts.id3v2Title = columnTitle(m_find, 12);
-            facts.audioRead = sqlite3_column_type(m_find, 13) != SQLITE_NULL;
-            if (facts.audioRead) {
-                facts.audio.range = {integer(13), integer(14)};
-                facts.audio.head = columnHash(m_find, 15);
-                facts.audio.whole = columnHash(m_find, 16);
-            }
-            touch = integer(kCheckedCount) < m_today;
-            found = std::move(facts);
-        }
-    }
-    sqlite3_reset(m_find);
-    if (step != SQLITE_ROW && step != SQLITE_DONE) {
-        fail("it cannot be read");
+    if (!lookUp(m_find, key, [&](std::array<sqlite3_stmt*, 2>& touch) {
+            bool stale = false;
+            found = takeFacts(m_find, key, stale);
+            touch[0] = found && stale ? m_touch : nullptr;
+        }))
         return std::nullopt;
-    }
-    if (touch) { // seen today: kept for another 90 days
-        BindSeen(m_touch, key, m_today);
-        write(m_touch);
+    return found;
+}
+
+std::optional<FileFacts>
+SqliteFileCache::findWithPrint(const FileStamp& key, std::string_view pipeline,
+                               std::optional<std::vector<std::uint32_t>>& print)
+{
+    print.reset();
+    std::lock_guard lock(m_mutex);
+    if (m_db == nullptr || !beginRead())
+        return std::nullopt;
+    std::optional<FileFacts> found;
+    if (!lookUp(m_findWithPrint, key, [&](std::array<sqlite3_stmt*, 2>& touch) {
+            bool stale = false;
+            found = takeFacts(m_findWithPrint, key, stale);
+            touch[0] = found && stale ? m_touch : nullptr;
+            if (!found)
+                return;
+            stale = false;
+            print = takePrint(m_findWithPrint, kCheckedCount + 2, key, pipeline, stale);
+            touch[1] = print && stale ? m_touchPrint : nullptr;
+        })) {
+        print.reset();
+        return std::nullopt;
     }
     return found;
 }
@@ -432,42 +527,13 @@ std::optional<std::vector<std::uint32_t>> SqliteFileCache::findPrint(const FileS
     std::lock_guard lock(m_mutex);
     if (m_db == nullptr || !beginRead())
         return std::nullopt;
-    sqlite3_bind_int64(m_findPrint, 1, AsSqlInt(key.device));
-    sqlite3_bind_int64(m_findPrint, 2, AsSqlInt(key.inode));
-    const int step = sqlite3_step(m_findPrint);
     std::optional<std::vector<std::uint32_t>> found;
-    bool touch = false;
-    const auto integer = [&](int column) { return sqlite3_column_int64(m_findPrint, column); };
-    if (step == SQLITE_ROW && integer(2) == key.size && integer(3) == key.modifiedNs &&
-        integer(4) == key.changedNs) {
-        constexpr int kChecked = 7;
-        sqlite3_value* values[kChecked];
-        for (int k = 0; k < kChecked; ++k)
-            values[k] = sqlite3_column_value(m_findPrint, k);
-        const bool intact = checksumOf(kChecked, values) == integer(kChecked + 1);
-        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(m_findPrint, 5));
-        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(m_findPrint, 6));
-        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(m_findPrint, 6));
-        if (intact && name != nullptr && pipeline == name && length % 4 == 0 &&
-            (bytes != nullptr || length == 0)) {
-            std::vector<std::uint32_t> print(length / 4);
-            for (std::size_t k = 0; k < print.size(); ++k)
-                print[k] = std::uint32_t{bytes[4 * k]} | std::uint32_t{bytes[4 * k + 1]} << 8 |
-                           std::uint32_t{bytes[4 * k + 2]} << 16 |
-                           std::uint32_t{bytes[4 * k + 3]} << 24;
-            found = std::move(print);
-            touch = integer(kChecked) < m_today;
-        }
-    }
-    sqlite3_reset(m_findPrint);
-    if (step != SQLITE_ROW && step != SQLITE_DONE) {
-        fail("it cannot be read");
+    if (!lookUp(m_findPrint, key, [&](std::array<sqlite3_stmt*, 2>& touch) {
+            bool stale = false;
+            found = takePrint(m_findPrint, 0, key, pipeline, stale);
+            touch[1] = found && stale ? m_touchPrint : nullptr;
+        }))
         return std::nullopt;
-    }
-    if (touch) {
-        BindSeen(m_touchPrint, key, m_today);
-        write(m_touchPrint);
-    }
     return found;
 }
 

@@ -48,6 +48,9 @@ public:
                                                         std::string_view pipeline) override;
     void storePrint(const FileStamp& key, std::string_view pipeline,
                     const std::vector<std::uint32_t>& print) override;
+    std::optional<FileFacts>
+    findWithPrint(const FileStamp& key, std::string_view pipeline,
+                  std::optional<std::vector<std::uint32_t>>& print) override;
 
 private:
     bool open();
@@ -64,6 +67,15 @@ private:
     // Steps a bound statement that writes, in the open transaction (begun when none is open,
     // committed after every so many writes), and resets it. False when it failed (then reported).
     bool write(sqlite3_stmt* statement);
+    // What a look-up's row holds under the key: the facts from its first column on, the print
+    // from column first on (then the pipeline must be the one asked for). touch: the row was
+    // not marked seen today.
+    std::optional<FileFacts> takeFacts(sqlite3_stmt* row, const FileStamp& key, bool& touch);
+    std::optional<std::vector<std::uint32_t>> takePrint(sqlite3_stmt* row, int first,
+                                                        const FileStamp& key,
+                                                        std::string_view pipeline, bool& touch);
+    template <typename Take>
+    bool lookUp(sqlite3_stmt* statement, const FileStamp& key, Take take);
     using Pending = std::vector<std::pair<FileStamp, FileFacts>>;
     void writeAll(const Pending& batch);
 
@@ -80,8 +92,9 @@ private:
     sqlite3_stmt* m_findPrint = nullptr;
     sqlite3_stmt* m_storePrint = nullptr;
     sqlite3_stmt* m_touchPrint = nullptr;
-    std::mutex m_pendingMutex; // guards m_pending; never held with m_mutex
-    Pending m_pending;         // stored, not yet written
+    sqlite3_stmt* m_findWithPrint = nullptr; // files joined with prints
+    std::mutex m_pendingMutex;               // guards m_pending; never held with m_mutex
+    Pending m_pending;                       // stored, not yet written
     bool m_inTransaction = false;
     // Finds outside a write transaction share one read transaction, begun by the first of them
     // and ended before a write transaction begins and at flush: one snapshot and one lock of

@@ -23,7 +23,7 @@ namespace tunesift {
 namespace {
 
 // Raised whenever the way audio reaches the fingerprinter changes (rates, mixing, range).
-constexpr int kPrintRevision = 1;
+constexpr int kPrintRevision = 2;
 
 struct DecoderDeleter
 {
@@ -94,14 +94,25 @@ struct PrinterDeleter
 };
 using Printer = std::unique_ptr<ChromaprintContext, PrinterDeleter>;
 
-// The decoder's own synthesis halves or quarters the rate far more cheaply than a resampler
-// could, and a print made from it matches one made at the full rate.
-int downSamplingSteps(int frequency)
+// How the decoder is asked for the fingerprinter's own rate, so that the fingerprinter's
+// resampler has nothing to do: most rates (44.1 and 22.05 kHz) halve or quarter to it in the
+// decoder's synthesis, which is cheapest; the others (48, 32, 24, 16 kHz...) it synthesises at
+// that rate directly; lower rates stay as they are. The decoder skips the subbands above the
+// output rate either way, and a print made so matches one made at the full rate.
+struct DecodeRate
 {
-    int steps = 0;
-    while (steps < 2 && (frequency >> (steps + 1)) >= kLowestDecodeRate)
-        ++steps;
-    return steps;
+    int steps = 0;   // halvings
+    long forced = 0; // the rate asked for where no halving reaches it
+};
+
+DecodeRate decodeRateFor(int frequency)
+{
+    DecodeRate rate;
+    while (rate.steps < 2 && (frequency >> (rate.steps + 1)) >= kLowestDecodeRate)
+        ++rate.steps;
+    if (frequency > kLowestDecodeRate && (frequency >> rate.steps) != kLowestDecodeRate)
+        rate = {0, kLowestDecodeRate};
+    return rate;
 }
 
 enum class DecodeEnd
@@ -125,15 +136,17 @@ bool allowOutputFormats(mpg123_handle* decoder)
 }
 
 DecodeEnd decodeInto(ChromaprintContext* printer, const ReadOnlyFile& file, const AudioRange& range,
-                     int steps, bool& started)
+                     DecodeRate wanted, bool& started)
 {
     started = false;
+    const int steps = wanted.steps;
     int error = MPG123_OK;
     const Decoder decoder(mpg123_new(nullptr, &error));
     if (!decoder ||
         mpg123_param(decoder.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_MONO_MIX, 0.0) !=
             MPG123_OK ||
         mpg123_param(decoder.get(), MPG123_DOWN_SAMPLE, steps, 0.0) != MPG123_OK ||
+        mpg123_param(decoder.get(), MPG123_FORCE_RATE, wanted.forced, 0.0) != MPG123_OK ||
         !allowOutputFormats(decoder.get()) || mpg123_open_feed(decoder.get()) != MPG123_OK)
         return DecodeEnd::Done; // nothing decoded: an empty print
 
@@ -232,9 +245,9 @@ AudioPrintResult MakeAudioPrint(const ReadOnlyFile& file, const AudioRange& rang
     file.adviseSequential(range.start, range.length);
     bool started = false;
     DecodeEnd end = DecodeEnd::RateTooLow;
-    for (int steps = downSamplingSteps(frequency); end == DecodeEnd::RateTooLow && steps >= 0;
-         --steps)
-        end = decodeInto(printer.get(), file, range, steps, started);
+    for (DecodeRate rate = decodeRateFor(frequency);
+         end == DecodeEnd::RateTooLow && rate.steps >= 0; --rate.steps)
+        end = decodeInto(printer.get(), file, range, rate, started);
     if (end == DecodeEnd::ReadFailed)
         return result;
     result.outcome = AudioPrintResult::Outcome::Made;

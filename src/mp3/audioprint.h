@@ -36,10 +36,9 @@ struct AudioPrintResult
     std::vector<std::uint32_t> values;
 };
 
-// Decodes the first kPrintSeconds of the audio in range (mono, at a quarter or half of
-// frequency, the rate of its first frame header, where that stays at or above
-// kLowestDecodeRate) and prints it. Reads the file once, from the range's start on, only as far
-// as the print needs.
+// Decodes the first kPrintSeconds of the audio in range (mono, at kLowestDecodeRate where
+// frequency, the rate of its first frame header, is higher) and prints it. Reads the file once,
+// from the range's start on, only as far as the print needs.
 AudioPrintResult MakeAudioPrint(const ReadOnlyFile& file, const AudioRange& range, int frequency);
 
 } // namespace tunesift

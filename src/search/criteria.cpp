@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -183,11 +184,12 @@ PassOutcome SimilarAudioPass(RunState& state)
         return PassOutcome::Completed;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
     {
-        PrintStore prints(state.pathCount);
-        if (!ReadAudioPrints(state, prints))
+        if (!ReadAudioPrints(state))
             return PassOutcome::Stopped;
+        const std::shared_ptr<PrintStore> prints = std::move(state.prints);
+        std::vector<std::uint8_t>().swap(state.printKnown);
         std::optional<std::vector<std::pair<std::uint32_t, std::uint32_t>>> found =
-            FindSimilarPrints(prints, AudioMatchRules{},
+            FindSimilarPrints(*prints, AudioMatchRules{},
                               [&] { return state.host.isStopRequested(); });
         if (!found)
             return PassOutcome::Stopped;

@@ -40,8 +40,21 @@ RunFacts::RunFacts(FileCache* cache, std::size_t files) : m_cache(cache)
     }
 }
 
+void RunFacts::findInto(CachedFile& file, std::string_view printPipeline)
+{
+    std::optional<FileFacts> found =
+        printPipeline.empty() ? m_cache->find(file.key)
+                              : m_cache->findWithPrint(file.key, printPipeline, file.print);
+    file.hit = found.has_value();
+    if (found)
+        file.facts = std::move(*found);
+    else
+        file.print.reset();
+}
+
 template <typename Query>
-std::optional<CachedFile> RunFacts::lookUp(std::uint32_t id, Query query, bool withFacts)
+std::optional<CachedFile> RunFacts::lookUp(std::uint32_t id, Query query, bool withFacts,
+                                           std::string_view printPipeline)
 {
     if (!m_cache)
         return std::nullopt;
@@ -60,19 +73,13 @@ std::optional<CachedFile> RunFacts::lookUp(std::uint32_t id, Query query, bool w
         if (!file || digest(file->key) != (word & ~kFlags))
             return std::nullopt; // changed during the run: read, never kept
         file->hit = (word & kHit) != 0;
-        if (withFacts && file->hit) {
-            std::optional<FileFacts> found = m_cache->find(file->key);
-            file->hit = found.has_value();
-            if (found)
-                file->facts = std::move(*found);
-        }
+        if ((withFacts || !printPipeline.empty()) && file->hit)
+            findInto(*file, printPipeline);
         return file;
     }
     if (file) {
-        std::optional<FileFacts> found = m_mayFind ? m_cache->find(file->key) : std::nullopt;
-        file->hit = found.has_value();
-        if (found)
-            file->facts = std::move(*found);
+        if (m_mayFind)
+            findInto(*file, printPipeline);
         word = digest(file->key) | kKeyed | (file->hit ? kHit : 0);
     }
     {
@@ -101,24 +108,16 @@ std::optional<CachedFile> RunFacts::of(std::uint32_t id, const FolderHandle& fol
 }
 
 std::optional<CachedFile> RunFacts::of(std::uint32_t id, const std::optional<FileStamp>& stamp,
-                                       bool withFacts)
+                                       bool withFacts, std::string_view printPipeline)
 {
     return lookUp(
-        id, [&] { return stamp; }, withFacts);
+        id, [&] { return stamp; }, withFacts, printPipeline);
 }
 
 void RunFacts::keep(const CachedFile& file)
 {
     if (m_cache)
         m_cache->store(file.key, file.facts);
-}
-
-std::optional<std::vector<std::uint32_t>> RunFacts::printOf(const CachedFile& file,
-                                                            std::string_view pipeline)
-{
-    if (!m_cache || !m_mayFind)
-        return std::nullopt;
-    return m_cache->findPrint(file.key, pipeline);
 }
 
 void RunFacts::keepPrint(const CachedFile& file, std::string_view pipeline,

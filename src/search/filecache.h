@@ -66,6 +66,15 @@ public:
         (void)pipeline;
         (void)print;
     }
+    // The facts and, into print, the print kept under the same stamp by this pipeline, in one
+    // look-up: a run that compares prints asks for them with the file's other facts.
+    virtual std::optional<FileFacts> findWithPrint(const FileStamp& key, std::string_view pipeline,
+                                                   std::optional<std::vector<std::uint32_t>>& print)
+    {
+        std::optional<FileFacts> facts = find(key);
+        print = facts ? findPrint(key, pipeline) : std::nullopt;
+        return facts;
+    }
 };
 
 // A file as the cache knows it in this run.
@@ -74,6 +83,8 @@ struct CachedFile
     FileStamp key;    // as the file was when first looked up in this run
     bool hit = false; // the cache held facts under this key
     FileFacts facts;  // what it held; a read adds to them before keep
+    // The print kept with the facts, where the look-up asked for one and the cache held it.
+    std::optional<std::vector<std::uint32_t>> print;
 };
 
 // A run's view of the cache. Per file (path id) it holds only a digest of the key the file had
@@ -101,14 +112,12 @@ public:
     std::optional<CachedFile> of(std::uint32_t id, const FolderHandle& folder,
                                  std::string_view name);
     // The same for the stamp the caller has just taken of the file (nothing: it could not be
-    // examined).
+    // examined). With a pipeline named, the print that pipeline made of the file comes with the
+    // facts, from the same look-up.
     std::optional<CachedFile> of(std::uint32_t id, const std::optional<FileStamp>& stamp,
-                                 bool withFacts);
+                                 bool withFacts, std::string_view printPipeline = {});
     // Adds what was read of the file (file.facts) to the cache under its key.
     void keep(const CachedFile& file);
-    // The print kept for the file under its key by this pipeline, when the cache may hold one.
-    std::optional<std::vector<std::uint32_t>> printOf(const CachedFile& file,
-                                                      std::string_view pipeline);
     void keepPrint(const CachedFile& file, std::string_view pipeline,
                    const std::vector<std::uint32_t>& print);
 
@@ -116,7 +125,9 @@ public:
 
 private:
     template <typename Query>
-    std::optional<CachedFile> lookUp(std::uint32_t id, Query query, bool withFacts);
+    std::optional<CachedFile> lookUp(std::uint32_t id, Query query, bool withFacts,
+                                     std::string_view printPipeline = {});
+    void findInto(CachedFile& file, std::string_view printPipeline);
 
     // A file's word: bit 0 looked up, bit 1 keyed, bit 2 known to the cache, the rest a digest
     // of the key. Words are made in chunks as files are looked up, and never move.

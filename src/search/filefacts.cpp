@@ -66,7 +66,7 @@ private:
         missing.title = wanted.title && m_state.titleKnown[id] == 0;
         missing.rowColumns = wanted.rowColumns && !m_state.rowInfo[id].known;
         missing.audio = wanted.audio && m_state.audioKnown[id] == 0;
-        missing.print = wanted.print;
+        missing.print = wanted.print && !printKnown(id);
         return missing;
     }
 
@@ -110,10 +110,17 @@ private:
         }
     }
 
+    bool printKnown(std::uint32_t id) const
+    {
+        return !m_state.printKnown.empty() && m_state.printKnown[id] != 0;
+    }
+
+    // Each file's print is taken once, by one thread.
     void takePrint(Pending& p, const std::vector<std::uint32_t>& print)
     {
         if (HasEnoughSound(print))
             m_state.prints->add(p.id, print);
+        m_state.printKnown[p.id] = 1;
         p.missing.print = false;
     }
 
@@ -171,11 +178,15 @@ private:
             return place(m_pending[a]) < place(m_pending[b]);
         });
         const bool withFacts = m_wanted.title || m_wanted.rowColumns || m_wanted.audio;
+        // Prints the run holds come with the facts, whichever stage asks first.
+        const bool printsHeld = m_state.prints != nullptr;
         for (const std::uint32_t k : order) {
             if (m_state.stop.check())
                 return;
             Pending& p = m_pending[k];
-            const std::optional<CachedFile> file = m_state.facts.of(p.id, p.now, withFacts);
+            const bool withPrint = printsHeld && !printKnown(p.id);
+            const std::optional<CachedFile> file = m_state.facts.of(
+                p.id, p.now, withFacts, withPrint ? AudioPrintPipeline() : std::string_view());
             if (!file || !file->hit)
                 continue;
             // The cache holds facts only of files it could open: the size is the key's.
@@ -184,11 +195,8 @@ private:
                 p.missing.size = false;
             }
             take(p, file->facts);
-            if (p.missing.print) {
-                if (std::optional<std::vector<std::uint32_t>> kept =
-                        m_state.facts.printOf(*file, AudioPrintPipeline()))
-                    takePrint(p, *kept);
-            }
+            if (file->print)
+                takePrint(p, *file->print);
         }
         dropDone();
     }

@@ -9,6 +9,7 @@
 #include "search/stopsignal.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -71,7 +72,11 @@ public:
     // a possible partner, the hashes of that range.
     std::vector<AudioFacts> audio;
     std::vector<std::uint8_t> audioKnown; // per path id: audio holds what was found
-    PrintStore* prints = nullptr;         // while Similar Audio gathers the files' prints
+    // Similar Audio's prints, by path id, and per path id whether the print was found (a print
+    // with too little sound is not kept). Where the cache may hold prints they are held from the
+    // run's first look-ups on, each taken with the file's other facts.
+    std::shared_ptr<PrintStore> prints;
+    std::vector<std::uint8_t> printKnown;
 
     bool titlesRead = false;
     // Per entry, while the titles wait for the tag criteria: found before their turn.

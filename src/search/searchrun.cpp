@@ -1,6 +1,7 @@
 #include "search/searchrun.h"
 
 #include "mp3/mp3analysis.h"
+#include "search/audioprints.h"
 #include "search/criteria.h"
 #include "search/filereads.h"
 #include "search/pathids.h"
@@ -123,6 +124,8 @@ void runSteps(SearchSession& session, const std::vector<std::string>& folders, S
     AssignPathIds(state);
     state.id3v2Titles = id3v2Titles;
     state.facts = RunFacts(cache, state.pathCount);
+    if (host.isCriterionTicked(Criterion::SimilarAudio))
+        HoldAudioPrints(state);
     PassOutcome outcome = PassOutcome::Completed;
     for (const CriterionStep& step : kCriteria) {
         if (!host.isCriterionTicked(step.criterion))

@@ -22,12 +22,13 @@ struct Encoding
     const char* options;
 };
 
-// 44.1 and 48 kHz are decoded at a quarter of their rate, 22.05, 24 and 32 kHz at half, 11.025
-// kHz as it is.
+// 44.1 and 22.05 kHz are decoded at a quarter and a half of their rate, 48, 32, 24 and 16 kHz
+// at 11.025 kHz directly, 11.025 and 8 kHz as they are.
 const Encoding kEncodings[] = {
-    {"cbr44", "--resample 44.1 -b 128"}, {"vbr48", "--resample 48 -V 4"},
-    {"cbr32", "--resample 32 -b 64"},    {"mono22", "-b 48"},
-    {"mpeg2_24", "--resample 24 -b 64"}, {"mpeg25_11", "--resample 11.025 -b 32"},
+    {"cbr44", "--resample 44.1 -b 128"},      {"vbr48", "--resample 48 -V 4"},
+    {"cbr32", "--resample 32 -b 64"},         {"mono22", "-b 48"},
+    {"mpeg2_24", "--resample 24 -b 64"},      {"mpeg2_16", "--resample 16 -b 32"},
+    {"mpeg25_11", "--resample 11.025 -b 32"}, {"mpeg25_8", "--resample 8 -b 24"},
 };
 
 // Values a print of so many seconds holds: one per 1,365 samples at 11,025 Hz once the first

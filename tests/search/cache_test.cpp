@@ -64,7 +64,8 @@ struct Outcome
     std::size_t hits = 0;
     std::size_t stores = 0; // facts of files the run read anew
     std::size_t printsFound = 0;
-    std::size_t printsStored = 0; // files decoded anew
+    std::size_t printsStored = 0;      // files decoded anew
+    std::size_t printLookUpsAlone = 0; // prints asked for apart from the facts
 };
 
 // Counts what the cache gives.
@@ -96,6 +97,18 @@ public:
         std::optional<std::vector<std::uint32_t>> found = m_inner.findPrint(key, pipeline);
         std::lock_guard lock(m_mutex);
         printsFound += found ? 1 : 0;
+        ++printLookUpsAlone;
+        return found;
+    }
+    std::optional<FileFacts>
+    findWithPrint(const FileStamp& key, std::string_view pipeline,
+                  std::optional<std::vector<std::uint32_t>>& print) override
+    {
+        std::optional<FileFacts> found = m_inner.findWithPrint(key, pipeline, print);
+        std::lock_guard lock(m_mutex);
+        if (found)
+            hits.insert(key.inode);
+        printsFound += print ? 1 : 0;
         return found;
     }
     void storePrint(const FileStamp& key, std::string_view pipeline,
@@ -111,6 +124,7 @@ public:
     std::size_t stores = 0;
     std::size_t printsFound = 0;
     std::size_t printsStored = 0;
+    std::size_t printLookUpsAlone = 0;
 
 private:
     FileCache& m_inner;
@@ -134,8 +148,8 @@ Outcome runAll(const TempDir& dir, FileCache* cache,
     RunSearch(session, {dir / "a", dir / "b", dir / "c"}, host);
     if (!counting)
         return {RowsOf(session)};
-    return {RowsOf(session), counting->hits.size(), counting->stores, counting->printsFound,
-            counting->printsStored};
+    return {RowsOf(session),       counting->hits.size(),  counting->stores,
+            counting->printsFound, counting->printsStored, counting->printLookUpsAlone};
 }
 
 struct CacheFile
@@ -300,20 +314,43 @@ TEST(FileCache, PrintsAreKeptForTheirFileAndPipeline)
     EXPECT_GE(cold.printsStored, 2u);
     EXPECT_EQ(warm.printsFound, cold.printsStored);
     EXPECT_EQ(warm.printsStored, 0u);
+    // With the other criteria, each file's print comes with its first facts.
+    const std::initializer_list<Criterion> seven = {
+        Criterion::ExactFilename, Criterion::ExactFilesize, Criterion::SimilarFilename,
+        Criterion::ExactTag,      Criterion::SimilarTag,    Criterion::ExactAudio,
+        Criterion::SimilarAudio};
+    const Outcome all = runAll(dir, file.open().get(), seven);
+    EXPECT_EQ(all.rows, runAll(dir, nullptr, seven).rows);
+    EXPECT_EQ(all.printsFound, cold.printsStored);
+    EXPECT_EQ(all.printLookUpsAlone, 0u);
+    EXPECT_EQ(all.printsStored, 0u);
 
     const std::unique_ptr<SqliteFileCache> cache = file.open();
     FileStamp key{1000, 1, 2, 3, 4};
     const std::vector<std::uint32_t> print = {1, 0xFFFFFFFF, 627964279, 0x80000000};
+    FileFacts facts;
+    facts.id3v1Read = true;
+    facts.id3v1Title = "Title";
+    cache->store(key, facts);
     cache->storePrint(key, "pipeline one", print);
     FileStamp silent{2000, 1, 2, 3, 5};
     cache->storePrint(silent, "pipeline one", {});
     cache->flush();
     EXPECT_EQ(cache->findPrint(key, "pipeline one"), print);
     EXPECT_EQ(cache->findPrint(silent, "pipeline one"), std::vector<std::uint32_t>());
+    std::optional<std::vector<std::uint32_t>> found;
+    EXPECT_EQ(cache->findWithPrint(key, "pipeline one", found)->id3v1Title, "Title");
+    EXPECT_EQ(found, print);
+    EXPECT_EQ(cache->findWithPrint(silent, "pipeline one", found), std::nullopt) << "no facts";
+    EXPECT_EQ(found, std::nullopt);
     EXPECT_TRUE(file.reports.empty());
     EXPECT_EQ(cache->findPrint(key, "pipeline two"), std::nullopt);
+    EXPECT_TRUE(cache->findWithPrint(key, "pipeline two", found).has_value());
+    EXPECT_EQ(found, std::nullopt);
     key.modifiedNs += 1;
     EXPECT_EQ(cache->findPrint(key, "pipeline one"), std::nullopt);
+    EXPECT_EQ(cache->findWithPrint(key, "pipeline one", found), std::nullopt);
+    EXPECT_EQ(found, std::nullopt);
 }
 
 TEST(FileCache, FilesChangedJustBeforeTheCacheOpenedAreNotKept)
