@@ -89,6 +89,8 @@ std::vector<std::uint32_t> AudioClasses(RunState& state)
         refine(&AudioFacts::head, false);
     if (!state.stop.raised())
         refine(&AudioFacts::whole, true);
+    if (state.stop.raised())
+        return {}; // a stopped run lists nothing: sorting a million files would only delay it
 
     // Files alike in length and both hashes hold the same audio; every entry of a file shares
     // the file's class.
